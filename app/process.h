@@ -1,0 +1,25 @@
+#pragma once
+// The three-process model: the GUI process, the launcher child that starts and
+// stops the capture helper, and the socket child that starts and stops the
+// socket-listing helper. Both children are forked before the toolkit starts.
+
+#include <sys/types.h>
+
+extern pid_t g_ForkNumber;   // GUI: the launcher child; 0 inside the launcher child
+extern pid_t g_SockFork;     // GUI: the socket child; 0 in both children
+extern pid_t nPcapChildID;   // launcher child: the running capture helper, 0 when none
+extern pid_t sockForkRet;    // socket child: the running socket-listing helper, 0 when none
+extern int nControlPipe[2];  // packet pipe: capture helper -> reader thread
+extern int nDataPipe[2];     // parameter pipe: GUI -> capture helper's process
+extern int SockPipe[2];      // socket pipe: socket-listing helper -> socket dialog
+extern char* NUK_Default_Trace_File;
+
+// A new copy of $NUKPATH with one trailing "/" removed, or null when unset.
+// The caller frees it with free().
+char* getNukPath();
+// Builds "/tmp/<uid>_NukDefaultTraceFile" into NUK_Default_Trace_File and returns it.
+char* setNukDefaultTraceFile();
+
+void Operation(int signo);
+void SockOperation(int signo);
+[[noreturn]] void closeNUK(int signo);

@@ -1,0 +1,94 @@
+#pragma once
+// One packet as received from the capture helper. Immutable once built;
+// accessors return host byte order.
+
+#include "capture/rawpacket.h"
+
+#include <cstdint>
+#include <memory>
+#include <sys/time.h>
+
+class CPacket {
+public:
+    CPacket();
+    explicit CPacket(const RawPacket* raw);
+    CPacket(const CPacket& other);
+    CPacket& operator=(const CPacket& other);
+    ~CPacket() = default;
+
+    // Capture header.
+    const std::int32_t* GetTimeStamp() const;  // seconds, then microseconds
+    std::uint32_t GetPacketType() const;
+    std::uint32_t GetPacketLength() const;
+    bool isTcp() const { return GetPacketType() == record::TypeTcp; }
+    std::uint32_t payloadLength() const;
+
+    // Ethernet.
+    std::uint16_t GetEthernetType() const;
+    char* GetHwSrcAddr(char* buf, int len) const;
+    char* GetHwDstAddr(char* buf, int len) const;
+
+    // IP.
+    std::uint8_t GetIPHeaderVersion() const;
+    int GetIPHeaderLength() const;
+    std::uint8_t GetTypeOfService() const;
+    std::uint16_t GetTotalLength() const;
+    std::uint16_t GetId() const;
+    std::uint8_t GetFragmentFlags() const;
+    std::uint16_t GetFragOffset() const;
+    std::uint8_t GetTTL() const;
+    std::uint8_t GetProtocolType() const;
+    std::uint16_t GetIPHeaderChecksum() const;
+    std::uint32_t GetSrcIPAddr() const;
+    std::uint32_t GetDstIPAddr() const;
+    const char* GetSrcIPAddr(int resolve, char* buf, int len) const;
+    const char* GetDstIPAddr(int resolve, char* buf, int len) const;
+
+    // TCP.
+    std::uint16_t GetSrcPort() const;
+    std::uint16_t GetDstPort() const;
+    std::uint32_t GetSequenceNo() const;
+    std::uint32_t GetAcknowlegetNo() const;
+    int GetTCPHeaderLength() const;
+    std::uint8_t GetTCPFlags() const;
+    int IsFINset() const;
+    int IsSYNset() const;
+    int IsRSTset() const;
+    int IsPSHset() const;
+    int IsACKset() const;
+    int IsURGset() const;
+    std::uint16_t GetWindownSize() const;
+    std::uint16_t GetTCPChecksum() const;
+    std::uint16_t GetUrgentPointer() const;
+
+    // UDP.
+    std::uint16_t GetUDPSrcPort() const;
+    std::uint16_t GetUDPDstPort() const;
+    std::uint16_t GetUDPLength() const;
+    std::uint16_t GetUDPChecksum() const;
+
+    // Raw slots.
+    const unsigned char* GetRealData() const { return m_payload.get(); }
+    const unsigned char* GetEthernetHeader() const { return m_eth; }
+    const unsigned char* GetIpHeader() const { return m_ip; }
+    const unsigned char* GetIpOptions() const { return m_ipOptions; }
+    const unsigned char* GetUdpHeader() const { return m_udp; }
+    const unsigned char* GetTcpHeader() const { return m_tcp; }
+    const unsigned char* GetTcpOptions() const { return m_tcpOptions; }
+
+private:
+    void copyFrom(const unsigned char* header, const unsigned char* eth, const unsigned char* ip,
+                  const unsigned char* ipOptions, const unsigned char* tcp,
+                  const unsigned char* tcpOptions, const unsigned char* udp,
+                  const unsigned char* payload);
+    const char* addressText(std::uint32_t networkOrder, int resolve, char* buf, int len) const;
+
+    std::int32_t m_header[4];  // seconds, microseconds, type, length (host order)
+    unsigned char m_eth[14];
+    unsigned char m_ip[20];
+    unsigned char m_ipOptions[40];
+    unsigned char m_udp[8];
+    unsigned char m_tcp[20];
+    unsigned char m_tcpOptions[40];
+    std::unique_ptr<unsigned char[]> m_payload;
+};

@@ -1,0 +1,146 @@
+#include "capture/recordreader.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+constexpr std::size_t kReadChunk = 256 * 1024;
+
+std::int32_t loadInt(const unsigned char* p)
+{
+    std::int32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+}  // namespace
+
+RecordFramer::RecordFramer() { m_buf.resize(kReadChunk + record::FixedSize + kMaxRecordPayload); }
+
+void RecordFramer::compact()
+{
+    if (m_begin == 0)
+        return;
+    std::memmove(m_buf.data(), m_buf.data() + m_begin, m_end - m_begin);
+    m_end -= m_begin;
+    m_begin = 0;
+}
+
+unsigned char* RecordFramer::writeSpace(std::size_t want)
+{
+    if (m_buf.size() - m_end < want)
+        compact();
+    if (m_buf.size() - m_end < want)
+        m_buf.resize(m_end + want);
+    return m_buf.data() + m_end;
+}
+
+void RecordFramer::commit(std::size_t n) { m_end += n; }
+
+void RecordFramer::feed(const unsigned char* data, std::size_t n)
+{
+    std::memcpy(writeSpace(n), data, n);
+    commit(n);
+}
+
+void RecordFramer::reset() { m_begin = m_end = 0; }
+
+RecordFramer::Result RecordFramer::next(RawPacket& out)
+{
+    const std::size_t have = m_end - m_begin;
+    if (have < record::HeaderSize)
+        return Result::NeedMore;
+    const unsigned char* p = m_buf.data() + m_begin;
+    const std::int32_t length = loadInt(p + record::Length);
+    if (length <= 2) {
+        m_begin += record::HeaderSize;
+        return Result::Dropped;
+    }
+    // Lengths 3..159 still carry the whole fixed part and no payload.
+    const std::uint32_t payload = std::uint32_t(length) > std::uint32_t(packetlen)
+                                      ? std::uint32_t(length) - std::uint32_t(packetlen)
+                                      : 0;
+    if (payload > kMaxRecordPayload) {
+        reset();
+        return Result::Corrupt;
+    }
+    const std::size_t total = record::FixedSize + payload;
+    if (have < total)
+        return Result::NeedMore;
+    std::memcpy(out.fixed, p, record::FixedSize);
+    out.payload = payload ? p + record::FixedSize : nullptr;
+    m_begin += total;
+    if (m_begin == m_end)
+        m_begin = m_end = 0;
+    return Result::Record;
+}
+
+RecordReader::RecordReader(int fd) : m_fd(fd) {}
+
+std::size_t RecordReader::drain(int fd)
+{
+    std::size_t total = 0;
+    unsigned char scratch[4096];
+    for (;;) {
+        pollfd pfd{fd, POLLIN, 0};
+        if (::poll(&pfd, 1, 0) <= 0 || !(pfd.revents & POLLIN))
+            break;
+        const ssize_t n = ::read(fd, scratch, sizeof scratch);
+        if (n <= 0)
+            break;
+        total += std::size_t(n);
+    }
+    return total;
+}
+
+void RecordReader::discardBuffered()
+{
+    m_framer.reset();
+    drain(m_fd);
+}
+
+RecordReader::Status RecordReader::next(RawPacket& out, const std::function<bool()>& keepGoing,
+                                        int pollIntervalMs)
+{
+    for (;;) {
+        switch (m_framer.next(out)) {
+        case RecordFramer::Result::Record:
+            return Status::Record;
+        case RecordFramer::Result::Dropped:
+            continue;
+        case RecordFramer::Result::Corrupt:
+            ++m_corrupt;
+            std::printf("corrupt packet record\n");
+            std::fflush(stdout);
+            drain(m_fd);
+            continue;
+        case RecordFramer::Result::NeedMore:
+            break;
+        }
+        if (keepGoing) {
+            pollfd pfd{m_fd, POLLIN, 0};
+            const int ready = ::poll(&pfd, 1, pollIntervalMs);
+            if (ready < 0 && errno != EINTR)
+                return Status::Error;
+            if (!keepGoing())
+                return Status::Cancelled;
+            if (ready <= 0)
+                continue;
+        }
+        unsigned char* space = m_framer.writeSpace(kReadChunk);
+        const ssize_t n = ::read(m_fd, space, kReadChunk);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return Status::Error;
+        }
+        if (n == 0) {
+            m_framer.reset();
+            return Status::Eof;
+        }
+        m_framer.commit(std::size_t(n));
+    }
+}

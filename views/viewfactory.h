@@ -1,0 +1,13 @@
+#pragma once
+// Creates the analysis views for the main window's commands and the wizard's
+// Finish. A kind whose view has not been built yet gives null.
+
+#include <QString>
+
+class CTimeBasedView;
+class ControlPanel;
+
+enum class ViewKind { PacketList, Topology, StreamLink, TimeLine, TcpState, Reconstruction };
+
+// A new top-level view with the given object name, not yet registered.
+CTimeBasedView* createView(ViewKind kind, const QString& objectName, ControlPanel* controller);
