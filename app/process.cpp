@@ -41,3 +41,5 @@ char* setNukDefaultTraceFile()
 void Operation(int) {}
 void SockOperation(int) {}
 void closeNUK(int) { _exit(0); }
+int startNukProcesses() { return 0; }
+void runShutdownSteps() {}

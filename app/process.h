@@ -23,3 +23,13 @@ char* setNukDefaultTraceFile();
 void Operation(int signo);
 void SockOperation(int signo);
 [[noreturn]] void closeNUK(int signo);
+
+// Start-up steps that come before the toolkit: pipes, the default trace file name,
+// the shutdown handlers and the two children. Returns 0, or the exit status main
+// must return (2: a pipe failed, 1: no trace file name). Only the GUI process
+// returns; the children stay inside their signal loops.
+int startNukProcesses();
+
+// Shutdown steps 1 to 7 (files deleted, helpers and children ended), for the main
+// window's close and Exit. closeNUK runs the same steps and then exits.
+void runShutdownSteps();
