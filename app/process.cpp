@@ -12,6 +12,7 @@ pid_t sockForkRet = 0;
 int nControlPipe[2] = {-1, -1};
 int nDataPipe[2] = {-1, -1};
 int SockPipe[2] = {-1, -1};
+int nErrorPipe[2] = {-1, -1};
 char* NUK_Default_Trace_File = nullptr;
 
 char* getNukPath()

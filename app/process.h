@@ -33,3 +33,7 @@ int startNukProcesses();
 // Shutdown steps 1 to 7 (files deleted, helpers and children ended), for the main
 // window's close and Exit. closeNUK runs the same steps and then exits.
 void runShutdownSteps();
+
+// Pipe carrying the capture helper's standard error to the GUI (read end [0]),
+// so that the main window can show why a capture delivers nothing.
+extern int nErrorPipe[2];
