@@ -1,0 +1,39 @@
+#pragma once
+// Writes packet records into the packet pipe. Records are gathered into a batch
+// and each batch goes out with one loop of write(); a stop request (SIGTERM)
+// never leaves a partial record behind: the record being written is finished
+// (waiting at most a short while for the reader) and the rest of the batch dropped.
+
+#include <csignal>
+#include <cstddef>
+#include <vector>
+
+class RecordSink {
+public:
+    enum class State { Open, ReaderGone, Failed };
+
+    // `stop` is the flag the signal handler sets.
+    RecordSink(int fd, const volatile std::sig_atomic_t& stop);
+
+    void add(const unsigned char* fixed, std::size_t fixedLen, const unsigned char* payload,
+             std::size_t payloadLen);
+    // Writes the batch; returns false when writing must end (reader gone, error, stop).
+    bool flush();
+    bool wantsFlush() const { return m_buf.size() >= kBatchBytes; }
+
+    State state() const { return m_state; }
+    int error() const { return m_errno; }
+    unsigned long long records() const { return m_records; }
+
+private:
+    static constexpr std::size_t kBatchBytes = 64 * 1024;
+    bool finishCurrentRecord(std::size_t written);
+
+    int m_fd;
+    const volatile std::sig_atomic_t& m_stop;
+    std::vector<unsigned char> m_buf;
+    std::vector<std::size_t> m_recordEnds;
+    State m_state = State::Open;
+    int m_errno = 0;
+    unsigned long long m_records = 0;
+};
