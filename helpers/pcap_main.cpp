@@ -160,6 +160,8 @@ int replay(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceFi
         return kExitFailed;
     }
     FILE* f = fdopen(fd, "rb");
+    if (f)
+        setvbuf(f, nullptr, _IOFBF, 1 << 20);
     char err[PCAP_ERRBUF_SIZE] = "";
     pcap_t* p = f ? pcap_fopen_offline_with_tstamp_precision(f, PCAP_TSTAMP_PRECISION_MICRO, err) : nullptr;
     if (!p) {

@@ -27,6 +27,8 @@ bool TraceFileWriter::open(const std::string& path, std::string& error)
         ::close(fd);
         return false;
     }
+    // Large writes: a replay produces hundreds of MB per second.
+    setvbuf(f, nullptr, _IOFBF, 1 << 20);
     m_dead = pcap_open_dead(DLT_EN10MB, kSnapLen);
     m_dumper = m_dead ? pcap_dump_fopen(m_dead, f) : nullptr;
     if (!m_dumper) {
