@@ -61,18 +61,18 @@ bool AppFollower::isLocal(std::uint32_t addr) const
     return (ntohl(addr) >> 24) == 127 || m_localAddrs.count(addr) != 0;
 }
 
-bool AppFollower::accept(const timeval& ts, const EthernetFrame& frame, const FrameRecord& rec)
+bool AppFollower::accept(const timeval& ts, const EthernetFrame& frame, const unsigned char* fixed)
 {
-    const unsigned char* ip = rec.fixed + record::Ip;
+    const unsigned char* ip = fixed + record::Ip;
     Endpoints e;
     e.tcp = ip[9] == 6;
     e.src = loadAddr(ip + 12);
     e.dst = loadAddr(ip + 16);
-    const unsigned char* ports = rec.fixed + (e.tcp ? record::Tcp : record::Udp);
+    const unsigned char* ports = fixed + (e.tcp ? record::Tcp : record::Udp);
     e.sport = load16(ports);
     e.dport = load16(ports + 2);
 
-    const bool outgoingSyn = e.tcp && (rec.fixed[record::Tcp + 13] & 0x12) == 0x02 && isLocal(e.src);
+    const bool outgoingSyn = e.tcp && (fixed[record::Tcp + 13] & 0x12) == 0x02 && isLocal(e.src);
     if (outgoingSyn) {
         m_syn.write(ts, frame);
         if (m_pid == 0)

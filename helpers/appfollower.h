@@ -19,8 +19,8 @@ public:
 
     // Opens the SYN packet file; a failure is reported in `error` and is not fatal.
     bool open(std::string& error);
-    // True when the packet belongs to the followed program.
-    bool accept(const timeval& ts, const EthernetFrame& frame, const FrameRecord& rec);
+    // True when the packet (a record's fixed part) belongs to the followed program.
+    bool accept(const timeval& ts, const EthernetFrame& frame, const unsigned char* fixed);
     // Called regularly (about every 100 ms): picks up sockets opened in between.
     void tick(long long nowMs);
     void flush() { m_syn.flush(); }

@@ -96,6 +96,12 @@ bool toEthernet(LinkKind kind, const unsigned char* frame, std::size_t caplen, s
 FrameVerdict frameToRecord(const EthernetFrame& frame, std::uint32_t sec, std::uint32_t usec,
                            FrameRecord& out)
 {
+    return frameToRecord(frame, sec, usec, out.fixed, out.payload, out.payloadLen);
+}
+
+FrameVerdict frameToRecord(const EthernetFrame& frame, std::uint32_t sec, std::uint32_t usec,
+                           unsigned char* fixed, const unsigned char*& payload, std::size_t& payloadLen)
+{
     if (frame.caplen < kEthernetHeader)
         return FrameVerdict::Malformed;
     const unsigned char* eth = frame.data;
@@ -124,7 +130,7 @@ FrameVerdict frameToRecord(const EthernetFrame& frame, std::uint32_t sec, std::u
         return FrameVerdict::Malformed;
     const std::size_t ipEnd = totalLength == 0 ? ipCaptured : std::min(totalLength, ipCaptured);
 
-    std::memset(out.fixed, 0, sizeof out.fixed);
+    std::memset(fixed, 0, record::FixedSize);
     std::size_t transportEnd;
     if (protocol == 6) {
         if (ipEnd < ipHeader + 20)
@@ -133,24 +139,24 @@ FrameVerdict frameToRecord(const EthernetFrame& frame, std::uint32_t sec, std::u
         const std::size_t tcpHeader = std::size_t(tcp[12] >> 4) * 4;
         if (tcpHeader < 20 || ipHeader + tcpHeader > ipEnd)
             return FrameVerdict::Malformed;
-        std::memcpy(out.fixed + record::Tcp, tcp, 20);
-        std::memcpy(out.fixed + record::TcpOptions, tcp + 20, tcpHeader - 20);
+        std::memcpy(fixed + record::Tcp, tcp, 20);
+        std::memcpy(fixed + record::TcpOptions, tcp + 20, tcpHeader - 20);
         transportEnd = ipHeader + tcpHeader;
     } else {
         if (ipEnd < ipHeader + 8)
             return FrameVerdict::Malformed;
-        std::memcpy(out.fixed + record::Udp, ip + ipHeader, 8);
+        std::memcpy(fixed + record::Udp, ip + ipHeader, 8);
         transportEnd = ipHeader + 8;
     }
 
-    out.payloadLen = ipEnd - transportEnd;
-    out.payload = out.payloadLen ? ip + transportEnd : nullptr;
-    store32(out.fixed + record::Seconds, sec);
-    store32(out.fixed + record::Microseconds, usec);
-    store32(out.fixed + record::PacketType, protocol == 6 ? record::TypeTcp : record::TypeUdp);
-    store32(out.fixed + record::Length, std::uint32_t(record::FixedSize + out.payloadLen));
-    std::memcpy(out.fixed + record::Ethernet, eth, kEthernetHeader);
-    std::memcpy(out.fixed + record::Ip, ip, 20);
-    std::memcpy(out.fixed + record::IpOptions, ip + 20, ipHeader - 20);
+    payloadLen = ipEnd - transportEnd;
+    payload = payloadLen ? ip + transportEnd : nullptr;
+    store32(fixed + record::Seconds, sec);
+    store32(fixed + record::Microseconds, usec);
+    store32(fixed + record::PacketType, protocol == 6 ? record::TypeTcp : record::TypeUdp);
+    store32(fixed + record::Length, std::uint32_t(record::FixedSize + payloadLen));
+    std::memcpy(fixed + record::Ethernet, eth, kEthernetHeader);
+    std::memcpy(fixed + record::Ip, ip, 20);
+    std::memcpy(fixed + record::IpOptions, ip + 20, ipHeader - 20);
     return FrameVerdict::Record;
 }

@@ -52,3 +52,7 @@ struct FrameRecord {
 // The payload is bounded by the captured bytes and by the IP total length.
 FrameVerdict frameToRecord(const EthernetFrame& frame, std::uint32_t sec, std::uint32_t usec,
                            FrameRecord& out);
+// The same, writing the fixed part straight into `fixed` (record::FixedSize bytes),
+// e.g. into the output buffer; the payload span is set only for a Record.
+FrameVerdict frameToRecord(const EthernetFrame& frame, std::uint32_t sec, std::uint32_t usec,
+                           unsigned char* fixed, const unsigned char*& payload, std::size_t& payloadLen);

@@ -28,6 +28,7 @@ namespace {
 
 constexpr int kSnapLen = 65535;
 constexpr long long kFlushEveryMs = 100;
+constexpr int kPipeBytes = 1 << 20;
 
 // Exit statuses.
 constexpr int kExitOk = 0;
@@ -395,6 +396,9 @@ int main(int argc, char** argv)
         return kExitFailed;
     }
     installSignals();
+    // A larger pipe lets helper and reader run longer without waking each other;
+    // it fails harmlessly when the descriptor is no pipe or the system limit is lower.
+    fcntl(o.fd, F_SETPIPE_SZ, kPipeBytes);
 
     // Checked before anything is opened, so a bad filter fails the same way everywhere.
     Filter ethernetFilter;

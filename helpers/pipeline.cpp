@@ -2,6 +2,8 @@
 
 #include "helpers/appfollower.h"
 
+#include <cstring>
+
 bool linkKindOf(int dlt, LinkKind& kind)
 {
     switch (dlt) {
@@ -37,7 +39,12 @@ bool PacketPipeline::handle(LinkKind kind, const pcap_pkthdr& header, const u_ch
         if (!pcap_offline_filter(m_filter, &ethHeader, frame.data))
             return true;
     }
-    switch (frameToRecord(frame, std::uint32_t(header.ts.tv_sec), std::uint32_t(header.ts.tv_usec), m_record)) {
+    // The record is built in place at the end of the output batch.
+    unsigned char* out = m_sink.space();
+    const unsigned char* payload = nullptr;
+    std::size_t payloadLen = 0;
+    switch (frameToRecord(frame, std::uint32_t(header.ts.tv_sec), std::uint32_t(header.ts.tv_usec), out, payload,
+                          payloadLen)) {
     case FrameVerdict::Record:
         break;
     case FrameVerdict::NotTcpUdp:
@@ -49,9 +56,15 @@ bool PacketPipeline::handle(LinkKind kind, const pcap_pkthdr& header, const u_ch
         ++m_skips.malformed;
         return true;
     }
-    if (m_follower && !m_follower->accept(header.ts, frame, m_record))
+    if (m_follower && !m_follower->accept(header.ts, frame, out))
         return true;
-    m_sink.add(m_record.fixed, sizeof m_record.fixed, m_record.payload, m_record.payloadLen);
+    if (payloadLen)
+        std::memcpy(out + record::FixedSize, payload, payloadLen);
+    m_sink.commit(record::FixedSize + payloadLen);
     m_trace.write(header.ts, frame);
-    return !m_sink.wantsFlush() || m_sink.flush();
+    if (!m_sink.wantsFlush())
+        return true;
+    // The pipe write may block for long (a paced replay): the trace file gets its frames first.
+    m_trace.flush();
+    return m_sink.flush();
 }

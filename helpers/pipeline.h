@@ -35,7 +35,6 @@ private:
     const bpf_program* m_filter = nullptr;
     AppFollower* m_follower = nullptr;
     std::vector<unsigned char> m_scratch;
-    FrameRecord m_record;
     SkipCounts m_skips;
 };
 

@@ -1,5 +1,7 @@
 #include "helpers/recordsink.h"
 
+#include "capture/rawpacket.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -22,16 +24,7 @@ long long nowMs()
 
 RecordSink::RecordSink(int fd, const volatile std::sig_atomic_t& stop) : m_fd(fd), m_stop(stop)
 {
-    m_buf.reserve(kBatchBytes + 70 * 1024);
-}
-
-void RecordSink::add(const unsigned char* fixed, std::size_t fixedLen, const unsigned char* payload,
-                     std::size_t payloadLen)
-{
-    m_buf.insert(m_buf.end(), fixed, fixed + fixedLen);
-    if (payloadLen)
-        m_buf.insert(m_buf.end(), payload, payload + payloadLen);
-    m_recordEnds.push_back(m_buf.size());
+    m_buf.resize(kBatchBytes + record::FixedSize + kMaxRecordPayload);
 }
 
 bool RecordSink::flush()
@@ -40,12 +33,12 @@ bool RecordSink::flush()
         return false;
     std::size_t written = 0;
     bool ok = true;
-    while (written < m_buf.size()) {
+    while (written < m_used) {
         if (m_stop) {
             ok = finishCurrentRecord(written);
             break;
         }
-        const ssize_t n = ::write(m_fd, m_buf.data() + written, m_buf.size() - written);
+        const ssize_t n = ::write(m_fd, m_buf.data() + written, m_used - written);
         if (n > 0) {
             written += std::size_t(n);
             continue;
@@ -57,9 +50,9 @@ bool RecordSink::flush()
         ok = false;
         break;
     }
-    if (ok && written == m_buf.size())
+    if (ok && written == m_used)
         m_records += m_recordEnds.size();
-    m_buf.clear();
+    m_used = 0;
     m_recordEnds.clear();
     return ok && !m_stop;
 }

@@ -15,23 +15,29 @@ public:
     // `stop` is the flag the signal handler sets.
     RecordSink(int fd, const volatile std::sig_atomic_t& stop);
 
-    void add(const unsigned char* fixed, std::size_t fixedLen, const unsigned char* payload,
-             std::size_t payloadLen);
     // Writes the batch; returns false when writing must end (reader gone, error, stop).
     bool flush();
-    bool wantsFlush() const { return m_buf.size() >= kBatchBytes; }
+    // Room for one whole record at the end of the batch; commit() adds it.
+    unsigned char* space() { return m_buf.data() + m_used; }
+    void commit(std::size_t length)
+    {
+        m_used += length;
+        m_recordEnds.push_back(m_used);
+    }
+    bool wantsFlush() const { return m_used >= kBatchBytes; }
 
     State state() const { return m_state; }
     int error() const { return m_errno; }
     unsigned long long records() const { return m_records; }
 
 private:
-    static constexpr std::size_t kBatchBytes = 64 * 1024;
+    static constexpr std::size_t kBatchBytes = 256 * 1024;
     bool finishCurrentRecord(std::size_t written);
 
     int m_fd;
     const volatile std::sig_atomic_t& m_stop;
-    std::vector<unsigned char> m_buf;
+    std::vector<unsigned char> m_buf;  // sized once; m_used bytes hold records
+    std::size_t m_used = 0;
     std::vector<std::size_t> m_recordEnds;
     State m_state = State::Open;
     int m_errno = 0;

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -61,6 +62,8 @@ bool HelperRunner::start()
         const int err = ::open(errPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (err >= 0)
             ::dup2(err, 2);
+        if (m_uid != uid_t(-1) && (::setgroups(0, nullptr) != 0 || ::setgid(m_gid) != 0 || ::setuid(m_uid) != 0))
+            ::_exit(126);
         ::execve(path.constData(), argv.data(), envp.data());
         ::_exit(127);
     }

@@ -18,6 +18,12 @@ public:
     HelperRunner(const QString& program, QStringList args, const QString& tmpDir);
     ~HelperRunner();
 
+    // Runs the helper as another user (the test must be root).
+    void runAs(uid_t uid, gid_t gid)
+    {
+        m_uid = uid;
+        m_gid = gid;
+    }
     bool start();
     pid_t pid() const { return m_pid; }
     int readFd() const { return m_readFd; }
@@ -39,6 +45,8 @@ private:
     QString m_tmpDir;
     QString m_stderrPath;
     pid_t m_pid = -1;
+    uid_t m_uid = uid_t(-1);
+    gid_t m_gid = gid_t(-1);
     int m_readFd = -1;
 };
 

@@ -91,6 +91,7 @@ private slots:
     void init();
     void loopbackTrafficArrives();
     void specificApplicationFollowsTheFirstConnector();
+    void noCaptureRightsIsOneClearLine();
 };
 
 void TestPcapLive::init()
@@ -240,6 +241,18 @@ void TestPcapLive::specificApplicationFollowsTheFirstConnector()
     ::close(listener);
     ::close(udp);
     ::close(sender);
+}
+
+void TestPcapLive::noCaptureRightsIsOneClearLine()
+{
+    QTemporaryDir dir;
+    HelperRunner helper(QStringLiteral("pcap"), liveArgs(1, QStringLiteral("tcp")), dir.path());
+    helper.runAs(65534, 65534);  // nobody: no capture rights
+    QVERIFY(helper.start());
+    QCOMPARE(helper.wait(), 1);
+    QVERIFY(helper.readRecords().empty());
+    QVERIFY2(helper.stderrText().contains("no permission to capture on "), helper.stderrText().constData());
+    QVERIFY(helper.stderrText().contains("setcap"));
 }
 
 QTEST_GUILESS_MAIN(TestPcapLive)

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
 #include <cstring>
 #include <pcap/pcap.h>
 #include <sys/stat.h>
@@ -36,6 +37,43 @@ QByteArray whole(const CPacket& p)
 {
     return QByteArray(reinterpret_cast<const char*>(p.GetTimeStamp()), 8) +
            QByteArray(reinterpret_cast<const char*>(p.GetEthernetHeader()), 14) + withoutLinkAndTime(p);
+}
+
+// Writes `copies` times the frames of `from` into `to`.
+bool writeRepeated(const QString& from, const QString& to, int copies)
+{
+    char err[PCAP_ERRBUF_SIZE];
+    pcap_t* probe = pcap_open_offline(from.toLocal8Bit().constData(), err);
+    if (!probe)
+        return false;
+    pcap_dumper_t* out = pcap_dump_open(probe, to.toLocal8Bit().constData());
+    for (int i = 0; out && i < copies; ++i) {
+        pcap_t* in = pcap_open_offline(from.toLocal8Bit().constData(), err);
+        pcap_pkthdr* h;
+        const u_char* data;
+        while (in && pcap_next_ex(in, &h, &data) == 1)
+            pcap_dump(reinterpret_cast<u_char*>(out), h, data);
+        if (in)
+            pcap_close(in);
+    }
+    if (out)
+        pcap_dump_close(out);
+    pcap_close(probe);
+    return out != nullptr;
+}
+
+// Walks a byte stream of records; false when it ends inside a record.
+bool wholeRecords(const QByteArray& bytes, int& count)
+{
+    count = 0;
+    qsizetype at = 0;
+    while (bytes.size() - at >= 16) {
+        qint32 length;
+        std::memcpy(&length, bytes.constData() + at + 12, 4);
+        at += length <= 2 ? 16 : 160 + (length > 160 ? length - 160 : 0);
+        ++count;
+    }
+    return at == bytes.size();
 }
 
 // Copies `from` to `to`, giving every frame an 802.1Q tag (VLAN 10).
@@ -82,6 +120,7 @@ private slots:
     void userErrors_data();
     void userErrors();
     void closedPipeEndsQuietly();
+    void stopNeverCutsARecord();
 };
 
 void TestPcapReplay::matchesTshark_data()
@@ -266,6 +305,30 @@ void TestPcapReplay::closedPipeEndsQuietly()
     helper.closeReadEnd();  // the reader is gone before the first record
     QCOMPARE(helper.wait(), 0);
     QVERIFY2(!helper.stderrText().contains("cannot write"), helper.stderrText().constData());
+}
+
+void TestPcapReplay::stopNeverCutsARecord()
+{
+    // Far more than the pipe holds, so the helper is blocked in a write when it is stopped.
+    QTemporaryDir dir;
+    const QString big = dir.path() + QStringLiteral("/big.pcap");
+    QVERIFY(writeRepeated(trace("veth-eth.pcap"), big, 600));
+    for (int round = 0; round < 3; ++round) {
+        HelperRunner helper(QStringLiteral("pcap"), {big, QStringLiteral("%fd"), QStringLiteral("0"),
+                                                     QStringLiteral("NULL"), QStringLiteral("tcp or udp")},
+                            dir.path());
+        QVERIFY(helper.start());
+        QTest::qWait(200 + 50 * round);
+        QCOMPARE(::kill(helper.pid(), SIGTERM), 0);
+        // The write in progress returns part done; the reader comes back a moment later.
+        QTest::qWait(100);
+        const QByteArray bytes = helper.readAll();
+        QCOMPARE(helper.wait(), 0);
+        int records = 0;
+        QVERIFY2(wholeRecords(bytes, records), qPrintable(QStringLiteral("%1 bytes end inside a record").arg(bytes.size())));
+        QVERIFY(records > 100);
+        QVERIFY(records < 600 * 22);  // it did stop early
+    }
 }
 
 QTEST_GUILESS_MAIN(TestPcapReplay)
