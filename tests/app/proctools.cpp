@@ -81,12 +81,12 @@ pid_t spawnInNewSession(const QString& program, const QStringList& args, const Q
         else
             setenv(key.constData(), e.constData() + eq + 1, 1);
     }
-    if (!out.isEmpty()) {
-        const int fd = ::open(out.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (fd >= 0) {
-            dup2(fd, STDOUT_FILENO);
-            ::close(fd);
-        }
+    // Never keep the test runner's output pipe open in processes that may outlive the test.
+    const int fd = out.isEmpty() ? ::open("/dev/null", O_WRONLY)
+                                 : ::open(out.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd >= 0) {
+        dup2(fd, STDOUT_FILENO);
+        ::close(fd);
     }
     std::vector<char*> argv;
     for (QByteArray& a : argBytes)
@@ -115,6 +115,12 @@ void writeParameterBlock(int fd, const QByteArray& expr, const QByteArray& file,
         p += n;
         left -= n;
     }
+}
+
+SessionGuard::~SessionGuard()
+{
+    if (m_sid > 0)
+        kill(-m_sid, SIGKILL);
 }
 
 QStringList waitForLines(const QString& file, int ms)

@@ -24,6 +24,18 @@ pid_t spawnInNewSession(const QString& program, const QStringList& args, const Q
 // Writes a capture parameter block (E, expression, F, file name, device, mode).
 void writeParameterBlock(int fd, const QByteArray& expr, const QByteArray& file, int device, int mode);
 
+// Kills a spawned session when a test leaves early.
+class SessionGuard {
+public:
+    explicit SessionGuard(pid_t sid) : m_sid(sid) {}
+    ~SessionGuard();
+    SessionGuard(const SessionGuard&) = delete;
+    SessionGuard& operator=(const SessionGuard&) = delete;
+
+private:
+    pid_t m_sid;
+};
+
 // Waits up to `ms` for `file` to exist; returns its content lines.
 QStringList waitForLines(const QString& file, int ms);
 

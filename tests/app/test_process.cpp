@@ -120,7 +120,7 @@ private slots:
             QFile::remove(args + ".pcap");
             writeParameterBlock(nDataPipe[1], c.expr, c.file, c.device, c.mode);
             QCOMPARE(kill(g_ForkNumber, SIGUSR1), 0);
-            QCOMPARE(waitForLines(args + ".pcap", 5000), c.expected);
+            QCOMPARE(waitForLines(args + ".pcap", 15000), c.expected);
             kill(g_ForkNumber, SIGUSR2);  // the launcher ends the helper with SIGTERM
             QTRY_COMPARE_WITH_TIMEOUT(waitForLines(args + ".pcap", 100).value(6), QStringLiteral("TERM"), 5000);
         }
@@ -133,7 +133,7 @@ private slots:
 
         // The socket child runs getSock with the socket pipe's write end.
         kill(g_SockFork, SIGUSR1);
-        QCOMPARE(waitForLines(args + ".getSock", 5000),
+        QCOMPARE(waitForLines(args + ".getSock", 15000),
                  (QStringList{"getSock", QString::number(SockPipe[1])}));
         kill(g_SockFork, SIGUSR2);
 
@@ -150,6 +150,7 @@ private slots:
     {
         const QString out = m_tmp.path() + "/help.txt";
         const pid_t pid = spawnInNewSession(kNuk, {}, {"NUKPATH=", "QT_QPA_PLATFORM=offscreen"}, out);
+        SessionGuard guard_pid(pid);
         QCOMPARE(waitExit(pid, 10000), 0);
         QFile f(out);
         QVERIFY(f.open(QIODevice::ReadOnly));
@@ -177,6 +178,7 @@ private slots:
         }
         const pid_t pid = spawnInNewSession(
             kNuk, {}, {"NUKPATH=" + m_root.path(), "NUK_TMPDIR=" + tmp.path(), "QT_QPA_PLATFORM=offscreen"});
+        SessionGuard guard_pid(pid);
         QTRY_COMPARE_WITH_TIMEOUT(sessionMembers(pid).size(), 3, 10000);
         QTest::qWait(300);  // let the GUI reach its event loop
         QCOMPARE(kill(-pid, SIGINT), 0);
@@ -197,8 +199,9 @@ private slots:
         const QString out = m_tmp.path() + "/driver.txt";
         const pid_t pid = spawnInNewSession(
             kDriver, {}, {"NUKPATH=" + m_root.path(), "NUK_TMPDIR=" + m_tmp.path(), "NUK_FAKE_ARGS=" + args}, out);
-        QVERIFY(!waitForLines(args + ".pcap", 5000).isEmpty());
-        QVERIFY(!waitForLines(args + ".getSock", 5000).isEmpty());
+        SessionGuard guard_pid(pid);
+        QVERIFY(!waitForLines(args + ".pcap", 15000).isEmpty());
+        QVERIFY(!waitForLines(args + ".getSock", 15000).isEmpty());
         QTRY_COMPARE_WITH_TIMEOUT(sessionMembers(pid).size(), 5, 5000);  // driver, 2 children, 2 helpers
         QCOMPARE(kill(pid, SIGKILL), 0);
         waitExit(pid, 5000);
@@ -207,6 +210,8 @@ private slots:
 
         const pid_t gui = spawnInNewSession(kNuk, {}, {"NUKPATH=" + m_root.path(), "NUK_TMPDIR=" + m_tmp.path(),
                                                        "QT_QPA_PLATFORM=offscreen"});
+
+        SessionGuard guard_gui(gui);
         QTRY_COMPARE_WITH_TIMEOUT(sessionMembers(gui).size(), 3, 10000);
         kill(gui, SIGKILL);
         waitExit(gui, 5000);
