@@ -12,6 +12,7 @@ constexpr std::size_t kSllHeader = 16;
 constexpr std::size_t kSll2Header = 20;
 constexpr std::size_t kVlanTag = 4;
 constexpr std::size_t kMaxTags = 2;
+constexpr std::size_t kMaxIpPacket = 65535;
 
 std::uint16_t load16(const unsigned char* p) { return std::uint16_t(p[0] << 8 | p[1]); }
 
@@ -128,7 +129,8 @@ FrameVerdict frameToRecord(const EthernetFrame& frame, std::uint32_t sec, std::u
     const std::size_t totalLength = load16(ip + 2);
     if (totalLength != 0 && totalLength < ipHeader)
         return FrameVerdict::Malformed;
-    const std::size_t ipEnd = totalLength == 0 ? ipCaptured : std::min(totalLength, ipCaptured);
+    // An IPv4 packet holds at most 65,535 bytes, however many a (crafted) trace captured.
+    const std::size_t ipEnd = std::min({totalLength == 0 ? ipCaptured : totalLength, ipCaptured, kMaxIpPacket});
 
     std::memset(fixed, 0, record::FixedSize);
     std::size_t transportEnd;

@@ -50,6 +50,13 @@ void installSignals()
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    // A mask inherited through exec must not keep the stop signals out.
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGHUP);
+    sigprocmask(SIG_UNBLOCK, &stops, nullptr);
 }
 
 long long monotonicMs()

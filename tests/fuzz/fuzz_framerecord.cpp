@@ -1,5 +1,6 @@
 // libFuzzer target: the helper's frame -> record conversion on arbitrary frames.
-// Byte 0 picks the link layer; the rest is the captured frame. Every record built
+// Byte 0 picks the link layer (low bits) and whether the frame is stretched past
+// 64 KiB (high bit, as a crafted trace may be); the rest is the captured frame. Every record built
 // must be framed back unchanged by the reader's RecordFramer.
 
 #include "capture/recordreader.h"
@@ -16,6 +17,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const LinkKind kind = LinkKind(data[0] % 4);
     // Copy so that a read past the frame hits the allocation's end.
     std::vector<unsigned char> frame(data + 1, data + size);
+    if ((data[0] & 0x80) && !frame.empty()) {
+        const std::size_t original = frame.size();
+        frame.resize(70000);
+        for (std::size_t i = original; i < frame.size(); ++i)
+            frame[i] = frame[i % original];
+    }
     static std::vector<unsigned char> scratch;
     EthernetFrame eth;
     if (!toEthernet(kind, frame.data(), frame.size(), frame.size(), scratch, eth))

@@ -127,6 +127,12 @@ void TestFrameRecord::payloadBoundedByCaptureAndTotalLength()
     // Segmentation offload leaves a total length of 0: take the captured bytes.
     c = convert(ethernet() + ipv4(6, tcp("abc"), {}, 0, 0));
     QCOMPARE(c.payload(), Bytes("abc"));
+    // Nor does it let a frame carry more than an IPv4 packet can (a crafted trace may).
+    const Bytes huge = ethernet() + ipv4(6, tcp(Bytes(70000, 'h')), {}, 0, 0);
+    c = convert(huge);
+    QCOMPARE(c.verdict, FrameVerdict::Record);
+    QCOMPARE(c.rec.payloadLen, std::size_t(65535 - 40));
+    QVERIFY(c.rec.payloadLen <= kMaxRecordPayload);
     // No payload: a null pointer and L = 160.
     c = convert(ethernet() + ipv4(6, tcp({})));
     QVERIFY(c.rec.payload == nullptr);
