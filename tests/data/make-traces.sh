@@ -19,11 +19,20 @@ set -euo pipefail
 cd "$(dirname "$0")"
 A=nuktraceA B=nuktraceB C=nuktraceC
 
-cleanup() {
+marks=$(mktemp -d)
+export marks
+captures=()
+
+removeNamespaces() {
     for ns in $A $B $C; do ip netns del $ns 2>/dev/null || true; done
 }
+cleanup() {
+    for p in "${captures[@]}"; do kill "$p" 2>/dev/null || true; done
+    removeNamespaces
+    rm -rf "$marks"
+}
+removeNamespaces  # left over by an interrupted run
 trap cleanup EXIT
-cleanup
 
 for ns in $A $B $C; do
     ip netns add $ns
@@ -39,21 +48,24 @@ ip -n $B link set vethB up
 # --- veth traces -------------------------------------------------------------
 ip netns exec $B tcpdump -q -i vethB -s 0 -U -w veth-eth.pcap 2>/dev/null &
 p1=$!
+captures+=($p1)
 ip netns exec $B tcpdump -q -i any -y LINUX_SLL -s 0 -U -w veth-cooked.pcap 2>/dev/null &
 p2=$!
+captures+=($p2)
 ip netns exec $B tcpdump -q -i any -y LINUX_SLL2 -s 0 -U -w veth-cooked2.pcap 2>/dev/null &
 p3=$!
+captures+=($p3)
 sleep 2
 
 ip netns exec $B python3 - <<'PY' &
-import socket
+import os, socket
 udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
 udp.bind(("10.77.0.2", 5001))
 srv = socket.socket()
 srv.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
 srv.bind(("10.77.0.2", 5000))
 srv.listen(1)
-open("/tmp/nuk-trace-ready", "w").close()
+open(os.environ["marks"] + "/server-ready", "w").close()
 conn, _ = srv.accept()
 data = b""
 while not data.endswith(b"END\n"):
@@ -68,8 +80,8 @@ for _ in range(5):
     udp.sendto(b"echo " + msg[:16], peer)
 PY
 server=$!
-for _ in $(seq 50); do [ -e /tmp/nuk-trace-ready ] && break; sleep 0.1; done
-rm -f /tmp/nuk-trace-ready
+captures+=($server)
+for _ in $(seq 50); do [ -e "$marks/server-ready" ] && break; sleep 0.1; done
 
 ip netns exec $A python3 - <<'PY'
 import socket, time
@@ -114,7 +126,7 @@ fd = os.open("/dev/net/tun", os.O_RDWR)
 fcntl.ioctl(fd, TUNSETIFF, struct.pack("16sH", b"nuktun0", IFF_TUN | IFF_NO_PI))
 subprocess.run(["ip", "addr", "add", "10.79.0.1/24", "dev", "nuktun0"], check=True)
 subprocess.run(["ip", "link", "set", "nuktun0", "up"], check=True)
-open("/tmp/nuk-tun-ready", "w").close()
+open(os.environ["marks"] + "/tun-ready", "w").close()
 end = time.time() + 6
 os.set_blocking(fd, False)
 while time.time() < end:          # the far end of the tunnel: read and drop
@@ -124,10 +136,11 @@ while time.time() < end:          # the far end of the tunnel: read and drop
         time.sleep(0.01)
 PY
 tun=$!
-for _ in $(seq 50); do [ -e /tmp/nuk-tun-ready ] && break; sleep 0.1; done
-rm -f /tmp/nuk-tun-ready
+captures+=($tun)
+for _ in $(seq 50); do [ -e "$marks/tun-ready" ] && break; sleep 0.1; done
 ip netns exec $C tcpdump -q -i nuktun0 -s 0 -U -w tun-raw.pcap 2>/dev/null &
 p4=$!
+captures+=($p4)
 sleep 2
 ip netns exec $C python3 - <<'PY'
 import socket
