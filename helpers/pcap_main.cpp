@@ -158,6 +158,17 @@ int outputStatus(const RecordSink& sink)
     return kExitOk;  // stopped, or the reader went away
 }
 
+// The temporary files are opened only once the source is open: a capture that
+// cannot start leaves the previous capture's trace file to be saved.
+void openOutputFiles(TraceFileWriter& trace, AppFollower* follower)
+{
+    std::string error;
+    if (!trace.open(tmpfiles::path(tmpfiles::kDefaultTrace), error))
+        std::fprintf(stderr, "pcap: no default trace file: %s\n", error.c_str());
+    if (follower && !follower->open(error))
+        std::fprintf(stderr, "pcap: no SYN packet file: %s\n", error.c_str());
+}
+
 // ---- Mode 0: replay -------------------------------------------------------
 
 int replay(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceFileWriter& trace)
@@ -189,6 +200,7 @@ int replay(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceFi
                      o.file.c_str(), name ? name : std::to_string(pcap_datalink(p)).c_str());
         return kExitFailed;
     }
+    openOutputFiles(trace, nullptr);
 
     long long nextFlush = monotonicMs() + kFlushEveryMs;
     unsigned counter = 0;
@@ -344,6 +356,7 @@ int capture(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceF
             return kExitFailed;
         names += " " + dev->name;
     }
+    openOutputFiles(trace, follower);
     std::fprintf(stderr, "pcap: capturing on%s\n", names.c_str());
 
     std::vector<pollfd> fds;
@@ -413,9 +426,6 @@ int main(int argc, char** argv)
         return kExitBadFilter;
 
     TraceFileWriter trace;
-    std::string error;
-    if (!trace.open(tmpfiles::path(tmpfiles::kDefaultTrace), error))
-        std::fprintf(stderr, "pcap: no default trace file: %s\n", error.c_str());
 
     RecordSink sink(o.fd, g_stop);
     PacketPipeline pipeline(sink, trace);
@@ -425,8 +435,6 @@ int main(int argc, char** argv)
         status = replay(o, pipeline, sink, trace);
     } else if (o.mode == 3) {
         AppFollower follower(tmpfiles::path(tmpfiles::kAppSockets), tmpfiles::path(tmpfiles::kSynPackets));
-        if (!follower.open(error))
-            std::fprintf(stderr, "pcap: no SYN packet file: %s\n", error.c_str());
         pipeline.setEthernetFilter(&ethernetFilter.program);
         pipeline.setFollower(&follower);
         status = capture(o, pipeline, sink, trace, &follower);

@@ -293,6 +293,8 @@ void TestPcapReplay::userErrors()
     QVERIFY(r.records.empty());
     QVERIFY2(r.stderrText.contains(message), r.stderrText.constData());
     QCOMPARE(r.stderrText.count('\n'), 1);  // one clear line
+    // The previous capture's trace file is left for Save as.
+    QVERIFY(!QFile::exists(defaultTraceIn(dir)));
 }
 
 void TestPcapReplay::closedPipeEndsQuietly()
