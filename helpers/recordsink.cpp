@@ -50,8 +50,6 @@ bool RecordSink::flush()
         ok = false;
         break;
     }
-    if (ok && written == m_used)
-        m_records += m_recordEnds.size();
     m_used = 0;
     m_recordEnds.clear();
     return ok && !m_stop;
@@ -81,6 +79,5 @@ bool RecordSink::finishCurrentRecord(std::size_t written)
         else if (n < 0 && errno != EINTR && errno != EAGAIN)
             return false;
     }
-    m_records += std::size_t(std::upper_bound(m_recordEnds.begin(), m_recordEnds.end(), written) - m_recordEnds.begin());
     return true;
 }

@@ -28,7 +28,6 @@ public:
 
     State state() const { return m_state; }
     int error() const { return m_errno; }
-    unsigned long long records() const { return m_records; }
 
 private:
     static constexpr std::size_t kBatchBytes = 256 * 1024;
@@ -41,5 +40,4 @@ private:
     std::vector<std::size_t> m_recordEnds;
     State m_state = State::Open;
     int m_errno = 0;
-    unsigned long long m_records = 0;
 };
