@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <poll.h>
+#include <sstream>
 #include <string>
 #include <sys/socket.h>
 #include <time.h>
@@ -103,6 +104,29 @@ std::string filterText(const std::string& expression)
     if (expression.find_first_not_of(" \t\r\n") == std::string::npos)
         return "ip and (tcp or udp)";
     return "(" + expression + ") and ip and (tcp or udp)";
+}
+
+// Expressions that only pick TCP, UDP or both (the GUI sends "tcp" when the user
+// set none) need no filter program: the conversion keeps IPv4 TCP and UDP alone.
+// Returns false for anything else; `protocol` is 6, 17 or 0 for both.
+bool onlyPicksProtocols(const std::string& expression, int& protocol)
+{
+    std::string words;
+    std::istringstream in(expression);
+    for (std::string word; in >> word;) {
+        if (!words.empty())
+            words += ' ';
+        words += word;
+    }
+    if (words == "tcp")
+        protocol = 6;
+    else if (words == "udp")
+        protocol = 17;
+    else if (words.empty() || words == "tcp or udp" || words == "udp or tcp")
+        protocol = 0;
+    else
+        return false;
+    return true;
 }
 
 // A compiled filter that frees itself.
@@ -430,12 +454,16 @@ int main(int argc, char** argv)
     RecordSink sink(o.fd, g_stop);
     PacketPipeline pipeline(sink, trace);
     int status;
-    if (o.mode == 0) {
+    int protocol = 0;
+    const bool protocolsOnly = onlyPicksProtocols(o.expression, protocol);
+    if (protocolsOnly)
+        pipeline.setProtocolOnly(protocol);
+    else if (o.mode == 0 || o.mode == 3)
         pipeline.setEthernetFilter(&ethernetFilter.program);
+    if (o.mode == 0) {
         status = replay(o, pipeline, sink, trace);
     } else if (o.mode == 3) {
         AppFollower follower(tmpfiles::path(tmpfiles::kAppSockets), tmpfiles::path(tmpfiles::kSynPackets));
-        pipeline.setEthernetFilter(&ethernetFilter.program);
         pipeline.setFollower(&follower);
         status = capture(o, pipeline, sink, trace, &follower);
         follower.close();

@@ -46,6 +46,8 @@ bool PacketPipeline::handle(LinkKind kind, const pcap_pkthdr& header, const u_ch
     switch (frameToRecord(frame, std::uint32_t(header.ts.tv_sec), std::uint32_t(header.ts.tv_usec), out, payload,
                           payloadLen)) {
     case FrameVerdict::Record:
+        if (m_protocolOnly && out[record::Ip + 9] != m_protocolOnly)
+            return true;
         break;
     case FrameVerdict::NotTcpUdp:
         return true;

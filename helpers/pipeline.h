@@ -22,6 +22,8 @@ public:
 
     // A program compiled for Ethernet, run on each frame's Ethernet view (replay, mode 3).
     void setEthernetFilter(const bpf_program* program) { m_filter = program; }
+    // Instead of a filter program: only this IP protocol (6 or 17) passes.
+    void setProtocolOnly(int protocol) { m_protocolOnly = protocol; }
     void setFollower(AppFollower* follower) { m_follower = follower; }
 
     // False when the output has ended (reader gone, write error or stop).
@@ -33,6 +35,7 @@ private:
     RecordSink& m_sink;
     TraceFileWriter& m_trace;
     const bpf_program* m_filter = nullptr;
+    int m_protocolOnly = 0;
     AppFollower* m_follower = nullptr;
     std::vector<unsigned char> m_scratch;
     SkipCounts m_skips;
