@@ -400,6 +400,7 @@ void ControlPanel::readHelperErrors()
 
 QString setNukFileName()
 {
-    nukAppFile = QStringLiteral("/tmp/%1_NukAppSockFile").arg(getuid());
+    char name[4096];
+    nukAppFile = nukTempFileName(name, sizeof name, "_NukAppSockFile") ? QString::fromLocal8Bit(name) : QString();
     return nukAppFile;
 }
