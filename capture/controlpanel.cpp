@@ -11,6 +11,10 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -35,6 +39,54 @@ std::recursive_mutex& registryMutex()
 {
     static std::recursive_mutex m;
     return m;
+}
+
+bool isLiveProcess(pid_t pid, pid_t parent)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", int(pid));
+    FILE* f = std::fopen(path, "re");
+    if (!f)
+        return false;
+    char buf[512];
+    const std::size_t n = std::fread(buf, 1, sizeof buf - 1, f);
+    std::fclose(f);
+    buf[n] = '\0';
+    const char* close = std::strrchr(buf, ')');  // the command name may hold anything
+    char state = 0;
+    int ppid = 0;
+    if (!close || std::sscanf(close + 1, " %c %d", &state, &ppid) != 2)
+        return false;
+    return ppid == parent && state != 'Z' && state != 'X';
+}
+
+bool launcherHasLiveChild(pid_t launcher)
+{
+    DIR* proc = ::opendir("/proc");
+    if (!proc)
+        return false;
+    bool found = false;
+    while (const dirent* entry = ::readdir(proc)) {
+        char* end = nullptr;
+        const long pid = std::strtol(entry->d_name, &end, 10);
+        if (pid > 0 && *end == '\0' && isLiveProcess(pid_t(pid), launcher)) {
+            found = true;
+            break;
+        }
+    }
+    ::closedir(proc);
+    return found;
+}
+
+// After SIGUSR2 the launcher child ends the capture helper on its own time. Until the
+// helper is gone it may still write records, which the drain that follows must see.
+void waitForCaptureHelperExit()
+{
+    if (g_ForkNumber <= 0)
+        return;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1000);
+    while (launcherHasLiveChild(g_ForkNumber) && std::chrono::steady_clock::now() < deadline)
+        ::usleep(1000);
 }
 
 void appendInt(QByteArray& block, std::int32_t value)
@@ -354,6 +406,7 @@ void ControlPanel::Stop()
     if (g_SockFork > 0)
         ::kill(g_SockFork, SIGUSR2);
 
+    waitForCaptureHelperExit();
     waitUntilReaderOutOfPipe();
     CleanPipe();
     m_pTimer->stop();
