@@ -52,11 +52,12 @@ bool CScheduler::AddPacket(const CPacket* packet, const std::function<bool()>& a
     const Clock::time_point start = m_startTime;
 
     if (g_bPureStepMode) {
+        // Abandoning comes first: a new capture's step flag must not release an old packet.
         for (;;) {
-            if (g_bStepIt.exchange(false))
-                return true;
             if (abandon && abandon())
                 return false;
+            if (g_bStepIt.exchange(false))
+                return true;
             m_wakeup.wait_for(lock, kRecheck);
         }
     }
@@ -73,10 +74,10 @@ bool CScheduler::AddPacket(const CPacket* packet, const std::function<bool()>& a
         const auto now = Clock::now();
         if (std::chrono::duration_cast<std::chrono::milliseconds>(now - start) >= due)
             return true;
-        if (g_bStepIt.exchange(false))
-            return true;
         if (abandon && abandon())
             return false;
+        if (g_bStepIt.exchange(false))
+            return true;
         m_wakeup.wait_until(lock, std::min(start + due, now + kRecheck));
     }
 }
