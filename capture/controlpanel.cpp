@@ -255,6 +255,9 @@ void ControlPanel::readCapture(unsigned capture)
         // capture starts belongs to the old one and is given up.
         if (!g_Scheduler.AddPacket(packet.get(), superseded))
             return;
+        // Start advances the capture under the registry lock: once it has, no packet
+        // of the old capture can reach a view.
+        std::lock_guard<std::recursive_mutex> lock(registryMutex());
         if (superseded())
             return;
         AddPacket(packet.release());
@@ -351,7 +354,10 @@ void ControlPanel::Start()
     }
     // A packet of the last capture still waiting for a Step is given up now, before
     // this start's step flag can release it.
-    ++m_captureId;
+    {
+        std::lock_guard<std::recursive_mutex> lock(registryMutex());
+        ++m_captureId;
+    }
     g_Scheduler.wake();
 
     if (nDataPipe[0] >= 0)

@@ -44,6 +44,13 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_numbers;
     }
+    // Puts a boundary into the tag list (GUI thread), e.g. right after a Start.
+    static constexpr std::uint32_t kMark = 0xffffffffu;
+    void mark()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_tags.push_back(kMark);
+    }
     void clear()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
