@@ -181,16 +181,15 @@ void NUK::showMessage(const QString& title, const QString& text) { nukPrompts().
 
 void NUK::showStatus(const QString& text) { statusBar()->showMessage(text); }
 
-void NUK::openWizard(const QString& traceFile)
+bool NUK::openWizard(const QString& traceFile)
 {
     QWidget* wizard = createUserWizard(m_pControlPanel.get(), traceFile);
-    if (!wizard) {
-        statusBar()->showMessage(QStringLiteral("User Wizard not available yet"));
-        return;
-    }
+    if (!wizard)
+        return false;
     m_pWizard = wizard;
     m_wizards.append(wizard);
     wizard->show();
+    return true;
 }
 
 void NUK::slotUserWizard()
@@ -199,17 +198,20 @@ void NUK::slotUserWizard()
         showMessage(QStringLiteral("Warning"), QStringLiteral("Invalid request. Try stop running or quit existing wizard."));
         return;
     }
-    openWizard(QString());
+    if (!openWizard(QString()))
+        statusBar()->showMessage(QStringLiteral("User Wizard not available yet"), 2000);
 }
 
 void NUK::slotFileSaveAs()
 {
     statusBar()->showMessage(QStringLiteral("Saving file under new filename..."));
     const QString name = nukPrompts().saveFileName(this, QString(), QString(), QStringLiteral("*.tr"));
-    if (name.isEmpty())
+    if (name.isEmpty()) {
+        // Left up for its 2000 ms rather than replaced at once by "Ready.".
         statusBar()->showMessage(QStringLiteral("Saving aborted"), 2000);
-    else
-        m_pDoc->saveAs(name);
+        return;
+    }
+    m_pDoc->saveAs(name);
     statusBar()->showMessage(QStringLiteral("Ready."));
 }
 

@@ -77,7 +77,7 @@ private:
     void initMenuBar();
     void initToolBar();
     void initStatusBar();
-    void openWizard(const QString& traceFile);
+    bool openWizard(const QString& traceFile);
     void openView(ViewKind kind, const QString& objectName, const QString& typeName);
     void shutDown();
 
