@@ -169,6 +169,9 @@ void NUK::initToolBar()
     m_pFileToolbar->addSeparator();
     m_pFileToolbar->addAction(QWhatsThis::createAction(m_pFileToolbar));
 
+    // At 420 pixels the two bars do not fit side by side: the second gets a row of its
+    // own rather than hiding half its buttons behind an extension arrow.
+    addToolBarBreak();
     m_pViewToolbar = addToolBar(QStringLiteral("file operations"));
     m_pViewToolbar->setObjectName(QStringLiteral("file operations"));
     m_pViewToolbar->setIconSize(QSize(40, 40));

@@ -14,6 +14,11 @@ SetPaceDialog::SetPaceDialog(QWidget* parent) : QWidget(parent)
     setObjectName(QStringLiteral("SetPaceDialog"));
     setWindowTitle(QStringLiteral("Set Display Pace Dialog"));
     resize(409, 202);
+    // The fixed geometry below is laid out for 12-pixel text; a 12-point font on a
+    // 96 dpi screen would be cut off in the 32-pixel rows.
+    QFont small = font();
+    small.setPixelSize(12);
+    setFont(small);
 
     m_pRatioGroup = new QGroupBox(QStringLiteral("Pace Ratio"), this);
     m_pRatioGroup->setGeometry(20, 10, 370, 61);
