@@ -90,7 +90,7 @@ void TestHandoff::eventLoopStaysResponsiveDuringBurst()
     producer.join();
     qInfo("longest timer lateness during the burst: %lld ms", worstLateness);
     // The slices are 8 ms; leave room for a loaded, sanitised build.
-    QVERIFY2(worstLateness < 60, qPrintable(QString::number(worstLateness)));
+    QVERIFY2(worstLateness < 100, qPrintable(QString::number(worstLateness)));
 }
 
 void TestHandoff::destroyingQueueDropsPendingWakeup()
