@@ -453,6 +453,15 @@ int startNukProcesses()
     for (int signo : kShutdownSignals)
         setHandler(signo, closeNUK);
 
+    // The children start with their signals blocked, so that a Start that comes
+    // before a child has installed its handlers waits instead of killing it.
+    sigset_t childSignals, previousMask;
+    sigemptyset(&childSignals);
+    sigaddset(&childSignals, SIGUSR1);
+    sigaddset(&childSignals, SIGUSR2);
+    sigaddset(&childSignals, SIGCHLD);
+    sigprocmask(SIG_BLOCK, &childSignals, &previousMask);
+
     const pid_t gui = getpid();
     g_ForkNumber = fork();
     if (g_ForkNumber == 0) {
@@ -464,6 +473,7 @@ int startNukProcesses()
     }
     if (g_ForkNumber < 0) {
         std::perror("fork");
+        sigprocmask(SIG_SETMASK, &previousMask, nullptr);
         return 2;
     }
 
@@ -478,6 +488,7 @@ int startNukProcesses()
     if (g_SockFork < 0) {
         std::perror("fork");
         g_SockFork = 0;
+        sigprocmask(SIG_SETMASK, &previousMask, nullptr);
         return 2;
     }
 
@@ -485,6 +496,7 @@ int startNukProcesses()
     // for these two and must not die of them before its own shutdown is done.
     std::signal(SIGUSR1, SIG_IGN);
     std::signal(SIGUSR2, SIG_IGN);
+    sigprocmask(SIG_SETMASK, &previousMask, nullptr);
     fcntl(nErrorPipe[0], F_SETFD, FD_CLOEXEC);
     return 0;
 }
