@@ -89,8 +89,9 @@ void TestHandoff::eventLoopStaysResponsiveDuringBurst()
     QTRY_COMPARE_WITH_TIMEOUT(consumed.load(), kItems, 60000);
     producer.join();
     qInfo("longest timer lateness during the burst: %lld ms", worstLateness);
-    // The slices are 8 ms; leave room for a loaded, sanitised build.
-    QVERIFY2(worstLateness < 100, qPrintable(QString::number(worstLateness)));
+    // The slices are 8 ms; an undivided drain would stall for the whole second.
+    // The bound leaves room for a loaded, sanitised build.
+    QVERIFY2(worstLateness < 200, qPrintable(QString::number(worstLateness)));
 }
 
 void TestHandoff::destroyingQueueDropsPendingWakeup()
