@@ -89,6 +89,38 @@ void waitForCaptureHelperExit()
         ::usleep(1000);
 }
 
+bool signalPending(pid_t pid, int signo)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/status", int(pid));
+    FILE* f = std::fopen(path, "re");
+    if (!f)
+        return false;
+    bool pending = false;
+    char line[256];
+    while (std::fgets(line, sizeof line, f)) {
+        unsigned long long mask = 0;
+        if (std::sscanf(line, "ShdPnd: %llx", &mask) == 1 || std::sscanf(line, "SigPnd: %llx", &mask) == 1)
+            pending = pending || (mask >> (signo - 1)) & 1u;
+    }
+    std::fclose(f);
+    return pending;
+}
+
+// Standard signals neither queue nor keep their order: a Start's SIGUSR1 still
+// pending when a Stop's SIGUSR2 arrives is merged with the next Start's or taken
+// after it. Each signal is therefore sent only once the launcher child has taken
+// the one before, and its work for it comes before its next signal.
+void signalLauncher(int signo)
+{
+    if (g_ForkNumber <= 0)
+        return;
+    ::kill(g_ForkNumber, signo);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1000);
+    while (signalPending(g_ForkNumber, signo) && std::chrono::steady_clock::now() < deadline)
+        ::usleep(200);
+}
+
 void appendInt(QByteArray& block, std::int32_t value)
 {
     block.append(reinterpret_cast<const char*>(&value), sizeof value);
@@ -383,8 +415,7 @@ void ControlPanel::Start()
     // Records an old helper wrote after the last Stop's drain must not open this capture.
     waitUntilReaderOutOfPipe();
     CleanPipe();
-    if (g_ForkNumber > 0)
-        ::kill(g_ForkNumber, SIGUSR1);
+    signalLauncher(SIGUSR1);
 
     m_pTimer->start(m_nRefreshInterval);
     m_bStopped = false;
@@ -407,8 +438,7 @@ void ControlPanel::Stop()
     m_stateChanged.notify_all();
     ValidWizard = true;
     g_FileName.clear();
-    if (g_ForkNumber > 0)
-        ::kill(g_ForkNumber, SIGUSR2);
+    signalLauncher(SIGUSR2);
     if (g_SockFork > 0)
         ::kill(g_SockFork, SIGUSR2);
 

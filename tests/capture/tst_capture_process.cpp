@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
 #include <cstdio>
 #include <dirent.h>
 #include <unistd.h>
@@ -50,6 +51,7 @@ private slots:
     void init();
     void helperGetsTheParameterBlock();
     void captureStopsAndStartsCleanly();
+    void stopRightAfterStart();
     void helperErrorReachesStatusBar();
 
 private:
@@ -174,6 +176,23 @@ void TestCaptureProcess::captureStopsAndStartsCleanly()
     // No helper outlives its capture, not even as a zombie for long.
     QTRY_COMPARE_WITH_TIMEOUT(childrenOf(g_ForkNumber, false), 0, 3000);
     RemoveView(view);
+}
+
+void TestCaptureProcess::stopRightAfterStart()
+{
+    // The helper's process may be stopped before it has even become the helper.
+    RecordingUi ui;
+    ControlPanel controller(&ui);
+    expression = QStringLiteral("gap 1000");
+    for (int i = 0; i < 50; ++i) {
+        controller.Start();
+        QVERIFY(controller.isRunning());
+        controller.Stop();
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(childrenOf(g_ForkNumber, false), 0, 3000);
+    QTest::qWait(1500);  // a shutdown run by mistake in a child would end us by now
+    QCOMPARE(childrenOf(g_ForkNumber, false), 0);
+    QCOMPARE(::kill(g_ForkNumber, 0), 0);  // the launcher child lives on
 }
 
 void TestCaptureProcess::helperErrorReachesStatusBar()
