@@ -2,6 +2,7 @@
 
 #include "app/process.h"
 #include "capture/cpacket.h"
+#include "capture/launchersignals.h"
 #include "capture/recordreader.h"
 #include "capture/scheduler.h"
 #include "capture/settings.h"
@@ -11,10 +12,6 @@
 #include <QTimer>
 
 #include <cerrno>
-#include <chrono>
-#include <cstdlib>
-#include <cstring>
-#include <dirent.h>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -39,86 +36,6 @@ std::recursive_mutex& registryMutex()
 {
     static std::recursive_mutex m;
     return m;
-}
-
-bool isLiveProcess(pid_t pid, pid_t parent)
-{
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%d/stat", int(pid));
-    FILE* f = std::fopen(path, "re");
-    if (!f)
-        return false;
-    char buf[512];
-    const std::size_t n = std::fread(buf, 1, sizeof buf - 1, f);
-    std::fclose(f);
-    buf[n] = '\0';
-    const char* close = std::strrchr(buf, ')');  // the command name may hold anything
-    char state = 0;
-    int ppid = 0;
-    if (!close || std::sscanf(close + 1, " %c %d", &state, &ppid) != 2)
-        return false;
-    return ppid == parent && state != 'Z' && state != 'X';
-}
-
-bool launcherHasLiveChild(pid_t launcher)
-{
-    DIR* proc = ::opendir("/proc");
-    if (!proc)
-        return false;
-    bool found = false;
-    while (const dirent* entry = ::readdir(proc)) {
-        char* end = nullptr;
-        const long pid = std::strtol(entry->d_name, &end, 10);
-        if (pid > 0 && *end == '\0' && isLiveProcess(pid_t(pid), launcher)) {
-            found = true;
-            break;
-        }
-    }
-    ::closedir(proc);
-    return found;
-}
-
-// After SIGUSR2 the launcher child ends the capture helper on its own time. Until the
-// helper is gone it may still write records, which the drain that follows must see.
-void waitForCaptureHelperExit()
-{
-    if (g_ForkNumber <= 0)
-        return;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1000);
-    while (launcherHasLiveChild(g_ForkNumber) && std::chrono::steady_clock::now() < deadline)
-        ::usleep(1000);
-}
-
-bool signalPending(pid_t pid, int signo)
-{
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%d/status", int(pid));
-    FILE* f = std::fopen(path, "re");
-    if (!f)
-        return false;
-    bool pending = false;
-    char line[256];
-    while (std::fgets(line, sizeof line, f)) {
-        unsigned long long mask = 0;
-        if (std::sscanf(line, "ShdPnd: %llx", &mask) == 1 || std::sscanf(line, "SigPnd: %llx", &mask) == 1)
-            pending = pending || (mask >> (signo - 1)) & 1u;
-    }
-    std::fclose(f);
-    return pending;
-}
-
-// Standard signals neither queue nor keep their order: a Start's SIGUSR1 still
-// pending when a Stop's SIGUSR2 arrives is merged with the next Start's or taken
-// after it. Each signal is therefore sent only once the launcher child has taken
-// the one before, and its work for it comes before its next signal.
-void signalLauncher(int signo)
-{
-    if (g_ForkNumber <= 0)
-        return;
-    ::kill(g_ForkNumber, signo);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1000);
-    while (signalPending(g_ForkNumber, signo) && std::chrono::steady_clock::now() < deadline)
-        ::usleep(200);
 }
 
 void appendInt(QByteArray& block, std::int32_t value)
