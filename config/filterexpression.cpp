@@ -113,12 +113,13 @@ bool checkPort(const QString& text)
 QString filterEntryText(FilterSide side, const FilterEntry& entry)
 {
     QString text;
-    if (entry.address.isEmpty())
+    if (entry.address.isEmpty()) {
         text = side == FilterSide::Destination ? kAnyAddressDst : kAnyAddressSrc;
-    else
+    } else {
         text = (side == FilterSide::Destination ? QStringLiteral("DST:") : QStringLiteral("SRC:")) + entry.address;
-    if (text.size() < kAddressWidth)
-        text += QString(kAddressWidth - text.size(), QLatin1Char(' '));
+        if (text.size() < kAddressWidth)
+            text += QString(kAddressWidth - text.size(), QLatin1Char(' '));
+    }
     if (entry.port.isEmpty())
         return text + QStringLiteral("PORT:* ");
     return text + QStringLiteral("PORT:") + entry.port;

@@ -89,7 +89,9 @@ SelectSockets::SelectSockets(QWidget* parent, const char* name) : QWidget(parent
 
 SelectSockets::~SelectSockets()
 {
-    // Joins the reader before the queue it pushes into goes away.
+    // A dialog destroyed without being closed still stops its listing; then the
+    // reader is joined before the queue it pushes into goes away.
+    stopCollecting();
     m_reader.reset();
 }
 

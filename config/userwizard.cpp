@@ -36,12 +36,21 @@ private:
 
 namespace {
 
+// The wizard is small (306 x 236): pages and boxes use tight margins.
+template <typename Layout>
+Layout* compact(Layout* layout, int margin = 6)
+{
+    layout->setContentsMargins(margin, 2, margin, 2);
+    layout->setSpacing(2);
+    return layout;
+}
+
 QGroupBox* instructionBox(QWidget* parent, const QString& text)
 {
     auto* box = new QGroupBox(QStringLiteral("Instructions"), parent);
     auto* label = new QLabel(text, box);
     label->setWordWrap(true);
-    auto* layout = new QVBoxLayout(box);
+    auto* layout = compact(new QVBoxLayout(box));
     layout->addWidget(label);
     return box;
 }
@@ -106,14 +115,14 @@ void userwizard::setupPage0()
                               QStringLiteral("Current Active Sockets"), QStringLiteral("Specific Application")};
     void (userwizard::*handlers[4])() = {&userwizard::fromfile, &userwizard::realtime, &userwizard::fromsock,
                                       &userwizard::fromApp};
-    auto* boxLayout = new QVBoxLayout(box);
+    auto* boxLayout = compact(new QVBoxLayout(box));
     for (int i = 0; i < 4; ++i) {
         m_sourceButtons[i] = new QRadioButton(texts[i], box);
         group->addButton(m_sourceButtons[i]);
         boxLayout->addWidget(m_sourceButtons[i]);
         connect(m_sourceButtons[i], &QRadioButton::clicked, this, handlers[i]);
     }
-    auto* layout = new QVBoxLayout(page);
+    auto* layout = compact(new QVBoxLayout(page), 0);
     layout->addWidget(box);
     setPage(SourcePage, page);
 }
@@ -131,7 +140,7 @@ void userwizard::setupPage1()
     auto* row = new QHBoxLayout;
     row->addWidget(m_fileName);
     row->addWidget(m_fileButton);
-    auto* layout = new QVBoxLayout(page);
+    auto* layout = compact(new QVBoxLayout(page), 0);
     layout->addLayout(row);
     layout->addWidget(instructionBox(page, QStringLiteral("This system only accepts files captured by tcpdump or "
                                                           "other similar programs. The default file extension is .tr.")));
@@ -146,7 +155,7 @@ void userwizard::setupPage2()
     m_filterButton->setText(QStringLiteral("Set Filter"));
     connect(m_filterButton, &QToolButton::clicked, this, &userwizard::getfilter);
 
-    auto* layout = new QVBoxLayout(page);
+    auto* layout = compact(new QVBoxLayout(page), 0);
     layout->addWidget(instructionBox(
         page, QStringLiteral("Capturing filter: You can restrict packets to be captured by specific protocol(TCP/UDP) or "
                              "by source and destination address. Only TCP packets will be captured if you omit this "
@@ -178,14 +187,14 @@ void userwizard::setupPage3()
     connect(m_tcpStateBox, &QCheckBox::clicked, this, &userwizard::newTCPstat);
     connect(m_connectionBox, &QCheckBox::clicked, this, &userwizard::newCon);
 
-    auto* grid = new QGridLayout(box);
+    auto* grid = compact(new QGridLayout(box));
     grid->addWidget(m_topologyBox, 0, 0);
     grid->addWidget(m_reconBox, 1, 0);
     grid->addWidget(m_packetListBox, 2, 0);
     grid->addWidget(m_timeLineBox, 0, 1);
     grid->addWidget(m_tcpStateBox, 1, 1);
     grid->addWidget(m_connectionBox, 2, 1);
-    auto* layout = new QVBoxLayout(page);
+    auto* layout = compact(new QVBoxLayout(page), 0);
     layout->addWidget(box);
     setPage(ViewPage, page);
 }
@@ -205,10 +214,10 @@ void userwizard::setupPage4()
     connect(m_nonStepButton, &QRadioButton::clicked, this, &userwizard::startIt);
     connect(m_stepButton, &QRadioButton::clicked, this, &userwizard::stepIt);
 
-    auto* boxLayout = new QVBoxLayout(box);
+    auto* boxLayout = compact(new QVBoxLayout(box));
     boxLayout->addWidget(m_nonStepButton);
     boxLayout->addWidget(m_stepButton);
-    auto* layout = new QVBoxLayout(page);
+    auto* layout = compact(new QVBoxLayout(page), 0);
     layout->addWidget(box);
     setPage(StartPage, page);
 }
@@ -221,7 +230,7 @@ void userwizard::setupPage5()
     m_socketButton->setText(QStringLiteral("Select Sockets"));
     connect(m_socketButton, &QToolButton::clicked, this, &userwizard::getsock);
 
-    auto* layout = new QVBoxLayout(page);
+    auto* layout = compact(new QVBoxLayout(page), 0);
     layout->addWidget(instructionBox(page, QStringLiteral("Selecting sockets: You can visualize only specific "
                                                           "sockets. All sockets traffic will be captured if you omit "
                                                           "this step.")));
