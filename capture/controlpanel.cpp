@@ -1,5 +1,6 @@
 #include "capture/controlpanel.h"
 
+#include "app/process.h"
 #include "capture/cpacket.h"
 #include "capture/settings.h"
 
@@ -86,6 +87,7 @@ std::size_t ControlPanel::packetCount() const
 
 QString setNukFileName()
 {
-    nukAppFile = QStringLiteral("/tmp/%1_NukAppSockFile").arg(getuid());
+    char name[4096];
+    nukAppFile = nukTempFileName(name, sizeof name, "_NukAppSockFile") ? QString::fromLocal8Bit(name) : QString();
     return nukAppFile;
 }
