@@ -128,6 +128,11 @@ QWidget* Filter::buildAddressTab()
     QGridLayout* src = makeSide(QStringLiteral("Source IP:"), m_srcAddress, m_srcPort, m_srcAdd, m_srcList);
     connect(m_dstAdd, &QPushButton::clicked, this, &Filter::adddst);
     connect(m_srcAdd, &QPushButton::clicked, this, &Filter::addsrc);
+    // Return in a field adds its entry rather than pressing a button of the dialog.
+    for (QLineEdit* field : {m_dstAddress, m_dstPort})
+        connect(field, &QLineEdit::returnPressed, this, &Filter::adddst);
+    for (QLineEdit* field : {m_srcAddress, m_srcPort})
+        connect(field, &QLineEdit::returnPressed, this, &Filter::addsrc);
 
     m_del = new QPushButton(QStringLiteral("Del"), tab);
     m_del->setAutoDefault(false);

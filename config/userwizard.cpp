@@ -81,7 +81,6 @@ userwizard::userwizard(QWidget* parent, const char* name, bool modal, Qt::Window
     setWizardStyle(QWizard::ClassicStyle);
     setOption(QWizard::HaveHelpButton, false);
     setOption(QWizard::HaveNextButtonOnLastPage, true);
-    setOption(QWizard::NoBackButtonOnStartPage, false);
     resize(306, 236);
     setWindowTitle(QStringLiteral("NUK user wizard"));
 

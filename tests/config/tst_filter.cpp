@@ -163,18 +163,6 @@ private slots:
     }
     void cleanup() { nukui::setWarningHandler({}); }
 
-    void dialogLooksAsDescribed()
-    {
-        Filter dialog;
-        QCOMPARE(dialog.objectName(), QStringLiteral("Filter"));
-        QCOMPARE(dialog.windowTitle(), QStringLiteral("NUK Filter"));
-        QCOMPARE(dialog.size(), QSize(547, 300));
-        QVERIFY(dialog.tcpBox()->isChecked());
-        QVERIFY(!dialog.udpBox()->isChecked());
-        QVERIFY(!dialog.loBox()->isChecked());
-        QVERIFY(!dialog.orButton()->isChecked() && !dialog.andButton()->isChecked());
-    }
-
     void addressAndPortChecks_data()
     {
         QTest::addColumn<QString>("text");

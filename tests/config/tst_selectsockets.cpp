@@ -1,4 +1,4 @@
-// The socket selection dialog with a real socket child process and a stand-in
+// The socket selection dialog with the real socket child process and a stand-in
 // listing helper in a temporary NUKPATH.
 
 #include "app/process.h"
@@ -15,59 +15,12 @@
 #include <QtTest>
 
 #include <csignal>
-#include <cstring>
 #include <sys/wait.h>
 #include <unistd.h>
-
-namespace {
-
-// A socket child of our own while the process model offers none: SIGUSR1 starts
-// the listing helper, SIGUSR2 kills it.
-char g_helperPath[4096];
-char g_fdText[16];
-volatile pid_t g_helper = 0;
-
-void socketChildHandler(int signo)
-{
-    if (signo == SIGUSR1) {
-        const pid_t pid = fork();
-        if (pid == 0) {
-            char name[] = "getSock";
-            char* argv[] = {name, g_fdText, nullptr};
-            execv(g_helperPath, argv);
-            _exit(127);
-        }
-        g_helper = pid;
-    } else if (g_helper > 0) {
-        kill(g_helper, SIGKILL);
-        waitpid(g_helper, nullptr, 0);
-        g_helper = 0;
-    }
-}
-
-pid_t forkSocketChild(const QByteArray& helper)
-{
-    std::snprintf(g_helperPath, sizeof g_helperPath, "%s", helper.constData());
-    std::snprintf(g_fdText, sizeof g_fdText, "%d", SockPipe[1]);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        struct sigaction action;
-        std::memset(&action, 0, sizeof action);
-        action.sa_handler = socketChildHandler;
-        sigaction(SIGUSR1, &action, nullptr);
-        sigaction(SIGUSR2, &action, nullptr);
-        for (;;)
-            pause();
-    }
-    return pid;
-}
-
-}  // namespace
 
 class SelectSocketsTest : public QObject {
     Q_OBJECT
     QTemporaryDir m_root;
-    bool m_ownChild = false;
 
     void setMode(const char* mode)
     {
@@ -91,16 +44,12 @@ private slots:
         QVERIFY(QFile::setPermissions(helper, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         qputenv("NUKPATH", m_root.path().toLocal8Bit());
         qputenv("NUK_FAKE_GETSOCK_DIR", m_root.path().toLocal8Bit());
+        qputenv("NUK_TMPDIR", m_root.path().toLocal8Bit());  // keeps the temporary files in here
         setMode("normal");
 
-        // The real socket child when the process model provides one.
+        // The real launcher and socket children, with the real socket pipe.
         QCOMPARE(startNukProcesses(), 0);
-        if (g_SockFork <= 0) {
-            QCOMPARE(pipe(SockPipe), 0);
-            g_SockFork = forkSocketChild(helper.toLocal8Bit());
-            QVERIFY(g_SockFork > 0);
-            m_ownChild = true;
-        }
+        QVERIFY(g_SockFork > 0);
     }
 
     void cleanupTestCase()
@@ -113,7 +62,7 @@ private slots:
             waitpid(g_SockFork, nullptr, 0);
             g_SockFork = 0;
         }
-        if (!m_ownChild && g_ForkNumber > 0) {
+        if (g_ForkNumber > 0) {
             kill(g_ForkNumber, SIGKILL);
             waitpid(g_ForkNumber, nullptr, 0);
         }
