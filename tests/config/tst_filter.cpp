@@ -15,6 +15,8 @@
 #include <QtTest>
 
 #include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <pcap/pcap.h>
 
 #include <functional>
@@ -366,6 +368,71 @@ private slots:
         const QVector<int> wanted = selectedByMeaning(packets, meaning);
         QVERIFY(!wanted.isEmpty() && wanted.size() < packets.size());
         QCOMPARE(selectedByPcap(expression), wanted);
+    }
+
+    void liveLoopbackCaptureHonoursTheFilter()
+    {
+        if (geteuid() != 0)
+            QSKIP("live capture on lo needs root");
+        Filter dialog;
+        dialog.show();
+        DialogState s;
+        s.tcp = false;
+        s.udp = true;
+        s.destinations = {{"127.0.0.5", "47001"}, {"127.0.0.7", ""}};
+        apply(dialog, s);
+        click(dialog.loBox());
+        QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
+        QCOMPARE(deviceFlag, 1);
+
+        char error[PCAP_ERRBUF_SIZE];
+        pcap_t* handle = pcap_create("lo", error);
+        QVERIFY2(handle, error);
+        pcap_set_snaplen(handle, 256);
+        pcap_set_immediate_mode(handle, 1);
+        pcap_set_timeout(handle, 100);
+        QVERIFY2(pcap_activate(handle) >= 0, pcap_geterr(handle));
+        bpf_program program;
+        QCOMPARE(pcap_compile(handle, &program, expression.toUtf8().constData(), 1, PCAP_NETMASK_UNKNOWN), 0);
+        QCOMPARE(pcap_setfilter(handle, &program), 0);
+        pcap_freecode(&program);
+        QCOMPARE(pcap_setnonblock(handle, 1, error), 0);
+
+        // Only the first and the last datagram match.
+        const QPair<const char*, int> sends[] = {
+            {"127.0.0.5", 47001}, {"127.0.0.5", 47002}, {"127.0.0.9", 47001}, {"127.0.0.7", 47003}};
+        const int sock = socket(AF_INET, SOCK_DGRAM, 0);
+        for (const auto& [host, port] : sends) {
+            sockaddr_in to{};
+            to.sin_family = AF_INET;
+            to.sin_port = htons(quint16(port));
+            inet_pton(AF_INET, host, &to.sin_addr);
+            sendto(sock, "x", 1, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        }
+        ::close(sock);
+
+        QList<TracePacket> seen;
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 1000) {
+            pcap_pkthdr* header;
+            const u_char* data;
+            const int r = pcap_next_ex(handle, &header, &data);
+            if (r == 1 && header->caplen >= 14 + 20 + 4) {
+                const u_char* ip = data + 14;
+                char text[INET_ADDRSTRLEN];
+                TracePacket p;
+                p.dst = QString::fromLatin1(inet_ntop(AF_INET, ip + 16, text, sizeof text));
+                p.dport = (ip[22] << 8) | ip[23];
+                seen << p;
+            } else if (r == 0) {
+                QTest::qWait(20);
+            }
+        }
+        pcap_close(handle);
+        QCOMPARE(seen.size(), 2);
+        QCOMPARE(seen[0].dst + ':' + QString::number(seen[0].dport), QStringLiteral("127.0.0.5:47001"));
+        QCOMPARE(seen[1].dst + ':' + QString::number(seen[1].dport), QStringLiteral("127.0.0.7:47003"));
     }
 
     void ungroupedExpressionWouldSelectOtherPackets()
