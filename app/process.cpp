@@ -200,9 +200,16 @@ void closeUnneededForHelper(int keep1, int keep2)
 
 void startCaptureHelper()
 {
+    // Until the new process has dropped the inherited handlers, a SIGTERM from a quick
+    // Stop would run the shutdown there, and with no launcher id it ends the whole
+    // group. Signals wait, blocked, until resetSignalsForHelper() unblocks them.
+    sigset_t all, previous;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &previous);
     const pid_t pid = fork();
     if (pid == 0)
         becomeCaptureHelper();
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
     if (pid < 0) {
         std::perror("fork");
         return;
