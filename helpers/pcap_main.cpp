@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <sys/prctl.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -58,6 +59,11 @@ void installSignals()
     sigaddset(&stops, SIGINT);
     sigaddset(&stops, SIGHUP);
     sigprocmask(SIG_UNBLOCK, &stops, nullptr);
+    // Executing a program with file capabilities clears the parent-death signal the
+    // launcher set, so ask again: if the launcher dies, stop like on SIGTERM.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() == 1)
+        g_stop = 1;
 }
 
 long long monotonicMs()
