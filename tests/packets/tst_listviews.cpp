@@ -15,7 +15,7 @@
 #include <QPointer>
 #include <QSplitter>
 #include <QStatusBar>
-#include <QTreeView>
+#include <QTableView>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -94,7 +94,8 @@ void TestListViews::windowMenuAndStatus()
         headers << view->model()->headerData(c, Qt::Horizontal).toString();
     QCOMPARE(headers, (QStringList{"No.", "Time", "Source", "Dest", "Protocol", "Info"}));
     QCOMPARE(view->detailTree()->headerItem()->text(0), QStringLiteral("packet detail:"));
-    QVERIFY(view->packetList()->uniformRowHeights());
+    QCOMPARE(view->packetList()->verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed);  // one row height
+    QVERIFY(!view->packetList()->verticalHeader()->isVisible());
     QCOMPARE(view->outerSplitter()->orientation(), Qt::Vertical);
     QCOMPARE(view->outerSplitter()->widget(0), view->packetList());
     QCOMPARE(view->innerSplitter()->widget(0), view->detailTree());
@@ -243,7 +244,7 @@ void TestListViews::sortByClickedColumnAndBack()
     auto view = newView();
     feed(*view, 0, 40);
     QTRY_COMPARE(view->model()->rowCount(), 40);
-    QHeaderView* header = view->packetList()->header();
+    QHeaderView* header = view->packetList()->horizontalHeader();
     QVERIFY(QTest::qWaitForWindowExposed(view.get()));
     QCOMPARE(header->sortIndicatorSection(), 0);
     QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);

@@ -11,7 +11,7 @@
 #include <QMenuBar>
 #include <QSplitter>
 #include <QStatusBar>
-#include <QTreeView>
+#include <QTableView>
 #include <QTreeWidget>
 
 ItemFolderListItem::ItemFolderListItem(QTreeWidget* parent, const ItemFolder* folder)
@@ -40,22 +40,27 @@ ListViews::ListViews(QWidget* parent, const char* name) : QMainWindow(parent)
     setWindowTitle(QStringLiteral("NUK Packet List View"));
 
     m_outer = new QSplitter(Qt::Vertical, this);
-    m_list = new QTreeView(m_outer);
+    // A table without grid or row header: unlike a tree view it does not lay out
+    // every row again when rows are appended, and its rows all share one height.
+    m_list = new QTableView(m_outer);
     m_model = new PacketListModel(this);
     m_list->setModel(m_model);
-    m_list->setUniformRowHeights(true);
-    m_list->setRootIsDecorated(false);
-    m_list->setItemsExpandable(false);
-    m_list->setAllColumnsShowFocus(true);
+    m_list->setShowGrid(false);
+    m_list->setWordWrap(false);
+    m_list->verticalHeader()->hide();
+    m_list->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_list->verticalHeader()->setDefaultSectionSize(m_list->fontMetrics().height() + 4);
+    m_list->horizontalHeader()->setHighlightSections(false);
+    m_list->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     // Fixed widths: measuring contents would touch every row of a live list.
     const int widths[] = {90, 90, 120, 120, 70};
     for (int c = 0; c < 5; ++c)
         m_list->setColumnWidth(c, widths[c]);
-    m_list->header()->setStretchLastSection(true);
-    m_list->header()->setSortIndicator(PacketListItem::ColNo, Qt::AscendingOrder);
-    m_list->header()->setSortIndicatorShown(true);
+    m_list->horizontalHeader()->setStretchLastSection(true);
+    m_list->horizontalHeader()->setSortIndicator(PacketListItem::ColNo, Qt::AscendingOrder);
+    m_list->horizontalHeader()->setSortIndicatorShown(true);
     m_list->setSortingEnabled(true);
 
     m_inner = new QSplitter(Qt::Horizontal, m_outer);

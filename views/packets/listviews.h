@@ -23,7 +23,7 @@ class ItemFolder;
 class PacketListModel;
 class QAction;
 class QSplitter;
-class QTreeView;
+class QTableView;
 class QTreeWidget;
 
 // A row of the detail tree: one field of the decoded packet, with its children.
@@ -50,7 +50,7 @@ public:
     void UpdateView() override {}
     void AddPacket(CPacket* packet) override;  // reader thread
 
-    QTreeView* packetList() const { return m_list; }
+    QTableView* packetList() const { return m_list; }
     PacketListModel* model() const { return m_model; }
     QTreeWidget* detailTree() const { return m_tree; }
     DetailScrollView* bytePane() const { return m_bytes; }
@@ -81,7 +81,7 @@ private:
     void showPacketTree();
     void appendBatch(std::vector<Handed>& batch);
 
-    QTreeView* m_list = nullptr;
+    QTableView* m_list = nullptr;
     PacketListModel* m_model = nullptr;
     QTreeWidget* m_tree = nullptr;
     DetailScrollView* m_bytes = nullptr;

@@ -42,12 +42,17 @@ namespace packettext {
 
 QString number(std::int64_t n) { return padded(QString::number(n), 8); }
 
-QString relativeTime(const CPacket& p, BaseTime base)
+void relativeTime(const CPacket& p, BaseTime base, char* buf, std::size_t size)
 {
     const std::int32_t* ts = p.GetTimeStamp();
     const double seconds = double(std::int64_t(ts[0]) - base.sec) + double(std::int64_t(ts[1]) - base.usec) / 1000000.0;
+    std::snprintf(buf, size, "%.6g", seconds);
+}
+
+QString relativeTime(const CPacket& p, BaseTime base)
+{
     char buf[40];
-    std::snprintf(buf, sizeof buf, "%.6g", seconds);
+    relativeTime(p, base, buf, sizeof buf);
     return QString::fromLatin1(buf);
 }
 

@@ -29,6 +29,7 @@ struct BaseTime {
 namespace packettext {
 QString number(std::int64_t number);                 // zero-padded to 8 digits
 QString relativeTime(const CPacket& p, BaseTime base);  // general notation, 6 significant digits
+void relativeTime(const CPacket& p, BaseTime base, char* buf, std::size_t size);  // the same, no allocation
 QString sourceAddress(const CPacket& p);              // through the name cache
 QString destAddress(const CPacket& p);
 QString protocol(const CPacket& p);                   // "TCP" for IP protocol 6, else "UDP"

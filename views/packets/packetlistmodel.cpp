@@ -14,26 +14,32 @@ namespace {
 // so a text that is a prefix of another sorts first, as in a string comparison.
 std::uint64_t decimalTextKey(std::uint64_t value, int minWidth, int positions)
 {
-    char digits[24];
-    int n = std::snprintf(digits, sizeof digits, "%0*llu", minWidth, static_cast<unsigned long long>(value));
+    unsigned char digits[24];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<unsigned char>(value % 10);
+        value /= 10;
+    } while (value);
+    while (n < minWidth)
+        digits[n++] = 0;
     std::uint64_t key = 0;
     for (int i = 0; i < positions; ++i)
-        key = key * 11 + (i < n ? std::uint64_t(digits[i] - '0' + 1) : 0);
+        key = key * 11 + (i < n ? std::uint64_t(digits[n - 1 - i]) + 1 : 0);
     return key;
 }
 
 // The same for a lower-case hex text of a 16-bit value (no padding).
 std::uint64_t hexTextKey(std::uint16_t value)
 {
-    char digits[8];
-    int n = std::snprintf(digits, sizeof digits, "%x", value);
+    unsigned char digits[4];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<unsigned char>(value & 0xf);
+        value = std::uint16_t(value >> 4);
+    } while (value);
     std::uint64_t key = 0;
-    for (int i = 0; i < 4; ++i) {
-        std::uint64_t d = 0;
-        if (i < n)
-            d = std::uint64_t(digits[i] <= '9' ? digits[i] - '0' : digits[i] - 'a' + 10) + 1;
-        key = key * 17 + d;
-    }
+    for (int i = 0; i < 4; ++i)
+        key = key * 17 + (i < n ? std::uint64_t(digits[n - 1 - i]) + 1 : 0);
     return key;
 }
 
@@ -123,9 +129,12 @@ PacketListModel::Key PacketListModel::keyOf(const PacketListItem& row) const
     case PacketListItem::ColNo:
         k.a = decimalTextKey(row.number(), 8, 10);
         break;
-    case PacketListItem::ColTime:
-        packText(packettext::relativeTime(p, m_base).toLatin1().constData(), k.a, k.b);
+    case PacketListItem::ColTime: {
+        char text[40];
+        packettext::relativeTime(p, m_base, text, sizeof text);
+        packText(text, k.a, k.b);
         break;
+    }
     case PacketListItem::ColSource:
         k.a = addressKey(p.GetSrcIPAddr());
         break;
