@@ -137,11 +137,13 @@ int main(int argc, char** argv)
 {
     std::string trace, feed = "reader";
     long expected = 0;
+    int sortColumn = -1;  // --sort C: keep the list sorted by column C while packets arrive
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string k = argv[i];
         if (k == "--trace") trace = argv[i + 1];
         else if (k == "--packets") expected = std::atol(argv[i + 1]);
         else if (k == "--feed") feed = argv[i + 1];
+        else if (k == "--sort") sortColumn = std::atoi(argv[i + 1]);
     }
     if (trace.empty() || expected <= 0) {
         std::fprintf(stderr, "usage: bench_pipeline --trace FILE --packets N [--feed controller|reader|inprocess]\n");
@@ -158,6 +160,8 @@ int main(int argc, char** argv)
     ControlPanel controller;
     auto* view = new ListViews(nullptr, "Packet List View");
     controller.AddView(view, QStringLiteral("PacketListView"));
+    if (sortColumn >= 0)
+        view->packetList()->sortByColumn(sortColumn, Qt::AscendingOrder);
     app.processEvents();
     const long baselineKb = statusKb("VmRSS:");
 
@@ -183,7 +187,8 @@ int main(int argc, char** argv)
             doneNs = now;
             probe.stop();
             loop.quit();
-        } else if (now > 600ll * 1000 * 1000 * 1000 || (g_feedFailed && view->handoff()->pending() == 0)) {
+        } else if (now > 600ll * 1000 * 1000 * 1000 || (g_feedFailed && view->handoff()->pending() == 0) ||
+                   (now > 20ll * 1000 * 1000 * 1000 && view->model()->rowCount() == 0)) {
             loop.quit();
         }
     });
@@ -223,6 +228,7 @@ int main(int argc, char** argv)
 
     const double seconds = double(doneNs) / 1e9;
     const double payload = double(g_payloadBytes.load());
+    std::printf("sorted_by=%d ", sortColumn);
     std::printf("feed=%s packets=%ld seconds=%.3f pps=%.0f max_stall_ms=%.1f peak_rss_mb=%.1f payload_mb=%.1f "
                 "bytes_per_packet=%.0f bytes_per_packet_above_baseline=%.0f sort_info_ms=%lld sort_back_ms=%lld\n",
                 feed.c_str(), rows, seconds, double(rows) / seconds, double(maxStallNs) / 1e6, peakKb / 1024.0,

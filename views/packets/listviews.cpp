@@ -78,7 +78,10 @@ ListViews::ListViews(QWidget* parent, const char* name) : QMainWindow(parent)
     m_outer->setSizes({200, 200});
     setCentralWidget(m_outer);
 
-    m_handoff = new HandoffQueue<Handed>([this](std::vector<Handed>& batch) { appendBatch(batch); }, this);
+    // Batches of a few thousand rows: a sorted list merges each batch into place,
+    // which must fit in the hand-off's time slice.
+    m_handoff = new HandoffQueue<Handed>([this](std::vector<Handed>& batch) { appendBatch(batch); }, this,
+                                         std::chrono::milliseconds(8), 4096);
 
     connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this, &ListViews::slotPacketChanged);
     connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &ListViews::slotItemFolderChanged);
