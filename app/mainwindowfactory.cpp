@@ -1,11 +1,8 @@
 #include "app/mainwindowfactory.h"
 
-#include <QMainWindow>
+#include "app/nuk.h"
 
-// Placeholder until the real main window exists.
-QWidget* createMainWindow(const char*)
+QWidget* createMainWindow(const char* traceFile)
 {
-    auto* window = new QMainWindow;
-    window->setWindowTitle(QStringLiteral("NUK 1.0"));
-    return window;
+    return new NUK(traceFile ? QString::fromLocal8Bit(traceFile) : QString());
 }

@@ -3,6 +3,7 @@
 // stops the capture helper, and the socket child that starts and stops the
 // socket-listing helper. Both children are forked before the toolkit starts.
 
+#include <cstddef>
 #include <sys/types.h>
 
 extern pid_t g_ForkNumber;   // GUI: the launcher child; 0 inside the launcher child
@@ -14,26 +15,33 @@ extern int nDataPipe[2];     // parameter pipe: GUI -> capture helper's process
 extern int SockPipe[2];      // socket pipe: socket-listing helper -> socket dialog
 extern char* NUK_Default_Trace_File;
 
+// Pipe carrying the capture helper's standard error to the GUI (read end [0]),
+// so that the main window can show why a capture delivers nothing.
+extern int nErrorPipe[2];
+
 // A new copy of $NUKPATH with one trailing "/" removed, or null when unset.
 // The caller frees it with free().
 char* getNukPath();
 // Builds "/tmp/<uid>_NukDefaultTraceFile" into NUK_Default_Trace_File and returns it.
 char* setNukDefaultTraceFile();
 
+// "<dir>/<uid><suffix>", dir being /tmp (or $NUK_TMPDIR, which only tests set).
+// Returns false when the name does not fit.
+bool nukTempFileName(char* buf, std::size_t len, const char* suffix);
+
+// Prints the four-line NUKPATH message on standard output.
+void printNukPathHelp();
+
 void Operation(int signo);
 void SockOperation(int signo);
 [[noreturn]] void closeNUK(int signo);
 
-// Start-up steps that come before the toolkit: pipes, the default trace file name,
-// the shutdown handlers and the two children. Returns 0, or the exit status main
-// must return (2: a pipe failed, 1: no trace file name). Only the GUI process
-// returns; the children stay inside their signal loops.
+// Start-up steps that come after the NUKPATH check and before the toolkit: the
+// pipes, the default trace file name, the shutdown handlers and the two children.
+// Returns 0, or the exit status main must return (2: a pipe failed, 1: no trace
+// file name). Only the GUI process returns; the children stay in their loops.
 int startNukProcesses();
 
 // Shutdown steps 1 to 7 (files deleted, helpers and children ended), for the main
 // window's close and Exit. closeNUK runs the same steps and then exits.
 void runShutdownSteps();
-
-// Pipe carrying the capture helper's standard error to the GUI (read end [0]),
-// so that the main window can show why a capture delivers nothing.
-extern int nErrorPipe[2];

@@ -1,10 +1,23 @@
 #include "capture/controlpanel.h"
 
+#include "app/process.h"
 #include "capture/cpacket.h"
+#include "capture/launchersignals.h"
+#include "capture/recordreader.h"
+#include "capture/scheduler.h"
 #include "capture/settings.h"
 
+#include <QFile>
+#include <QSocketNotifier>
 #include <QTimer>
 
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 QMap<CTimeBasedView*, int> m_View2MenuID;
@@ -12,25 +25,76 @@ QMap<int, CTimeBasedView*> m_MenuID2View;
 QMap<QString, int> m_TypeName2TotalNum;
 
 namespace {
+// How often a reader waiting for records looks at the running flag; bounds how long
+// Stop waits for it to leave the pipe.
+constexpr int kPollMs = 10;
+constexpr int kFirstViewId = 30000;
+// A helper error line longer than this is cut; the pipe carries another process's text.
+constexpr int kMaxErrorLine = 300;
+
 std::recursive_mutex& registryMutex()
 {
     static std::recursive_mutex m;
     return m;
+}
+
+void appendInt(QByteArray& block, std::int32_t value)
+{
+    block.append(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+// Writes the whole block without ever blocking the GUI thread: the launcher child
+// reads it only after the signal that follows.
+bool writeWhole(int fd, const QByteArray& block)
+{
+    if (fd < 0)
+        return false;
+    if (block.size() > 65536)
+        ::fcntl(fd, F_SETPIPE_SZ, int(block.size()));
+    const int flags = ::fcntl(fd, F_GETFL);
+    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    qsizetype done = 0;
+    while (done < block.size()) {
+        const ssize_t n = ::write(fd, block.constData() + done, std::size_t(block.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    ::fcntl(fd, F_SETFL, flags);
+    return done == block.size();
 }
 }  // namespace
 
 void RemoveView(CTimeBasedView* view)
 {
     {
+        // Held by the reader while it walks the registry: once we have it, the view
+        // is not inside AddPacket, and after the erase it is never reached again.
         std::lock_guard<std::recursive_mutex> lock(registryMutex());
         const int id = m_View2MenuID.value(view, 0);
         m_MenuID2View.remove(id);
         m_View2MenuID.remove(view);
     }
+    // A view usually calls this from its own close handling: let the event loop
+    // delete a widget once that handler has returned.
     if (QObject* object = dynamic_cast<QObject*>(view))
         object->deleteLater();
     else
         delete view;
+}
+
+void destroyAllViews()
+{
+    QMap<CTimeBasedView*, int> views;
+    {
+        std::lock_guard<std::recursive_mutex> lock(registryMutex());
+        views.swap(m_View2MenuID);
+        m_MenuID2View.clear();
+    }
+    for (auto it = views.cbegin(); it != views.cend(); ++it)
+        delete it.key();
 }
 
 ControlPanel::ControlPanel(ControlPanelUi* ui) : m_pUi(ui)
@@ -38,22 +102,130 @@ ControlPanel::ControlPanel(ControlPanelUi* ui) : m_pUi(ui)
     m_pTimer = new QTimer(this);
     connect(m_pTimer, &QTimer::timeout, this, &ControlPanel::UpdateView);
     g_TimeDelayRatio = 1.0f;
+    try {
+        m_PacketCapThread = std::thread([this] { PacketCap(); });
+    } catch (const std::system_error&) {
+        std::printf("ERROR: pthread create error!\n");
+        std::fflush(stdout);
+    }
+    g_Scheduler.Reset();
+    g_Scheduler.SetPace(1.0f);
     g_bStepIt = false;
     g_bPureStepMode = false;
+
+    if (nErrorPipe[0] >= 0) {
+        m_pErrorNotifier = new QSocketNotifier(nErrorPipe[0], QSocketNotifier::Read, this);
+        connect(m_pErrorNotifier, &QSocketNotifier::activated, this, &ControlPanel::readHelperErrors);
+    }
 }
 
-ControlPanel::~ControlPanel() = default;
+ControlPanel::~ControlPanel()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_stateMutex);
+        m_quit = true;
+        m_bRunning = false;
+    }
+    m_stateChanged.notify_all();
+    g_Scheduler.wake();
+    if (m_PacketCapThread.joinable())
+        m_PacketCapThread.join();
+}
 
-void ControlPanel::Start() {}
-void ControlPanel::Stop() {}
-void ControlPanel::CleanPipe() {}
+void ControlPanel::message(const QString& title, const QString& text)
+{
+    if (m_pUi)
+        m_pUi->showMessage(title, text);
+}
+
+void ControlPanel::status(const QString& text)
+{
+    if (m_pUi)
+        m_pUi->showStatus(text);
+}
+
+bool ControlPanel::isCurrent(unsigned capture) const
+{
+    return !m_quit && m_bRunning && m_captureId == capture;
+}
+
+void ControlPanel::PacketCap()
+{
+    for (;;) {
+        unsigned capture;
+        {
+            std::unique_lock<std::mutex> lock(m_stateMutex);
+            m_stateChanged.wait(lock, [this] { return m_quit || m_bRunning; });
+            if (m_quit)
+                return;
+            capture = m_captureId;
+        }
+        readCapture(capture);
+    }
+}
+
+// Reads one capture's records until it ends. The framer lives only as long as the
+// capture, so a partial record left from an earlier capture can never be completed
+// with a later capture's bytes.
+void ControlPanel::readCapture(unsigned capture)
+{
+    RecordReader reader(nControlPipe[0]);
+    const auto current = [this, capture] { return isCurrent(capture); };
+    const auto superseded = [this, capture] { return m_quit || m_captureId != capture; };
+    RawPacket raw;
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(m_stateMutex);
+            if (!current())
+                return;
+            m_readerInPipe = true;
+        }
+        const RecordReader::Status result = reader.next(raw, current, kPollMs);
+        {
+            std::lock_guard<std::mutex> lock(m_stateMutex);
+            m_readerInPipe = false;
+        }
+        m_stateChanged.notify_all();
+
+        if (result == RecordReader::Status::Cancelled)
+            return;
+        if (result != RecordReader::Status::Record) {
+            // The pipe is unusable (closed or broken): wait for this capture to end
+            // rather than spin on the error.
+            std::printf("read pipe error\n");
+            std::fflush(stdout);
+            std::unique_lock<std::mutex> lock(m_stateMutex);
+            m_stateChanged.wait(lock, [&] { return !current(); });
+            return;
+        }
+
+        auto packet = std::make_unique<CPacket>(&raw);
+        // In step mode or with a pace this waits. A packet still waiting when a new
+        // capture starts belongs to the old one and is given up.
+        if (!g_Scheduler.AddPacket(packet.get(), superseded))
+            return;
+        // Start advances the capture under the registry lock: once it has, no packet
+        // of the old capture can reach a view.
+        std::lock_guard<std::recursive_mutex> lock(registryMutex());
+        if (superseded())
+            return;
+        AddPacket(packet.release());
+    }
+}
+
+void ControlPanel::waitUntilReaderOutOfPipe()
+{
+    std::unique_lock<std::mutex> lock(m_stateMutex);
+    // The reader looks at the running flag every kPollMs; a view's AddPacket is short.
+    m_stateChanged.wait_for(lock, std::chrono::seconds(2), [this] { return !m_readerInPipe; });
+}
 
 void ControlPanel::AddView(CTimeBasedView* view, const QString& typeName)
 {
     {
         std::lock_guard<std::recursive_mutex> lock(registryMutex());
         m_TypeName2TotalNum[typeName] = m_TypeName2TotalNum.value(typeName, 0) + 1;
-        const int id = 30000 + m_nViewCount++;
+        const int id = kFirstViewId + m_nViewCount++;
         m_MenuID2View.insert(id, view);
         m_View2MenuID.insert(view, id);
     }
@@ -84,8 +256,157 @@ std::size_t ControlPanel::packetCount() const
     return m_PacketList.size();
 }
 
+void ControlPanel::CleanPipe()
+{
+    if (nControlPipe[0] >= 0)
+        RecordReader::drain(nControlPipe[0]);
+}
+
+bool ControlPanel::writeParameterBlock()
+{
+    const QByteArray expr = expression.toLocal8Bit();
+    const QByteArray file = QFile::encodeName(g_FileName);
+    QByteArray block;
+    appendInt(block, std::int32_t(expr.size()));
+    block.append(expr);
+    appendInt(block, std::int32_t(file.size()));
+    block.append(file);
+    appendInt(block, std::int32_t(deviceFlag));
+    appendInt(block, std::int32_t(nukOpMode));
+    return writeWhole(nDataPipe[1], block);
+}
+
+// The helper of mode 3 uses this file; it must be ours, empty and private, and a
+// link planted in /tmp must not redirect it.
+bool ControlPanel::createApplicationSocketFile()
+{
+    const QByteArray name = QFile::encodeName(setNukFileName());
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+    if (fd < 0) {
+        std::perror(name.constData());
+        return false;
+    }
+    struct stat info;
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::getuid()
+              && ::fchmod(fd, 0600) == 0 && ::ftruncate(fd, 0) == 0;
+    if (!ok)
+        std::fprintf(stderr, "%s: not a private regular file\n", name.constData());
+    ::close(fd);
+    return ok;
+}
+
+void ControlPanel::Start()
+{
+    if (m_bRunning) {
+        message(QStringLiteral("Warning"), QStringLiteral("System is running"));
+        return;
+    }
+    // A packet of the last capture still waiting for a Step is given up now, before
+    // this start's step flag can release it.
+    {
+        std::lock_guard<std::recursive_mutex> lock(registryMutex());
+        ++m_captureId;
+    }
+    g_Scheduler.wake();
+
+    if (nDataPipe[0] >= 0)
+        RecordReader::drain(nDataPipe[0]);  // a block an earlier Start abandoned
+    if (expression.isEmpty())
+        expression = QStringLiteral("tcp");
+    if (g_FileName.isEmpty() && nukOpMode == OpDiskFile) {
+        message(QStringLiteral("Warning"),
+                QStringLiteral("Invalid file name. Choose user wizard to reset filename."));
+        return;
+    }
+    if (nukOpMode == OpApplication && !createApplicationSocketFile()) {
+        status(QStringLiteral("Cannot create ") + nukAppFile);
+        return;
+    }
+    if (!writeParameterBlock()) {
+        std::printf("Write Pipe error!\n");
+        std::fflush(stdout);
+        return;
+    }
+    ValidWizard = false;
+
+    // Records an old helper wrote after the last Stop's drain must not open this capture.
+    waitUntilReaderOutOfPipe();
+    CleanPipe();
+    signalLauncher(SIGUSR1);
+
+    m_pTimer->start(m_nRefreshInterval);
+    m_bStopped = false;
+    {
+        std::lock_guard<std::mutex> lock(m_stateMutex);
+        m_bRunning = true;
+    }
+    m_stateChanged.notify_all();
+    status(QStringLiteral("System start running"));
+}
+
+void ControlPanel::Stop()
+{
+    if (!m_bRunning)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_stateMutex);
+        m_bRunning = false;
+    }
+    m_stateChanged.notify_all();
+    ValidWizard = true;
+    g_FileName.clear();
+    signalLauncher(SIGUSR2);
+    if (g_SockFork > 0)
+        ::kill(g_SockFork, SIGUSR2);
+
+    waitForCaptureHelperExit();
+    waitUntilReaderOutOfPipe();
+    CleanPipe();
+    m_pTimer->stop();
+    g_Scheduler.Reset();
+    m_bStopped = true;
+    message(QString(), QStringLiteral("Packet Transfering Stopped. If you're reading from a file, "
+                                      "then you need to reset the filename again."));
+    status(QStringLiteral("System has stopped"));
+}
+
+// The capture helper's standard error arrives here through the launcher child.
+// Only whole lines are shown, the last one wins.
+void ControlPanel::readHelperErrors()
+{
+    char buffer[4096];
+    const ssize_t n = ::read(nErrorPipe[0], buffer, sizeof buffer);
+    if (n <= 0) {
+        if (n == 0 || (errno != EINTR && errno != EAGAIN))
+            m_pErrorNotifier->setEnabled(false);
+        return;
+    }
+    m_errorPartial.append(buffer, n);
+    QByteArray last;
+    for (;;) {
+        const qsizetype newline = m_errorPartial.indexOf('\n');
+        if (newline < 0)
+            break;
+        const QByteArray line = m_errorPartial.left(newline).trimmed();
+        m_errorPartial.remove(0, newline + 1);
+        if (!line.isEmpty())
+            last = line;
+    }
+    if (m_errorPartial.size() > kMaxErrorLine)
+        m_errorPartial.truncate(kMaxErrorLine);  // the rest of an overlong line is lost
+    if (last.isEmpty())
+        return;
+    QString text = QString::fromLocal8Bit(last.left(kMaxErrorLine));
+    for (QChar& c : text) {
+        if (c.category() == QChar::Other_Control)
+            c = QLatin1Char(' ');
+    }
+    status(text);
+}
+
 QString setNukFileName()
 {
-    nukAppFile = QStringLiteral("/tmp/%1_NukAppSockFile").arg(getuid());
+    char name[4096];
+    nukAppFile = nukTempFileName(name, sizeof name, "_NukAppSockFile") ? QString::fromLocal8Bit(name) : QString();
     return nukAppFile;
 }

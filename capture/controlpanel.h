@@ -6,16 +6,20 @@
 
 #include "capture/timebasedview.h"
 
+#include <QByteArray>
 #include <QMap>
 #include <QObject>
 #include <QString>
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 class CPacket;
+class QSocketNotifier;
 class QTimer;
 
 // What the controller needs from the main window; the widgets side implements it
@@ -25,21 +29,26 @@ public:
     virtual ~ControlPanelUi() = default;
     // A modal message box; an empty title means none.
     virtual void showMessage(const QString& title, const QString& text) = 0;
+    // Replaces the status bar's text. Also carries the capture helper's last error line.
     virtual void showStatus(const QString& text) = 0;
 };
 
-// View registry (process-wide). Guarded by registryMutex() against the reader's walk.
+// View registry (process-wide). Guarded by a mutex against the reader's walk.
 extern QMap<CTimeBasedView*, int> m_View2MenuID;
 extern QMap<int, CTimeBasedView*> m_MenuID2View;
 extern QMap<QString, int> m_TypeName2TotalNum;
 
 // Unregisters `view` and destroys it; afterwards it gets no call from either thread.
 void RemoveView(CTimeBasedView* view);
+// Unregisters and destroys every view at once (the main window's end: views keep
+// pointers to the controller's packets, so they go first).
+void destroyAllViews();
 
 class ControlPanel : public QObject {
     Q_OBJECT
 public:
     explicit ControlPanel(ControlPanelUi* ui = nullptr);
+    // Stops and joins the reader thread; the packets are released.
     ~ControlPanel() override;
 
     void Start();
@@ -58,14 +67,37 @@ public slots:
     void UpdateView();
 
 private:
+    void PacketCap();
+    void readCapture(unsigned capture);
+    bool isCurrent(unsigned capture) const;
+    void waitUntilReaderOutOfPipe();
+    bool writeParameterBlock();
+    bool createApplicationSocketFile();
+    void readHelperErrors();
+    void message(const QString& title, const QString& text);
+    void status(const QString& text);
+
     std::atomic<bool> m_bRunning{false};
+    std::thread m_PacketCapThread;
     int m_nViewCount = 0;
     ControlPanelUi* m_pUi;
-    std::vector<std::unique_ptr<CPacket>> m_PacketList;
+    std::vector<std::unique_ptr<CPacket>> m_PacketList;  // written by the reader thread only
     QTimer* m_pTimer = nullptr;
     int m_nRefreshInterval = 500;
     std::atomic<bool> m_bStopped{false};
     mutable std::mutex m_packetMutex;
+
+    // Hand-shake between the GUI thread and the reader. Every Start advances the
+    // capture number; the reader reads the packet pipe only while the capture it
+    // began with is current, and Stop/Start touch the pipe only while it does not.
+    mutable std::mutex m_stateMutex;
+    std::condition_variable m_stateChanged;
+    std::atomic<unsigned> m_captureId{0};
+    std::atomic<bool> m_quit{false};
+    bool m_readerInPipe = false;  // guarded by m_stateMutex
+
+    QSocketNotifier* m_pErrorNotifier = nullptr;
+    QByteArray m_errorPartial;  // helper error text after the last newline
 };
 
 // Returns "/tmp/<uid>_NukAppSockFile" and keeps it in nukAppFile.

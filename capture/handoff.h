@@ -1,17 +1,21 @@
 #pragma once
 // Hands items from a worker thread (the reader) to the GUI thread in batches.
 //
-// push() may be called from any thread. It appends under a mutex and posts one
-// queued wake-up to the GUI thread only when the queue goes from empty to
-// non-empty, so a burst of a million items costs a handful of wake-ups. The GUI
-// thread drains in slices of a few milliseconds and re-posts itself while items
-// remain, so the event loop keeps running (painting, input) during a burst.
+// push() may be called from any thread. It appends under a mutex and posts a
+// queued wake-up to the GUI thread only when none is outstanding. The GUI thread
+// drains in slices of a few milliseconds and at most once per `minInterval`, so a
+// burst of a million items costs a number of wake-ups bounded by the burst's
+// duration, not by its size, and the event loop keeps running (painting, input)
+// between slices.
 //
 // The queue is a QObject living on the GUI thread; destroying it drops any wake-up
-// still queued, so a view that owns its queue never sees a call after it is gone.
+// still queued. The owner must make sure no thread is inside push() while the queue
+// is destroyed (views are unregistered from the reader's walk before they die).
 
 #include <QObject>
+#include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -20,45 +24,60 @@
 
 class HandoffBase : public QObject {
 public:
-    explicit HandoffBase(QObject* parent = nullptr) : QObject(parent) {}
+    explicit HandoffBase(QObject* parent, std::chrono::milliseconds slice,
+                         std::chrono::milliseconds minInterval);
     // Items handed over so far and not yet consumed (for tests and benchmarks).
     virtual std::size_t pending() const = 0;
+    // GUI-thread wake-ups so far (for tests and benchmarks).
+    unsigned long wakeups() const { return m_wakeups.load(); }
 
 protected:
-    void postWakeup();
-    virtual void drainSlice() = 0;
-    std::atomic<bool> m_wakePosted{false};
+    // Called by push() with the item already queued; `mutex` guards m_wakePending.
+    void postWakeupIfIdle(std::unique_lock<std::mutex>& lock);
+    // Consumes batches until the queue is empty or `deadline` passes. Returns true
+    // when items remain. Clears m_wakePending (under the queue's mutex) when it
+    // leaves the queue empty.
+    virtual bool drainSlice(std::chrono::steady_clock::time_point deadline) = 0;
+
+    bool m_wakePending = false;  // guarded by the derived queue's mutex
+
+private:
+    void onWakeup();
+
+    QTimer m_pacer;
+    std::chrono::milliseconds m_slice;
+    std::chrono::milliseconds m_minInterval;
+    std::chrono::steady_clock::time_point m_lastDrain{};
+    std::atomic<unsigned long> m_wakeups{0};
 };
 
 template <typename T>
 class HandoffQueue : public HandoffBase {
 public:
     // `consume` runs on the GUI thread with a batch of items in arrival order.
-    // The batch is never empty.
+    // The batch is never empty and holds at most `maxBatch` items.
     using Consumer = std::function<void(std::vector<T>& batch)>;
 
     explicit HandoffQueue(Consumer consume, QObject* parent = nullptr,
                           std::chrono::milliseconds slice = std::chrono::milliseconds(8),
-                          std::size_t maxBatch = 50000)
-        : HandoffBase(parent), m_consume(std::move(consume)), m_slice(slice), m_maxBatch(maxBatch)
+                          std::size_t maxBatch = 4096,
+                          std::chrono::milliseconds minInterval = std::chrono::milliseconds(5))
+        : HandoffBase(parent, slice, minInterval), m_consume(std::move(consume)), m_maxBatch(std::max<std::size_t>(1, maxBatch))
     {
     }
 
     void push(T item)
     {
-        bool wasEmpty;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            wasEmpty = m_items.empty();
-            m_items.push_back(std::move(item));
-        }
-        if (wasEmpty)
-            postWakeup();
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_items.push_back(std::move(item));
+        postWakeupIfIdle(lock);
     }
 
     // Drops everything not yet consumed (GUI thread, e.g. on clear).
     void discard()
     {
+        m_draining.clear();
+        m_drainPos = 0;
         std::lock_guard<std::mutex> lock(m_mutex);
         m_items.clear();
     }
@@ -66,58 +85,47 @@ public:
     // Consumes everything queued now, synchronously (GUI thread).
     void drainAll()
     {
-        for (;;) {
-            std::vector<T> batch;
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                batch.swap(m_items);
-            }
-            if (batch.empty())
-                return;
-            m_consume(batch);
+        while (drainSlice(std::chrono::steady_clock::time_point::max())) {
         }
     }
 
+    // GUI thread.
     std::size_t pending() const override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        return m_items.size();
+        return m_items.size() + (m_draining.size() - m_drainPos);
     }
 
 protected:
-    void drainSlice() override
+    bool drainSlice(std::chrono::steady_clock::time_point deadline) override
     {
-        m_wakePosted.store(false);
-        const auto deadline = std::chrono::steady_clock::now() + m_slice;
         for (;;) {
-            std::vector<T> batch;
-            bool more;
-            {
+            if (m_drainPos == m_draining.size()) {
+                m_draining.clear();
+                m_drainPos = 0;
                 std::lock_guard<std::mutex> lock(m_mutex);
-                if (m_items.size() <= m_maxBatch) {
-                    batch.swap(m_items);
-                } else {
-                    batch.assign(std::make_move_iterator(m_items.begin()),
-                                 std::make_move_iterator(m_items.begin() + std::ptrdiff_t(m_maxBatch)));
-                    m_items.erase(m_items.begin(), m_items.begin() + std::ptrdiff_t(m_maxBatch));
+                m_draining.swap(m_items);
+                if (m_draining.empty()) {
+                    m_wakePending = false;  // the next push posts a new wake-up
+                    return false;
                 }
-                more = !m_items.empty();
             }
-            if (!batch.empty())
-                m_consume(batch);
-            if (!more)
-                return;
-            if (std::chrono::steady_clock::now() >= deadline) {
-                postWakeup();  // let the event loop breathe, then go on
-                return;
-            }
+            const std::size_t n = std::min(m_maxBatch, m_draining.size() - m_drainPos);
+            const auto first = m_draining.begin() + std::ptrdiff_t(m_drainPos);
+            std::vector<T> batch(std::make_move_iterator(first),
+                                 std::make_move_iterator(first + std::ptrdiff_t(n)));
+            m_drainPos += n;
+            m_consume(batch);
+            if (std::chrono::steady_clock::now() >= deadline)
+                return true;  // m_wakePending stays set: no push posts until we come back
         }
     }
 
 private:
     mutable std::mutex m_mutex;
-    std::vector<T> m_items;
+    std::vector<T> m_items;     // guarded by m_mutex
+    std::vector<T> m_draining;  // GUI thread: taken from m_items, consumed in batches
+    std::size_t m_drainPos = 0;
     Consumer m_consume;
-    std::chrono::milliseconds m_slice;
     std::size_t m_maxBatch;
 };

@@ -1,4 +1,12 @@
 #include "config/wizardfactory.h"
 
-// Placeholder until the wizard exists.
-QWidget* createUserWizard(ControlPanel*, const QString&) { return nullptr; }
+#include "config/userwizard.h"
+
+QWidget* createUserWizard(ControlPanel* controller, const QString& traceFile)
+{
+    auto* wizard = new userwizard;
+    wizard->setControlPanel(controller);
+    if (!traceFile.isEmpty())
+        wizard->preselectTraceFile(traceFile);
+    return wizard;
+}

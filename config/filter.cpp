@@ -1,0 +1,260 @@
+#include "config/filter.h"
+
+#include "capture/settings.h"
+#include "config/uihooks.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace {
+const QString kWarningTitle = QStringLiteral("Invalid Address");
+
+struct SideTexts {
+    QString invalidAddress;
+    QString unknownAddress;
+    QString invalidPort;
+};
+
+const SideTexts& sideTexts(FilterSide side)
+{
+    static const SideTexts dst{QStringLiteral("Invalid Destination Address!"),
+                               QStringLiteral("Unknown Destination Address!"),
+                               QStringLiteral("Invalid Destination Port!")};
+    static const SideTexts src{QStringLiteral("Invalid Source IP Address!"), QStringLiteral("Unknown Source IP Address!"),
+                               QStringLiteral("Invalid Source Port!")};
+    return side == FilterSide::Destination ? dst : src;
+}
+
+QStringList entryTexts(const QListWidget* list)
+{
+    QStringList texts;
+    for (int row = 0; row < list->count(); ++row)
+        texts << list->item(row)->text();
+    return texts;
+}
+}  // namespace
+
+Filter::Filter(QWidget* parent, const char* name, bool modal, Qt::WindowFlags flags) : QDialog(parent, flags)
+{
+    setObjectName(name ? QString::fromLatin1(name) : QStringLiteral("Filter"));
+    setModal(modal);
+    resize(547, 300);
+    setWindowTitle(QStringLiteral("NUK Filter"));
+
+    m_tabs = new QTabWidget(this);
+    m_tabs->addTab(buildProtocolTab(), QStringLiteral("Protocol && Device"));
+    m_tabs->addTab(buildAddressTab(), QStringLiteral("Address"));
+
+    m_ok = new QPushButton(QStringLiteral("Ok"), this);
+    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    m_ok->setAutoDefault(false);
+    m_cancel->setAutoDefault(false);
+    connect(m_ok, &QPushButton::clicked, this, &Filter::commit);
+    connect(m_cancel, &QPushButton::clicked, this, &Filter::clicked);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(m_ok);
+    buttons->addWidget(m_cancel);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_tabs);
+    layout->addLayout(buttons);
+}
+
+QWidget* Filter::buildProtocolTab()
+{
+    auto* tab = new QWidget;
+    auto* box = new QGroupBox(QStringLiteral("Choose Protocol && Device Interface"), tab);
+    m_tcp = new QCheckBox(QStringLiteral("TCP"), box);
+    m_tcp->setChecked(true);
+    m_udp = new QCheckBox(QStringLiteral("UDP"), box);
+    m_lo = new QCheckBox(QStringLiteral("lo"), box);
+    connect(m_tcp, &QCheckBox::clicked, this, &Filter::choose);
+    connect(m_udp, &QCheckBox::clicked, this, &Filter::choose2);
+    connect(m_lo, &QCheckBox::clicked, this, &Filter::slot_lo);
+
+    auto* grid = new QGridLayout(box);
+    grid->addWidget(m_tcp, 0, 0);
+    grid->addWidget(m_udp, 1, 0);
+    grid->addWidget(new QLabel(QStringLiteral("Protocol( default: TCP)"), box), 0, 1, 2, 1);
+    grid->addWidget(m_lo, 2, 0);
+    grid->addWidget(new QLabel(QStringLiteral("Device( default: loopback device excluded)"), box), 2, 1);
+    grid->setColumnStretch(1, 1);
+
+    auto* layout = new QVBoxLayout(tab);
+    layout->addWidget(box);
+    layout->addStretch();
+    return tab;
+}
+
+QWidget* Filter::buildAddressTab()
+{
+    auto* tab = new QWidget;
+    const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+
+    auto makeSide = [&](const QString& title, QLineEdit*& address, QLineEdit*& port, QPushButton*& add,
+                        QListWidget*& list) {
+        auto* grid = new QGridLayout;
+        address = new QLineEdit(tab);
+        port = new QLineEdit(tab);
+        port->setMaximumWidth(60);
+        add = new QPushButton(QStringLiteral("Add"), tab);
+        add->setAutoDefault(false);
+        list = new QListWidget(tab);
+        list->setSelectionMode(QAbstractItemView::SingleSelection);
+        list->setFont(fixed);
+        grid->addWidget(new QLabel(title, tab), 0, 0);
+        grid->addWidget(new QLabel(QStringLiteral("Port:"), tab), 0, 1);
+        grid->addWidget(address, 1, 0);
+        grid->addWidget(port, 1, 1);
+        grid->addWidget(add, 1, 2);
+        grid->addWidget(list, 2, 0, 1, 3);
+        return grid;
+    };
+
+    QGridLayout* dst = makeSide(QStringLiteral("Destination IP:"), m_dstAddress, m_dstPort, m_dstAdd, m_dstList);
+    QGridLayout* src = makeSide(QStringLiteral("Source IP:"), m_srcAddress, m_srcPort, m_srcAdd, m_srcList);
+    connect(m_dstAdd, &QPushButton::clicked, this, &Filter::adddst);
+    connect(m_srcAdd, &QPushButton::clicked, this, &Filter::addsrc);
+    // Return in a field adds its entry rather than pressing a button of the dialog.
+    for (QLineEdit* field : {m_dstAddress, m_dstPort})
+        connect(field, &QLineEdit::returnPressed, this, &Filter::adddst);
+    for (QLineEdit* field : {m_srcAddress, m_srcPort})
+        connect(field, &QLineEdit::returnPressed, this, &Filter::addsrc);
+
+    m_del = new QPushButton(QStringLiteral("Del"), tab);
+    m_del->setAutoDefault(false);
+    m_or = new QRadioButton(QStringLiteral("OR"), tab);
+    m_and = new QRadioButton(QStringLiteral("AND"), tab);
+    auto* relationship = new QButtonGroup(tab);
+    relationship->addButton(m_or);
+    relationship->addButton(m_and);
+    connect(m_del, &QPushButton::clicked, this, &Filter::del);
+    connect(m_or, &QRadioButton::clicked, this, &Filter::choose3);
+    connect(m_and, &QRadioButton::clicked, this, &Filter::choose4);
+
+    auto* middle = new QVBoxLayout;
+    middle->addStretch();
+    middle->addWidget(m_del);
+    middle->addWidget(m_or);
+    middle->addWidget(m_and);
+    middle->addStretch();
+
+    auto* layout = new QHBoxLayout(tab);
+    layout->addLayout(dst, 1);
+    layout->addLayout(middle);
+    layout->addLayout(src, 1);
+    return tab;
+}
+
+void Filter::clicked()
+{
+    close();
+}
+
+void Filter::del()
+{
+    for (QListWidget* list : {m_dstList, m_srcList}) {
+        const QList<QListWidgetItem*> selected = list->selectedItems();
+        if (!selected.isEmpty())
+            delete selected.first();
+    }
+}
+
+void Filter::adddst() { addEntry(FilterSide::Destination); }
+void Filter::addsrc() { addEntry(FilterSide::Source); }
+
+void Filter::addEntry(FilterSide side)
+{
+    const bool dst = side == FilterSide::Destination;
+    QLineEdit* addressField = dst ? m_dstAddress : m_srcAddress;
+    QLineEdit* portField = dst ? m_dstPort : m_srcPort;
+    QListWidget* list = dst ? m_dstList : m_srcList;
+    const SideTexts& texts = sideTexts(side);
+
+    const QString address = addressField->text().trimmed();
+    const QString port = portField->text().trimmed();
+    FilterEntry entry;
+    bool worthAdding = false;
+
+    if (!address.isEmpty()) {
+        QString refusal;
+        if (!address.at(0).isDigit()) {
+            if (!checkHost(address))
+                refusal = texts.unknownAddress;
+        } else if (checkIp(address) != 0) {
+            refusal = texts.invalidAddress;
+        } else if (!checkAddr(address)) {
+            refusal = texts.unknownAddress;
+        }
+        addressField->clear();
+        if (!refusal.isEmpty()) {
+            nukui::warning(this, kWarningTitle, refusal);
+            return;
+        }
+        entry.address = address.at(0).isDigit() ? canonicalIp(address) : address;
+        worthAdding = true;
+    }
+
+    if (!port.isEmpty()) {
+        if (!checkPort(port)) {
+            nukui::warning(this, kWarningTitle, texts.invalidPort);
+            return;
+        }
+        portField->clear();
+        entry.port = QString::number(port.toInt());
+        worthAdding = true;
+    }
+
+    if (worthAdding)
+        list->addItem(filterEntryText(side, entry));
+}
+
+void Filter::commit()
+{
+    FilterChoice choice;
+    choice.tcp = m_tcp->isChecked();
+    choice.udp = m_udp->isChecked();
+    choice.destinations = entryTexts(m_dstList);
+    choice.sources = entryTexts(m_srcList);
+    choice.relationship = m_relationship;
+
+    QString built;
+    if (buildFilterExpression(choice, &built) == BuildResult::MissingRelationship) {
+        nukui::warning(this, kWarningTitle, QStringLiteral("You must choose the\n\t relationship!"));
+        return;
+    }
+    const QString error = filterCompileError(built);
+    if (!error.isEmpty()) {
+        nukui::warning(this, kWarningTitle, error);
+        return;
+    }
+    m_tcpFlag = choice.tcp ? 1 : 0;
+    m_udpFlag = choice.udp ? 1 : 0;
+    expression = built;
+    deviceFlag = m_lo->isChecked() ? 1 : 0;
+    accept();
+}
+
+void Filter::choose() { m_tcpFlag = m_tcp->isChecked() ? 1 : 0; }
+void Filter::choose2() { m_udpFlag = m_udp->isChecked() ? 1 : 0; }
+void Filter::choose3() { m_relationship = Relationship::Or; }
+void Filter::choose4() { m_relationship = Relationship::And; }
+
+void Filter::slot_lo()
+{
+    // Takes effect at once; Cancel does not undo it.
+    deviceFlag = m_lo->isChecked() ? 1 : 0;
+}

@@ -1,0 +1,169 @@
+#include "config/selectsockets.h"
+
+#include "app/process.h"
+#include "capture/settings.h"
+#include "config/sockettext.h"
+#include "config/sockreader.h"
+
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <csignal>
+
+namespace {
+enum Column { ProtocolColumn, LocalColumn, ForeignColumn, StateColumn, ProgramColumn };
+
+void signalSocketChild(int signo)
+{
+    // Never kill(0, ...): that would signal the whole process group.
+    if (g_SockFork > 0)
+        ::kill(g_SockFork, signo);
+}
+}  // namespace
+
+SelectSockets::SelectSockets(QWidget* parent, const char* name) : QWidget(parent, Qt::Window)
+{
+    setObjectName(name ? QString::fromLatin1(name) : QStringLiteral("SelectSockets"));
+    resize(592, 380);
+    setWindowTitle(QStringLiteral("NUK Current Active Sockets"));
+
+    auto* splitter = new QSplitter(Qt::Vertical, this);
+    m_list = new QTreeWidget(splitter);
+    m_list->setHeaderLabels({QStringLiteral("Protocol"), QStringLiteral("Local Address"),
+                             QStringLiteral("Foreign Address"), QStringLiteral("State"),
+                             QStringLiteral("PID/Program name")});
+    m_list->setRootIsDecorated(false);
+    m_list->setUniformRowHeights(true);
+    m_list->setSelectionMode(QAbstractItemView::MultiSelection);
+    m_list->setAllColumnsShowFocus(true);
+    m_list->setColumnWidth(ProtocolColumn, 60);
+    m_list->setColumnWidth(LocalColumn, 140);
+    m_list->setColumnWidth(ForeignColumn, 140);
+    m_list->setColumnWidth(StateColumn, 90);
+
+    auto* box = new QGroupBox(QStringLiteral("Select Sockets"), splitter);
+    auto* text = new QLabel(
+        QStringLiteral("This is a list of current active sockets on your system. Non-owned process info is not "
+                       "shown. You will have to be root to see it all. Note that the list will change with time. "
+                       "Clicking OK without selection will set NUK to visualize all these sockets."),
+        box);
+    text->setWordWrap(true);
+    m_refresh = new QPushButton(QStringLiteral("Refresh"), box);
+    m_ok = new QPushButton(QStringLiteral("OK"), box);
+    m_cancel = new QPushButton(QStringLiteral("Cancel"), box);
+    connect(m_refresh, &QPushButton::clicked, this, &SelectSockets::slotRefresh);
+    connect(m_ok, &QPushButton::clicked, this, &SelectSockets::OK);
+    connect(m_cancel, &QPushButton::clicked, this, &SelectSockets::Cancel);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_refresh);
+    buttons->addWidget(m_ok);
+    buttons->addWidget(m_cancel);
+    auto* boxLayout = new QVBoxLayout(box);
+    boxLayout->addWidget(text);
+    boxLayout->addLayout(buttons);
+
+    splitter->setSizes({250, 130});
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(splitter);
+
+    m_arrivals = new HandoffQueue<SockInfo>(
+        [this](std::vector<SockInfo>& batch) {
+            for (const SockInfo& info : batch)
+                addConnection(&info);
+        },
+        this);
+
+    show();
+    m_reader = std::make_unique<SockReader>(SockPipe[0], [this](const SockInfo& info) { m_arrivals->push(info); });
+    m_reader->setCollecting(true);
+    signalSocketChild(SIGUSR1);
+}
+
+SelectSockets::~SelectSockets()
+{
+    // A dialog destroyed without being closed still stops its listing; then the
+    // reader is joined before the queue it pushes into goes away.
+    stopCollecting();
+    m_reader.reset();
+}
+
+bool SelectSockets::isCollecting() const
+{
+    return m_reader->collecting();
+}
+
+void SelectSockets::addConnection(const SockInfo* info)
+{
+    new QTreeWidgetItem(m_list, socketRow(*info).columns());
+}
+
+void SelectSockets::CleanPipe()
+{
+    // Records already handed over belong to the listing being discarded too.
+    m_reader->drain([this] { m_arrivals->discard(); });
+}
+
+void SelectSockets::stopthread()
+{
+    signalSocketChild(SIGUSR2);
+    CleanPipe();
+}
+
+void SelectSockets::stopCollecting()
+{
+    if (m_reader->collecting()) {
+        m_reader->setCollecting(false);
+        stopthread();
+    }
+}
+
+void SelectSockets::slotRefresh()
+{
+    signalSocketChild(SIGUSR2);
+    CleanPipe();
+    m_list->clear();
+    signalSocketChild(SIGUSR1);
+}
+
+void SelectSockets::GenExpression()
+{
+    QList<QPair<QString, QString>> chosen;
+    QList<QPair<QString, QString>> all;
+    for (int row = 0; row < m_list->topLevelItemCount(); ++row) {
+        const QTreeWidgetItem* item = m_list->topLevelItem(row);
+        const QPair<QString, QString> ends(item->text(LocalColumn), item->text(ForeignColumn));
+        all << ends;
+        if (item->isSelected())
+            chosen << ends;
+    }
+    expression = socketExpression(chosen.isEmpty() ? all : chosen);
+}
+
+void SelectSockets::OK()
+{
+    GenExpression();
+    stopCollecting();
+    close();
+}
+
+void SelectSockets::Cancel()
+{
+    stopCollecting();
+    close();
+}
+
+void SelectSockets::closeEvent(QCloseEvent* event)
+{
+    signalSocketChild(SIGUSR2);
+    m_reader->setCollecting(false);
+    CleanPipe();
+    event->accept();
+}

@@ -1,0 +1,58 @@
+#include "config/sockettext.h"
+
+#include <cstring>
+
+namespace {
+
+QString endpointText(const sockaddr_in& end)
+{
+    unsigned char bytes[4];
+    std::memcpy(bytes, &end.sin_addr.s_addr, 4);  // network byte order: first byte first
+    return QStringLiteral("%1.%2.%3.%4:%5")
+        .arg(bytes[0])
+        .arg(bytes[1])
+        .arg(bytes[2])
+        .arg(bytes[3])
+        .arg(unsigned(end.sin_port));  // the helper writes the port in host byte order
+}
+
+template <std::size_t N>
+QString fieldText(const char (&field)[N])
+{
+    return QString::fromLocal8Bit(field, qsizetype(strnlen(field, N)));
+}
+
+// "a.b.c.d:port" split at its first ":".
+void splitEndpoint(const QString& text, QString* host, QString* port)
+{
+    const int colon = text.indexOf(QLatin1Char(':'));
+    *host = colon < 0 ? text : text.left(colon);
+    *port = colon < 0 ? QString() : text.mid(colon + 1);
+}
+
+}  // namespace
+
+SocketRow socketRow(const SockInfo& info)
+{
+    SocketRow row;
+    row.protocol = info.protocol == 0 ? QStringLiteral("UDP") : QStringLiteral("TCP");
+    row.local = endpointText(info.local);
+    row.foreign = endpointText(info.foreign);
+    row.state = fieldText(info.state);
+    row.program = fieldText(info.program);
+    return row;
+}
+
+QString socketExpression(const QList<QPair<QString, QString>>& endpoints)
+{
+    QString result;
+    for (const auto& [local, foreign] : endpoints) {
+        QString l, lp, f, fp;
+        splitEndpoint(local, &l, &lp);
+        splitEndpoint(foreign, &f, &fp);
+        if (!result.isEmpty())
+            result += QStringLiteral(" or");
+        result += QStringLiteral(" ( host %1 and port %2 and host %3 and port %4)").arg(l, lp, f, fp);
+    }
+    return result;
+}

@@ -1,0 +1,27 @@
+#pragma once
+// Texts of the socket selection: a row from a SockInfo record, and the capture
+// expression for chosen rows.
+
+#include "capture/sockinfo.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+struct SocketRow {
+    QString protocol;  // "UDP" for protocol 0, else "TCP"
+    QString local;     // "a.b.c.d:port"
+    QString foreign;
+    QString state;
+    QString program;
+
+    QStringList columns() const { return {protocol, local, foreign, state, program}; }
+};
+
+// The record's texts; the state and program fields are read only up to their
+// field's end, terminated or not.
+SocketRow socketRow(const SockInfo& info);
+
+// " ( host L and port LP and host F and port FP)" per row, joined by " or".
+// Each pair is a row's "Local Address" and "Foreign Address" text.
+QString socketExpression(const QList<QPair<QString, QString>>& endpoints);

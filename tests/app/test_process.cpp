@@ -1,0 +1,223 @@
+// The three-process model, with real forks, pipes and signals.
+#include "app/process.h"
+#include "proctools.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <csignal>
+#include <fcntl.h>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace proctools;
+
+namespace {
+const QString kNuk = QStringLiteral(NUK_BUILD_DIR "/nuk/nuk");
+const QString kFakeHelper = QStringLiteral(NUK_BUILD_DIR "/tests/bin/fakehelper");
+const QString kDriver = QStringLiteral(NUK_BUILD_DIR "/tests/bin/procdriver");
+
+QString uidName(const QString& dir, const char* suffix)
+{
+    return QStringLiteral("%1/%2%3").arg(dir).arg(getuid()).arg(QLatin1String(suffix));
+}
+
+int waitExit(pid_t pid, int ms)
+{
+    for (int waited = 0; waited < ms; waited += 10) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+        QTest::qWait(10);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+}
+}  // namespace
+
+class ProcessTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_root;  // NUKPATH with fake helpers under nuk/
+    QTemporaryDir m_tmp;   // NUK_TMPDIR and argument files
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_root.isValid() && m_tmp.isValid());
+        QVERIFY(QDir(m_root.path()).mkpath(QStringLiteral("nuk")));
+        QVERIFY(QFile::copy(kFakeHelper, m_root.path() + "/nuk/pcap"));
+        QVERIFY(QFile::copy(kFakeHelper, m_root.path() + "/nuk/getSock"));
+        chmod(QFile::encodeName(m_root.path() + "/nuk/pcap").constData(), 0755);
+        chmod(QFile::encodeName(m_root.path() + "/nuk/getSock").constData(), 0755);
+    }
+
+    void nukPathLosesOneTrailingSlash_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("slash") << "/opt/x/" << "/opt/x";
+        QTest::newRow("none") << "/opt/x" << "/opt/x";
+        QTest::newRow("two") << "/opt/x//" << "/opt/x/";
+        QTest::newRow("root") << "/" << "";
+    }
+    void nukPathLosesOneTrailingSlash()
+    {
+        QFETCH(QString, value);
+        QFETCH(QString, expected);
+        qputenv("NUKPATH", value.toLocal8Bit());
+        char* path = getNukPath();
+        QVERIFY(path);
+        QCOMPARE(QString::fromLocal8Bit(path), expected);
+        char* second = getNukPath();
+        QVERIFY(second != path);  // every caller gets its own copy
+        std::free(path);
+        std::free(second);
+        qunsetenv("NUKPATH");
+        QVERIFY(!getNukPath());
+    }
+
+    void temporaryNamesDependOnTheUserOnly()
+    {
+        qunsetenv("NUK_TMPDIR");
+        QCOMPARE(QString::fromLocal8Bit(setNukDefaultTraceFile()),
+                 QStringLiteral("/tmp/%1_NukDefaultTraceFile").arg(getuid()));
+        char name[256];
+        QVERIFY(nukTempFileName(name, sizeof name, "_Nuk_Syn_Packets"));
+        QCOMPARE(QString::fromLocal8Bit(name), QStringLiteral("/tmp/%1_Nuk_Syn_Packets").arg(getuid()));
+        QVERIFY(!nukTempFileName(name, 8, "_Nuk_Syn_Packets"));
+    }
+
+    // Runs the children inside this process (the test plays the GUI) and checks
+    // what the helpers are executed with.
+    void launcherExecutesTheHelperWithTheParameterBlock()
+    {
+        qputenv("NUKPATH", (m_root.path() + "/").toLocal8Bit());
+        qputenv("NUK_TMPDIR", m_tmp.path().toLocal8Bit());
+        const QString args = m_tmp.path() + "/args";
+        qputenv("NUK_FAKE_ARGS", args.toLocal8Bit());
+        QCOMPARE(startNukProcesses(), 0);
+        QVERIFY(g_ForkNumber > 0 && g_SockFork > 0 && g_ForkNumber != g_SockFork);
+
+        struct Case {
+            QByteArray expr, file;
+            int device, mode;
+            QStringList expected;
+        };
+        const QString fd = QString::number(nControlPipe[1]);
+        const QList<Case> cases = {
+            {"tcp", "", 0, 1, {"pcap", "NULL", fd, "1", "NULL", "tcp"}},
+            {"udp and port 53", "/data/x.tr", 1, 0, {"pcap", "/data/x.tr", fd, "0", "lo", "udp and port 53"}},
+            {" ( host 1.2.3.4 and port 80)", "", 7, 2, {"pcap", "NULL", fd, "2", "lo", " ( host 1.2.3.4 and port 80)"}},
+        };
+        for (const Case& c : cases) {
+            QFile::remove(args + ".pcap");
+            writeParameterBlock(nDataPipe[1], c.expr, c.file, c.device, c.mode);
+            QCOMPARE(kill(g_ForkNumber, SIGUSR1), 0);
+            QCOMPARE(waitForLines(args + ".pcap", 15000), c.expected);
+            kill(g_ForkNumber, SIGUSR2);  // the launcher ends the helper with SIGTERM
+            QTRY_COMPARE_WITH_TIMEOUT(waitForLines(args + ".pcap", 100).value(6), QStringLiteral("TERM"), 5000);
+        }
+
+        // The helper's standard error arrives on the error pipe.
+        fcntl(nErrorPipe[0], F_SETFL, O_NONBLOCK);
+        QByteArray said;
+        char buf[512];
+        QTRY_VERIFY_WITH_TIMEOUT((said += QByteArray(buf, std::max<ssize_t>(0, read(nErrorPipe[0], buf, sizeof buf)))).contains("pcap: helper says hello"), 5000);
+
+        // The socket child runs getSock with the socket pipe's write end.
+        kill(g_SockFork, SIGUSR1);
+        QCOMPARE(waitForLines(args + ".getSock", 15000),
+                 (QStringList{"getSock", QString::number(SockPipe[1])}));
+        kill(g_SockFork, SIGUSR2);
+
+        const pid_t launcher = g_ForkNumber;
+        const pid_t socketChild = g_SockFork;
+        runShutdownSteps();
+        QTRY_VERIFY_WITH_TIMEOUT(kill(launcher, 0) != 0, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(kill(socketChild, 0) != 0 || waitpid(socketChild, nullptr, WNOHANG) == socketChild, 3000);
+        for (int signo : {SIGSEGV, SIGINT, SIGHUP, SIGTERM, SIGQUIT, SIGUSR1, SIGUSR2})
+            std::signal(signo, SIG_DFL);
+    }
+
+    void withoutNukPathPrintsHelpAndExitsZero()
+    {
+        const QString out = m_tmp.path() + "/help.txt";
+        const pid_t pid = spawnInNewSession(kNuk, {}, {"NUKPATH=", "QT_QPA_PLATFORM=offscreen"}, out);
+        SessionGuard guard_pid(pid);
+        QCOMPARE(waitExit(pid, 10000), 0);
+        QFile f(out);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(),
+                 QByteArray("Before you run nuk, please set NUKPATH to the parent of\n"
+                            "the directory containing the nuk executable.\n"
+                            "   example: setenv NUKPATH /home/john/nuk-1.0/\n"
+                            "(/home/john/nuk-1.0/nuk should be the directory containing nuk executable file.)\n\n"));
+    }
+
+    // Ctrl+C in the terminal: the whole group ends and the temporary files go,
+    // while a link planted at one of their names is removed without touching its target.
+    void interruptEndsAllProcessesAndRemovesTemporaryFiles()
+    {
+        QTemporaryDir tmp;
+        const QString victim = tmp.path() + "/victim";
+        QFile v(victim);
+        QVERIFY(v.open(QIODevice::WriteOnly));
+        v.write("keep me");
+        v.close();
+        QVERIFY(QFile::link(victim, uidName(tmp.path(), "_NukDefaultTraceFile")));
+        for (const char* suffix : {"_NukAppSockFile", "_Nuk_Syn_Packets"}) {
+            QFile f(uidName(tmp.path(), suffix));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        const pid_t pid = spawnInNewSession(
+            kNuk, {}, {"NUKPATH=" + m_root.path(), "NUK_TMPDIR=" + tmp.path(), "QT_QPA_PLATFORM=offscreen"});
+        SessionGuard guard_pid(pid);
+        QTRY_COMPARE_WITH_TIMEOUT(sessionMembers(pid).size(), 3, 10000);
+        QTest::qWait(300);  // let the GUI reach its event loop
+        QCOMPARE(kill(-pid, SIGINT), 0);
+        waitExit(pid, 10000);
+        QVERIFY(waitSessionGone(pid, 10000));
+        for (const char* suffix : {"_NukDefaultTraceFile", "_NukAppSockFile", "_Nuk_Syn_Packets"})
+            QVERIFY2(!QFileInfo::exists(uidName(tmp.path(), suffix)) &&
+                         !QFileInfo(uidName(tmp.path(), suffix)).isSymLink(),
+                     suffix);
+        QVERIFY(v.open(QIODevice::ReadOnly));
+        QCOMPARE(v.readAll(), QByteArray("keep me"));
+    }
+
+    // A GUI that dies without its shutdown leaves no child and no helper behind.
+    void killedGuiLeavesNoProcessBehind()
+    {
+        const QString args = m_tmp.path() + "/killed";
+        const QString out = m_tmp.path() + "/driver.txt";
+        const pid_t pid = spawnInNewSession(
+            kDriver, {}, {"NUKPATH=" + m_root.path(), "NUK_TMPDIR=" + m_tmp.path(), "NUK_FAKE_ARGS=" + args}, out);
+        SessionGuard guard_pid(pid);
+        QVERIFY(!waitForLines(args + ".pcap", 15000).isEmpty());
+        QVERIFY(!waitForLines(args + ".getSock", 15000).isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(sessionMembers(pid).size(), 5, 5000);  // driver, 2 children, 2 helpers
+        QCOMPARE(kill(pid, SIGKILL), 0);
+        waitExit(pid, 5000);
+        QVERIFY2(waitSessionGone(pid, 5000), "a child or helper outlived the GUI");
+        QTRY_COMPARE_WITH_TIMEOUT(waitForLines(args + ".pcap", 100).value(6), QStringLiteral("TERM"), 3000);
+
+        const pid_t gui = spawnInNewSession(kNuk, {}, {"NUKPATH=" + m_root.path(), "NUK_TMPDIR=" + m_tmp.path(),
+                                                       "QT_QPA_PLATFORM=offscreen"});
+
+        SessionGuard guard_gui(gui);
+        QTRY_COMPARE_WITH_TIMEOUT(sessionMembers(gui).size(), 3, 10000);
+        kill(gui, SIGKILL);
+        waitExit(gui, 5000);
+        QVERIFY2(waitSessionGone(gui, 5000), "a child outlived nuk");
+    }
+};
+
+QTEST_GUILESS_MAIN(ProcessTest)
+#include "test_process.moc"

@@ -1,0 +1,116 @@
+// A stand-in for the capture helper, installed as <NUKPATH>/nuk/pcap by the tests
+// and the controller benchmark. Command line as the real helper's:
+//   pcap <file|NULL> <fd> <mode> <lo|NULL> <expression>
+// It appends "<pid>\t<file>\t<fd>\t<mode>\t<device>\t<expression>\n" to
+// $NUKPATH/helpers.log, then writes packet records into <fd> until SIGTERM.
+// Words in the expression steer it:
+//   tag N     every record carries N in the TCP acknowledgement field (default 0)
+//   count N   stop writing after N records and wait to be killed
+//   gap U     sleep U microseconds after every batch (default 1000); 0 streams flat out
+//   batch N   records per write (default 16; 16 records stay within PIPE_BUF, so a
+//             record is never cut by the SIGTERM that ends the helper)
+// In mode 0 the trace file must exist, or it complains on standard error and exits.
+
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <algorithm>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+#include <arpa/inet.h>
+
+namespace {
+constexpr int kFixed = 160;
+constexpr int kPayload = 4;
+
+long wordValue(const std::string& expr, const char* word, long fallback)
+{
+    const std::string key = std::string(word) + " ";
+    const auto at = expr.find(key);
+    if (at == std::string::npos)
+        return fallback;
+    return std::strtol(expr.c_str() + at + key.size(), nullptr, 10);
+}
+
+void fillRecord(unsigned char* r, std::uint32_t number, std::uint32_t tag)
+{
+    std::memset(r, 0, kFixed + kPayload);
+    const std::int32_t header[4] = {std::int32_t(1000 + number / 1000000), std::int32_t(number % 1000000), 1,
+                                    kFixed + kPayload};
+    std::memcpy(r, header, sizeof header);
+    r[16 + 12] = 0x08;  // IPv4
+    r[32] = 0x45;
+    r[32 + 9] = 6;
+    const std::uint32_t src = htonl(0x7f000001), dst = htonl(0x7f000002);
+    std::memcpy(r + 32 + 12, &src, 4);
+    std::memcpy(r + 32 + 16, &dst, 4);
+    const std::uint32_t seq = htonl(number), ack = htonl(tag);
+    std::memcpy(r + 92 + 4, &seq, 4);
+    std::memcpy(r + 92 + 8, &ack, 4);
+    r[92 + 12] = 0x50;
+    r[92 + 13] = 0x18;
+    std::memcpy(r + kFixed, &tag, kPayload);
+}
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 6) {
+        std::fprintf(stderr, "pcap: expected 5 arguments, got %d\n", argc - 1);
+        return 2;
+    }
+    const char* root = std::getenv("NUKPATH");
+    if (root) {
+        const std::string log = std::string(root) + "/helpers.log";
+        if (FILE* f = std::fopen(log.c_str(), "a")) {
+            std::fprintf(f, "%d\t%s\t%s\t%s\t%s\t%s\n", int(getpid()), argv[1], argv[2], argv[3], argv[4], argv[5]);
+            std::fclose(f);
+        }
+    }
+    if (std::strcmp(argv[3], "0") == 0) {
+        const int trace = ::open(argv[1], O_RDONLY);
+        if (trace < 0) {
+            std::fprintf(stderr, "pcap: cannot open trace file %s: %s\n", argv[1], std::strerror(errno));
+            return 1;
+        }
+        ::close(trace);
+    }
+    const int fd = std::atoi(argv[2]);
+    const std::string expr = argv[5];
+    const auto tag = std::uint32_t(wordValue(expr, "tag", 0));
+    const long count = wordValue(expr, "count", -1);
+    const long gap = wordValue(expr, "gap", 1000);
+    const long batch = std::max(1L, std::min(wordValue(expr, "batch", 16), 4096L));
+
+    const int recordSize = kFixed + kPayload;
+    std::vector<unsigned char> buf(std::size_t(batch) * recordSize);
+    std::uint32_t number = 0;
+    for (;;) {
+        long n = batch;
+        if (count >= 0)
+            n = std::min(n, count - long(number));
+        if (n <= 0)
+            break;
+        for (long i = 0; i < n; ++i)
+            fillRecord(buf.data() + i * recordSize, number++, tag);
+        const std::size_t bytes = std::size_t(n) * recordSize;
+        std::size_t done = 0;
+        while (done < bytes) {
+            const ssize_t w = ::write(fd, buf.data() + done, bytes - done);
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0)
+                return 3;
+            done += std::size_t(w);
+        }
+        if (gap > 0)
+            ::usleep(useconds_t(gap));
+    }
+    for (;;)
+        ::pause();
+}
