@@ -140,6 +140,19 @@ void TestListViews::numberingAcrossLockUnlockClear()
     QCOMPARE(m->data(m->index(0, 1)).toString(), QStringLiteral("0    "));
     QCOMPARE(m->data(m->index(2, 1)).toString(), QStringLiteral("0.5    "));
 
+    // The shortcuts reach the menu even with the focus in the list.
+    view->activateWindow();
+    view->packetList()->setFocus();
+    QVERIFY(QTest::qWaitForWindowActive(view.get()));
+    QTest::keyClick(view->packetList(), Qt::Key_L, Qt::ControlModifier);
+    QVERIFY(view->isLocked());
+    QTest::keyClick(view->packetList(), Qt::Key_U, Qt::ControlModifier);
+    QVERIFY(!view->isLocked());
+    QTest::keyClick(view->packetList(), Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(m->rowCount(), 0);
+    feed(*view, 10, 3);
+    QTRY_COMPARE(m->rowCount(), 3);
+
     // Registration empties the list but keeps numbering and time base.
     view->InitiateView();
     QCOMPARE(m->rowCount(), 0);
