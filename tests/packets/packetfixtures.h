@@ -95,7 +95,7 @@ inline std::vector<QStringList> readTsv(const QString& path)
 }
 
 // Hand-built packets: fields given as they would be on the wire.
-struct Spec {
+struct Fields {
     bool tcp = true;
     std::int32_t sec = 1000, usec = 0;
     std::uint16_t etherType = 0x0800;
@@ -112,7 +112,7 @@ struct Spec {
     std::uint8_t payloadStart = 0;  // payload bytes count up from here
 };
 
-inline std::unique_ptr<CPacket> build(const Spec& s)
+inline std::unique_ptr<CPacket> build(const Fields& s)
 {
     std::vector<unsigned char> frame(14 + 20 + std::size_t(s.ipOptions) + 60 + std::size_t(s.payload), 0);
     unsigned char* f = frame.data();

@@ -43,7 +43,7 @@ private:
 void TestListViews::initTestCase()
 {
     for (int i = 0; i < 64; ++i) {
-        Spec s;
+        Fields s;
         s.tcp = i % 3 != 2;
         s.sec = 2000 + i / 4;
         s.usec = (i % 4) * 250000;

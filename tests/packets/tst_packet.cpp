@@ -170,7 +170,7 @@ void TestPacket::traceAgreesWithTshark()
 // payload, with its position and length.
 void TestPacket::fullTreeOfTcpWithOptionsAndPayload()
 {
-    Spec s;
+    Fields s;
     s.ipOptions = 4;
     s.tcpOptions = 12;
     s.flags = 0x18;
@@ -234,7 +234,7 @@ void TestPacket::fullTreeOfTcpWithOptionsAndPayload()
 
 void TestPacket::bareTcpPacket()
 {
-    const auto cp = build(Spec{});
+    const auto cp = build(Fields{});
     const Packet p(*cp, 1, BaseTime{1000, 0});
     QCOMPARE(p.text().size(), 108);
     QCOMPARE(p.folders().size(), std::size_t(4));
@@ -248,7 +248,7 @@ void TestPacket::bareTcpPacket()
 void TestPacket::optionNodesAndPositions()
 {
     {  // 32-byte TCP header: options node at 108 for 24 digits, data from 132
-        Spec s;
+        Fields s;
         s.tcpOptions = 12;
         s.payload = 3;
         const auto cp = build(s);
@@ -261,7 +261,7 @@ void TestPacket::optionNodesAndPositions()
         QCOMPARE(p.folders().back()->pos(), 132);
     }
     {  // 4 bytes of IP options move the transport header to 76
-        Spec s;
+        Fields s;
         s.ipOptions = 4;
         const auto cp = build(s);
         const Packet p(*cp, 1, {});
@@ -273,7 +273,7 @@ void TestPacket::optionNodesAndPositions()
         QCOMPARE(p.text().mid(68, 8), QStringLiteral("01010101"));
     }
     {  // the largest headers: 40 bytes of options each
-        Spec s;
+        Fields s;
         s.ipOptions = 40;
         s.tcpOptions = 40;
         const auto cp = build(s);
@@ -285,7 +285,7 @@ void TestPacket::optionNodesAndPositions()
 
 void TestPacket::flags0x12()
 {
-    Spec s;
+    Fields s;
     s.flags = 0x12;
     const auto cp = build(s);
     const Packet p(*cp, 1, {});
@@ -307,7 +307,7 @@ void TestPacket::flags0x12()
 
 void TestPacket::flagTextsAllSetAndNoneSet()
 {
-    Spec s;
+    Fields s;
     s.flags = 0x3f;
     auto cp = build(s);
     Packet all(*cp, 1, {});
@@ -326,7 +326,7 @@ void TestPacket::flagTextsAllSetAndNoneSet()
 
 void TestPacket::numbersAndTimes()
 {
-    Spec s;
+    Fields s;
     s.sec = 1000;
     s.usec = 13457;
     const auto cp = build(s);
@@ -344,7 +344,7 @@ void TestPacket::numbersAndTimes()
 
 void TestPacket::nonIpEthernetType()
 {
-    Spec s;
+    Fields s;
     s.etherType = 0x86dd;
     const auto cp = build(s);
     const Packet p(*cp, 1, {});
@@ -355,7 +355,7 @@ void TestPacket::nonIpEthernetType()
 
 void TestPacket::udpSummaryAndTree()
 {
-    Spec s;
+    Fields s;
     s.tcp = false;
     s.sport = 53;
     s.dport = 40000;
@@ -383,7 +383,7 @@ void TestPacket::corruptHeaderLengthsStayInsideTheRecord()
 {
     for (int ihl : {0, 1, 4, 15}) {
         for (int off : {0, 3, 15}) {
-            Spec s;
+            Fields s;
             s.ihlOverride = ihl;
             s.tcpOffsetOverride = off;
             s.payload = 2;
@@ -403,7 +403,7 @@ void TestPacket::corruptHeaderLengthsStayInsideTheRecord()
 
 void TestPacket::iteration()
 {
-    Spec s;
+    Fields s;
     s.payload = 1;
     const auto cp = build(s);
     const Packet p(*cp, 1, {});
@@ -418,7 +418,7 @@ void TestPacket::iteration()
 void TestPacket::jsonLine()
 {
     QCOMPARE(packetjson::quoted(QStringLiteral("a\"b\\c\n\x01")), QByteArray("\"a\\\"b\\\\c\\n\\u0001\""));
-    Spec s;
+    Fields s;
     s.payload = 2;
     const auto cp = build(s);
     const Packet p(*cp, 1, BaseTime{1000, 0});

@@ -34,7 +34,7 @@ std::vector<std::unique_ptr<CPacket>> TestPacketListModel::randomPackets(int n, 
     QRandomGenerator rng(seed);
     std::vector<std::unique_ptr<CPacket>> out;
     for (int i = 0; i < n; ++i) {
-        Spec s;
+        Fields s;
         s.tcp = rng.bounded(4) != 0;
         // Few distinct values so that ties and shared prefixes are common.
         const quint32 hosts[] = {0x0a000001, 0x0a00000b, 0x0a000064, 0x01020304, 0xc0a80102, 0xc0a8010c};
@@ -66,7 +66,7 @@ void TestPacketListModel::rowsAndTexts()
 {
     PacketListModel model;
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    Spec s;
+    Fields s;
     s.sec = 1000;
     s.usec = 250000;
     const auto a = build(s);
