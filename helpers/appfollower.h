@@ -1,0 +1,62 @@
+#pragma once
+// "Specific Application" capture: the program that opens the first new TCP
+// connection from this machine after the start is followed; from then on only
+// packets of that program's sockets pass. Outgoing SYNs go to the SYN packet
+// file, the followed sockets to the application socket file.
+
+#include "helpers/framerecord.h"
+#include "helpers/tracefile.h"
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <tuple>
+#include <unordered_set>
+
+class AppFollower {
+public:
+    AppFollower(std::string appSocketFile, std::string synFile);
+
+    // Opens the SYN packet file; a failure is reported in `error` and is not fatal.
+    bool open(std::string& error);
+    // True when the packet (a record's fixed part) belongs to the followed program.
+    bool accept(const timeval& ts, const EthernetFrame& frame, const unsigned char* fixed);
+    // Called regularly (about every 100 ms): picks up sockets opened in between.
+    void tick(long long nowMs);
+    void flush() { m_syn.flush(); }
+    void close() { m_syn.close(); }
+    int followedPid() const { return m_pid; }
+
+private:
+    struct Flow {
+        bool tcp;
+        std::uint32_t localAddr;   // network order; 0 = any local address
+        std::uint16_t localPort;
+        std::uint32_t remoteAddr;  // 0 with port 0: not connected
+        std::uint16_t remotePort;
+        auto key() const { return std::tie(tcp, localAddr, localPort, remoteAddr, remotePort); }
+        bool operator<(const Flow& o) const { return key() < o.key(); }
+    };
+    struct Endpoints {
+        bool tcp;
+        std::uint32_t src, dst;
+        std::uint16_t sport, dport;
+    };
+
+    bool isLocal(std::uint32_t addr) const;
+    bool matches(const Endpoints& e) const;
+    bool matchesFlow(const Flow& f, std::uint32_t local, std::uint16_t lport, std::uint32_t remote,
+                     std::uint16_t rport) const;
+    void identifyOwner(const Endpoints& e);
+    void refresh(long long nowMs);
+    void writeSocketFile();
+
+    std::string m_appFile;
+    std::string m_synPath;
+    TraceFileWriter m_syn;
+    std::unordered_set<std::uint32_t> m_localAddrs;
+    int m_pid = 0;
+    std::string m_name;
+    std::set<Flow> m_flows;  // kept after a socket closes: late packets still belong to it
+    long long m_lastRefresh = 0;
+};

@@ -1,0 +1,58 @@
+#pragma once
+// Turning one captured frame into a packet record. Pure functions over byte
+// buffers (no libpcap, no Qt) so the fuzzer can drive them directly. Every
+// frame is untrusted: nothing here reads past `caplen`.
+
+#include "capture/rawpacket.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// Link layers the helper understands.
+enum class LinkKind {
+    Ethernet,   // DLT_EN10MB, 802.1Q / 802.1ad tags allowed
+    LinuxSll,   // DLT_LINUX_SLL (tcpdump -i any, older)
+    LinuxSll2,  // DLT_LINUX_SLL2 (tcpdump -i any -y LINUX_SLL2)
+    RawIp,      // DLT_RAW / LINKTYPE_IPV4: the frame starts with the IP header
+};
+
+constexpr std::size_t kEthernetHeader = 14;
+
+// A frame seen as untagged Ethernet: `data` points to `caplen` contiguous bytes
+// starting with a 14-byte Ethernet header (either the original frame or the
+// caller's scratch buffer); `wirelen` is the frame's original length likewise adjusted.
+struct EthernetFrame {
+    const unsigned char* data = nullptr;
+    std::size_t caplen = 0;
+    std::size_t wirelen = 0;
+};
+
+// Rewrites a frame of link kind `kind` as untagged Ethernet. Cooked and raw
+// frames get zero addresses and the protocol as type; 802.1Q/802.1ad tags are
+// removed. Returns false when the frame is shorter than its link header.
+// `scratch` is reused between calls to avoid allocations.
+bool toEthernet(LinkKind kind, const unsigned char* frame, std::size_t caplen, std::size_t wirelen,
+                std::vector<unsigned char>& scratch, EthernetFrame& out);
+
+enum class FrameVerdict {
+    Record,      // `fixed` and the payload span describe a record
+    NotTcpUdp,   // not IPv4 TCP or UDP: not delivered, not an error
+    Fragment,    // a non-first IPv4 fragment: no transport header to show
+    Malformed,   // shorter than its headers or impossible header lengths
+};
+
+struct FrameRecord {
+    unsigned char fixed[record::FixedSize];
+    const unsigned char* payload = nullptr;  // points into the frame
+    std::size_t payloadLen = 0;
+};
+
+// Builds the record for an untagged Ethernet frame captured at (sec, usec).
+// The payload is bounded by the captured bytes and by the IP total length.
+FrameVerdict frameToRecord(const EthernetFrame& frame, std::uint32_t sec, std::uint32_t usec,
+                           FrameRecord& out);
+// The same, writing the fixed part straight into `fixed` (record::FixedSize bytes),
+// e.g. into the output buffer; the payload span is set only for a Record.
+FrameVerdict frameToRecord(const EthernetFrame& frame, std::uint32_t sec, std::uint32_t usec,
+                           unsigned char* fixed, const unsigned char*& payload, std::size_t& payloadLen);

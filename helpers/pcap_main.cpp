@@ -1,0 +1,482 @@
+// pcap <file|NULL> <pipe fd> <mode 0-3> <lo|NULL> <filter expression>
+// Replays a trace (mode 0) or captures live (modes 1-3) and writes one packet
+// record per IPv4 TCP or UDP packet into the pipe; see helpers/README-capture.md.
+
+#include "helpers/appfollower.h"
+#include "helpers/pipeline.h"
+#include "helpers/recordsink.h"
+#include "helpers/tmpfiles.h"
+#include "helpers/tracefile.h"
+
+#include <pcap/pcap.h>
+
+#include <cerrno>
+#include <csignal>
+#include <sys/prctl.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <poll.h>
+#include <sstream>
+#include <string>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int kSnapLen = 65535;
+constexpr long long kFlushEveryMs = 100;
+constexpr int kPipeBytes = 1 << 20;
+
+// Exit statuses.
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitBadFilter = 2;
+
+volatile std::sig_atomic_t g_stop = 0;
+
+void onStop(int) { g_stop = 1; }
+
+void installSignals()
+{
+    struct sigaction sa;
+    std::memset(&sa, 0, sizeof sa);
+    sa.sa_handler = onStop;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0;  // no SA_RESTART: a blocked write or poll returns and sees the flag
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    // A mask inherited through exec must not keep the stop signals out.
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGHUP);
+    sigprocmask(SIG_UNBLOCK, &stops, nullptr);
+    // Executing a program with file capabilities clears the parent-death signal the
+    // launcher set, so ask again: if the launcher dies, stop like on SIGTERM.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() == 1)
+        g_stop = 1;
+}
+
+long long monotonicMs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+}
+
+struct Options {
+    std::string file;
+    int fd = -1;
+    int mode = 0;
+    bool loopback = false;
+    std::string expression;
+};
+
+bool parseInt(const char* text, long lo, long hi, int& out)
+{
+    char* end;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    if (errno || end == text || *end || v < lo || v > hi)
+        return false;
+    out = int(v);
+    return true;
+}
+
+bool parseOptions(int argc, char** argv, Options& o)
+{
+    if (argc != 6)
+        return false;
+    o.file = std::strcmp(argv[1], "NULL") == 0 ? "" : argv[1];
+    if (!parseInt(argv[2], 0, 1 << 20, o.fd) || !parseInt(argv[3], 0, 3, o.mode))
+        return false;
+    o.loopback = std::strcmp(argv[4], "lo") == 0;
+    o.expression = argv[5];
+    return true;
+}
+
+// Only IPv4 TCP and UDP ever reach the pipe, whatever the user asked for.
+std::string filterText(const std::string& expression)
+{
+    if (expression.find_first_not_of(" \t\r\n") == std::string::npos)
+        return "ip and (tcp or udp)";
+    return "(" + expression + ") and ip and (tcp or udp)";
+}
+
+// Expressions that only pick TCP, UDP or both (the GUI sends "tcp" when the user
+// set none) need no filter program: the conversion keeps IPv4 TCP and UDP alone.
+// Returns false for anything else; `protocol` is 6, 17 or 0 for both.
+bool onlyPicksProtocols(const std::string& expression, int& protocol)
+{
+    std::string words;
+    std::istringstream in(expression);
+    for (std::string word; in >> word;) {
+        if (!words.empty())
+            words += ' ';
+        words += word;
+    }
+    if (words == "tcp")
+        protocol = 6;
+    else if (words == "udp")
+        protocol = 17;
+    else if (words.empty() || words == "tcp or udp" || words == "udp or tcp")
+        protocol = 0;
+    else
+        return false;
+    return true;
+}
+
+// A compiled filter that frees itself.
+struct Filter {
+    bpf_program program{};
+    bool compiled = false;
+    ~Filter()
+    {
+        if (compiled)
+            pcap_freecode(&program);
+    }
+};
+
+bool compile(pcap_t* p, const std::string& text, const std::string& expression, bpf_u_int32 netmask, Filter& f)
+{
+    if (pcap_compile(p, &f.program, text.c_str(), 1, netmask) != 0) {
+        std::fprintf(stderr, "pcap: cannot compile the filter expression \"%s\": %s\n", expression.c_str(),
+                     pcap_geterr(p));
+        return false;
+    }
+    f.compiled = true;
+    return true;
+}
+
+bool compileForEthernet(const std::string& expression, Filter& f)
+{
+    pcap_t* dead = pcap_open_dead(DLT_EN10MB, kSnapLen);
+    if (!dead)
+        return false;
+    const bool ok = compile(dead, filterText(expression), expression, PCAP_NETMASK_UNKNOWN, f);
+    pcap_close(dead);
+    return ok;
+}
+
+void reportSkips(const PacketPipeline& pipeline)
+{
+    const SkipCounts& s = pipeline.skips();
+    if (s.malformed)
+        std::fprintf(stderr, "pcap: %llu frame%s skipped (damaged or shorter than their headers)\n", s.malformed,
+                     s.malformed == 1 ? "" : "s");
+    if (s.fragments)
+        std::fprintf(stderr, "pcap: %llu non-first IP fragment%s skipped\n", s.fragments,
+                     s.fragments == 1 ? "" : "s");
+}
+
+// After the output ends: why, in one line, and the exit status.
+int outputStatus(const RecordSink& sink)
+{
+    if (sink.state() == RecordSink::State::Failed) {
+        std::fprintf(stderr, "pcap: cannot write to the packet pipe: %s\n", std::strerror(sink.error()));
+        return kExitFailed;
+    }
+    return kExitOk;  // stopped, or the reader went away
+}
+
+// The temporary files are opened only once the source is open: a capture that
+// cannot start leaves the previous capture's trace file to be saved.
+void openOutputFiles(TraceFileWriter& trace, AppFollower* follower)
+{
+    std::string error;
+    if (!trace.open(tmpfiles::path(tmpfiles::kDefaultTrace), error))
+        std::fprintf(stderr, "pcap: no default trace file: %s\n", error.c_str());
+    if (follower && !follower->open(error))
+        std::fprintf(stderr, "pcap: no SYN packet file: %s\n", error.c_str());
+}
+
+// ---- Mode 0: replay -------------------------------------------------------
+
+int replay(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceFileWriter& trace)
+{
+    const int fd = ::open(o.file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        std::fprintf(stderr, "pcap: cannot open the trace file %s: %s\n", o.file.c_str(), std::strerror(errno));
+        return kExitFailed;
+    }
+    FILE* f = fdopen(fd, "rb");
+    if (f)
+        setvbuf(f, nullptr, _IOFBF, 1 << 20);
+    char err[PCAP_ERRBUF_SIZE] = "";
+    pcap_t* p = f ? pcap_fopen_offline_with_tstamp_precision(f, PCAP_TSTAMP_PRECISION_MICRO, err) : nullptr;
+    if (!p) {
+        std::fprintf(stderr, "pcap: %s is not a trace file tcpdump can read (%s)\n", o.file.c_str(),
+                     f ? err : std::strerror(errno));
+        if (f)
+            std::fclose(f);
+        else
+            ::close(fd);
+        return kExitFailed;
+    }
+    std::unique_ptr<pcap_t, void (*)(pcap_t*)> handle(p, pcap_close);
+    LinkKind kind;
+    if (!linkKindOf(pcap_datalink(p), kind)) {
+        const char* name = pcap_datalink_val_to_name(pcap_datalink(p));
+        std::fprintf(stderr, "pcap: %s has link type %s, which is not supported (Ethernet, Linux cooked or raw IP)\n",
+                     o.file.c_str(), name ? name : std::to_string(pcap_datalink(p)).c_str());
+        return kExitFailed;
+    }
+    openOutputFiles(trace, nullptr);
+
+    long long nextFlush = monotonicMs() + kFlushEveryMs;
+    unsigned counter = 0;
+    for (;;) {
+        if (g_stop)
+            return kExitOk;
+        pcap_pkthdr* header;
+        const u_char* data;
+        const int r = pcap_next_ex(p, &header, &data);
+        if (r == PCAP_ERROR_BREAK)
+            break;  // end of the file
+        if (r < 0) {
+            // A truncated or damaged file: what came before was delivered.
+            pipeline.countDamaged();
+            std::fprintf(stderr, "pcap: %s is damaged; replay ends here: %s\n", o.file.c_str(), pcap_geterr(p));
+            break;
+        }
+        if (!pipeline.handle(kind, *header, data))
+            return outputStatus(sink);
+        if ((++counter & 1023) == 0 && monotonicMs() >= nextFlush) {
+            trace.flush();
+            nextFlush = monotonicMs() + kFlushEveryMs;
+        }
+    }
+    if (!sink.flush() && sink.state() != RecordSink::State::Open)
+        return outputStatus(sink);
+    return kExitOk;
+}
+
+// ---- Modes 1-3: live capture ------------------------------------------------
+
+struct LiveDevice {
+    std::string name;
+    pcap_t* handle = nullptr;
+    LinkKind kind = LinkKind::Ethernet;
+    Filter filter;
+    ~LiveDevice()
+    {
+        if (handle)
+            pcap_close(handle);
+    }
+};
+
+// The first interface that is up, not loopback and has an IPv4 address.
+std::string defaultDevice()
+{
+    pcap_if_t* all = nullptr;
+    char err[PCAP_ERRBUF_SIZE] = "";
+    if (pcap_findalldevs(&all, err) != 0)
+        return {};
+    std::string chosen;
+    for (pcap_if_t* d = all; d && chosen.empty(); d = d->next) {
+        if (!(d->flags & PCAP_IF_UP) || (d->flags & PCAP_IF_LOOPBACK))
+            continue;
+        for (pcap_addr_t* a = d->addresses; a; a = a->next)
+            if (a->addr && a->addr->sa_family == AF_INET) {
+                chosen = d->name;
+                break;
+            }
+    }
+    pcap_freealldevs(all);
+    return chosen;
+}
+
+enum class OpenResult { Ok, Failed, BadFilter };
+
+OpenResult openDevice(LiveDevice& dev, const Options& o, bool kernelFilterIsUsers)
+{
+    char err[PCAP_ERRBUF_SIZE] = "";
+    dev.handle = pcap_create(dev.name.c_str(), err);
+    if (!dev.handle) {
+        std::fprintf(stderr, "pcap: cannot capture on %s: %s\n", dev.name.c_str(), err);
+        return OpenResult::Failed;
+    }
+    pcap_set_snaplen(dev.handle, kSnapLen);
+    pcap_set_promisc(dev.handle, 0);
+    pcap_set_immediate_mode(dev.handle, 1);
+    pcap_set_timeout(dev.handle, 10);
+    const int r = pcap_activate(dev.handle);
+    if (r == PCAP_ERROR_PERM_DENIED || r == PCAP_ERROR_PROMISC_PERM_DENIED) {
+        std::fprintf(stderr,
+                     "pcap: no permission to capture on %s: run as root or give the helper capture rights "
+                     "(setcap cap_net_raw,cap_net_admin=eip <build>/nuk/pcap)\n",
+                     dev.name.c_str());
+        return OpenResult::Failed;
+    }
+    if (r == PCAP_ERROR_NO_SUCH_DEVICE || r == PCAP_ERROR_IFACE_NOT_UP) {
+        std::fprintf(stderr, "pcap: no capture device %s: %s\n", dev.name.c_str(), pcap_geterr(dev.handle));
+        return OpenResult::Failed;
+    }
+    if (r < 0) {
+        std::fprintf(stderr, "pcap: cannot capture on %s: %s\n", dev.name.c_str(), pcap_geterr(dev.handle));
+        return OpenResult::Failed;
+    }
+    if (!linkKindOf(pcap_datalink(dev.handle), dev.kind)) {
+        std::fprintf(stderr, "pcap: %s has an unsupported link type\n", dev.name.c_str());
+        return OpenResult::Failed;
+    }
+    bpf_u_int32 net = 0, mask = PCAP_NETMASK_UNKNOWN;
+    if (pcap_lookupnet(dev.name.c_str(), &net, &mask, err) != 0)
+        mask = PCAP_NETMASK_UNKNOWN;
+    // Mode 3 needs to see every SYN; the user's filter then runs on the Ethernet view.
+    const std::string text = kernelFilterIsUsers ? filterText(o.expression) : "ip and (tcp or udp)";
+    if (!compile(dev.handle, text, o.expression, mask, dev.filter))
+        return OpenResult::BadFilter;
+    if (pcap_setfilter(dev.handle, &dev.filter.program) != 0) {
+        std::fprintf(stderr, "pcap: cannot set the filter on %s: %s\n", dev.name.c_str(), pcap_geterr(dev.handle));
+        return OpenResult::Failed;
+    }
+    if (pcap_setnonblock(dev.handle, 1, err) != 0 || pcap_get_selectable_fd(dev.handle) < 0) {
+        std::fprintf(stderr, "pcap: cannot wait for packets on %s\n", dev.name.c_str());
+        return OpenResult::Failed;
+    }
+    return OpenResult::Ok;
+}
+
+struct DispatchContext {
+    PacketPipeline* pipeline;
+    LinkKind kind;
+    bool outputEnded = false;
+};
+
+void onPacket(u_char* user, const pcap_pkthdr* header, const u_char* data)
+{
+    auto* ctx = reinterpret_cast<DispatchContext*>(user);
+    if (!ctx->outputEnded && !ctx->pipeline->handle(ctx->kind, *header, data))
+        ctx->outputEnded = true;
+}
+
+int capture(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceFileWriter& trace,
+            AppFollower* follower)
+{
+    std::vector<std::unique_ptr<LiveDevice>> devices;
+    const std::string main = defaultDevice();
+    if (!main.empty()) {
+        devices.push_back(std::make_unique<LiveDevice>());
+        devices.back()->name = main;
+    } else if (!o.loopback) {
+        std::fprintf(stderr, "pcap: no capture device: no network interface is up with an IPv4 address "
+                             "(or none is visible to this user)\n");
+        return kExitFailed;
+    }
+    if (o.loopback) {
+        devices.push_back(std::make_unique<LiveDevice>());
+        devices.back()->name = "lo";
+    }
+    std::string names;
+    for (auto& dev : devices) {
+        const OpenResult r = openDevice(*dev, o, follower == nullptr);
+        if (r == OpenResult::BadFilter)
+            return kExitBadFilter;
+        if (r != OpenResult::Ok)
+            return kExitFailed;
+        names += " " + dev->name;
+    }
+    openOutputFiles(trace, follower);
+    std::fprintf(stderr, "pcap: capturing on%s\n", names.c_str());
+
+    std::vector<pollfd> fds;
+    for (auto& dev : devices)
+        fds.push_back(pollfd{pcap_get_selectable_fd(dev->handle), POLLIN, 0});
+    long long nextFlush = monotonicMs() + kFlushEveryMs;
+    while (!g_stop) {
+        const int ready = ::poll(fds.data(), fds.size(), int(kFlushEveryMs));
+        if (ready < 0 && errno != EINTR) {
+            std::fprintf(stderr, "pcap: waiting for packets failed: %s\n", std::strerror(errno));
+            return kExitFailed;
+        }
+        for (std::size_t i = 0; ready > 0 && i < fds.size(); ++i) {
+            if (!(fds[i].revents & (POLLIN | POLLERR | POLLHUP)))
+                continue;
+            DispatchContext ctx{&pipeline, devices[i]->kind};
+            const int n = pcap_dispatch(devices[i]->handle, -1, onPacket, reinterpret_cast<u_char*>(&ctx));
+            if (ctx.outputEnded)
+                return outputStatus(sink);
+            if (n == PCAP_ERROR) {
+                std::fprintf(stderr, "pcap: capture on %s failed: %s\n", devices[i]->name.c_str(),
+                             pcap_geterr(devices[i]->handle));
+                return kExitFailed;
+            }
+        }
+        // Live packets go out at once: no batching delay.
+        if (!sink.flush())
+            return g_stop ? kExitOk : outputStatus(sink);
+        const long long now = monotonicMs();
+        if (follower)
+            follower->tick(now);
+        if (now >= nextFlush) {
+            trace.flush();
+            if (follower)
+                follower->flush();
+            nextFlush = now + kFlushEveryMs;
+        }
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options o;
+    if (!parseOptions(argc, argv, o)) {
+        std::fprintf(stderr, "usage: pcap <trace file|NULL> <pipe descriptor> <mode 0-3> <lo|NULL> <filter>\n");
+        return kExitFailed;
+    }
+    if (fcntl(o.fd, F_GETFD) == -1) {
+        std::fprintf(stderr, "pcap: descriptor %d is not open\n", o.fd);
+        return kExitFailed;
+    }
+    if (o.mode == 0 && o.file.empty()) {
+        std::fprintf(stderr, "pcap: mode 0 replays a trace file, but none was given\n");
+        return kExitFailed;
+    }
+    installSignals();
+    // A larger pipe lets helper and reader run longer without waking each other;
+    // it fails harmlessly when the descriptor is no pipe or the system limit is lower.
+    fcntl(o.fd, F_SETPIPE_SZ, kPipeBytes);
+
+    // Checked before anything is opened, so a bad filter fails the same way everywhere.
+    Filter ethernetFilter;
+    if (!compileForEthernet(o.expression, ethernetFilter))
+        return kExitBadFilter;
+
+    TraceFileWriter trace;
+
+    RecordSink sink(o.fd, g_stop);
+    PacketPipeline pipeline(sink, trace);
+    int status;
+    int protocol = 0;
+    const bool protocolsOnly = onlyPicksProtocols(o.expression, protocol);
+    if (protocolsOnly)
+        pipeline.setProtocolOnly(protocol);
+    else if (o.mode == 0 || o.mode == 3)
+        pipeline.setEthernetFilter(&ethernetFilter.program);
+    if (o.mode == 0) {
+        status = replay(o, pipeline, sink, trace);
+    } else if (o.mode == 3) {
+        AppFollower follower(tmpfiles::path(tmpfiles::kAppSockets), tmpfiles::path(tmpfiles::kSynPackets));
+        pipeline.setFollower(&follower);
+        status = capture(o, pipeline, sink, trace, &follower);
+        follower.close();
+    } else {
+        status = capture(o, pipeline, sink, trace, nullptr);
+    }
+    trace.close();
+    reportSkips(pipeline);
+    return status;
+}

@@ -1,0 +1,45 @@
+#pragma once
+// One captured frame's way out of the helper: Ethernet view, optional filter on
+// that view, record into the packet pipe, frame into the default trace file.
+
+#include "helpers/framerecord.h"
+#include "helpers/recordsink.h"
+#include "helpers/tracefile.h"
+
+#include <pcap/pcap.h>
+#include <vector>
+
+class AppFollower;
+
+struct SkipCounts {
+    unsigned long long malformed = 0;  // damaged, or shorter than its headers
+    unsigned long long fragments = 0;  // non-first IPv4 fragments
+};
+
+class PacketPipeline {
+public:
+    PacketPipeline(RecordSink& sink, TraceFileWriter& trace) : m_sink(sink), m_trace(trace) {}
+
+    // A program compiled for Ethernet, run on each frame's Ethernet view (replay, mode 3).
+    void setEthernetFilter(const bpf_program* program) { m_filter = program; }
+    // Instead of a filter program: only this IP protocol (6 or 17) passes.
+    void setProtocolOnly(int protocol) { m_protocolOnly = protocol; }
+    void setFollower(AppFollower* follower) { m_follower = follower; }
+
+    // False when the output has ended (reader gone, write error or stop).
+    bool handle(LinkKind kind, const pcap_pkthdr& header, const u_char* data);
+    void countDamaged() { ++m_skips.malformed; }
+    const SkipCounts& skips() const { return m_skips; }
+
+private:
+    RecordSink& m_sink;
+    TraceFileWriter& m_trace;
+    const bpf_program* m_filter = nullptr;
+    int m_protocolOnly = 0;
+    AppFollower* m_follower = nullptr;
+    std::vector<unsigned char> m_scratch;
+    SkipCounts m_skips;
+};
+
+// Maps a libpcap link type to one we convert; false when unsupported.
+bool linkKindOf(int dlt, LinkKind& kind);

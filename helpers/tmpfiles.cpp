@@ -1,0 +1,43 @@
+#include "helpers/tmpfiles.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tmpfiles {
+
+std::string path(const char* suffix)
+{
+    const char* dir = std::getenv("NUK_TMPDIR");
+    std::string p = dir && *dir ? dir : "/tmp";
+    if (p.size() > 1 && p.back() == '/')
+        p.pop_back();
+    return p + "/" + std::to_string(getuid()) + suffix;
+}
+
+int openPrivate(const std::string& path)
+{
+    // O_NONBLOCK: a FIFO planted under the name must not hang the helper.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+    if (fd < 0)
+        return -1;
+    struct stat st;
+    int err = 0;
+    if (fstat(fd, &st) != 0)
+        err = errno;
+    else if (!S_ISREG(st.st_mode) || st.st_uid != geteuid())
+        err = EPERM;
+    // Truncate only after the checks, and narrow the rights of a file left by an earlier run.
+    else if (fchmod(fd, 0600) != 0 || ftruncate(fd, 0) != 0 || fcntl(fd, F_SETFL, 0) != 0)
+        err = errno;
+    if (err) {
+        ::close(fd);
+        errno = err;
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace tmpfiles

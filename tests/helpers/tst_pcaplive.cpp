@@ -1,0 +1,259 @@
+// Live capture on the loopback device through the real helper (needs root or
+// capture rights): UDP and TCP traffic this test makes must arrive as records.
+
+#include "helperrunner.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+#include <arpa/inet.h>
+#include <csignal>
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+sockaddr_in loopback(quint16 port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    return a;
+}
+
+int boundSocket(int type, quint16& port)
+{
+    const int s = ::socket(AF_INET, type, 0);
+    sockaddr_in a = loopback(0);
+    socklen_t len = sizeof a;
+    if (s < 0 || ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        return -1;
+    port = ntohs(a.sin_port);
+    return s;
+}
+
+QByteArray payloadOf(const CPacket& p)
+{
+    return QByteArray(reinterpret_cast<const char*>(p.GetRealData()), int(p.payloadLength()));
+}
+
+QByteArray whole(const CPacket& p)
+{
+    QByteArray b(reinterpret_cast<const char*>(p.GetTimeStamp()), 16);
+    b += QByteArray(reinterpret_cast<const char*>(p.GetEthernetHeader()), 14);
+    b += QByteArray(reinterpret_cast<const char*>(p.GetIpHeader()), 20);
+    b += QByteArray(reinterpret_cast<const char*>(p.GetTcpHeader()), 20);
+    b += QByteArray(reinterpret_cast<const char*>(p.GetUdpHeader()), 8);
+    return b + payloadOf(p);
+}
+
+// A TCP exchange on loopback: connect, "hello" one way, "world" back, close.
+// `holdMs` keeps the connection open before the data, as a real program would.
+void tcpExchange(int listener, quint16 port, int holdMs = 0)
+{
+    const int client = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to = loopback(port);
+    QCOMPARE(::connect(client, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    const int server = ::accept(listener, nullptr, nullptr);
+    QVERIFY(server >= 0);
+    QThread::msleep(holdMs);
+    QCOMPARE(::write(client, "hello", 5), ssize_t(5));
+    char buf[16];
+    QCOMPARE(::read(server, buf, sizeof buf), ssize_t(5));
+    QCOMPARE(::write(server, "world", 5), ssize_t(5));
+    QCOMPARE(::read(client, buf, sizeof buf), ssize_t(5));
+    ::close(client);
+    ::close(server);
+}
+
+void sendDatagrams(int from, quint16 port, const QList<QByteArray>& messages)
+{
+    sockaddr_in to = loopback(port);
+    for (const QByteArray& m : messages)
+        ::sendto(from, m.constData(), size_t(m.size()), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+}
+
+QStringList liveArgs(int mode, const QString& filter)
+{
+    return {QStringLiteral("NULL"), QStringLiteral("%fd"), QString::number(mode), QStringLiteral("lo"), filter};
+}
+}  // namespace
+
+class TestPcapLive : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void loopbackTrafficArrives();
+    void specificApplicationFollowsTheFirstConnector();
+    void noCaptureRightsIsOneClearLine();
+};
+
+void TestPcapLive::init()
+{
+    if (geteuid() != 0)
+        QSKIP("live capture needs root (or capture rights on nuk/pcap): run the tests as root to cover it");
+}
+
+void TestPcapLive::loopbackTrafficArrives()
+{
+    QTemporaryDir dir;
+    quint16 udpPort = 0, senderPort = 0, tcpPort = 0;
+    const int udp = boundSocket(SOCK_DGRAM, udpPort);
+    const int sender = boundSocket(SOCK_DGRAM, senderPort);
+    const int listener = boundSocket(SOCK_STREAM, tcpPort);
+    QVERIFY(udp >= 0 && sender >= 0 && listener >= 0 && ::listen(listener, 4) == 0);
+    const QString filter = QStringLiteral("host 127.0.0.1 and (udp port %1 or tcp port %2)").arg(udpPort).arg(tcpPort);
+
+    HelperRunner helper(QStringLiteral("pcap"), liveArgs(1, filter), dir.path());
+    QVERIFY(helper.start());
+    QVERIFY2(helper.waitForStderr("capturing on", 10000), helper.stderrText().constData());
+
+    const QList<QByteArray> datagrams{QByteArray("one"), QByteArray(""), QByteArray(1000, 'x')};
+    sendDatagrams(sender, udpPort, datagrams);
+    tcpExchange(listener, tcpPort);
+    QThread::msleep(300);
+    QCOMPARE(::kill(helper.pid(), SIGTERM), 0);
+    const std::vector<CPacket> records = helper.readRecords();
+    QCOMPARE(helper.wait(), 0);
+
+    std::vector<const CPacket*> udpRecords, tcpRecords;
+    for (const CPacket& p : records)
+        (p.isTcp() ? tcpRecords : udpRecords).push_back(&p);
+    QCOMPARE(udpRecords.size(), std::size_t(datagrams.size()));
+    for (int i = 0; i < datagrams.size(); ++i) {
+        QCOMPARE(udpRecords[i]->GetUDPSrcPort(), senderPort);
+        QCOMPARE(udpRecords[i]->GetUDPDstPort(), udpPort);
+        QCOMPARE(payloadOf(*udpRecords[i]), datagrams[i]);
+        QCOMPARE(udpRecords[i]->GetPacketLength(), std::uint32_t(160 + datagrams[i].size()));
+    }
+
+    // SYN, SYN-ACK, ACK, then "hello" and "world" in sequence.
+    QVERIFY(tcpRecords.size() >= 7);
+    const CPacket& syn = *tcpRecords[0];
+    const CPacket& synAck = *tcpRecords[1];
+    QCOMPARE(int(syn.GetTCPFlags()), 0x02);
+    QCOMPARE(syn.GetDstPort(), tcpPort);
+    QVERIFY(syn.GetTCPHeaderLength() > 20);  // MSS and friends travel in the options slot
+    QCOMPARE(int(synAck.GetTCPFlags()), 0x12);
+    QCOMPARE(synAck.GetSrcPort(), tcpPort);
+    QCOMPARE(synAck.GetAcknowlegetNo(), syn.GetSequenceNo() + 1);
+    const CPacket *hello = nullptr, *world = nullptr;
+    int fins = 0;
+    for (const CPacket* p : tcpRecords) {
+        if (payloadOf(*p) == "hello")
+            hello = p;
+        if (payloadOf(*p) == "world")
+            world = p;
+        fins += p->IsFINset();
+    }
+    QVERIFY(hello && world);
+    QCOMPARE(hello->GetSequenceNo(), syn.GetSequenceNo() + 1);
+    QCOMPARE(hello->GetSrcPort(), syn.GetSrcPort());
+    QCOMPARE(world->GetSequenceNo(), synAck.GetSequenceNo() + 1);
+    QVERIFY(world->IsPSHset() && world->IsACKset());
+    QCOMPARE(fins, 2);
+
+    // What the helper left in the default trace file replays to the same records.
+    const QString saved = dir.path() + QStringLiteral("/%1_NukDefaultTraceFile").arg(getuid());
+    struct stat st;
+    QCOMPARE(::lstat(saved.toLocal8Bit().constData(), &st), 0);
+    QCOMPARE(int(st.st_mode & 0777), 0600);
+    QVERIFY(QFile::copy(saved, dir.path() + QStringLiteral("/saved.tr")));
+    const ReplayResult replay = replayTrace(dir.path() + QStringLiteral("/saved.tr"), filter, dir.path());
+    QCOMPARE(replay.status, 0);
+    QCOMPARE(replay.records.size(), records.size());
+    for (std::size_t i = 0; i < records.size(); ++i)
+        QCOMPARE(whole(replay.records[i]), whole(records[i]));
+    for (int fd : {udp, sender, listener})
+        ::close(fd);
+}
+
+void TestPcapLive::specificApplicationFollowsTheFirstConnector()
+{
+    QTemporaryDir dir;
+    quint16 tcpPort = 0, udpPort = 0, otherPort = 0, otherSenderPort = 0;
+    const int listener = boundSocket(SOCK_STREAM, tcpPort);
+    const int udp = boundSocket(SOCK_DGRAM, udpPort);
+    QVERIFY(listener >= 0 && udp >= 0 && ::listen(listener, 4) == 0);
+    // Ports of another program's traffic, chosen now so the filter can name them.
+    const int p1 = boundSocket(SOCK_DGRAM, otherPort);
+    const int p2 = boundSocket(SOCK_DGRAM, otherSenderPort);
+    ::close(p1);
+    ::close(p2);
+    // The filter keeps other programs' connections on this shared machine out of the race.
+    const QString filter = QStringLiteral("port %1 or port %2 or port %3 or port %4")
+                               .arg(tcpPort).arg(udpPort).arg(otherPort).arg(otherSenderPort);
+    HelperRunner helper(QStringLiteral("pcap"), liveArgs(3, filter), dir.path());
+    QVERIFY(helper.start());
+    QVERIFY2(helper.waitForStderr("capturing on", 10000), helper.stderrText().constData());
+
+    // Another program sends first: nothing is followed yet, and it is never followed.
+    const pid_t other = ::fork();
+    if (other == 0) {
+        const int rx = ::socket(AF_INET, SOCK_DGRAM, 0), tx = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in a = loopback(otherPort), b = loopback(otherSenderPort);
+        ::bind(rx, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::bind(tx, reinterpret_cast<sockaddr*>(&b), sizeof b);
+        for (int i = 0; i < 10; ++i) {
+            ::sendto(tx, "other", 5, 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+            ::usleep(100 * 1000);
+        }
+        ::_exit(0);
+    }
+    QThread::msleep(200);
+    // This test's first connection: it is followed from here. The owner of a SYN is
+    // looked up while its socket still exists, so the connection stays open a moment.
+    tcpExchange(listener, tcpPort, 300);
+    quint16 mySender = 0;
+    const int sender = boundSocket(SOCK_DGRAM, mySender);
+    sendDatagrams(sender, udpPort, {QByteArray("mine")});
+    ::waitpid(other, nullptr, 0);
+    QThread::msleep(300);
+    ::kill(helper.pid(), SIGTERM);
+    const std::vector<CPacket> records = helper.readRecords();
+    QCOMPARE(helper.wait(), 0);
+    QVERIFY2(helper.stderrText().contains(QByteArray("following ") + QByteArray::number(getpid()) + '/'),
+             helper.stderrText().constData());
+
+    bool sawMine = false;
+    QVERIFY(!records.empty());
+    QCOMPARE(int(records.front().GetTCPFlags()), 0x02);  // the SYN that chose the program
+    for (const CPacket& p : records) {
+        QVERIFY2(payloadOf(p) != "other", "another program's traffic was delivered");
+        sawMine |= payloadOf(p) == "mine";
+    }
+    QVERIFY(sawMine);
+
+    QFile sockets(dir.path() + QStringLiteral("/%1_NukAppSockFile").arg(getuid()));
+    QVERIFY(sockets.open(QIODevice::ReadOnly));
+    const QByteArray listed = sockets.readAll();
+    QVERIFY2(listed.contains(":" + QByteArray::number(tcpPort)), listed.constData());
+    QVERIFY2(listed.contains(QByteArray::number(getpid()) + '/'), listed.constData());
+    QFile syns(dir.path() + QStringLiteral("/%1_Nuk_Syn_Packets").arg(getuid()));
+    QVERIFY(syns.open(QIODevice::ReadOnly));
+    QVERIFY(syns.size() > 24);  // the pcap file header and at least the SYN
+    ::close(listener);
+    ::close(udp);
+    ::close(sender);
+}
+
+void TestPcapLive::noCaptureRightsIsOneClearLine()
+{
+    QTemporaryDir dir;
+    HelperRunner helper(QStringLiteral("pcap"), liveArgs(1, QStringLiteral("tcp")), dir.path());
+    helper.runAs(65534, 65534);  // nobody: no capture rights
+    QVERIFY(helper.start());
+    QCOMPARE(helper.wait(), 1);
+    QVERIFY(helper.readRecords().empty());
+    QVERIFY2(helper.stderrText().contains("no permission to capture on "), helper.stderrText().constData());
+    QVERIFY(helper.stderrText().contains("setcap"));
+}
+
+QTEST_GUILESS_MAIN(TestPcapLive)
+#include "tst_pcaplive.moc"
