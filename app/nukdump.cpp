@@ -5,6 +5,10 @@
 // decoded as the packet list view decodes it, as one JSON object per line.
 // The helper's own complaints (no such file, bad filter) reach standard error
 // directly; a helper that fails makes nukdump fail.
+//
+// The helper keeps a copy of what it delivers in its temporary files; nukdump points
+// them at a private directory of its own and removes it, so that it never
+// overwrites the capture of a nuk that is running.
 
 #include "app/process.h"
 #include "capture/cpacket.h"
@@ -17,9 +21,11 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -53,6 +59,27 @@ std::string installRoot()
         root.erase(slash);
     }
     return root;
+}
+
+// A private directory for the helper's temporary files, or empty.
+std::string makePrivateDir()
+{
+    char name[] = "/tmp/nukdump.XXXXXX";  // mkdtemp creates it 0700
+    return ::mkdtemp(name) ? std::string(name) : std::string();
+}
+
+void removePrivateDir(const std::string& dir)
+{
+    if (dir.empty())
+        return;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (const dirent* e = ::readdir(d)) {
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+                ::unlinkat(::dirfd(d), e->d_name, 0);
+        }
+        ::closedir(d);
+    }
+    ::rmdir(dir.c_str());
 }
 
 }  // namespace
@@ -90,14 +117,25 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    const std::string tmpDir = makePrivateDir();
+    if (tmpDir.empty()) {
+        std::perror("nukdump: private directory");
+        return 1;
+    }
     int fds[2];
     if (::pipe(fds) != 0) {
         std::perror("nukdump: pipe");
+        removePrivateDir(tmpDir);
         return 1;
     }
+    // A reader of our output that goes away (| head) ends the dump, not the process,
+    // so that the helper is stopped and the private directory removed.
+    std::signal(SIGPIPE, SIG_IGN);
+    ::setenv("NUK_TMPDIR", tmpDir.c_str(), 1);  // inherited by the helper
     const pid_t child = ::fork();
     if (child < 0) {
         std::perror("nukdump: fork");
+        removePrivateDir(tmpDir);
         return 1;
     }
     if (child == 0) {
@@ -108,6 +146,7 @@ int main(int argc, char** argv)
         char* args[] = {const_cast<char*>("pcap"), const_cast<char*>(trace.c_str()), fdText,
                         const_cast<char*>("0"), const_cast<char*>("NULL"), const_cast<char*>(filter.c_str()),
                         nullptr};
+        std::signal(SIGPIPE, SIG_DFL);
         ::execv(helper.c_str(), args);
         const char msg[] = "nukdump: cannot run the capture helper\n";
         (void)!::write(2, msg, sizeof msg - 1);
@@ -120,6 +159,8 @@ int main(int argc, char** argv)
     std::int64_t number = 0;
     BaseTime base;
     bool readFailed = false;
+    bool outputClosed = false;
+    int writeError = 0;
     for (;;) {
         const RecordReader::Status status = reader.next(raw);
         if (status == RecordReader::Status::Eof)
@@ -133,15 +174,30 @@ int main(int argc, char** argv)
         if (++number == 1)
             base = BaseTime{packet.GetTimeStamp()[0], packet.GetTimeStamp()[1]};
         const QByteArray line = packetjson::line(Packet(packet, number, base), tree);
-        std::fwrite(line.constData(), 1, std::size_t(line.size()), stdout);
-        std::fputc('\n', stdout);
+        if (std::fwrite(line.constData(), 1, std::size_t(line.size()), stdout) != std::size_t(line.size()) ||
+            std::fputc('\n', stdout) == EOF) {
+            outputClosed = true;
+            writeError = errno;
+            break;
+        }
+    }
+    if (!outputClosed && std::fflush(stdout) != 0) {
+        outputClosed = true;
+        writeError = errno;
+    }
+    if (outputClosed) {
+        ::kill(child, SIGTERM);
+        if (writeError != EPIPE)
+            std::fprintf(stderr, "nukdump: writing: %s\n", std::strerror(writeError));
     }
     ::close(fds[0]);
-    std::fflush(stdout);
 
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
+    removePrivateDir(tmpDir);
+    if (outputClosed)
+        return writeError == EPIPE ? 0 : 1;
     if (WIFSIGNALED(status)) {
         std::fprintf(stderr, "nukdump: capture helper ended by signal %d\n", WTERMSIG(status));
         return 1;

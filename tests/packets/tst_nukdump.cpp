@@ -2,7 +2,11 @@
 
 #include "packetfixtures.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <unistd.h>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -17,6 +21,8 @@ private slots:
     void treeOption();
     void filterOption();
     void helperErrorsFailWithAMessage();
+    void leavesTheCaptureOfARunningNukAlone();
+    void aReaderThatGoesAwayEndsTheDump();
 
 private:
     struct Run {
@@ -24,7 +30,7 @@ private:
         QList<QByteArray> lines;
         QByteArray err;
     };
-    Run run(const QStringList& args);
+    Run run(const QStringList& args, const QString& tmpDir = QString());
     const QString m_trace = QStringLiteral(NUK_TEST_DATA "/packets/loopback.tr");
 };
 
@@ -34,11 +40,13 @@ void TestNukdump::initTestCase()
         QSKIP("the capture helper nuk/pcap is not built in this tree");
 }
 
-TestNukdump::Run TestNukdump::run(const QStringList& args)
+TestNukdump::Run TestNukdump::run(const QStringList& args, const QString& tmpDir)
 {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("NUKPATH"), QStringLiteral(NUK_BUILD_DIR));
+    if (!tmpDir.isEmpty())
+        env.insert(QStringLiteral("NUK_TMPDIR"), tmpDir);
     p.setProcessEnvironment(env);
     p.start(QStringLiteral(NUK_BUILD_DIR "/nuk/nukdump"), args);
     Run r;
@@ -132,6 +140,47 @@ void TestNukdump::helperErrorsFailWithAMessage()
 
     r = run({});
     QCOMPARE(r.exitCode, 2);
+}
+
+// The helper keeps a copy of what it replays in the default trace file; nukdump
+// must not overwrite the one of a nuk that is running (here: the one in the
+// directory the helper would use).
+void TestNukdump::leavesTheCaptureOfARunningNukAlone()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString name = dir.filePath(QStringLiteral("%1_NukDefaultTraceFile").arg(getuid()));
+    QFile sentinel(name);
+    QVERIFY(sentinel.open(QIODevice::WriteOnly));
+    sentinel.write("the running capture");
+    sentinel.close();
+    const Run r = run({m_trace}, dir.path());
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.lines.size(), 15);
+    QVERIFY(sentinel.open(QIODevice::ReadOnly));
+    QCOMPARE(sentinel.readAll(), QByteArray("the running capture"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::NoDotAndDotDot).size(), 1);
+}
+
+// Megabytes of output into a reader that stops after ten bytes: the dump ends
+// quietly with status 0 (the helper stopped, the private directory removed).
+void TestNukdump::aReaderThatGoesAwayEndsTheDump()
+{
+    QTemporaryDir dir;
+    const QString trace = dir.filePath(QStringLiteral("big.tr"));
+    QCOMPARE(QProcess::execute(QStringLiteral("python3"), {QStringLiteral(NUK_SOURCE_DIR "/bench/pipeline/gen_trace.py"), trace,
+                                                          QStringLiteral("3000")}),
+             0);
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("NUKPATH"), QStringLiteral(NUK_BUILD_DIR));
+    env.insert(QStringLiteral("NUK_TMPDIR"), dir.path());
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("{ \"$0\" \"$1\"; echo \"status $?\" >&2; } | head -c 10"),
+                                         QStringLiteral(NUK_BUILD_DIR "/nuk/nukdump"), trace});
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.readAllStandardOutput(), QByteArray("{\"no\":\"000"));
+    QCOMPARE(p.readAllStandardError(), QByteArray("status 0\n"));
 }
 
 QTEST_GUILESS_MAIN(TestNukdump)
