@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPointer>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTableView>
@@ -31,6 +32,7 @@ private slots:
     void numberingAcrossLockUnlockClear();
     void selectionFillsTreeAndMarksDigits();
     void bytePanePixels();
+    void bytePaneGrowsWithTheFrame();
     void sortByClickedColumnAndBack();
     void closingUnregistersTheView();
 
@@ -250,6 +252,25 @@ void TestListViews::bytePanePixels()
         j += isChar;
     }
     QCOMPARE(j, view->currentPacket()->text().size() / 2);
+}
+
+void TestListViews::bytePaneGrowsWithTheFrame()
+{
+    DetailScrollView pane;
+    pane.resize(600, 200);
+    pane.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&pane));
+    Fields f;
+    f.payload = 1500 - 54;
+    const auto big = build(f);
+    const Packet packet(*big, 1, {});
+    pane.updateview(&packet);
+    QCOMPARE(pane.contentsHeight(), 1500);  // 94 rows
+    QCOMPARE(pane.verticalScrollBar()->maximum(), 1500 - pane.viewport()->height());
+    QCOMPARE(pane.horizontalScrollBar()->maximum(), 900 - pane.viewport()->width());
+    pane.updateview(nullptr);
+    QVERIFY(pane.shownText().isEmpty());
+    QCOMPARE(pane.contentsHeight(), 1500);  // never shrinks
 }
 
 void TestListViews::sortByClickedColumnAndBack()

@@ -25,21 +25,21 @@ DetailScrollView::DetailScrollView(QWidget* parent) : QAbstractScrollArea(parent
 
 void DetailScrollView::updateview(const Packet* packet)
 {
-    show(packet ? packet->text() : QString(), -1, -1);
+    display(packet ? packet->text() : QString(), -1, -1);
 }
 
 void DetailScrollView::updateview(const Packet* packet, const ItemFolder* folder)
 {
     if (!packet) {
-        show(QString(), -1, -1);
+        display(QString(), -1, -1);
         return;
     }
-    show(packet->text(), folder ? folder->pos() : -1, folder ? folder->length() : -1);
+    display(packet->text(), folder ? folder->pos() : -1, folder ? folder->length() : -1);
 }
 
-void DetailScrollView::clear() { show(QString(), -1, -1); }
+void DetailScrollView::clear() { display(QString(), -1, -1); }
 
-void DetailScrollView::show(const QString& text, int pos, int len)
+void DetailScrollView::display(const QString& text, int pos, int len)
 {
     m_text = text;
     m_pos = pos;

@@ -38,7 +38,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    void show(const QString& text, int pos, int len);
+    void display(const QString& text, int pos, int len);
     void updateScrollBars();
 
     QString m_text;
