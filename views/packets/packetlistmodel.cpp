@@ -177,6 +177,10 @@ void PacketListModel::sort(int column, Qt::SortOrder order)
 {
     if (column < 0 || column >= PacketListItem::ColumnCount)
         return;
+    // Rows never change and new ones are merged into place, so the order is always
+    // current; table views ask twice for the same sort when sorted programmatically.
+    if (column == m_sortColumn && order == m_sortOrder)
+        return;
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     std::vector<std::uint32_t> oldOrder;
     oldOrder.swap(m_order);
