@@ -1,11 +1,14 @@
 #include "views/viewfactory.h"
 
+#include "views/packets/listviews.h"
+
 CTimeBasedView* createView(ViewKind kind, const QString& objectName, ControlPanel* controller)
 {
-    (void)objectName;
     (void)controller;
+    const QByteArray name = objectName.toLatin1();
     switch (kind) {
     case ViewKind::PacketList:
+        return new ListViews(nullptr, name.constData());
     case ViewKind::Topology:
     case ViewKind::StreamLink:
     case ViewKind::TimeLine:

@@ -1,0 +1,215 @@
+// nukdump [--filter EXPR] [--tree] TRACE
+//
+// Replays a tcpdump trace through the capture helper of NUKPATH (mode 0), reads
+// its packet records with the program's own record reader and prints each packet,
+// decoded as the packet list view decodes it, as one JSON object per line.
+// The helper's own complaints (no such file, bad filter) reach standard error
+// directly; a helper that fails makes nukdump fail.
+//
+// The helper keeps a copy of what it delivers in its temporary files; nukdump points
+// them at a private directory of its own and removes it, so that it never
+// overwrites the capture of a nuk that is running.
+
+#include "app/process.h"
+#include "capture/cpacket.h"
+#include "capture/recordreader.h"
+#include "views/packets/packet.h"
+#include "views/packets/packetjson.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+int usage()
+{
+    std::fprintf(stderr, "usage: nukdump [--filter EXPR] [--tree] TRACE\n");
+    return 2;
+}
+
+// NUKPATH, or else the tree this program was started from (<root>/nuk/nukdump).
+std::string installRoot()
+{
+    if (char* path = getNukPath()) {
+        std::string root(path);
+        std::free(path);
+        return root;
+    }
+    char self[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0)
+        return std::string();
+    self[n] = '\0';
+    std::string root(self);
+    for (int up = 0; up < 2; ++up) {
+        const auto slash = root.rfind('/');
+        if (slash == std::string::npos)
+            return std::string();
+        root.erase(slash);
+    }
+    return root;
+}
+
+// A private directory for the helper's temporary files, or empty.
+std::string makePrivateDir()
+{
+    char name[] = "/tmp/nukdump.XXXXXX";  // mkdtemp creates it 0700
+    return ::mkdtemp(name) ? std::string(name) : std::string();
+}
+
+void removePrivateDir(const std::string& dir)
+{
+    if (dir.empty())
+        return;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (const dirent* e = ::readdir(d)) {
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+                ::unlinkat(::dirfd(d), e->d_name, 0);
+        }
+        ::closedir(d);
+    }
+    ::rmdir(dir.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string filter = "tcp or udp";
+    std::string trace;
+    bool tree = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--tree") {
+            tree = true;
+        } else if (arg == "--filter") {
+            if (++i >= argc)
+                return usage();
+            filter = argv[i];
+        } else if (arg.rfind("--", 0) == 0 || !trace.empty()) {
+            return usage();
+        } else {
+            trace = arg;
+        }
+    }
+    if (trace.empty())
+        return usage();
+    if (::access(trace.c_str(), R_OK) != 0) {
+        std::fprintf(stderr, "nukdump: %s: %s\n", trace.c_str(), std::strerror(errno));
+        return 1;
+    }
+
+    const std::string root = installRoot();
+    const std::string helper = root + "/nuk/pcap";
+    if (root.empty() || ::access(helper.c_str(), X_OK) != 0) {
+        std::fprintf(stderr, "nukdump: no capture helper at %s (set NUKPATH)\n", helper.c_str());
+        return 1;
+    }
+
+    const std::string tmpDir = makePrivateDir();
+    if (tmpDir.empty()) {
+        std::perror("nukdump: private directory");
+        return 1;
+    }
+    int fds[2];
+    if (::pipe(fds) != 0) {
+        std::perror("nukdump: pipe");
+        removePrivateDir(tmpDir);
+        return 1;
+    }
+    // A reader of our output that goes away (| head) ends the dump, not the process,
+    // so that the helper is stopped and the private directory removed.
+    std::signal(SIGPIPE, SIG_IGN);
+    ::setenv("NUK_TMPDIR", tmpDir.c_str(), 1);  // inherited by the helper
+    const pid_t child = ::fork();
+    if (child < 0) {
+        std::perror("nukdump: fork");
+        removePrivateDir(tmpDir);
+        return 1;
+    }
+    if (child == 0) {
+        ::close(fds[0]);
+        ::dup2(2, 1);  // anything the helper prints must not mix with the JSON lines
+        char fdText[16];
+        std::snprintf(fdText, sizeof fdText, "%d", fds[1]);
+        char* args[] = {const_cast<char*>("pcap"), const_cast<char*>(trace.c_str()), fdText,
+                        const_cast<char*>("0"), const_cast<char*>("NULL"), const_cast<char*>(filter.c_str()),
+                        nullptr};
+        std::signal(SIGPIPE, SIG_DFL);
+        ::execv(helper.c_str(), args);
+        const char msg[] = "nukdump: cannot run the capture helper\n";
+        (void)!::write(2, msg, sizeof msg - 1);
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+
+    RecordReader reader(fds[0]);
+    RawPacket raw;
+    std::int64_t number = 0;
+    BaseTime base;
+    bool readFailed = false;
+    bool outputClosed = false;
+    int writeError = 0;
+    for (;;) {
+        const RecordReader::Status status = reader.next(raw);
+        if (status == RecordReader::Status::Eof)
+            break;
+        if (status != RecordReader::Status::Record) {
+            std::perror("nukdump: reading packet records");
+            readFailed = true;
+            break;
+        }
+        const CPacket packet(&raw);
+        if (++number == 1)
+            base = BaseTime{packet.GetTimeStamp()[0], packet.GetTimeStamp()[1]};
+        const QByteArray line = packetjson::line(Packet(packet, number, base), tree);
+        if (std::fwrite(line.constData(), 1, std::size_t(line.size()), stdout) != std::size_t(line.size()) ||
+            std::fputc('\n', stdout) == EOF) {
+            outputClosed = true;
+            writeError = errno;
+            break;
+        }
+    }
+    if (!outputClosed && std::fflush(stdout) != 0) {
+        outputClosed = true;
+        writeError = errno;
+    }
+    if (outputClosed) {
+        ::kill(child, SIGTERM);
+        if (writeError != EPIPE)
+            std::fprintf(stderr, "nukdump: writing: %s\n", std::strerror(writeError));
+    }
+    ::close(fds[0]);
+
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    removePrivateDir(tmpDir);
+    if (outputClosed)
+        return writeError == EPIPE ? 0 : 1;
+    if (WIFSIGNALED(status)) {
+        std::fprintf(stderr, "nukdump: capture helper ended by signal %d\n", WTERMSIG(status));
+        return 1;
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "nukdump: capture helper failed (exit status %d)\n", WEXITSTATUS(status));
+        return 1;
+    }
+    if (readFailed || reader.corruptRecords() > 0) {
+        if (reader.corruptRecords() > 0)
+            std::fprintf(stderr, "nukdump: %lu corrupt packet records skipped\n", reader.corruptRecords());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,338 @@
+// The Packet List View offscreen: window, menu, rows fed from a reader thread,
+// lock/unlock/clear numbering, selection, the byte pane's pixels, sorting, closing.
+
+#include "packetfixtures.h"
+#include "capture/controlpanel.h"
+#include "views/packets/detailscrollview.h"
+#include "views/packets/listviews.h"
+#include "views/packets/packetlistmodel.h"
+#include "views/viewfactory.h"
+
+#include <QAbstractItemModelTester>
+#include <QHeaderView>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPointer>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <thread>
+
+using namespace fixtures;
+
+class TestListViews : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void windowMenuAndStatus();
+    void numberingAcrossLockUnlockClear();
+    void selectionFillsTreeAndMarksDigits();
+    void bytePanePixels();
+    void bytePaneGrowsWithTheFrame();
+    void sortByClickedColumnAndBack();
+    void closingUnregistersTheView();
+
+private:
+    std::unique_ptr<ListViews> newView();
+    void feed(ListViews& view, int from, int count);  // on a thread of its own, like the reader
+    std::vector<std::unique_ptr<CPacket>> m_packets;
+};
+
+void TestListViews::initTestCase()
+{
+    for (int i = 0; i < 64; ++i) {
+        Fields s;
+        s.tcp = i % 3 != 2;
+        s.sec = 2000 + i / 4;
+        s.usec = (i % 4) * 250000;
+        s.src = 0x0a000001 + std::uint32_t(i % 5);
+        s.sport = std::uint16_t(1000 + (i * 37) % 200);
+        s.payload = (i * 13) % 90;
+        s.payloadStart = std::uint8_t(0x20 + i);
+        s.flags = std::uint8_t(i % 2 ? 0x18 : 0x12);
+        m_packets.push_back(build(s));
+    }
+}
+
+std::unique_ptr<ListViews> TestListViews::newView()
+{
+    auto view = std::make_unique<ListViews>(nullptr, "Packet List View");
+    new QAbstractItemModelTester(view->model(), QAbstractItemModelTester::FailureReportingMode::QtTest, view.get());
+    return view;
+}
+
+void TestListViews::feed(ListViews& view, int from, int count)
+{
+    std::thread reader([&] {
+        for (int i = from; i < from + count; ++i)
+            view.AddPacket(m_packets[std::size_t(i)].get());
+    });
+    reader.join();
+}
+
+void TestListViews::windowMenuAndStatus()
+{
+    std::unique_ptr<ListViews> view(static_cast<ListViews*>(createView(ViewKind::PacketList, QStringLiteral("Packet List View"), nullptr)));
+    QVERIFY(view);
+    QVERIFY(view->isVisible());
+    QCOMPARE(view->objectName(), QStringLiteral("Packet List View"));
+    QCOMPARE(view->windowTitle(), QStringLiteral("NUK Packet List View"));
+    QCOMPARE(view->size(), QSize(850, 440));
+    QCOMPARE(view->statusBar()->currentMessage(), QStringLiteral("Packet List View started ..."));
+    const QList<QAction*> menus = view->menuBar()->actions();
+    QCOMPARE(menus.size(), 1);
+    QCOMPARE(menus[0]->text(), QStringLiteral("&Operation"));
+    QStringList items;
+    for (QAction* a : menus[0]->menu()->actions())
+        items << (a->isSeparator() ? QStringLiteral("-")
+                                   : QStringLiteral("%1|%2|%3").arg(a->text(), a->shortcut().toString(), a->data().toString()));
+    QCOMPARE(items, (QStringList{"&Clear View|Ctrl+C|10003", "-", "&Lock View|Ctrl+L|10000", "&Unlock View|Ctrl+U|10004"}));
+    QStringList headers;
+    for (int c = 0; c < view->model()->columnCount(); ++c)
+        headers << view->model()->headerData(c, Qt::Horizontal).toString();
+    QCOMPARE(headers, (QStringList{"No.", "Time", "Source", "Dest", "Protocol", "Info"}));
+    QCOMPARE(view->detailTree()->headerItem()->text(0), QStringLiteral("packet detail:"));
+    QCOMPARE(view->packetList()->verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed);  // one row height
+    QVERIFY(!view->packetList()->verticalHeader()->isVisible());
+    QCOMPARE(view->outerSplitter()->orientation(), Qt::Vertical);
+    QCOMPARE(view->outerSplitter()->widget(0), view->packetList());
+    QCOMPARE(view->innerSplitter()->widget(0), view->detailTree());
+    QCOMPARE(view->innerSplitter()->widget(1), view->bytePane());
+    const QList<int> inner = view->innerSplitter()->sizes();
+    QVERIFY2(qAbs(inner[0] * 600 - inner[1] * 250) < 600 * 10, qPrintable(QStringLiteral("%1 %2").arg(inner[0]).arg(inner[1])));
+    // The list keeps its height when the window grows.
+    const int listHeight = view->packetList()->height();
+    view->resize(850, 700);
+    QTRY_VERIFY(view->innerSplitter()->height() > 300);
+    QCOMPARE(view->packetList()->height(), listHeight);
+    QVERIFY(QFontInfo(view->bytePane()->paneFont()).fixedPitch());
+    QCOMPARE(view->bytePane()->contentsHeight(), 600);
+}
+
+void TestListViews::numberingAcrossLockUnlockClear()
+{
+    auto view = newView();
+    PacketListModel* m = view->model();
+    feed(*view, 0, 5);
+    QTRY_COMPARE(m->rowCount(), 5);
+    QCOMPARE(m->data(m->index(0, 0)).toString(), QStringLiteral("00000001   "));
+    QCOMPARE(m->data(m->index(0, 1)).toString(), QStringLiteral("0    "));
+    QCOMPARE(m->data(m->index(4, 1)).toString(), QStringLiteral("1    "));
+
+    view->slotLockView();
+    QVERIFY(view->isLocked());
+    feed(*view, 5, 3);  // lost to this view, unnumbered
+    view->slotUnlockView();
+    feed(*view, 8, 2);
+    QTRY_COMPARE(m->rowCount(), 7);
+    QCOMPARE(m->data(m->index(5, 0)).toString(), QStringLiteral("00000006   "));
+    QCOMPARE(m->data(m->index(5, 1)).toString(), QStringLiteral("2    "));  // packet 8 against packet 0
+
+    view->slotLockView();
+    view->menuBar()->actions()[0]->menu()->actions()[0]->trigger();  // &Clear View also unlocks
+    QVERIFY(!view->isLocked());
+    QCOMPARE(m->rowCount(), 0);
+    feed(*view, 10, 3);
+    QTRY_COMPARE(m->rowCount(), 3);
+    QCOMPARE(m->data(m->index(0, 0)).toString(), QStringLiteral("00000001   "));
+    QCOMPARE(m->data(m->index(0, 1)).toString(), QStringLiteral("0    "));
+    QCOMPARE(m->data(m->index(2, 1)).toString(), QStringLiteral("0.5    "));
+
+    // The shortcuts reach the menu even with the focus in the list.
+    view->activateWindow();
+    view->packetList()->setFocus();
+    QVERIFY(QTest::qWaitForWindowActive(view.get()));
+    QTest::keyClick(view->packetList(), Qt::Key_L, Qt::ControlModifier);
+    QVERIFY(view->isLocked());
+    QTest::keyClick(view->packetList(), Qt::Key_U, Qt::ControlModifier);
+    QVERIFY(!view->isLocked());
+    QTest::keyClick(view->packetList(), Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(m->rowCount(), 0);
+    feed(*view, 10, 3);
+    QTRY_COMPARE(m->rowCount(), 3);
+
+    // Registration empties the list but keeps numbering and time base.
+    view->InitiateView();
+    QCOMPARE(m->rowCount(), 0);
+    feed(*view, 13, 1);
+    QTRY_COMPARE(m->rowCount(), 1);
+    QCOMPARE(m->data(m->index(0, 0)).toString(), QStringLiteral("00000004   "));
+    QCOMPARE(m->data(m->index(0, 1)).toString(), QStringLiteral("0.75    "));
+}
+
+void TestListViews::selectionFillsTreeAndMarksDigits()
+{
+    auto view = newView();
+    feed(*view, 0, 10);
+    QTRY_COMPARE(view->model()->rowCount(), 10);
+    view->packetList()->setCurrentIndex(view->model()->index(3, 0));
+    QVERIFY(view->currentPacket());
+    QCOMPARE(view->currentPacket()->No(), QStringLiteral("00000004"));
+    QTreeWidget* tree = view->detailTree();
+    QStringList top;
+    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+        top << tree->topLevelItem(i)->text(0);
+        QVERIFY(tree->topLevelItem(i)->isExpanded());
+    }
+    QCOMPARE(top, (QStringList{"Frame", "EtherNet II", "Internet Protocol", "Transmission Control Protocol", "Data:   39 bytes"}));
+    QCOMPARE(tree->topLevelItem(2)->child(0)->text(0), QStringLiteral("Version:   4"));
+    QCOMPARE(view->bytePane()->shownText(), view->currentPacket()->text());
+    QCOMPARE(view->bytePane()->selectionPos(), -1);
+
+    QTreeWidgetItem* ip = tree->topLevelItem(2);
+    tree->setCurrentItem(ip->child(5));  // Flags (3 bits)
+    QCOMPARE(view->bytePane()->selectionPos(), 40);
+    QCOMPARE(view->bytePane()->selectionLength(), 1);
+    tree->setCurrentItem(ip->child(6));  // Fragment Offset: same start, 4 digits
+    QCOMPARE(view->bytePane()->selectionPos(), 40);
+    QCOMPARE(view->bytePane()->selectionLength(), 4);
+    tree->setCurrentItem(tree->topLevelItem(0));  // Frame marks nothing
+    QCOMPARE(view->bytePane()->selectionPos(), -1);
+    tree->setCurrentItem(tree->topLevelItem(3)->child(5)->child(1));  // a flag row
+    QCOMPARE(view->bytePane()->selectionPos(), -1);
+
+    // Deselecting the row empties the byte pane.
+    view->packetList()->selectionModel()->select(view->model()->index(3, 0),
+                                                 QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+    QVERIFY(view->bytePane()->shownText().isEmpty());
+}
+
+// Red digits exactly at the selected cells, characters blue or red by byte.
+void TestListViews::bytePanePixels()
+{
+    auto view = newView();
+    feed(*view, 0, 8);
+    QTRY_COMPARE(view->model()->rowCount(), 8);
+    view->packetList()->setCurrentIndex(view->model()->index(7, 0));
+    QTreeWidget* tree = view->detailTree();
+    tree->setCurrentItem(tree->topLevelItem(3)->child(5));  // TCP flags: pos 93, length 3
+    DetailScrollView* pane = view->bytePane();
+    QCOMPARE(pane->selectionPos(), 93);
+    QVERIFY(QTest::qWaitForWindowExposed(view.get()));
+
+    // Drawn at the widget's resolution, so glyphs are as large as on screen.
+    QImage image(BytePaneLayout::ContentsWidth, pane->contentsHeight(), QImage::Format_RGB32);
+    image.setDotsPerMeterX(qRound(pane->logicalDpiX() / 0.0254));
+    image.setDotsPerMeterY(qRound(pane->logicalDpiY() / 0.0254));
+    {
+        QPainter painter(&image);
+        pane->drawContents(painter, image.rect());
+    }
+    view->grab().save(QStringLiteral(NUK_BUILD_DIR "/packet-list-view.png"));
+
+    const QFontMetrics fm(pane->paneFont(), &image);
+    auto count = [&](const ByteCell& c, auto pred) {
+        int n = 0;
+        // Rows are 15 pixels apart: look only at the part of a cell above its baseline
+        // that no glyph of the next row can reach.
+        for (int y = c.y - std::min(fm.ascent(), 11); y <= c.y; ++y)
+            for (int x = c.x + 1; x < c.x + BytePaneLayout::CellWidth - 1; ++x)
+                if (pred(QColor(image.pixel(x, y))))
+                    ++n;
+        return n;
+    };
+    auto red = [](const QColor& c) { return c.red() > 150 && c.green() < 100 && c.blue() < 100; };
+    auto blue = [](const QColor& c) { return c.blue() > 150 && c.red() < 100 && c.green() < 100; };
+    const BytePaneLayout layout = BytePaneLayout::of(pane->shownText(), 93, 3);
+    int i = 0, j = 0;
+    for (const ByteCell& c : layout.cells) {
+        const bool isChar = c.x >= BytePaneLayout::CharPartX;
+        const bool isDigit = !isChar && c.x >= 8 * 7;
+        const bool shouldBeRed = (isDigit && i >= 93 && i < 96) || (isChar && (j == 46 || j == 47));
+        const QString where = QStringLiteral("cell '%1' at %2,%3").arg(QLatin1Char(c.ch)).arg(c.x).arg(c.y);
+        if (c.ch != ' ' && c.ch != '.')
+            QVERIFY2((count(c, red) > 0) == shouldBeRed, qPrintable(where));
+        if (isChar && !shouldBeRed && c.ch != ' ')
+            QVERIFY2(count(c, blue) > 0, qPrintable(where));
+        i += isDigit;
+        j += isChar;
+    }
+    QCOMPARE(j, view->currentPacket()->text().size() / 2);
+}
+
+void TestListViews::bytePaneGrowsWithTheFrame()
+{
+    DetailScrollView pane;
+    pane.resize(600, 200);
+    pane.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&pane));
+    Fields f;
+    f.payload = 1500 - 54;
+    const auto big = build(f);
+    const Packet packet(*big, 1, {});
+    pane.updateview(&packet);
+    QCOMPARE(pane.contentsHeight(), 1500);  // 94 rows
+    QCOMPARE(pane.verticalScrollBar()->maximum(), 1500 - pane.viewport()->height());
+    QCOMPARE(pane.horizontalScrollBar()->maximum(), 900 - pane.viewport()->width());
+    pane.updateview(nullptr);
+    QVERIFY(pane.shownText().isEmpty());
+    QCOMPARE(pane.contentsHeight(), 1500);  // never shrinks
+}
+
+void TestListViews::sortByClickedColumnAndBack()
+{
+    auto view = newView();
+    feed(*view, 0, 40);
+    QTRY_COMPARE(view->model()->rowCount(), 40);
+    QHeaderView* header = view->packetList()->horizontalHeader();
+    QVERIFY(QTest::qWaitForWindowExposed(view.get()));
+    QCOMPARE(header->sortIndicatorSection(), 0);
+    QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
+    QVERIFY(header->isSortIndicatorShown());
+
+    view->packetList()->setCurrentIndex(view->model()->index(10, 0));  // packet 11
+    auto click = [&](int section) {
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(section) + 10, header->height() / 2));
+    };
+    click(PacketListItem::ColInfo);
+    QCOMPARE(view->model()->sortColumn(), int(PacketListItem::ColInfo));
+    QCOMPARE(header->sortIndicatorSection(), int(PacketListItem::ColInfo));
+    QStringList info;
+    for (int r = 0; r < 40; ++r)
+        info << view->model()->data(view->model()->index(r, PacketListItem::ColInfo)).toString();
+    QCOMPARE(view->model()->sortOrder(), Qt::AscendingOrder);
+    QStringList sorted = info;
+    std::sort(sorted.begin(), sorted.end());
+    QCOMPARE(info, sorted);
+    // The selected packet stays selected wherever it went.
+    const QModelIndex current = view->packetList()->currentIndex();
+    QCOMPARE(view->model()->item(current.row()).number(), 11u);
+    QVERIFY(view->packetList()->selectionModel()->isRowSelected(current.row(), QModelIndex()));
+    QCOMPARE(view->currentPacket()->No(), QStringLiteral("00000011"));
+
+    click(PacketListItem::ColInfo);  // the same header again flips the order
+    QCOMPARE(view->model()->sortOrder(), Qt::DescendingOrder);
+    click(PacketListItem::ColNo);
+    QCOMPARE(view->model()->sortColumn(), int(PacketListItem::ColNo));
+    QCOMPARE(view->model()->sortOrder(), Qt::AscendingOrder);
+    for (int r = 0; r < 40; ++r)
+        QCOMPARE(view->model()->item(r).number(), std::uint32_t(r + 1));
+    QCOMPARE(view->packetList()->currentIndex().row(), 10);
+}
+
+void TestListViews::closingUnregistersTheView()
+{
+    ControlPanel controller;
+    QPointer<ListViews> view = new ListViews(nullptr, "Packet List View");
+    controller.AddView(view.data(), QStringLiteral("PacketListView"));
+    QVERIFY(m_View2MenuID.contains(view.data()));
+    std::thread reader([&] {
+        for (int i = 0; i < 20; ++i)
+            controller.AddPacket(new CPacket(*m_packets[std::size_t(i)]));
+    });
+    reader.join();
+    QTRY_COMPARE(view->model()->rowCount(), 20);
+    CTimeBasedView* asView = view.data();
+    view->close();
+    QVERIFY(!m_View2MenuID.contains(asView));
+    QTRY_VERIFY(view.isNull());
+    controller.AddPacket(new CPacket(*m_packets[0]));  // nobody left to call
+}
+
+QTEST_MAIN(TestListViews)
+#include "tst_listviews.moc"

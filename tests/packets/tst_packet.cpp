@@ -1,0 +1,442 @@
+// Decoding: a real loopback trace against tshark's decoding of the same trace,
+// and the edge cases of the field tree built by hand.
+
+#include "packetfixtures.h"
+#include "views/packets/packet.h"
+#include "views/packets/packetjson.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtTest>
+
+using namespace fixtures;
+
+namespace {
+
+// Folder lines and positions flattened in display order ("  " per level).
+QStringList flatten(const Packet& p)
+{
+    QStringList out;
+    std::function<void(const ItemFolder&, int)> walk = [&](const ItemFolder& f, int depth) {
+        out << QString(2 * depth, QLatin1Char(' ')) + f.folderName() + QStringLiteral(" @%1/%2").arg(f.pos()).arg(f.length());
+        for (const auto& c : f.children())
+            walk(*c, depth + 1);
+    };
+    for (const auto& f : p.folders())
+        walk(*f, 0);
+    return out;
+}
+
+const ItemFolder* findFolder(const Packet& p, const QString& layer, const QString& prefix)
+{
+    for (const auto& f : p.folders()) {
+        if (f->folderName() != layer)
+            continue;
+        for (const auto& c : f->children())
+            if (c->folderName().startsWith(prefix))
+                return c.get();
+    }
+    return nullptr;
+}
+
+QString hexOf(std::uint64_t v, int digits) { return QString::number(v, 16).rightJustified(digits, QLatin1Char('0')); }
+QString hexOfAddress(const QString& dotted)
+{
+    QString out;
+    for (const QString& part : dotted.split(QLatin1Char('.')))
+        out += hexOf(part.toUInt(), 2);
+    return out;
+}
+
+}  // namespace
+
+class TestPacket : public QObject {
+    Q_OBJECT
+private slots:
+    void traceAgreesWithTshark();
+    void fullTreeOfTcpWithOptionsAndPayload();
+    void bareTcpPacket();
+    void optionNodesAndPositions();
+    void flags0x12();
+    void flagTextsAllSetAndNoneSet();
+    void numbersAndTimes();
+    void nonIpEthernetType();
+    void udpSummaryAndTree();
+    void corruptHeaderLengthsStayInsideTheRecord();
+    void iteration();
+    void jsonLine();
+};
+
+// Every packet of a trace captured with tcpdump on loopback: the texts, and the
+// hex digits under every marked field, agree with tshark and with the frame bytes.
+void TestPacket::traceAgreesWithTshark()
+{
+    const auto trace = readTrace(QStringLiteral(NUK_TEST_DATA "/packets/loopback.tr"));
+    const auto tsv = readTsv(QStringLiteral(NUK_TEST_DATA "/packets/loopback.tshark.tsv"));
+    QCOMPARE(int(trace.size()), 15);
+    QCOMPARE(trace.size(), tsv.size());
+    const BaseTime base{trace[0].packet->GetTimeStamp()[0], trace[0].packet->GetTimeStamp()[1]};
+    for (std::size_t n = 0; n < trace.size(); ++n) {
+        const QStringList& t = tsv[n];
+        const Packet p(*trace[n].packet, std::int64_t(n + 1), base);
+        const bool tcp = t[10] == QLatin1String("6");
+        const QString where = QStringLiteral("packet %1").arg(n + 1);
+
+        // The image is the frame as captured (loopback frames carry no trailer).
+        QCOMPARE(p.text(), QString::fromLatin1(trace[n].frame.toHex()));
+        QCOMPARE(p.No(), t[0].rightJustified(8, QLatin1Char('0')));
+        QVERIFY2(qAbs(p.time().toDouble() - t[1].toDouble()) <= 1e-6 + 1e-5 * t[1].toDouble(), qPrintable(where));
+        QCOMPARE(p.SourceIP(), t[12]);
+        QCOMPARE(p.DestIP(), t[13]);
+        QCOMPARE(p.protocol(), QString::fromLatin1(tcp ? "TCP" : "UDP"));
+
+        auto field = [&](const char* layer, const char* prefix) {
+            const ItemFolder* f = findFolder(p, QString::fromLatin1(layer), QString::fromLatin1(prefix));
+            if (!f)
+                qFatal("%s: no field %s/%s", qPrintable(where), layer, prefix);
+            return f;
+        };
+        auto digits = [&](const ItemFolder* f) { return p.text().mid(f->pos(), f->length()); };
+
+        QCOMPARE(field("Frame", "Capture length")->folderName(), QStringLiteral("Capture length:  %1 bytes").arg(t[2]));
+        QCOMPARE(field("Frame", "Packet length")->folderName(), QStringLiteral("Packet length:  %1 bytes").arg(t[7].toInt() + 14));
+        QCOMPARE(field("EtherNet II", "Destination")->folderName(), QStringLiteral("Destination:   ") + t[4]);
+        QCOMPARE(field("EtherNet II", "Type")->folderName(), QStringLiteral("Type:   IP( 0x0800)"));
+        QCOMPARE(digits(field("EtherNet II", "Type")), QStringLiteral("0800"));
+
+        const char* ipl = "Internet Protocol";
+        QCOMPARE(field(ipl, "Header length")->folderName(), QStringLiteral("Header length:   ") + t[6]);
+        QCOMPARE(digits(field(ipl, "Header length")), hexOf(t[6].toUInt() / 4, 1));
+        QCOMPARE(digits(field(ipl, "Total length")), hexOf(t[7].toUInt(), 4));
+        QCOMPARE(field(ipl, "Identification")->folderName(), QStringLiteral("Identification:   0x") + QString::number(t[8].toUInt(nullptr, 16), 16));
+        QCOMPARE(digits(field(ipl, "Identification")), t[8].mid(2));
+        QCOMPARE(digits(field(ipl, "Time to live")), hexOf(t[9].toUInt(), 2));
+        QCOMPARE(field(ipl, "Protocol")->folderName(), QString::fromLatin1(tcp ? "Protocol:   TCP  (0x06)" : "Protocol:   UDP  (0x11)"));
+        QCOMPARE(digits(field(ipl, "Header checksum")), t[11].mid(2));
+        QCOMPARE(field(ipl, "Source")->folderName(), QStringLiteral("Source:   %1  (%1)").arg(t[12]));
+        QCOMPARE(digits(field(ipl, "Source")), hexOfAddress(t[12]));
+        QCOMPARE(digits(field(ipl, "Destination")), hexOfAddress(t[13]));
+        const int ipOptions = t[6].toInt() - 20;
+        const ItemFolder* ipOpt = findFolder(p, QString::fromLatin1(ipl), QStringLiteral("IP optional"));
+        QCOMPARE(ipOpt != nullptr, ipOptions > 0);
+        if (ipOpt)
+            QCOMPARE(digits(ipOpt), QString::fromLatin1(trace[n].frame.mid(34, ipOptions).toHex()));
+
+        const int payload = tcp ? t[23].toInt() : t[28].toInt();
+        if (tcp) {
+            const char* l = "Transmission Control Protocol";
+            QCOMPARE(digits(field(l, "Source port")), hexOf(t[14].toUInt(), 4));
+            QCOMPARE(digits(field(l, "Destination port")), hexOf(t[15].toUInt(), 4));
+            QCOMPARE(field(l, "Sequence Number")->folderName(), QStringLiteral("Sequence Number:   ") + t[16]);
+            QCOMPARE(digits(field(l, "Sequence Number")), hexOf(t[16].toULongLong(), 8));
+            QCOMPARE(digits(field(l, "Acknowledge No")), hexOf(t[17].toULongLong(), 8));
+            QCOMPARE(p.getTCPSeqNo(), std::uint32_t(t[16].toULongLong()));
+            QCOMPARE(p.getTCPAckNo(), std::uint32_t(t[17].toULongLong()));
+            QCOMPARE(digits(field(l, "Header length")), hexOf(t[18].toUInt() / 4, 1));
+            const unsigned flags = t[19].toUInt(nullptr, 16);
+            QCOMPARE(field(l, "Flags")->folderName(), QStringLiteral("Flags:   ") + QString::number(flags & 0xff, 2).rightJustified(8, QLatin1Char('0')));
+            QCOMPARE(digits(field(l, "Flags")), hexOf(flags, 3));
+            QCOMPARE(digits(field(l, "Window Size")), hexOf(t[20].toUInt(), 4));
+            QCOMPARE(digits(field(l, "CheckSum")), t[21].mid(2));
+            QCOMPARE(digits(field(l, "Urgent pointer")), hexOf(t[22].toUInt(), 4));
+            QCOMPARE(p.info(), QStringLiteral("%1 > %2     %3  Seq=%4  Ack=%5  Win=%6")
+                                   .arg(t[14], t[15], packettext::flagSummary(std::uint8_t(flags)), t[16], t[17],
+                                        QString::number(t[20].toUInt(), 16)));
+            const ItemFolder* tcpOpt = findFolder(p, QString::fromLatin1(l), QStringLiteral("TCP optional"));
+            QCOMPARE(tcpOpt != nullptr, t[18].toInt() > 20);
+        } else {
+            const char* l = "User Datagram Protocol";
+            QCOMPARE(digits(field(l, "Source port")), hexOf(t[24].toUInt(), 4));
+            QCOMPARE(digits(field(l, "Destination port")), hexOf(t[25].toUInt(), 4));
+            QCOMPARE(field(l, "Length")->folderName(), QStringLiteral("Length(including data):   ") + t[26]);
+            QCOMPARE(digits(field(l, "Length")), hexOf(t[26].toUInt(), 4));
+            QCOMPARE(field(l, "Checksum")->folderName(), QStringLiteral("Checksum:   %1").arg(t[27].toUInt(nullptr, 16)));
+            QCOMPARE(p.info(), QStringLiteral("%1 > %2     ").arg(t[24], t[25]));
+        }
+        const ItemFolder* dataNode = p.folders().back().get();
+        if (payload > 0) {
+            QCOMPARE(dataNode->folderName(), QStringLiteral("Data:   %1 bytes").arg(payload));
+            QCOMPARE(digits(dataNode), QString::fromLatin1(trace[n].frame.right(payload).toHex()));
+            QCOMPARE(p.data(), digits(dataNode));
+        } else {
+            QVERIFY(!dataNode->folderName().startsWith(QLatin1String("Data")));
+            QVERIFY(p.data().isEmpty());
+        }
+    }
+}
+
+// Every line of one TCP packet with 4 bytes of IP options, 12 of TCP options and a
+// payload, with its position and length.
+void TestPacket::fullTreeOfTcpWithOptionsAndPayload()
+{
+    Fields s;
+    s.ipOptions = 4;
+    s.tcpOptions = 12;
+    s.flags = 0x18;
+    s.seq = 4294967295u;
+    s.ack = 7;
+    s.window = 0x01f5;
+    s.payload = 5;
+    s.payloadStart = 0x41;
+    const auto cp = build(s);
+    const Packet p(*cp, 3, BaseTime{999, 500000});
+    const QStringList expected = {
+        QStringLiteral("Frame @-1/-1"),
+        QStringLiteral("  Capture length:  75 bytes @-1/-1"),
+        QStringLiteral("  Packet length:  75 bytes @-1/-1"),
+        QStringLiteral("EtherNet II @-1/-1"),
+        QStringLiteral("  Destination:   00:0a:95:9d:68:16 @0/12"),
+        QStringLiteral("  Source:  02:42:ac:11:00:02 @12/12"),
+        QStringLiteral("  Type:   IP( 0x0800) @24/4"),
+        QStringLiteral("Internet Protocol @-1/-1"),
+        QStringLiteral("  Version:   4 @28/1"),
+        QStringLiteral("  Header length:   24 @29/1"),
+        QStringLiteral("  Differentiated Service Field:   0 @30/2"),
+        QStringLiteral("  Total length:   61 @32/4"),
+        QStringLiteral("  Identification:   0xbeef @36/4"),
+        QStringLiteral("  Flags (3 bits):   010 @40/1"),
+        QStringLiteral("  Fragment Offset (13 bits):   0x0000 @40/4"),
+        QStringLiteral("  Time to live:   64 @44/2"),
+        QStringLiteral("  Protocol:   TCP  (0x06) @46/2"),
+        QStringLiteral("  Header checksum:   0x1234 @48/4"),
+        QStringLiteral("  Source:   10.0.0.1  (10.0.0.1) @52/8"),
+        QStringLiteral("  Destination:   192.168.1.2  (192.168.1.2) @60/8"),
+        QStringLiteral("  IP optional:   4 bytes @68/8"),
+        QStringLiteral("Transmission Control Protocol @-1/-1"),
+        QStringLiteral("  Source port:   1234 @76/4"),
+        QStringLiteral("  Destination port:   80 @80/4"),
+        QStringLiteral("  Sequence Number:   4294967295 @84/8"),
+        QStringLiteral("  Acknowledge No:   7 @92/8"),
+        QStringLiteral("  Header length:   32 @100/1"),
+        QStringLiteral("  Flags:   00011000 @101/3"),
+        QStringLiteral("    0 . . . . .  =  Urgent:  not set @-1/-1"),
+        QStringLiteral("    . 1 . . . .  =  Acknowledgement:  set @-1/-1"),
+        QStringLiteral("    . . 1 . . .  =  Push:  set @-1/-1"),
+        QStringLiteral("    . . .0 . .  =  Reset:  not set @-1/-1"),
+        QStringLiteral("    . . . .0 .  =  SYN:  not set @-1/-1"),
+        QStringLiteral("    . . . . .0   =  FIN:  not set @-1/-1"),
+        QStringLiteral("  Window Size:   0x1f5 @104/4"),
+        QStringLiteral("  CheckSum:   0xabcd @108/4"),
+        QStringLiteral("  Urgent pointer:   1 @112/4"),
+        QStringLiteral("  TCP optional:   12 bytes @116/24"),
+        QStringLiteral("Data:   5 bytes @140/10"),
+    };
+    QCOMPARE(flatten(p), expected);
+    QCOMPARE(p.time(), QStringLiteral("0.5"));
+    QCOMPARE(p.No(), QStringLiteral("00000003"));
+    QCOMPARE(p.data(), QStringLiteral("4142434445"));
+    QCOMPARE(p.text().size(), 150);
+    QCOMPARE(p.text().mid(140), p.data());
+    QCOMPARE(p.getTCPSeqNo(), 4294967295u);
+    QCOMPARE(p.info(), QStringLiteral("1234 > 80     [ ACK PSH ]  Seq=4294967295  Ack=7  Win=1f5"));
+}
+
+void TestPacket::bareTcpPacket()
+{
+    const auto cp = build(Fields{});
+    const Packet p(*cp, 1, BaseTime{1000, 0});
+    QCOMPARE(p.text().size(), 108);
+    QCOMPARE(p.folders().size(), std::size_t(4));
+    QCOMPARE(p.folders()[0]->children()[0]->folderName(), QStringLiteral("Capture length:  54 bytes"));
+    QVERIFY(!findFolder(p, QStringLiteral("Internet Protocol"), QStringLiteral("IP optional")));
+    QVERIFY(!findFolder(p, QStringLiteral("Transmission Control Protocol"), QStringLiteral("TCP optional")));
+    QVERIFY(p.data().isEmpty());
+    QCOMPARE(p.time(), QStringLiteral("0"));
+}
+
+void TestPacket::optionNodesAndPositions()
+{
+    {  // 32-byte TCP header: options node at 108 for 24 digits, data from 132
+        Fields s;
+        s.tcpOptions = 12;
+        s.payload = 3;
+        const auto cp = build(s);
+        const Packet p(*cp, 1, {});
+        const ItemFolder* opt = findFolder(p, QStringLiteral("Transmission Control Protocol"), QStringLiteral("TCP optional"));
+        QVERIFY(opt);
+        QCOMPARE(opt->folderName(), QStringLiteral("TCP optional:   12 bytes"));
+        QCOMPARE(opt->pos(), 108);
+        QCOMPARE(opt->length(), 24);
+        QCOMPARE(p.folders().back()->pos(), 132);
+    }
+    {  // 4 bytes of IP options move the transport header to 76
+        Fields s;
+        s.ipOptions = 4;
+        const auto cp = build(s);
+        const Packet p(*cp, 1, {});
+        const ItemFolder* opt = findFolder(p, QStringLiteral("Internet Protocol"), QStringLiteral("IP optional"));
+        QVERIFY(opt);
+        QCOMPARE(opt->pos(), 68);
+        QCOMPARE(opt->length(), 8);
+        QCOMPARE(findFolder(p, QStringLiteral("Transmission Control Protocol"), QStringLiteral("Source port"))->pos(), 76);
+        QCOMPARE(p.text().mid(68, 8), QStringLiteral("01010101"));
+    }
+    {  // the largest headers: 40 bytes of options each
+        Fields s;
+        s.ipOptions = 40;
+        s.tcpOptions = 40;
+        const auto cp = build(s);
+        const Packet p(*cp, 1, {});
+        QCOMPARE(p.text().size(), 2 * (14 + 60 + 60));
+        QCOMPARE(findFolder(p, QStringLiteral("Transmission Control Protocol"), QStringLiteral("TCP optional"))->pos(), 2 * (14 + 60) + 40);
+    }
+}
+
+void TestPacket::flags0x12()
+{
+    Fields s;
+    s.flags = 0x12;
+    const auto cp = build(s);
+    const Packet p(*cp, 1, {});
+    QCOMPARE(p.flags(), QStringLiteral("00010010"));
+    QCOMPARE(p.flagSummary(), QStringLiteral("[ ACK SYN ]"));
+    const ItemFolder* flags = findFolder(p, QStringLiteral("Transmission Control Protocol"), QStringLiteral("Flags"));
+    QStringList children;
+    for (const auto& c : flags->children())
+        children << c->folderName();
+    QCOMPARE(children, (QStringList{
+                           QStringLiteral("0 . . . . .  =  Urgent:  not set"),
+                           QStringLiteral(". 1 . . . .  =  Acknowledgement:  set"),
+                           QStringLiteral(". .0 . . .  =  Push:  not set"),
+                           QStringLiteral(". . .0 . .  =  Reset:  not set"),
+                           QStringLiteral(". . . . 1 .  =  SYN:   set"),
+                           QStringLiteral(". . . . .0   =  FIN:  not set"),
+                       }));
+}
+
+void TestPacket::flagTextsAllSetAndNoneSet()
+{
+    Fields s;
+    s.flags = 0x3f;
+    auto cp = build(s);
+    Packet all(*cp, 1, {});
+    QCOMPARE(all.flagSummary(), QStringLiteral("[ URG ACK PSH RST SYN FIN ]"));
+    const ItemFolder* flags = findFolder(all, QStringLiteral("Transmission Control Protocol"), QStringLiteral("Flags"));
+    QCOMPARE(flags->children()[0]->folderName(), QStringLiteral(" 1 . . . . .  =  Urgent:  set"));
+    QCOMPARE(flags->children()[2]->folderName(), QStringLiteral(". . 1 . . .  =  Push:  set"));
+    QCOMPARE(flags->children()[3]->folderName(), QStringLiteral(". . . 1 . .  =  Reset:  set"));
+    QCOMPARE(flags->children()[5]->folderName(), QStringLiteral(". . . . . 1   =  FIN:   set"));
+    s.flags = 0;
+    cp = build(s);
+    Packet none(*cp, 1, {});
+    QCOMPARE(none.flagSummary(), QStringLiteral("[ ]"));
+    QVERIFY(none.info().contains(QLatin1String("     [ ]  Seq=")));
+}
+
+void TestPacket::numbersAndTimes()
+{
+    Fields s;
+    s.sec = 1000;
+    s.usec = 13457;
+    const auto cp = build(s);
+    QCOMPARE(Packet(*cp, 1, {}).No(), QStringLiteral("00000001"));
+    QCOMPARE(Packet(*cp, 99999999, {}).No(), QStringLiteral("99999999"));
+    QCOMPARE(Packet(*cp, 123456789, {}).No(), QStringLiteral("123456789"));
+    QCOMPARE(Packet(*cp, 1, BaseTime{1000, 0}).time(), QStringLiteral("0.013457"));
+    QCOMPARE(Packet(*cp, 1, BaseTime{1000, 13457}).time(), QStringLiteral("0"));
+    QCOMPARE(Packet(*cp, 1, BaseTime{987, 513457}).time(), QStringLiteral("12.5"));
+    QCOMPARE(Packet(*cp, 1, BaseTime{999, 999990}).time(), QStringLiteral("0.013467"));
+    QCOMPARE(Packet(*cp, 1, BaseTime{1000, 13467}).time(), QStringLiteral("-1e-05"));
+    QCOMPARE(Packet(*cp, 1, BaseTime{0, 0}).time(), QStringLiteral("1000.01"));
+    QCOMPARE(Packet(*cp, 1, BaseTime{-2000000, 0}).time(), QStringLiteral("2.001e+06"));
+}
+
+void TestPacket::nonIpEthernetType()
+{
+    Fields s;
+    s.etherType = 0x86dd;
+    const auto cp = build(s);
+    const Packet p(*cp, 1, {});
+    const ItemFolder* type = findFolder(p, QStringLiteral("EtherNet II"), QStringLiteral("Type"));
+    QCOMPARE(type->folderName(), QStringLiteral("Type:   ( 0x86dd)"));
+    QCOMPARE(p.text().mid(type->pos(), type->length()), QStringLiteral("86dd"));
+}
+
+void TestPacket::udpSummaryAndTree()
+{
+    Fields s;
+    s.tcp = false;
+    s.sport = 53;
+    s.dport = 40000;
+    s.payload = 20;
+    const auto cp = build(s);
+    const Packet p(*cp, 1, {});
+    QCOMPARE(p.protocol(), QStringLiteral("UDP"));
+    QCOMPARE(p.info(), QStringLiteral("53 > 40000     "));
+    QVERIFY(p.flagSummary().isEmpty());
+    QCOMPARE(p.SourcePort(), QStringLiteral("53"));
+    QCOMPARE(p.text().size(), 2 * (42 + 20));
+    QStringList udp;
+    for (const auto& c : p.folders()[3]->children())
+        udp << c->folderName() + QStringLiteral(" @%1/%2").arg(c->pos()).arg(c->length());
+    QCOMPARE(p.folders()[3]->folderName(), QStringLiteral("User Datagram Protocol"));
+    QCOMPARE(udp, (QStringList{QStringLiteral("Source port:   53 @68/4"), QStringLiteral("Destination port:   40000 @72/4"),
+                               QStringLiteral("Length(including data):   28 @76/4"), QStringLiteral("Checksum:   258 @80/4")}));
+    QCOMPARE(p.folders()[4]->folderName(), QStringLiteral("Data:   20 bytes"));
+    QCOMPARE(p.folders()[4]->pos(), 84);
+}
+
+// Header length fields that disagree with what the record holds: the image and the
+// positions follow the bytes actually copied, never past them.
+void TestPacket::corruptHeaderLengthsStayInsideTheRecord()
+{
+    for (int ihl : {0, 1, 4, 15}) {
+        for (int off : {0, 3, 15}) {
+            Fields s;
+            s.ihlOverride = ihl;
+            s.tcpOffsetOverride = off;
+            s.payload = 2;
+            const auto cp = build(s);
+            const Packet p(*cp, 1, {});
+            const int ipOpt = std::max(0, ihl * 4 - 20);
+            const int tcpOpt = std::max(0, off * 4 - 20);
+            QCOMPARE(p.text().size(), 2 * (14 + 20 + ipOpt + 20 + tcpOpt + 2));
+            for (const QString& line : flatten(p)) {
+                const QStringList pl = line.section(QLatin1Char('@'), -1).split(QLatin1Char('/'));
+                QVERIFY(pl[0].toInt() + pl[1].toInt() <= p.text().size());
+            }
+            QCOMPARE(p.folders().back()->pos(), p.text().size() - 4);
+        }
+    }
+}
+
+void TestPacket::iteration()
+{
+    Fields s;
+    s.payload = 1;
+    const auto cp = build(s);
+    const Packet p(*cp, 1, {});
+    QStringList names;
+    for (ItemFolder* f = p.firstItemFolder(); f; f = p.nextItemFolder())
+        names << f->folderName();
+    QCOMPARE(names, (QStringList{QStringLiteral("Frame"), QStringLiteral("EtherNet II"), QStringLiteral("Internet Protocol"),
+                                 QStringLiteral("Transmission Control Protocol"), QStringLiteral("Data:   1 bytes")}));
+    QVERIFY(!p.nextItemFolder());
+}
+
+void TestPacket::jsonLine()
+{
+    QCOMPARE(packetjson::quoted(QStringLiteral("a\"b\\c\n\x01")), QByteArray("\"a\\\"b\\\\c\\n\\u0001\""));
+    Fields s;
+    s.payload = 2;
+    const auto cp = build(s);
+    const Packet p(*cp, 1, BaseTime{1000, 0});
+    const QByteArray line = packetjson::line(p, true);
+    QVERIFY(line.startsWith("{\"no\":\"00000001\",\"time\":\"0\",\"src\":\"10.0.0.1\",\"dst\":\"192.168.1.2\",\"protocol\":\"TCP\",\"info\":"));
+    QJsonParseError err;
+    const QJsonObject o = QJsonDocument::fromJson(line, &err).object();
+    QCOMPARE(err.error, QJsonParseError::NoError);
+    QCOMPARE(o.keys().size(), 9);
+    QCOMPARE(o.value(QLatin1String("hex")).toString(), p.text());
+    QCOMPARE(o.value(QLatin1String("data")).toString(), QStringLiteral("0001"));
+    const QJsonArray tree = o.value(QLatin1String("tree")).toArray();
+    QCOMPARE(tree.size(), 5);
+    QCOMPARE(tree[2].toObject().value(QLatin1String("children")).toArray()[10].toObject().value(QLatin1String("pos")).toInt(), 52);
+    QCOMPARE(tree[4].toObject().value(QLatin1String("name")).toString(), QStringLiteral("Data:   2 bytes"));
+    QCOMPARE(tree[4].toObject().value(QLatin1String("len")).toInt(), 4);
+    QVERIFY(!packetjson::line(p, false).contains("\"tree\""));
+}
+
+QTEST_GUILESS_MAIN(TestPacket)
+#include "tst_packet.moc"

@@ -1,0 +1,290 @@
+// The packet list model (rows, texts, sorting by text through a permutation) and
+// the byte pane's geometry.
+
+#include "packetfixtures.h"
+#include "views/packets/bytepanelayout.h"
+#include "views/packets/packetlistmodel.h"
+
+#include <QAbstractItemModelTester>
+#include <QRandomGenerator>
+#include <QtTest>
+
+using namespace fixtures;
+
+class TestPacketListModel : public QObject {
+    Q_OBJECT
+private slots:
+    void rowsAndTexts();
+    void sortingOrdersByColumnText_data();
+    void sortingOrdersByColumnText();
+    void rowsArrivingWhileSortedAreMergedInPlace();
+    void selectionFollowsItsRowThroughSorting();
+    void clearKeepsSortAndTakesNewBase();
+    void byteLayoutColumnsAndRows();
+    void byteLayoutSelectionMarksDigitsAndBytes();
+    void byteLayoutGrowsInRowSteps();
+
+private:
+    std::vector<std::unique_ptr<CPacket>> randomPackets(int n, quint32 seed);
+    static QStringList columnTexts(const PacketListModel& m, int column);
+};
+
+std::vector<std::unique_ptr<CPacket>> TestPacketListModel::randomPackets(int n, quint32 seed)
+{
+    QRandomGenerator rng(seed);
+    std::vector<std::unique_ptr<CPacket>> out;
+    for (int i = 0; i < n; ++i) {
+        Fields s;
+        s.tcp = rng.bounded(4) != 0;
+        // Few distinct values so that ties and shared prefixes are common.
+        const quint32 hosts[] = {0x0a000001, 0x0a00000b, 0x0a000064, 0x01020304, 0xc0a80102, 0xc0a8010c};
+        s.src = hosts[rng.bounded(6)];
+        s.dst = hosts[rng.bounded(6)];
+        const quint16 ports[] = {1, 8, 80, 8080, 443, 44, 65535, 53};
+        s.sport = ports[rng.bounded(8)];
+        s.dport = ports[rng.bounded(8)];
+        s.seq = rng.bounded(3) == 0 ? rng.generate() : rng.bounded(200);
+        s.ack = rng.bounded(3) == 0 ? rng.generate() : rng.bounded(200);
+        s.flags = quint8(rng.bounded(64));
+        s.window = rng.bounded(2) ? quint16(rng.bounded(65536)) : quint16(rng.bounded(300));
+        s.sec = 1000 + int(rng.bounded(20));
+        s.usec = int(rng.bounded(1000000));
+        out.push_back(build(s));
+    }
+    return out;
+}
+
+QStringList TestPacketListModel::columnTexts(const PacketListModel& m, int column)
+{
+    QStringList out;
+    for (int r = 0; r < m.rowCount(); ++r)
+        out << m.data(m.index(r, column)).toString();
+    return out;
+}
+
+void TestPacketListModel::rowsAndTexts()
+{
+    PacketListModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    Fields s;
+    s.sec = 1000;
+    s.usec = 250000;
+    const auto a = build(s);
+    s.tcp = false;
+    s.usec = 500000;
+    const auto b = build(s);
+    const PacketListItem rows[] = {PacketListItem(a.get(), 1), PacketListItem(b.get(), 2)};
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    model.appendRows(rows, 2, BaseTime{1000, 250000});
+    QCOMPARE(inserted.size(), 1);
+    QCOMPARE(model.rowCount(), 2);
+    QStringList headers;
+    for (int c = 0; c < model.columnCount(); ++c)
+        headers << model.headerData(c, Qt::Horizontal).toString();
+    QCOMPARE(headers, (QStringList{"No.", "Time", "Source", "Dest", "Protocol", "Info"}));
+    QStringList row1;
+    for (int c = 0; c < 6; ++c)
+        row1 << model.data(model.index(1, c)).toString();
+    QCOMPARE(row1, (QStringList{"00000002   ", "0.25    ", "10.0.0.1   ", "192.168.1.2   ", "UDP   ", "1234 > 80     "}));
+    QVERIFY(model.flags(model.index(0, 0)) & Qt::ItemNeverHasChildren);
+    // A later batch does not move the base of rows already shown.
+    const PacketListItem more[] = {PacketListItem(a.get(), 3)};
+    model.appendRows(more, 1, BaseTime{5, 0});
+    QCOMPARE(model.data(model.index(2, 1)).toString(), QStringLiteral("0    "));
+}
+
+void TestPacketListModel::sortingOrdersByColumnText_data()
+{
+    QTest::addColumn<int>("column");
+    QTest::addColumn<int>("order");
+    for (int c = 0; c < PacketListItem::ColumnCount; ++c) {
+        QTest::addRow("%s ascending", qPrintable(PacketListItem::columnTitle(c))) << c << int(Qt::AscendingOrder);
+        QTest::addRow("%s descending", qPrintable(PacketListItem::columnTitle(c))) << c << int(Qt::DescendingOrder);
+    }
+}
+
+// The list sorts by column text; the model sorts by keys. Whatever the keys, the
+// resulting column must read in text order, and ties keep arrival order.
+void TestPacketListModel::sortingOrdersByColumnText()
+{
+    QFETCH(int, column);
+    QFETCH(int, order);
+    const auto packets = randomPackets(600, quint32(column * 7 + order + 1));
+    std::vector<PacketListItem> rows;
+    for (std::size_t i = 0; i < packets.size(); ++i)
+        rows.emplace_back(packets[i].get(), std::uint32_t(i + 1));
+    PacketListModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model.appendRows(rows.data(), rows.size(), BaseTime{1005, 0});
+
+    struct Entry {
+        QString text;
+        std::uint32_t number;
+    };
+    std::vector<Entry> expected;
+    for (const auto& r : rows)
+        expected.push_back({r.text(column, BaseTime{1005, 0}), r.number()});
+    std::stable_sort(expected.begin(), expected.end(), [&](const Entry& x, const Entry& y) {
+        return order == Qt::AscendingOrder ? x.text < y.text : y.text < x.text;
+    });
+
+    model.sort(column, Qt::SortOrder(order));
+    for (int r = 0; r < model.rowCount(); ++r) {
+        QCOMPARE(model.data(model.index(r, column)).toString(), expected[std::size_t(r)].text);
+        QCOMPARE(model.item(r).number(), expected[std::size_t(r)].number);
+    }
+    model.sort(PacketListItem::ColNo, Qt::AscendingOrder);
+    for (int r = 0; r < model.rowCount(); ++r)
+        QCOMPARE(model.item(r).number(), std::uint32_t(r + 1));
+}
+
+void TestPacketListModel::rowsArrivingWhileSortedAreMergedInPlace()
+{
+    const auto packets = randomPackets(400, 99);
+    std::vector<PacketListItem> rows;
+    for (std::size_t i = 0; i < packets.size(); ++i)
+        rows.emplace_back(packets[i].get(), std::uint32_t(i + 1));
+    PacketListModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model.sort(PacketListItem::ColInfo, Qt::DescendingOrder);  // sorted while still empty
+    std::size_t done = 0;
+    for (std::size_t batch : {1u, 50u, 3u, 146u, 200u}) {
+        model.appendRows(rows.data() + done, batch, BaseTime{1000, 0});
+        done += batch;
+        const QStringList texts = columnTexts(model, PacketListItem::ColInfo);
+        QStringList sorted = texts;
+        std::sort(sorted.begin(), sorted.end(), std::greater<QString>());
+        QCOMPARE(texts, sorted);
+    }
+    QCOMPARE(model.rowCount(), 400);
+}
+
+void TestPacketListModel::selectionFollowsItsRowThroughSorting()
+{
+    const auto packets = randomPackets(300, 5);
+    std::vector<PacketListItem> rows;
+    for (std::size_t i = 0; i < packets.size(); ++i)
+        rows.emplace_back(packets[i].get(), std::uint32_t(i + 1));
+    PacketListModel model;
+    model.appendRows(rows.data(), rows.size(), {});
+    QPersistentModelIndex tracked(model.index(123, 2));
+    model.sort(PacketListItem::ColSource, Qt::AscendingOrder);
+    QCOMPARE(model.item(tracked.row()).number(), 124u);
+    QCOMPARE(tracked.column(), 2);
+    model.appendRows(rows.data(), 50, {});  // merged while sorted
+    QCOMPARE(model.item(tracked.row()).number(), 124u);
+    model.sort(PacketListItem::ColNo, Qt::AscendingOrder);
+    QCOMPARE(tracked.row(), 123);
+}
+
+void TestPacketListModel::clearKeepsSortAndTakesNewBase()
+{
+    const auto packets = randomPackets(20, 3);
+    std::vector<PacketListItem> rows;
+    for (std::size_t i = 0; i < packets.size(); ++i)
+        rows.emplace_back(packets[i].get(), std::uint32_t(i + 1));
+    PacketListModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model.appendRows(rows.data(), rows.size(), BaseTime{1, 0});
+    model.sort(PacketListItem::ColTime, Qt::AscendingOrder);
+    model.clear();
+    QCOMPARE(model.rowCount(), 0);
+    const std::int32_t* ts = packets[5]->GetTimeStamp();
+    model.appendRows(rows.data() + 5, 10, BaseTime{ts[0], ts[1]});
+    QCOMPARE(model.baseTime().sec, ts[0]);
+    const QStringList times = columnTexts(model, PacketListItem::ColTime);
+    QStringList sorted = times;
+    std::sort(sorted.begin(), sorted.end());
+    QCOMPARE(times, sorted);
+    QVERIFY(times.contains(QStringLiteral("0    ")));
+}
+
+namespace {
+QString cellsText(const BytePaneLayout& l, int y, int xFrom, int xTo)
+{
+    QString s;
+    for (const ByteCell& c : l.cells)
+        if (c.y == y && c.x >= xFrom && c.x < xTo)
+            s += QLatin1Char(c.ch);
+    return s;
+}
+const ByteCell* cellAt(const BytePaneLayout& l, int x, int y)
+{
+    for (const ByteCell& c : l.cells)
+        if (c.x == x && c.y == y)
+            return &c;
+    return nullptr;
+}
+}  // namespace
+
+void TestPacketListModel::byteLayoutColumnsAndRows()
+{
+    // 20 bytes 0x41..0x54: one full row and four bytes on the second.
+    QString hex;
+    for (int i = 0; i < 20; ++i)
+        hex += QString::number(0x41 + i, 16);
+    hex.replace(0, 2, QStringLiteral("0a"));  // a non-printable first byte
+    const BytePaneLayout l = BytePaneLayout::of(hex, -1, -1);
+    QCOMPARE(l.rows, 2);
+    QCOMPARE(cellsText(l, 15, 8, 40), QStringLiteral("0000"));
+    QCOMPARE(cellsText(l, 30, 8, 40), QStringLiteral("0010"));
+    // Byte b of a row: columns 7 + 3b for the first 8, 34 + 3(b - 8) for the rest.
+    QCOMPARE(cellAt(l, 8 * 7, 15)->ch, '0');
+    QCOMPARE(cellAt(l, 8 * 8, 15)->ch, 'a');
+    QCOMPARE(cellAt(l, 8 * 28, 15)->ch, '4');  // byte 7 = 0x48
+    QCOMPARE(cellAt(l, 8 * 29, 15)->ch, '8');
+    QCOMPARE(cellAt(l, 8 * 34, 15)->ch, '4');  // byte 8 = 0x49
+    QCOMPARE(cellAt(l, 8 * 35, 15)->ch, '9');
+    QCOMPARE(cellAt(l, 8 * 56, 15)->ch, '0');  // byte 15 = 0x50
+    QVERIFY(!cellAt(l, 8 * 30, 15));
+    QVERIFY(!cellAt(l, 8 * 9, 15));
+    QCOMPARE(cellAt(l, 8 * 7, 30)->ch, '5');   // byte 16 = 0x51, second row
+    // Characters: 8, a gap of two cells, 8; non-printable as '.', all blue.
+    QCOMPARE(cellsText(l, 15, 500, 900), QStringLiteral(".BCDEFGHIJKLMNOP"));
+    QCOMPARE(cellAt(l, 500 + 8 * 7, 15)->ch, 'H');
+    QCOMPARE(cellAt(l, 500 + 8 * 10, 15)->ch, 'I');
+    QCOMPARE(cellsText(l, 30, 500, 900), QStringLiteral("QRST"));
+    for (const ByteCell& c : l.cells)
+        QCOMPARE(c.colour, c.x >= 500 ? ByteCell::Blue : ByteCell::Black);
+}
+
+void TestPacketListModel::byteLayoutSelectionMarksDigitsAndBytes()
+{
+    const QString hex = QString(200, QLatin1Char('7'));  // 100 bytes of 'w'
+    const BytePaneLayout l = BytePaneLayout::of(hex, 93, 3);  // TCP flags: odd start, odd length
+    int i = 0;
+    QList<int> redDigits;
+    QList<int> redBytes;
+    int j = 0;
+    for (const ByteCell& c : l.cells) {
+        if (c.x >= 500) {
+            if (c.colour == ByteCell::Red)
+                redBytes << j;
+            ++j;
+        } else if (c.x >= 8 * 7) {  // digits (offsets sit at columns 1..4)
+            if (c.colour == ByteCell::Red)
+                redDigits << i;
+            ++i;
+        }
+    }
+    QCOMPARE(i, 200);
+    QCOMPARE(redDigits, (QList<int>{93, 94, 95}));
+    QCOMPARE(redBytes, (QList<int>{46, 47}));
+    const BytePaneLayout none = BytePaneLayout::of(hex, -1, -1);
+    for (const ByteCell& c : none.cells)
+        QVERIFY(c.colour != ByteCell::Red);
+}
+
+void TestPacketListModel::byteLayoutGrowsInRowSteps()
+{
+    const QString frame1500(3000, QLatin1Char('0'));
+    QCOMPARE(BytePaneLayout::of(frame1500, -1, -1).rows, 94);
+    QCOMPARE(BytePaneLayout::grownHeight(frame1500, 600), 600 + 15 * (94 - 34));
+    QCOMPARE(BytePaneLayout::grownHeight(frame1500, 1500), 1500);  // never shrinks, no regrowth
+    QCOMPARE(BytePaneLayout::grownHeight(QString(108, QLatin1Char('0')), 600), 600);
+    // An exact multiple of 16 bytes starts one more row in the character part.
+    QCOMPARE(BytePaneLayout::grownHeight(QString(2 * 16 * 35, QLatin1Char('0')), 600), 615 + 15);
+}
+
+QTEST_GUILESS_MAIN(TestPacketListModel)
+#include "tst_packetlistmodel.moc"
