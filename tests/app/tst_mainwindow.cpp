@@ -5,8 +5,10 @@
 #include "app/nukprompts.h"
 #include "app/process.h"
 #include "capture/setpacedialog.h"
+#include "capture/controlpanel.h"
 #include "capture/settings.h"
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QSlider>
@@ -51,6 +53,25 @@ QAction* entry(QMainWindow& w, int id)
                     return a;
     return nullptr;
 }
+// The packet list exists: its command opens a registered window. The other views
+// have not been built yet and say so in the status bar.
+void expectViewOpened(NUK& w, const QString& name)
+{
+    if (name != QLatin1String("Packet List View")) {
+        QCOMPARE(w.statusBar()->currentMessage(), name + QStringLiteral(" not available yet"));
+        return;
+    }
+    QWidget* view = nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (top->objectName() == name && top->isVisible())
+            view = top;
+    QVERIFY(view);
+    QCOMPARE(view->windowTitle(), QStringLiteral("NUK Packet List View"));
+    QVERIFY(m_View2MenuID.contains(dynamic_cast<CTimeBasedView*>(view)));
+    view->close();
+    QTRY_VERIFY(!m_View2MenuID.contains(dynamic_cast<CTimeBasedView*>(view)));
+}
+
 }  // namespace
 
 class TestMainWindow : public QObject {
@@ -341,7 +362,7 @@ void TestMainWindow::viewCommandsWithoutViews()
     };
     for (const auto& [id, name] : views) {
         entry(w, id)->trigger();
-        QCOMPARE(w.statusBar()->currentMessage(), name + QStringLiteral(" not available yet"));
+        expectViewOpened(w, name);
     }
 }
 
@@ -377,7 +398,7 @@ void TestMainWindow::toolButtonsRunTheirCommands()
     };
     for (const auto& [label, name] : views) {
         click(label);
-        QCOMPARE(w.statusBar()->currentMessage(), name + QStringLiteral(" not available yet"));
+        expectViewOpened(w, name);
     }
 }
 
