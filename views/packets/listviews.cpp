@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QMenuBar>
 #include <QSplitter>
@@ -54,10 +55,13 @@ ListViews::ListViews(QWidget* parent, const char* name) : QMainWindow(parent)
     m_list->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
-    // Fixed widths: measuring contents would touch every row of a live list.
-    const int widths[] = {90, 90, 120, 120, 70};
+    // Widths measured on typical texts once: measuring the contents would touch
+    // every row of a live list.
+    const QFontMetrics metrics = m_list->fontMetrics();
+    const char* samples[] = {"00000000   ", "0.0134567    ", "255.255.255.255   ", "255.255.255.255   ",
+                             "Protocol   "};
     for (int c = 0; c < 5; ++c)
-        m_list->setColumnWidth(c, widths[c]);
+        m_list->setColumnWidth(c, metrics.horizontalAdvance(QLatin1String(samples[c])) + 16);
     m_list->horizontalHeader()->setStretchLastSection(true);
     m_list->horizontalHeader()->setSortIndicator(PacketListItem::ColNo, Qt::AscendingOrder);
     m_list->horizontalHeader()->setSortIndicatorShown(true);
