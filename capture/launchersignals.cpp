@@ -68,25 +68,29 @@ bool signalPending(pid_t pid, int signo)
 
 }  // namespace
 
-void waitForCaptureHelperExit()
+void waitForHelperExit(pid_t child)
 {
-    if (g_ForkNumber <= 0)
+    if (child <= 0)
         return;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1000);
-    while (launcherHasLiveChild(g_ForkNumber) && std::chrono::steady_clock::now() < deadline)
+    while (launcherHasLiveChild(child) && std::chrono::steady_clock::now() < deadline)
         ::usleep(1000);
 }
+
+void waitForCaptureHelperExit() { waitForHelperExit(g_ForkNumber); }
 
 // A Start's SIGUSR1 still pending when a Stop's SIGUSR2 arrives is taken after it
 // (lower numbers first) or merged with the next Start's. Once the child has taken a
 // signal, its work for it comes before it takes the next one.
-void signalLauncher(int signo)
+void signalChild(pid_t child, int signo)
 {
-    if (g_ForkNumber <= 0)
+    if (child <= 0)
         return;
-    ::kill(g_ForkNumber, signo);
+    ::kill(child, signo);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1000);
-    while (signalPending(g_ForkNumber, signo) && std::chrono::steady_clock::now() < deadline)
+    while (signalPending(child, signo) && std::chrono::steady_clock::now() < deadline)
         ::usleep(200);
 }
+
+void signalLauncher(int signo) { signalChild(g_ForkNumber, signo); }
 

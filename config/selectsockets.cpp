@@ -1,6 +1,7 @@
 #include "config/selectsockets.h"
 
 #include "app/process.h"
+#include "capture/launchersignals.h"
 #include "capture/settings.h"
 #include "config/sockettext.h"
 #include "config/sockreader.h"
@@ -21,9 +22,11 @@ enum Column { ProtocolColumn, LocalColumn, ForeignColumn, StateColumn, ProgramCo
 
 void signalSocketChild(int signo)
 {
-    // Never kill(0, ...): that would signal the whole process group.
-    if (g_SockFork > 0)
-        ::kill(g_SockFork, signo);
+    // Never kill(0, ...): that would signal the whole process group. A Refresh sends
+    // a stop and a start back to back; each must be taken before the next is sent.
+    signalChild(g_SockFork, signo);
+    if (signo == SIGUSR2)
+        waitForHelperExit(g_SockFork);  // no record of the old listing after the drain
 }
 }  // namespace
 
