@@ -5,14 +5,15 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <grp.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 HelperRunner::HelperRunner(const QString& program, QStringList args, const QString& tmpDir)
     : m_program(program), m_args(std::move(args)), m_tmpDir(tmpDir)
@@ -44,14 +45,7 @@ bool HelperRunner::start()
     for (QByteArray& a : argStore)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    std::vector<QByteArray> envStore{"NUK_TMPDIR=" + m_tmpDir.toLocal8Bit()};
-    for (char** e = environ; *e; ++e)
-        if (qstrncmp(*e, "NUK_TMPDIR=", 11) != 0)
-            envStore.emplace_back(*e);
-    std::vector<char*> envp;
-    for (QByteArray& e : envStore)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
+    qputenv("NUK_TMPDIR", m_tmpDir.toLocal8Bit());  // inherited by the child
     const QByteArray errPath = m_stderrPath.toLocal8Bit();
 
     m_pid = ::fork();
@@ -64,7 +58,7 @@ bool HelperRunner::start()
             ::dup2(err, 2);
         if (m_uid != uid_t(-1) && (::setgroups(0, nullptr) != 0 || ::setgid(m_gid) != 0 || ::setuid(m_uid) != 0))
             ::_exit(126);
-        ::execve(path.constData(), argv.data(), envp.data());
+        ::execv(path.constData(), argv.data());
         ::_exit(127);
     }
     ::close(fds[1]);
@@ -140,16 +134,106 @@ QByteArray HelperRunner::stderrText() const
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+QStringList pcapArgs(const QString& trace, const QString& filter, int mode, const QString& device)
+{
+    return {trace, QStringLiteral("%fd"), QString::number(mode), device, filter};
+}
+
 ReplayResult replayTrace(const QString& trace, const QString& filter, const QString& tmpDir)
 {
     ReplayResult result;
-    HelperRunner helper(QStringLiteral("pcap"), {trace, QStringLiteral("%fd"), QStringLiteral("0"),
-                                                 QStringLiteral("NULL"), filter},
-                        tmpDir);
+    HelperRunner helper(QStringLiteral("pcap"), pcapArgs(trace, filter), tmpDir);
     if (!helper.start())
         return result;
     result.records = helper.readRecords();
     result.status = helper.wait();
     result.stderrText = helper.stderrText();
     return result;
+}
+
+QByteArray payloadOf(const CPacket& p)
+{
+    return QByteArray(reinterpret_cast<const char*>(p.GetRealData()), int(p.payloadLength()));
+}
+
+QByteArray recordBytes(const CPacket& p, bool withTimeAndLink)
+{
+    auto bytes = [](const void* at, int n) { return QByteArray(static_cast<const char*>(at), n); };
+    QByteArray b = withTimeAndLink ? bytes(p.GetTimeStamp(), 8) + bytes(p.GetEthernetHeader(), 14) : QByteArray();
+    b += bytes(p.GetIpHeader(), 20) + bytes(p.GetIpOptions(), 40) + bytes(p.GetTcpHeader(), 20) +
+         bytes(p.GetUdpHeader(), 8) + bytes(p.GetTcpOptions(), 40);
+    return b + QByteArray::number(p.GetPacketType()) + ' ' + QByteArray::number(p.GetPacketLength()) + payloadOf(p);
+}
+
+// Columns: time, src, dst, ip.proto, ip.hdr_len, ip.len, tcp ports, seq, ack, flags,
+// tcp.hdr_len, udp ports, tcp payload, udp payload.
+QString compareWithExpected(const std::vector<CPacket>& records, const QString& expectedPath)
+{
+    QFile f(expectedPath);
+    if (!f.open(QIODevice::ReadOnly))
+        return QStringLiteral("cannot read ") + expectedPath;
+    std::size_t n = 0;
+    for (; !f.atEnd(); ++n) {
+        const QList<QByteArray> c = f.readLine().chopped(1).split('\t');
+        if (c.size() < 16)
+            return QStringLiteral("line %1 of %2 is short").arg(n + 1).arg(expectedPath);
+        if (n >= records.size())
+            return QStringLiteral("only %1 records").arg(records.size());
+        const CPacket& r = records[n];
+        const bool tcp = c[3] == "6";
+        const QList<QByteArray> time = c[0].split('.');
+        const QByteArray payload = QByteArray::fromHex(tcp ? c[14] : c[15]);
+        char src[20], dst[20];
+        const struct {
+            const char* what;
+            qint64 got, want;
+        } fields[] = {
+            {"seconds", r.GetTimeStamp()[0], time[0].toLongLong()},
+            {"microseconds", r.GetTimeStamp()[1], time.value(1).left(6).toLongLong()},
+            {"type", r.GetPacketType(), tcp ? 1 : 2},
+            {"record length", r.GetPacketLength(), 160 + payload.size()},
+            {"ethernet type", r.GetEthernetType(), 0x0800},
+            {"ip header length", r.GetIPHeaderLength(), c[4].toInt()},
+            {"ip total length", r.GetTotalLength(), c[5].toInt()},
+            {"protocol", r.GetProtocolType(), c[3].toInt()},
+            {"src port", tcp ? r.GetSrcPort() : r.GetUDPSrcPort(), (tcp ? c[6] : c[12]).toInt()},
+            {"dst port", tcp ? r.GetDstPort() : r.GetUDPDstPort(), (tcp ? c[7] : c[13]).toInt()},
+            {"seq", tcp ? r.GetSequenceNo() : 0, tcp ? c[8].toLongLong() : 0},
+            {"ack", tcp ? r.GetAcknowlegetNo() : 0, tcp ? c[9].toLongLong() : 0},
+            {"tcp flags", tcp ? r.GetTCPFlags() : 0, tcp ? c[10].toInt(nullptr, 16) : 0},
+            {"tcp header length", tcp ? r.GetTCPHeaderLength() : 0, tcp ? c[11].toInt() : 0},
+        };
+        const QString where = QStringLiteral("record %1: ").arg(n);
+        for (const auto& x : fields)
+            if (x.got != x.want)
+                return where + QStringLiteral("%1: got %2, want %3").arg(QLatin1String(x.what)).arg(x.got).arg(x.want);
+        if (QByteArray(r.GetSrcIPAddr(0, src, sizeof src)) != c[1] || QByteArray(r.GetDstIPAddr(0, dst, sizeof dst)) != c[2])
+            return where + QStringLiteral("addresses %1 -> %2").arg(QLatin1String(src), QLatin1String(dst));
+        if (payloadOf(r) != payload)
+            return where + QStringLiteral("payload differs");
+    }
+    return n == records.size() ? QString() : QStringLiteral("%1 records, %2 expected").arg(records.size()).arg(n);
+}
+
+int boundSocket(int type, quint16& port)
+{
+    const int s = ::socket(AF_INET, type, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (s < 0 || ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        return -1;
+    port = ntohs(a.sin_port);
+    return s;
+}
+
+bool connectLoopback(int socket, quint16 port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    return ::connect(socket, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
 }

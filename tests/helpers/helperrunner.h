@@ -1,13 +1,13 @@
 #pragma once
 // Runs a built helper (nuk/pcap, nuk/getSock) as a real child process with a real
-// pipe, the way the launcher child does, and collects what it writes.
+// pipe, the way the launcher child does, and collects what it writes; plus what
+// the helper tests share: tshark's reading of a trace, record bytes, loopback sockets.
 
 #include "capture/cpacket.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
-#include <memory>
 #include <sys/types.h>
 #include <vector>
 
@@ -18,25 +18,14 @@ public:
     HelperRunner(const QString& program, QStringList args, const QString& tmpDir);
     ~HelperRunner();
 
-    // Runs the helper as another user (the test must be root).
-    void runAs(uid_t uid, gid_t gid)
-    {
-        m_uid = uid;
-        m_gid = gid;
-    }
+    void runAs(uid_t uid, gid_t gid) { m_uid = uid, m_gid = gid; }  // the test must be root
     bool start();
     pid_t pid() const { return m_pid; }
-    int readFd() const { return m_readFd; }
     void closeReadEnd();
-
-    // Reads packet records until the helper closes the pipe.
-    std::vector<CPacket> readRecords();
-    // Reads raw bytes until the helper closes the pipe.
-    QByteArray readAll();
-    // Waits up to `ms` for `text` to appear on the helper's standard error.
+    std::vector<CPacket> readRecords();  // until the helper closes the pipe
+    QByteArray readAll();                // likewise, raw bytes
     bool waitForStderr(const QByteArray& text, int ms);
-    // Waits for the helper to end: its exit status, or 128 + signal, -1 on timeout.
-    int wait(int ms = 20000);
+    int wait(int ms = 20000);  // exit status, 128 + signal, -1 on timeout
     QByteArray stderrText() const;
 
 private:
@@ -50,10 +39,23 @@ private:
     int m_readFd = -1;
 };
 
-// Replays `trace` (mode 0) with `filter` and returns the records, exit status and stderr.
+QStringList pcapArgs(const QString& trace, const QString& filter, int mode = 0, const QString& device = "NULL");
+
 struct ReplayResult {
     std::vector<CPacket> records;
     int status = -1;
     QByteArray stderrText;
 };
 ReplayResult replayTrace(const QString& trace, const QString& filter, const QString& tmpDir);
+
+// Empty when the records agree with tshark's reading of the trace (<trace>.expected,
+// written by tests/data/make-traces.sh), else the first difference.
+QString compareWithExpected(const std::vector<CPacket>& records, const QString& expectedPath);
+
+QByteArray payloadOf(const CPacket& p);
+// A record's bytes: headers, type, length and payload; with the time and link header if asked.
+QByteArray recordBytes(const CPacket& p, bool withTimeAndLink = true);
+
+// A socket of `type` bound to 127.0.0.1 on a free port (-1 on failure).
+int boundSocket(int type, quint16& port);
+bool connectLoopback(int socket, quint16 port);

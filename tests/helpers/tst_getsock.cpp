@@ -14,30 +14,15 @@
 #include <unistd.h>
 
 namespace {
-int boundSocket(int type, quint16& port)
-{
-    const int s = ::socket(AF_INET, type, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (s < 0 || ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-        return -1;
-    port = ntohs(a.sin_port);
-    return s;
-}
-
-std::vector<SockInfo> listSockets(const QString& tmpDir, QByteArray* raw = nullptr)
+std::vector<SockInfo> listSockets(const QString& tmpDir)
 {
     HelperRunner helper(QStringLiteral("getSock"), {QStringLiteral("%fd")}, tmpDir);
     std::vector<SockInfo> out;
     if (!helper.start())
         return out;
     const QByteArray bytes = helper.readAll();
-    helper.wait();
-    if (raw)
-        *raw = bytes;
+    if (helper.wait() != 0 || bytes.size() % 68 != 0)
+        return out;
     for (int at = 0; at + int(sizeof(SockInfo)) <= bytes.size(); at += int(sizeof(SockInfo))) {
         SockInfo s;
         std::memcpy(&s, bytes.constData() + at, sizeof s);
@@ -53,8 +38,6 @@ const SockInfo* find(const std::vector<SockInfo>& list, bool tcp, quint16 localP
             return &s;
     return nullptr;
 }
-
-bool terminatedWithin(const char* field, std::size_t size) { return std::memchr(field, '\0', size) != nullptr; }
 }  // namespace
 
 class TestGetSock : public QObject {
@@ -73,18 +56,11 @@ void TestGetSock::listsTheTestsOwnSockets()
     const int udp = boundSocket(SOCK_DGRAM, udpPort);
     const int connectedUdp = boundSocket(SOCK_DGRAM, peerPort);
     QVERIFY(udp >= 0 && connectedUdp >= 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    to.sin_port = htons(udpPort);
-    QCOMPARE(::connect(connectedUdp, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    QVERIFY(connectLoopback(connectedUdp, udpPort));
     const int client = boundSocket(SOCK_STREAM, clientPort);
-    to.sin_port = htons(tcpPort);
-    QCOMPARE(::connect(client, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    QVERIFY(connectLoopback(client, tcpPort));
 
-    QByteArray raw;
-    const std::vector<SockInfo> list = listSockets(dir.path(), &raw);
-    QCOMPARE(raw.size() % 68, 0);
+    const std::vector<SockInfo> list = listSockets(dir.path());
     QVERIFY(list.size() >= 4);
 
     QFile commFile(QStringLiteral("/proc/self/comm"));
@@ -96,7 +72,6 @@ void TestGetSock::listsTheTestsOwnSockets()
     QCOMPARE(QByteArray(l->state), QByteArray("LISTEN"));
     QCOMPARE(QByteArray(l->program), me);
     QCOMPARE(l->local.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
-    QCOMPARE(l->local.sin_family, sa_family_t(AF_INET));
 
     const SockInfo* u = find(list, false, udpPort);
     QVERIFY2(u, "bound UDP socket missing");
@@ -113,10 +88,8 @@ void TestGetSock::listsTheTestsOwnSockets()
     QCOMPARE(QByteArray(c->state), QByteArray("ESTABLISHED"));
     QCOMPARE(c->foreign.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
 
-    for (const SockInfo& s : list) {
-        QVERIFY(terminatedWithin(s.state, sizeof s.state));
-        QVERIFY(terminatedWithin(s.program, sizeof s.program));
-    }
+    for (const SockInfo& s : list)  // every text ends inside its field
+        QVERIFY(std::memchr(s.state, 0, sizeof s.state) && std::memchr(s.program, 0, sizeof s.program));
     for (int fd : {listener, udp, connectedUdp, client})
         ::close(fd);
 }

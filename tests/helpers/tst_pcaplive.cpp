@@ -17,49 +17,12 @@
 #include <unistd.h>
 
 namespace {
-sockaddr_in loopback(quint16 port)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    return a;
-}
-
-int boundSocket(int type, quint16& port)
-{
-    const int s = ::socket(AF_INET, type, 0);
-    sockaddr_in a = loopback(0);
-    socklen_t len = sizeof a;
-    if (s < 0 || ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-        return -1;
-    port = ntohs(a.sin_port);
-    return s;
-}
-
-QByteArray payloadOf(const CPacket& p)
-{
-    return QByteArray(reinterpret_cast<const char*>(p.GetRealData()), int(p.payloadLength()));
-}
-
-QByteArray whole(const CPacket& p)
-{
-    QByteArray b(reinterpret_cast<const char*>(p.GetTimeStamp()), 16);
-    b += QByteArray(reinterpret_cast<const char*>(p.GetEthernetHeader()), 14);
-    b += QByteArray(reinterpret_cast<const char*>(p.GetIpHeader()), 20);
-    b += QByteArray(reinterpret_cast<const char*>(p.GetTcpHeader()), 20);
-    b += QByteArray(reinterpret_cast<const char*>(p.GetUdpHeader()), 8);
-    return b + payloadOf(p);
-}
-
 // A TCP exchange on loopback: connect, "hello" one way, "world" back, close.
 // `holdMs` keeps the connection open before the data, as a real program would.
 void tcpExchange(int listener, quint16 port, int holdMs = 0)
 {
     const int client = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in to = loopback(port);
-    QCOMPARE(::connect(client, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    QVERIFY(connectLoopback(client, port));
     const int server = ::accept(listener, nullptr, nullptr);
     QVERIFY(server >= 0);
     QThread::msleep(holdMs);
@@ -74,14 +37,14 @@ void tcpExchange(int listener, quint16 port, int holdMs = 0)
 
 void sendDatagrams(int from, quint16 port, const QList<QByteArray>& messages)
 {
-    sockaddr_in to = loopback(port);
+    QVERIFY(connectLoopback(from, port));
     for (const QByteArray& m : messages)
-        ::sendto(from, m.constData(), size_t(m.size()), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        QCOMPARE(::send(from, m.constData(), size_t(m.size()), 0), ssize_t(m.size()));
 }
 
 QStringList liveArgs(int mode, const QString& filter)
 {
-    return {QStringLiteral("NULL"), QStringLiteral("%fd"), QString::number(mode), QStringLiteral("lo"), filter};
+    return pcapArgs(QStringLiteral("NULL"), filter, mode, QStringLiteral("lo"));
 }
 }  // namespace
 
@@ -169,7 +132,7 @@ void TestPcapLive::loopbackTrafficArrives()
     QCOMPARE(replay.status, 0);
     QCOMPARE(replay.records.size(), records.size());
     for (std::size_t i = 0; i < records.size(); ++i)
-        QCOMPARE(whole(replay.records[i]), whole(records[i]));
+        QCOMPARE(recordBytes(replay.records[i]), recordBytes(records[i]));
     for (int fd : {udp, sender, listener})
         ::close(fd);
 }
@@ -196,8 +159,12 @@ void TestPcapLive::specificApplicationFollowsTheFirstConnector()
     // Another program sends first: nothing is followed yet, and it is never followed.
     const pid_t other = ::fork();
     if (other == 0) {
+        sockaddr_in a{}, b{};
+        a.sin_family = b.sin_family = AF_INET;
+        a.sin_addr.s_addr = b.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(otherPort);
+        b.sin_port = htons(otherSenderPort);
         const int rx = ::socket(AF_INET, SOCK_DGRAM, 0), tx = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a = loopback(otherPort), b = loopback(otherSenderPort);
         ::bind(rx, reinterpret_cast<sockaddr*>(&a), sizeof a);
         ::bind(tx, reinterpret_cast<sockaddr*>(&b), sizeof b);
         for (int i = 0; i < 10; ++i) {

@@ -77,40 +77,26 @@ void TestListViews::feed(ListViews& view, int from, int count)
 void TestListViews::windowMenuAndStatus()
 {
     std::unique_ptr<ListViews> view(static_cast<ListViews*>(createView(ViewKind::PacketList, QStringLiteral("Packet List View"), nullptr)));
-    QVERIFY(view);
-    QVERIFY(view->isVisible());
-    QCOMPARE(view->objectName(), QStringLiteral("Packet List View"));
+    QVERIFY(view && view->isVisible());
     QCOMPARE(view->windowTitle(), QStringLiteral("NUK Packet List View"));
     QCOMPARE(view->size(), QSize(850, 440));
     QCOMPARE(view->statusBar()->currentMessage(), QStringLiteral("Packet List View started ..."));
     const QList<QAction*> menus = view->menuBar()->actions();
     QCOMPARE(menus.size(), 1);
-    QCOMPARE(menus[0]->text(), QStringLiteral("&Operation"));
-    QStringList items;
+    QStringList items{menus[0]->text()};
     for (QAction* a : menus[0]->menu()->actions())
         items << (a->isSeparator() ? QStringLiteral("-")
                                    : QStringLiteral("%1|%2|%3").arg(a->text(), a->shortcut().toString(), a->data().toString()));
-    QCOMPARE(items, (QStringList{"&Clear View|Ctrl+C|10003", "-", "&Lock View|Ctrl+L|10000", "&Unlock View|Ctrl+U|10004"}));
-    QStringList headers;
-    for (int c = 0; c < view->model()->columnCount(); ++c)
-        headers << view->model()->headerData(c, Qt::Horizontal).toString();
-    QCOMPARE(headers, (QStringList{"No.", "Time", "Source", "Dest", "Protocol", "Info"}));
+    QCOMPARE(items, (QStringList{"&Operation", "&Clear View|Ctrl+C|10003", "-", "&Lock View|Ctrl+L|10000", "&Unlock View|Ctrl+U|10004"}));
     QCOMPARE(view->detailTree()->headerItem()->text(0), QStringLiteral("packet detail:"));
-    QCOMPARE(view->packetList()->verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed);  // one row height
     QVERIFY(!view->packetList()->verticalHeader()->isVisible());
-    QCOMPARE(view->outerSplitter()->orientation(), Qt::Vertical);
-    QCOMPARE(view->outerSplitter()->widget(0), view->packetList());
-    QCOMPARE(view->innerSplitter()->widget(0), view->detailTree());
-    QCOMPARE(view->innerSplitter()->widget(1), view->bytePane());
-    const QList<int> inner = view->innerSplitter()->sizes();
+    const QList<int> inner = view->innerSplitter()->sizes();  // tree and bytes about 250:600
     QVERIFY2(qAbs(inner[0] * 600 - inner[1] * 250) < 600 * 10, qPrintable(QStringLiteral("%1 %2").arg(inner[0]).arg(inner[1])));
     // The list keeps its height when the window grows.
     const int listHeight = view->packetList()->height();
     view->resize(850, 700);
     QTRY_VERIFY(view->innerSplitter()->height() > 300);
     QCOMPARE(view->packetList()->height(), listHeight);
-    QVERIFY(QFontInfo(view->bytePane()->paneFont()).fixedPitch());
-    QCOMPARE(view->bytePane()->contentsHeight(), 600);
 }
 
 void TestListViews::numberingAcrossLockUnlockClear()
