@@ -4,66 +4,51 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QThread>
+#include <QRegularExpression>
 #include <arpa/inet.h>
 #include <cerrno>
-#include <csignal>
 #include <fcntl.h>
 #include <grp.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-HelperRunner::HelperRunner(const QString& program, QStringList args, const QString& tmpDir)
-    : m_program(program), m_args(std::move(args)), m_tmpDir(tmpDir)
+HelperRunner::HelperRunner(const QString& program, const QStringList& args, const QString& tmpDir) : m_args(args)
 {
-    static int serial = 0;
-    m_stderrPath = tmpDir + QStringLiteral("/stderr-%1-%2.txt").arg(getpid()).arg(++serial);
+    m_process.setProgram(QStringLiteral(NUK_BUILD_DIR "/nuk/") + program);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("NUK_TMPDIR"), tmpDir);
+    m_process.setProcessEnvironment(env);
+    m_process.setStandardOutputFile(QProcess::nullDevice());
+    m_process.setReadChannel(QProcess::StandardError);
 }
 
 HelperRunner::~HelperRunner()
 {
-    if (m_pid > 0) {
-        ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, nullptr, 0);
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.kill();
+        m_process.waitForFinished();
     }
-    if (m_readFd >= 0)
-        ::close(m_readFd);
+    closeReadEnd();
 }
 
 bool HelperRunner::start()
 {
     int fds[2];
-    if (::pipe(fds) != 0)
+    if (::pipe2(fds, O_CLOEXEC) != 0 || ::fcntl(fds[1], F_SETFD, 0) != 0)  // only the write end is inherited
         return false;
-    const QByteArray path = QByteArray(NUK_BUILD_DIR "/nuk/") + m_program.toLocal8Bit();
-    std::vector<QByteArray> argStore{m_program.toLocal8Bit()};
-    for (const QString& a : m_args)
-        argStore.push_back(a == QLatin1String("%fd") ? QByteArray::number(fds[1]) : a.toLocal8Bit());
-    std::vector<char*> argv;
-    for (QByteArray& a : argStore)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    qputenv("NUK_TMPDIR", m_tmpDir.toLocal8Bit());  // inherited by the child
-    const QByteArray errPath = m_stderrPath.toLocal8Bit();
-
-    m_pid = ::fork();
-    if (m_pid < 0)
-        return false;
-    if (m_pid == 0) {
-        ::close(fds[0]);
-        const int err = ::open(errPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (err >= 0)
-            ::dup2(err, 2);
-        if (m_uid != uid_t(-1) && (::setgroups(0, nullptr) != 0 || ::setgid(m_gid) != 0 || ::setuid(m_uid) != 0))
-            ::_exit(126);
-        ::execv(path.constData(), argv.data());
-        ::_exit(127);
-    }
+    QStringList args = m_args;
+    args.replaceInStrings(QRegularExpression(QStringLiteral("^%fd$")), QString::number(fds[1]));
+    m_process.setArguments(args);
+    if (m_uid != uid_t(-1))
+        m_process.setChildProcessModifier([uid = m_uid, gid = m_gid] {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+                ::_exit(126);
+        });
+    m_process.start();
     ::close(fds[1]);
     m_readFd = fds[0];
-    return true;
+    return m_process.waitForStarted();
 }
 
 void HelperRunner::closeReadEnd()
@@ -87,14 +72,9 @@ QByteArray HelperRunner::readAll()
 {
     QByteArray all;
     char buf[4096];
-    for (;;) {
-        const ssize_t n = ::read(m_readFd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        all.append(buf, n);
-    }
+    ssize_t n;
+    while ((n = ::read(m_readFd, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
+        all.append(buf, std::max<ssize_t>(n, 0));
     return all;
 }
 
@@ -102,36 +82,24 @@ bool HelperRunner::waitForStderr(const QByteArray& text, int ms)
 {
     QElapsedTimer timer;
     timer.start();
-    while (timer.elapsed() < ms) {
-        if (stderrText().contains(text))
-            return true;
-        QThread::msleep(20);
-    }
-    return false;
+    while (!stderrText().contains(text))
+        if (timer.elapsed() > ms || (!m_process.waitForReadyRead(50) && m_process.state() == QProcess::NotRunning))
+            return stderrText().contains(text);
+    return true;
 }
 
 int HelperRunner::wait(int ms)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (m_pid > 0) {
-        int status = 0;
-        const pid_t r = ::waitpid(m_pid, &status, WNOHANG);
-        if (r == m_pid) {
-            m_pid = -1;
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        if (timer.elapsed() > ms)
-            return -1;
-        QThread::msleep(10);
-    }
-    return -1;
+    if (m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(ms))
+        return -1;
+    stderrText();
+    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : 128;
 }
 
-QByteArray HelperRunner::stderrText() const
+QByteArray HelperRunner::stderrText()
 {
-    QFile f(m_stderrPath);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    m_stderr += m_process.readAllStandardError();
+    return m_stderr;
 }
 
 QStringList pcapArgs(const QString& trace, const QString& filter, int mode, const QString& device)

@@ -6,6 +6,7 @@
 #include "capture/cpacket.h"
 
 #include <QByteArray>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <sys/types.h>
@@ -15,25 +16,23 @@ class HelperRunner {
 public:
     // `program` is "pcap" or "getSock"; "%fd" in `args` becomes the pipe's write end.
     // `tmpDir` is handed over as NUK_TMPDIR.
-    HelperRunner(const QString& program, QStringList args, const QString& tmpDir);
+    HelperRunner(const QString& program, const QStringList& args, const QString& tmpDir);
     ~HelperRunner();
 
     void runAs(uid_t uid, gid_t gid) { m_uid = uid, m_gid = gid; }  // the test must be root
     bool start();
-    pid_t pid() const { return m_pid; }
+    pid_t pid() const { return pid_t(m_process.processId()); }
     void closeReadEnd();
     std::vector<CPacket> readRecords();  // until the helper closes the pipe
     QByteArray readAll();                // likewise, raw bytes
     bool waitForStderr(const QByteArray& text, int ms);
-    int wait(int ms = 20000);  // exit status, 128 + signal, -1 on timeout
-    QByteArray stderrText() const;
+    int wait(int ms = 20000);  // exit status, 128 after a signal, -1 on timeout
+    QByteArray stderrText();
 
 private:
-    QString m_program;
+    QProcess m_process;
     QStringList m_args;
-    QString m_tmpDir;
-    QString m_stderrPath;
-    pid_t m_pid = -1;
+    QByteArray m_stderr;
     uid_t m_uid = uid_t(-1);
     gid_t m_gid = gid_t(-1);
     int m_readFd = -1;
