@@ -31,13 +31,6 @@ std::vector<SockInfo> listSockets(const QString& tmpDir)
     return out;
 }
 
-const SockInfo* find(const std::vector<SockInfo>& list, bool tcp, quint16 localPort, quint16 foreignPort = 0)
-{
-    for (const SockInfo& s : list)
-        if ((s.protocol != 0) == tcp && s.local.sin_port == localPort && s.foreign.sin_port == foreignPort)
-            return &s;
-    return nullptr;
-}
 }  // namespace
 
 class TestGetSock : public QObject {
@@ -67,27 +60,27 @@ void TestGetSock::listsTheTestsOwnSockets()
     QVERIFY(commFile.open(QIODevice::ReadOnly));
     const QByteArray me = (QByteArray::number(getpid()) + '/' + commFile.readAll().trimmed()).left(19);
 
-    const SockInfo* l = find(list, true, tcpPort);
-    QVERIFY2(l, "listening TCP socket missing");
-    QCOMPARE(QByteArray(l->state), QByteArray("LISTEN"));
-    QCOMPARE(QByteArray(l->program), me);
-    QCOMPARE(l->local.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
-
-    const SockInfo* u = find(list, false, udpPort);
-    QVERIFY2(u, "bound UDP socket missing");
-    QCOMPARE(QByteArray(u->state), QByteArray(""));  // unconnected UDP: no state, as netstat
-    QCOMPARE(QByteArray(u->program), me);
-    QCOMPARE(u->foreign.sin_addr.s_addr, in_addr_t(0));
-
-    const SockInfo* cu = find(list, false, peerPort, udpPort);
-    QVERIFY2(cu, "connected UDP socket missing");
-    QCOMPARE(QByteArray(cu->state), QByteArray("ESTABLISHED"));
-
-    const SockInfo* c = find(list, true, clientPort, tcpPort);
-    QVERIFY2(c, "connected TCP socket missing");
-    QCOMPARE(QByteArray(c->state), QByteArray("ESTABLISHED"));
-    QCOMPARE(c->foreign.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
-
+    const struct {
+        const char* what;
+        bool tcp;
+        quint16 local, foreign;
+        const char* state;
+    } expected[] = {
+        {"listening TCP", true, tcpPort, 0, "LISTEN"},
+        {"bound UDP", false, udpPort, 0, ""},  // unconnected UDP: no state, as netstat
+        {"connected UDP", false, peerPort, udpPort, "ESTABLISHED"},
+        {"connected TCP", true, clientPort, tcpPort, "ESTABLISHED"},
+    };
+    for (const auto& e : expected) {
+        const auto s = std::find_if(list.begin(), list.end(), [&](const SockInfo& s) {
+            return (s.protocol != 0) == e.tcp && s.local.sin_port == e.local && s.foreign.sin_port == e.foreign;
+        });
+        QVERIFY2(s != list.end(), e.what);
+        QCOMPARE(QByteArray(s->state), QByteArray(e.state));
+        QCOMPARE(QByteArray(s->program), me);
+        QCOMPARE(s->local.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+        QCOMPARE(s->foreign.sin_addr.s_addr, e.foreign ? htonl(INADDR_LOOPBACK) : 0);
+    }
     for (const SockInfo& s : list)  // every text ends inside its field
         QVERIFY(std::memchr(s.state, 0, sizeof s.state) && std::memchr(s.program, 0, sizeof s.program));
     for (int fd : {listener, udp, connectedUdp, client})

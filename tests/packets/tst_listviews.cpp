@@ -30,8 +30,7 @@ private slots:
     void initTestCase();
     void windowMenuAndStatus();
     void numberingAcrossLockUnlockClear();
-    void selectionFillsTreeAndMarksDigits();
-    void bytePanePixels();
+    void selectionFillsTreeAndMarksCells();
     void bytePaneGrowsWithTheFrame();
     void sortByClickedColumnAndBack();
     void closingUnregistersTheView();
@@ -150,7 +149,9 @@ void TestListViews::numberingAcrossLockUnlockClear()
     QCOMPARE(m->data(m->index(0, 1)).toString(), QStringLiteral("0.75    "));
 }
 
-void TestListViews::selectionFillsTreeAndMarksDigits()
+// Selecting a row fills the tree in order; a field marks its digits, and the pane
+// draws red digits exactly at those cells, characters blue or red by byte.
+void TestListViews::selectionFillsTreeAndMarksCells()
 {
     auto view = newView();
     feed(*view, 0, 10);
@@ -180,21 +181,6 @@ void TestListViews::selectionFillsTreeAndMarksDigits()
     QCOMPARE(view->bytePane()->selectionPos(), -1);
     tree->setCurrentItem(tree->topLevelItem(3)->child(5)->child(1));  // a flag row
     QCOMPARE(view->bytePane()->selectionPos(), -1);
-
-    // Deselecting the row empties the byte pane.
-    view->packetList()->selectionModel()->select(view->model()->index(3, 0),
-                                                 QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
-    QVERIFY(view->bytePane()->shownText().isEmpty());
-}
-
-// Red digits exactly at the selected cells, characters blue or red by byte.
-void TestListViews::bytePanePixels()
-{
-    auto view = newView();
-    feed(*view, 0, 8);
-    QTRY_COMPARE(view->model()->rowCount(), 8);
-    view->packetList()->setCurrentIndex(view->model()->index(7, 0));
-    QTreeWidget* tree = view->detailTree();
     tree->setCurrentItem(tree->topLevelItem(3)->child(5));  // TCP flags: pos 93, length 3
     DetailScrollView* pane = view->bytePane();
     QCOMPARE(pane->selectionPos(), 93);
@@ -238,6 +224,11 @@ void TestListViews::bytePanePixels()
         j += isChar;
     }
     QCOMPARE(j, view->currentPacket()->text().size() / 2);
+
+    // Deselecting the row empties the byte pane.
+    view->packetList()->selectionModel()->select(view->model()->index(3, 0),
+                                                 QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+    QVERIFY(view->bytePane()->shownText().isEmpty());
 }
 
 void TestListViews::bytePaneGrowsWithTheFrame()
@@ -266,8 +257,6 @@ void TestListViews::sortByClickedColumnAndBack()
     QTRY_COMPARE(view->model()->rowCount(), 40);
     QHeaderView* header = view->packetList()->horizontalHeader();
     QVERIFY(QTest::qWaitForWindowExposed(view.get()));
-    QCOMPARE(header->sortIndicatorSection(), 0);
-    QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
     QVERIFY(header->isSortIndicatorShown());
 
     view->packetList()->setCurrentIndex(view->model()->index(10, 0));  // packet 11
@@ -278,13 +267,10 @@ void TestListViews::sortByClickedColumnAndBack()
     click(PacketListItem::ColInfo);
     QCOMPARE(view->model()->sortColumn(), int(PacketListItem::ColInfo));
     QCOMPARE(header->sortIndicatorSection(), int(PacketListItem::ColInfo));
-    QStringList info;
-    for (int r = 0; r < 40; ++r)
-        info << view->model()->data(view->model()->index(r, PacketListItem::ColInfo)).toString();
     QCOMPARE(view->model()->sortOrder(), Qt::AscendingOrder);
-    QStringList sorted = info;
-    std::sort(sorted.begin(), sorted.end());
-    QCOMPARE(info, sorted);
+    for (int r = 1; r < 40; ++r)
+        QVERIFY(view->model()->data(view->model()->index(r - 1, PacketListItem::ColInfo)).toString() <=
+                view->model()->data(view->model()->index(r, PacketListItem::ColInfo)).toString());
     // The selected packet stays selected wherever it went.
     const QModelIndex current = view->packetList()->currentIndex();
     QCOMPARE(view->model()->item(current.row()).number(), 11u);
