@@ -4,7 +4,6 @@
 #include "views/packets/packet.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,68 +13,52 @@
 #include <unistd.h>
 
 namespace {
-QProcessEnvironment nukEnvironment(const QString& tmpDir)
+struct Run {
+    int exitCode = -1;
+    QByteArray out, err;
+    QList<QByteArray> lines;
+};
+
+Run run(const QStringList& args, const QString& tmpDir = {}, const QString& program = NUK_BUILD_DIR "/nuk/nukdump")
 {
+    QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("NUKPATH"), QStringLiteral(NUK_BUILD_DIR));
     if (!tmpDir.isEmpty())
         env.insert(QStringLiteral("NUK_TMPDIR"), tmpDir);
-    return env;
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    Run r;
+    if (!p.waitForFinished(60000))
+        return r;
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    r.lines = r.out.split('\n');
+    r.lines.removeAll(QByteArray());
+    return r;
 }
+
+const QString kTrace = QStringLiteral(NUK_TEST_DATA "/packets/loopback.tr");
 }  // namespace
 
 class TestNukdump : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase();
     void decodesTheTrace();
     void treeAndFilterOptions();
     void helperErrorsFailWithAMessage();
     void leavesTheCaptureOfARunningNukAlone();
     void aReaderThatGoesAwayEndsTheDump();
-
-private:
-    struct Run {
-        int exitCode = -1;
-        QList<QByteArray> lines;
-        QByteArray err;
-    };
-    Run run(const QStringList& args, const QString& tmpDir = QString());
-    const QString m_trace = QStringLiteral(NUK_TEST_DATA "/packets/loopback.tr");
 };
-
-void TestNukdump::initTestCase()
-{
-    if (!QFileInfo(QStringLiteral(NUK_BUILD_DIR "/nuk/pcap")).isExecutable())
-        QSKIP("the capture helper nuk/pcap is not built in this tree");
-}
-
-TestNukdump::Run TestNukdump::run(const QStringList& args, const QString& tmpDir)
-{
-    QProcess p;
-    p.setProcessEnvironment(nukEnvironment(tmpDir));
-    p.start(QStringLiteral(NUK_BUILD_DIR "/nuk/nukdump"), args);
-    Run r;
-    if (!p.waitForFinished(30000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    for (const QByteArray& line : p.readAllStandardOutput().split('\n'))
-        if (!line.isEmpty())
-            r.lines << line;
-    r.err = p.readAllStandardError();
-    return r;
-}
 
 // One line a packet, keys in this order and nothing else, carrying the decodes that
 // tst_packet holds against tshark.
 void TestNukdump::decodesTheTrace()
 {
-    const Run r = run({m_trace});
+    const Run r = run({kTrace});
     QCOMPARE(r.exitCode, 0);
-    const auto frames = fixtures::readTrace(m_trace);
+    const auto frames = fixtures::readTrace(kTrace);
     QCOMPARE(r.lines.size(), qsizetype(frames.size()));
     const BaseTime base{frames[0].packet->GetTimeStamp()[0], frames[0].packet->GetTimeStamp()[1]};
     const char* keys[] = {"no", "time", "src", "dst", "protocol", "info", "hex", "data"};
@@ -97,7 +80,7 @@ void TestNukdump::decodesTheTrace()
 
 void TestNukdump::treeAndFilterOptions()
 {
-    Run r = run({QStringLiteral("--tree"), m_trace});
+    Run r = run({QStringLiteral("--tree"), kTrace});
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.lines.size(), 15);
     const QJsonArray tree = QJsonDocument::fromJson(r.lines[3]).object().value(QLatin1String("tree")).toArray();
@@ -114,7 +97,7 @@ void TestNukdump::treeAndFilterOptions()
     QCOMPARE(tcp.last().toObject().value(QLatin1String("name")).toString(), QStringLiteral("TCP optional:   12 bytes"));
 
     // Numbering and time start again at the first packet that passes the filter.
-    r = run({QStringLiteral("--filter"), QStringLiteral("udp"), m_trace});
+    r = run({QStringLiteral("--filter"), QStringLiteral("udp"), kTrace});
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.lines.size(), 3);
     QVERIFY(r.lines[0].startsWith("{\"no\":\"00000001\",\"time\":\"0\","));
@@ -123,7 +106,7 @@ void TestNukdump::treeAndFilterOptions()
 
 void TestNukdump::helperErrorsFailWithAMessage()
 {
-    for (const QStringList& args : {QStringList{"/nonexistent/trace.tr"}, QStringList{"--filter", "tcp and and (((", m_trace}}) {
+    for (const QStringList& args : {QStringList{"/nonexistent/trace.tr"}, QStringList{"--filter", "tcp and and (((", kTrace}}) {
         const Run r = run(args);
         QVERIFY(r.exitCode > 0);
         QVERIFY(r.lines.isEmpty());
@@ -138,13 +121,10 @@ void TestNukdump::helperErrorsFailWithAMessage()
 void TestNukdump::leavesTheCaptureOfARunningNukAlone()
 {
     QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString name = dir.filePath(QStringLiteral("%1_NukDefaultTraceFile").arg(getuid()));
-    QFile sentinel(name);
-    QVERIFY(sentinel.open(QIODevice::WriteOnly));
-    sentinel.write("the running capture");
+    QFile sentinel(dir.filePath(QStringLiteral("%1_NukDefaultTraceFile").arg(getuid())));
+    QVERIFY(sentinel.open(QIODevice::WriteOnly) && sentinel.write("the running capture") > 0);
     sentinel.close();
-    const Run r = run({m_trace}, dir.path());
+    const Run r = run({kTrace}, dir.path());
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.lines.size(), 15);
     QVERIFY(sentinel.open(QIODevice::ReadOnly));
@@ -161,13 +141,11 @@ void TestNukdump::aReaderThatGoesAwayEndsTheDump()
     QCOMPARE(QProcess::execute(QStringLiteral("python3"), {QStringLiteral(NUK_SOURCE_DIR "/bench/pipeline/gen_trace.py"), trace,
                                                           QStringLiteral("3000")}),
              0);
-    QProcess p;
-    p.setProcessEnvironment(nukEnvironment(dir.path()));
-    p.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("{ \"$0\" \"$1\"; echo \"status $?\" >&2; } | head -c 10"),
-                                         QStringLiteral(NUK_BUILD_DIR "/nuk/nukdump"), trace});
-    QVERIFY(p.waitForFinished(60000));
-    QCOMPARE(p.readAllStandardOutput(), QByteArray("{\"no\":\"000"));
-    QCOMPARE(p.readAllStandardError(), QByteArray("status 0\n"));
+    const Run r = run({QStringLiteral("-c"), QStringLiteral("{ \"$0\" \"$1\"; echo \"status $?\" >&2; } | head -c 10"),
+                       QStringLiteral(NUK_BUILD_DIR "/nuk/nukdump"), trace},
+                      dir.path(), QStringLiteral("/bin/sh"));
+    QCOMPARE(r.out, QByteArray("{\"no\":\"000"));
+    QCOMPARE(r.err, QByteArray("status 0\n"));
 }
 
 QTEST_GUILESS_MAIN(TestNukdump)
