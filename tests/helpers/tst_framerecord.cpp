@@ -1,5 +1,5 @@
-// Frame -> record conversion on hand-built frames: the cases real traces rarely
-// hold (padding, tags, damaged headers).
+// Frame -> record conversion on hand-built frames: the cases the committed traces
+// do not hold (padding, tags, damaged headers); cooked and raw links come from real traces.
 
 #include "../packets/packetfixtures.h"
 
@@ -48,8 +48,7 @@ private slots:
     void payloadBounds();
     void verdicts_data();
     void verdicts();
-    void otherLinkLayersBecomeEthernet_data();
-    void otherLinkLayersBecomeEthernet();
+    void taggedFramesLoseTheirTags();
 };
 
 void TestFrameRecord::headersAndOptionsLandInTheirSlots()
@@ -143,36 +142,18 @@ void TestFrameRecord::verdicts()
     QCOMPARE(int(c.linkOk ? c.verdict : FrameVerdict::Malformed), verdict);
 }
 
-void TestFrameRecord::otherLinkLayersBecomeEthernet_data()
+void TestFrameRecord::taggedFramesLoseTheirTags()
 {
-    QTest::addColumn<Bytes>("frame");
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<Bytes>("ethernetSlot");
     const Bytes eth = frame(withPayload(7, false));
-    const Bytes packet = eth.mid(14), macs = eth.left(12);
-    const Bytes zeroMacs = Bytes(12, '\0') + be(0x0800, 2);
-    QTest::newRow("802.1Q") << macs + be(0x8100000a0800, 6) + packet << int(LinkKind::Ethernet) << eth.left(14);
-    QTest::newRow("802.1ad + 802.1Q") << macs + Bytes::fromHex("88a800148100000a0800") + packet << int(LinkKind::Ethernet)
-                                      << eth.left(14);
-    QTest::newRow("cooked v1") << Bytes::fromHex("0000000100060a0b0c0d0e0f00000800") + packet << int(LinkKind::LinuxSll)
-                               << zeroMacs;
-    QTest::newRow("cooked v2") << Bytes::fromHex("080000000000000200010006aabbccddeeff0000") + packet
-                               << int(LinkKind::LinuxSll2) << zeroMacs;
-    QTest::newRow("raw ip") << packet << int(LinkKind::RawIp) << zeroMacs;
-}
-
-void TestFrameRecord::otherLinkLayersBecomeEthernet()
-{
-    QFETCH(Bytes, frame);
-    QFETCH(int, kind);
-    QFETCH(Bytes, ethernetSlot);
-    const Converted c = convert(frame, LinkKind(kind));
-    QCOMPARE(c.verdict, FrameVerdict::Record);
-    QCOMPARE(c.slot(record::Ethernet, 14), ethernetSlot);
-    QCOMPARE(c.payload(), Bytes("abcdefg"));
-    // A link header cut short is no frame at all.
-    const Converted cut = convert(frame.left(kind == int(LinkKind::RawIp) ? 0 : 15), LinkKind(kind));
-    QVERIFY(!cut.linkOk || cut.verdict == FrameVerdict::Malformed);
+    for (const Bytes& tags : {be(0x8100000a, 4), Bytes::fromHex("88a800148100000a")}) {
+        const Bytes tagged = eth.left(12) + tags + eth.mid(12);
+        const Converted c = convert(tagged);
+        QCOMPARE(c.verdict, FrameVerdict::Record);
+        QCOMPARE(c.slot(record::Ethernet, 14), eth.left(14));
+        QCOMPARE(c.payload(), Bytes("abcdefg"));
+        const Converted cut = convert(tagged.left(15));  // the tag cut short
+        QVERIFY(!cut.linkOk || cut.verdict == FrameVerdict::Malformed);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestFrameRecord)
