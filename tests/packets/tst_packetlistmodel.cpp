@@ -115,21 +115,16 @@ void TestPacketListModel::sortingOrdersByColumnText()
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
     model.appendRows(rows.data(), rows.size(), BaseTime{1005, 0});
 
-    struct Entry {
-        QString text;
-        std::uint32_t number;
-    };
-    std::vector<Entry> expected;
+    std::vector<std::pair<QString, std::uint32_t>> expected;  // text, number
     for (const auto& r : rows)
-        expected.push_back({r.text(column, BaseTime{1005, 0}), r.number()});
-    std::stable_sort(expected.begin(), expected.end(), [&](const Entry& x, const Entry& y) {
-        return order == Qt::AscendingOrder ? x.text < y.text : y.text < x.text;
+        expected.emplace_back(r.text(column, BaseTime{1005, 0}), r.number());
+    std::stable_sort(expected.begin(), expected.end(), [&](const auto& x, const auto& y) {
+        return order == Qt::AscendingOrder ? x.first < y.first : y.first < x.first;
     });
-
     model.sort(column, Qt::SortOrder(order));
     for (int r = 0; r < model.rowCount(); ++r) {
-        QCOMPARE(model.data(model.index(r, column)).toString(), expected[std::size_t(r)].text);
-        QCOMPARE(model.item(r).number(), expected[std::size_t(r)].number);
+        QCOMPARE(model.data(model.index(r, column)).toString(), expected[std::size_t(r)].first);
+        QCOMPARE(model.item(r).number(), expected[std::size_t(r)].second);
     }
     model.sort(PacketListItem::ColNo, Qt::AscendingOrder);
     for (int r = 0; r < model.rowCount(); ++r)
