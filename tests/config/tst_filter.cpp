@@ -118,6 +118,7 @@ class FilterTest : public QObject {
     Q_OBJECT
 
     QList<Warning> m_warnings;
+    QVector<TracePacket> m_packets;
 
     // Near the left edge: check boxes and radio buttons take clicks on their
     // indicator and text only, not on the whole stretched width.
@@ -154,6 +155,15 @@ class FilterTest : public QObject {
     }
 
 private slots:
+    void initTestCase()
+    {
+        m_packets = readTrace();
+        QVERIFY2(m_packets.size() > 60, "the committed trace could not be read");
+        // The trace tells a grouped expression from one that joins an entry's own
+        // address and port with "or".
+        QVERIFY(selectedByPcap(" tcp and (( dst host 127.0.0.5 and dst port 80) or ( dst port 22))") !=
+                selectedByPcap(" tcp and  dst port 22 or  dst host 127.0.0.5 or  dst port 80"));
+    }
     void init()
     {
         m_warnings.clear();
@@ -165,32 +175,12 @@ private slots:
     }
     void cleanup() { nukui::setWarningHandler({}); }
 
-    void addressAndPortChecks_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("valid");
-        QTest::newRow("zero parts") << "10.0.0.1" << true;
-        QTest::newRow("private") << "192.168.0.1" << true;
-        QTest::newRow("all zero") << "0.0.0.0" << true;
-        QTest::newRow("top") << "255.255.255.255" << true;
-        QTest::newRow("five parts") << "1.2.3.4.5" << false;
-        QTest::newRow("three parts") << "1.2.3" << false;
-        QTest::newRow("over 255") << "1.2.3.256" << false;
-        QTest::newRow("empty part") << "1..3.4" << false;
-        QTest::newRow("letters") << "1.2.3.x" << false;
-        QTest::newRow("sign") << "1.2.3.+4" << false;
-        QTest::newRow("blank inside") << "1.2. 3.4" << false;
-    }
     void addressAndPortChecks()
     {
-        QFETCH(QString, text);
-        QFETCH(bool, valid);
-        QCOMPARE(checkIp(text) == 0, valid);
-        QCOMPARE(checkAddr(text), valid);
-    }
-
-    void portChecks()
-    {
+        for (const char* good : {"10.0.0.1", "192.168.0.1", "0.0.0.0", "255.255.255.255"})
+            QVERIFY2(checkIp(QString::fromLatin1(good)) == 0 && checkAddr(QString::fromLatin1(good)), good);
+        for (const char* bad : {"1.2.3.4.5", "1.2.3", "1.2.3.256", "1..3.4", "1.2.3.x", "1.2.3.+4", "1.2. 3.4"})
+            QVERIFY2(checkIp(QString::fromLatin1(bad)) != 0 && !checkAddr(QString::fromLatin1(bad)), bad);
         for (const char* bad : {"0", "65536", "http", "8o", "-1", "+80", "", "999999"})
             QVERIFY2(!checkPort(QString::fromLatin1(bad)), bad);
         for (const char* good : {"1", "80", "65535"})
@@ -229,18 +219,12 @@ private slots:
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("message");
-        QTest::addColumn<bool>("addressCleared");
-        QTest::newRow("five parts") << true << "1.2.3.4.5" << "" << "Invalid Destination Address!" << true;
-        QTest::newRow("three parts") << true << "1.2.3" << "" << "Invalid Destination Address!" << true;
-        QTest::newRow("source invalid") << false << "1.2.3.999" << "" << "Invalid Source IP Address!" << true;
-        QTest::newRow("unknown host") << true << "nuk-no-such-host.invalid" << "" << "Unknown Destination Address!"
-                                      << true;
-        QTest::newRow("unknown source host") << false << "nuk-no-such-host.invalid" << ""
-                                             << "Unknown Source IP Address!" << true;
-        QTest::newRow("port 0") << true << "10.0.0.1" << "0" << "Invalid Destination Port!" << true;
-        QTest::newRow("port 65536") << true << "" << "65536" << "Invalid Destination Port!" << true;
-        QTest::newRow("port letters") << true << "" << "www" << "Invalid Destination Port!" << true;
-        QTest::newRow("source port") << false << "" << "70000" << "Invalid Source Port!" << true;
+        QTest::newRow("five parts") << true << "1.2.3.4.5" << "" << "Invalid Destination Address!";
+        QTest::newRow("source invalid") << false << "1.2.3.999" << "" << "Invalid Source IP Address!";
+        QTest::newRow("unknown host") << true << "nuk-no-such-host.invalid" << "" << "Unknown Destination Address!";
+        QTest::newRow("unknown source host") << false << "nuk-no-such-host.invalid" << "" << "Unknown Source IP Address!";
+        QTest::newRow("port 0") << true << "10.0.0.1" << "0" << "Invalid Destination Port!";
+        QTest::newRow("source port") << false << "" << "70000" << "Invalid Source Port!";
     }
     void refusedInput()
     {
@@ -259,15 +243,6 @@ private slots:
         QVERIFY(addressField->text().isEmpty());
         if (message.contains(QLatin1String("Port")))
             QCOMPARE(portField->text(), port);  // the port stays for correcting
-    }
-
-    void privateAddressWithoutReverseNameIsAccepted()
-    {
-        // 10.255.1.2 has no reverse name on any ordinary machine.
-        Filter dialog;
-        addEntry(dialog.dstAddressField(), dialog.dstPortField(), dialog.dstAddButton(), "10.255.1.2", "");
-        QVERIFY(m_warnings.isEmpty());
-        QCOMPARE(dialog.dstList()->count(), 1);
     }
 
     void expressionsAndTheirPackets_data()
@@ -363,10 +338,8 @@ private slots:
         QCOMPARE(expression, expected);
         QVERIFY(!dialog.isVisible());
 
-        const QVector<TracePacket> packets = readTrace();
-        QVERIFY2(packets.size() > 60, "the committed trace could not be read");
-        const QVector<int> wanted = selectedByMeaning(packets, meaning);
-        QVERIFY(!wanted.isEmpty() && wanted.size() < packets.size());
+        const QVector<int> wanted = selectedByMeaning(m_packets, meaning);
+        QVERIFY(!wanted.isEmpty() && wanted.size() < m_packets.size());
         QCOMPARE(selectedByPcap(expression), wanted);
     }
 
@@ -390,7 +363,6 @@ private slots:
         QVERIFY2(handle, error);
         pcap_set_snaplen(handle, 256);
         pcap_set_immediate_mode(handle, 1);
-        pcap_set_timeout(handle, 100);
         QVERIFY2(pcap_activate(handle) >= 0, pcap_geterr(handle));
         bpf_program program;
         QCOMPARE(pcap_compile(handle, &program, expression.toUtf8().constData(), 1, PCAP_NETMASK_UNKNOWN), 0);
@@ -411,7 +383,7 @@ private slots:
         }
         ::close(sock);
 
-        QList<TracePacket> seen;
+        QStringList seen;
         QElapsedTimer timer;
         timer.start();
         while (timer.elapsed() < 1000) {
@@ -419,29 +391,14 @@ private slots:
             const u_char* data;
             const int r = pcap_next_ex(handle, &header, &data);
             if (r == 1 && header->caplen >= 14 + 20 + 4) {
-                const u_char* ip = data + 14;
                 char text[INET_ADDRSTRLEN];
-                TracePacket p;
-                p.dst = QString::fromLatin1(inet_ntop(AF_INET, ip + 16, text, sizeof text));
-                p.dport = (ip[22] << 8) | ip[23];
-                seen << p;
+                seen << QStringLiteral("%1:%2").arg(inet_ntop(AF_INET, data + 30, text, sizeof text)).arg((data[36] << 8) | data[37]);
             } else if (r == 0) {
                 QTest::qWait(20);
             }
         }
         pcap_close(handle);
-        QCOMPARE(seen.size(), 2);
-        QCOMPARE(seen[0].dst + ':' + QString::number(seen[0].dport), QStringLiteral("127.0.0.5:47001"));
-        QCOMPARE(seen[1].dst + ':' + QString::number(seen[1].dport), QStringLiteral("127.0.0.7:47003"));
-    }
-
-    void ungroupedExpressionWouldSelectOtherPackets()
-    {
-        // The trace tells a grouped expression from the plain one that joins an
-        // entry's own address and port with "or".
-        const QString grouped = QStringLiteral(" tcp and (( dst host 127.0.0.5 and dst port 80) or ( dst port 22))");
-        const QString plain = QStringLiteral(" tcp and  dst port 22 or  dst host 127.0.0.5 or  dst port 80");
-        QVERIFY(selectedByPcap(grouped) != selectedByPcap(plain));
+        QCOMPARE(seen, QStringList({"127.0.0.5:47001", "127.0.0.7:47003"}));
     }
 
     void missingRelationshipKeepsDialogOpen()
