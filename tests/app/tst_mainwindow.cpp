@@ -258,7 +258,7 @@ private slots:
         };
 
         QVERIFY(run(ID_CONTROL_STEP));
-        QVERIFY(g_bStepIt);
+        QVERIFY(g_bStepIt && !w.controller()->isRunning());  // Step starts nothing
         g_bStepIt = false;
         g_bPureStepMode = true;
         QVERIFY(run(ID_CONTROL_START));
