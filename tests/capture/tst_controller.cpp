@@ -13,6 +13,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <numeric>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -20,20 +21,23 @@
 #include <unistd.h>
 
 namespace {
-void writeBytes(const std::vector<unsigned char>& bytes)
+// Plays the helper: writes `count` records numbered from `first`, cut to `keep`
+// bytes in all, into the packet pipe.
+bool writeRecords(std::uint32_t first, int count, std::uint32_t tag, std::size_t keep = SIZE_MAX)
 {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
+    std::vector<unsigned char> bytes;
+    for (int i = 0; i < count; ++i) {
+        const auto r = makeRecord(first + std::uint32_t(i), tag);
+        bytes.insert(bytes.end(), r.begin(), r.end());
+    }
+    bytes.resize(std::min(keep, bytes.size()));
+    for (std::size_t done = 0; done < bytes.size();) {
         const ssize_t n = ::write(nControlPipe[1], bytes.data() + done, bytes.size() - done);
-        QVERIFY(n > 0);
+        if (n <= 0)
+            return false;
         done += std::size_t(n);
     }
-}
-
-void writeRecords(std::uint32_t first, int count, std::uint32_t tag)
-{
-    for (int i = 0; i < count; ++i)
-        writeBytes(makeRecord(first + std::uint32_t(i), tag));
+    return true;
 }
 
 QByteArray readParameterPipe()
@@ -80,9 +84,8 @@ bool waitFor(F done, int timeoutMs = 5000)
 
 std::vector<std::uint32_t> range(std::uint32_t first, std::uint32_t count)
 {
-    std::vector<std::uint32_t> v;
-    for (std::uint32_t i = 0; i < count; ++i)
-        v.push_back(first + i);
+    std::vector<std::uint32_t> v(count);
+    std::iota(v.begin(), v.end(), first);
     return v;
 }
 }  // namespace
@@ -199,23 +202,18 @@ private slots:
         controller.AddView(view, QStringLiteral("PacketListView"));
 
         controller.Start();
-        writeRecords(0, 10, 1);
+        QVERIFY(writeRecords(0, 10, 1));
         QTRY_COMPARE(view->packets.load(), 10);
         // Half a record, then the capture stops before the rest arrives.
-        auto half = makeRecord(10, 1);
-        half.resize(100);
-        writeBytes(half);
+        QVERIFY(writeRecords(10, 1, 1, 100));
         QTest::qWait(30);  // the reader takes the half record into its framer
         controller.Stop();
         // An old helper that has not died yet writes more after the drain.
-        writeRecords(11, 5, 1);
-        auto tail = makeRecord(16, 1);
-        tail.resize(50);
-        writeBytes(tail);
+        QVERIFY(writeRecords(11, 6, 1, 5 * 164 + 50));
 
         view->clear();
         controller.Start();
-        writeRecords(100, 20, 2);
+        QVERIFY(writeRecords(100, 20, 2));
         QTRY_COMPARE(view->packets.load(), 20);
         QTest::qWait(50);
         QCOMPARE(view->tags(), std::vector<std::uint32_t>(20, 2));
@@ -237,21 +235,8 @@ private slots:
         std::atomic<bool> writing{true};
         std::atomic<std::uint32_t> written{0};
         std::thread writer([&] {
-            std::vector<unsigned char> burst;
-            while (writing) {
-                burst.clear();
-                for (int i = 0; i < 64; ++i) {
-                    const auto r = makeRecord(written++, 3);
-                    burst.insert(burst.end(), r.begin(), r.end());
-                }
-                std::size_t done = 0;
-                while (done < burst.size()) {
-                    const ssize_t n = ::write(nControlPipe[1], burst.data() + done, burst.size() - done);
-                    if (n <= 0)
-                        return;
-                    done += std::size_t(n);
-                }
-            }
+            while (writing && writeRecords(written, 64, 3))
+                written += 64;
         });
 
         for (int round = 0; round < 300; ++round) {
@@ -282,7 +267,7 @@ private slots:
         controller.AddView(view, QStringLiteral("PacketListView"));
         g_bPureStepMode = true;
         controller.Start();
-        writeRecords(0, 3, 4);
+        QVERIFY(writeRecords(0, 3, 4));
         QTRY_COMPARE(view->packets.load(), 1);  // the first passes, the second waits for a Step
         QTest::qWait(50);
         QCOMPARE(view->packets.load(), 1);
@@ -295,7 +280,7 @@ private slots:
         for (const std::uint32_t tag : {6u, 7u}) {
             g_bStepIt = true;
             controller.Start();
-            writeRecords(tag * 10, 3, tag);
+            QVERIFY(writeRecords(tag * 10, 3, tag));
             QTRY_COMPARE(view->packets.load(), int(tag) * 2 - 8);
             controller.Stop();
         }
@@ -351,7 +336,7 @@ private slots:
             controller->AddView(view, QStringLiteral("PacketListView"));
             g_bPureStepMode = round % 2 == 1;  // odd rounds leave the reader waiting for a Step
             controller->Start();
-            writeRecords(0, 3, 7);
+            QVERIFY(writeRecords(0, 3, 7));
             QVERIFY(waitFor([view] { return view->packets.load() >= 1; }));
             RemoveView(view);
             controller.reset();
