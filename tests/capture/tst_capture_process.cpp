@@ -120,15 +120,18 @@ private slots:
             view->packets = 0;
         }
 
-        // Every record after a capture's start carries that capture's tag.
-        std::uint32_t capture = 0;
+        // Every record after a capture's start carries that capture's tag. The mark
+        // follows Start, so the next capture's first records may come just before it.
+        std::uint32_t capture = 0, last = 0;
         int delivered = 0;
         for (const std::uint32_t tag : view->tags()) {
             if (tag == RecordingView::kMark) {
                 ++capture;
                 continue;
             }
-            QCOMPARE(tag, capture);
+            QVERIFY2(tag >= last && (tag == capture || tag == capture + 1),
+                     qPrintable(QStringLiteral("record of capture %1 after the start of %2").arg(tag).arg(capture)));
+            last = tag;
             ++delivered;
         }
         QCOMPARE(capture, std::uint32_t(kCycles));
