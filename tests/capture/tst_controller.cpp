@@ -13,6 +13,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <numeric>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -20,20 +21,23 @@
 #include <unistd.h>
 
 namespace {
-void writeBytes(const std::vector<unsigned char>& bytes)
+// Plays the helper: writes `count` records numbered from `first`, cut to `keep`
+// bytes in all, into the packet pipe.
+bool writeRecords(std::uint32_t first, int count, std::uint32_t tag, std::size_t keep = SIZE_MAX)
 {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
+    std::vector<unsigned char> bytes;
+    for (int i = 0; i < count; ++i) {
+        const auto r = makeRecord(first + std::uint32_t(i), tag);
+        bytes.insert(bytes.end(), r.begin(), r.end());
+    }
+    bytes.resize(std::min(keep, bytes.size()));
+    for (std::size_t done = 0; done < bytes.size();) {
         const ssize_t n = ::write(nControlPipe[1], bytes.data() + done, bytes.size() - done);
-        QVERIFY(n > 0);
+        if (n <= 0)
+            return false;
         done += std::size_t(n);
     }
-}
-
-void writeRecords(std::uint32_t first, int count, std::uint32_t tag)
-{
-    for (int i = 0; i < count; ++i)
-        writeBytes(makeRecord(first + std::uint32_t(i), tag));
+    return true;
 }
 
 QByteArray readParameterPipe()
@@ -80,9 +84,8 @@ bool waitFor(F done, int timeoutMs = 5000)
 
 std::vector<std::uint32_t> range(std::uint32_t first, std::uint32_t count)
 {
-    std::vector<std::uint32_t> v;
-    for (std::uint32_t i = 0; i < count; ++i)
-        v.push_back(first + i);
+    std::vector<std::uint32_t> v(count);
+    std::iota(v.begin(), v.end(), first);
     return v;
 }
 }  // namespace
@@ -90,330 +93,262 @@ std::vector<std::uint32_t> range(std::uint32_t first, std::uint32_t count)
 class TestController : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void init();
-    void registryGivesIdsAndCountsTypes();
-    void startWritesParameterBlock();
-    void startRefusalsAndStopStates();
-    void staleBytesNeverReachNextCapture();
-    void removeViewDuringBurstEndsAllCalls();
-    void packetWaitingForStepAtStop();
-    void newStartAbandonsWaitingPacket();
-    void modeThreeCreatesPrivateSocketFile();
-    void destroyingWhileRunningJoinsReader();
+    void initTestCase()
+    {
+        QVERIFY(::pipe(nControlPipe) == 0);
+        QVERIFY(::pipe(nDataPipe) == 0);
+        ::fcntl(nControlPipe[1], F_SETPIPE_SZ, 1 << 20);
+        qputenv("NUK_TMPDIR", m_tmp.path().toLocal8Bit());
+    }
+
+    void init()
+    {
+        expression.clear();
+        g_FileName.clear();
+        deviceFlag = 0;
+        nukOpMode = OpRealtime;
+        ValidWizard = true;
+        readParameterPipe();
+    }
+
+    void registryGivesIdsAndCountsTypes()
+    {
+        m_TypeName2TotalNum.clear();
+        ControlPanel controller;
+        RecordingView* views[3];
+        const char* types[] = {"PacketListView", "PacketListView", "StreamLinkView"};
+        for (int i = 0; i < 3; ++i)
+            controller.AddView(views[i] = new RecordingView, QString::fromLatin1(types[i]));
+        QCOMPARE(m_TypeName2TotalNum.value(QStringLiteral("PacketListView")), 2);
+        QCOMPARE(m_TypeName2TotalNum.value(QStringLiteral("StreamLinkView")), 1);
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(m_View2MenuID.value(views[i]), 30000 + i);
+            QCOMPARE(m_MenuID2View.value(30000 + i), views[i]);
+            QCOMPARE(views[i]->inits.load(), 1);
+        }
+
+        RemoveView(views[1]);
+        QVERIFY(!m_View2MenuID.contains(views[1]));
+        QVERIFY(!m_MenuID2View.contains(30001));
+        controller.AddView(views[1] = new RecordingView, QStringLiteral("PacketListView"));
+        QCOMPARE(m_View2MenuID.value(views[1]), 30003);  // identifiers are never reused
+        QCOMPARE(m_TypeName2TotalNum.value(QStringLiteral("PacketListView")), 3);  // counts never drop
+
+        controller.UpdateView();
+        RemoveView(nullptr);  // not registered: nothing happens
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(views[i]->updates.load(), 1);
+            RemoveView(views[i]);
+        }
+        QVERIFY(m_View2MenuID.isEmpty());
+        QVERIFY(m_MenuID2View.isEmpty());
+    }
+
+    void startWritesParameterBlockAndStopResets()
+    {
+        RecordingUi ui;
+        ControlPanel controller(&ui);
+        controller.Stop();  // idle: nothing at all
+        QVERIFY(ui.messages.isEmpty() && ui.statuses.isEmpty());
+        QVERIFY(!controller.isRunning() && !controller.isStopped());
+
+        // No expression: "tcp" is sent and kept; mode 1 needs no file, F = 0.
+        controller.Start();
+        QVERIFY(controller.isRunning());
+        QCOMPARE(readParameterPipe(), block("tcp", "", 0, 1));
+        QCOMPARE(expression, QStringLiteral("tcp"));
+        QVERIFY(!ValidWizard);
+        QCOMPARE(ui.statuses.last(), QStringLiteral("System start running"));
+        controller.Start();
+        QCOMPARE(ui.titles.last(), QStringLiteral("Warning"));
+        QCOMPARE(ui.messages.last(), QStringLiteral("System is running"));
+        QVERIFY(readParameterPipe().isEmpty());
+        controller.Stop();
+
+        nukOpMode = OpActiveSockets;
+        deviceFlag = 1;
+        expression = QStringLiteral("port 80");
+        controller.Start();
+        QCOMPARE(readParameterPipe(), block("port 80", "", 1, 2));
+        controller.Stop();
+
+        g_FileName = QStringLiteral("/traces/a b.tr");
+        nukOpMode = OpDiskFile;
+        deviceFlag = 0;
+        controller.Start();
+        QCOMPARE(readParameterPipe(), block("port 80", "/traces/a b.tr", 0, 0));
+        controller.Stop();
+        QVERIFY(!controller.isRunning() && controller.isStopped());
+        QVERIFY(ValidWizard);
+        QVERIFY(g_FileName.isEmpty());
+        QCOMPARE(ui.titles.last(), QString());
+        QCOMPARE(ui.messages.last(), QStringLiteral("Packet Transfering Stopped. If you're reading from a file, "
+                                                    "then you need to reset the filename again."));
+        QCOMPARE(ui.statuses.last(), QStringLiteral("System has stopped"));
+
+        // Stop emptied the file name: mode 0 now warns and starts nothing.
+        controller.Start();
+        QVERIFY(!controller.isRunning());
+        QCOMPARE(ui.titles.last(), QStringLiteral("Warning"));
+        QCOMPARE(ui.messages.last(), QStringLiteral("Invalid file name. Choose user wizard to reset filename."));
+        QVERIFY(readParameterPipe().isEmpty());
+        QVERIFY(ValidWizard);
+    }
+
+    void staleBytesNeverReachNextCapture()
+    {
+        ControlPanel controller;
+        auto* view = new RecordingView;
+        controller.AddView(view, QStringLiteral("PacketListView"));
+
+        controller.Start();
+        QVERIFY(writeRecords(0, 10, 1));
+        QTRY_COMPARE(view->packets.load(), 10);
+        // Half a record, then the capture stops before the rest arrives.
+        QVERIFY(writeRecords(10, 1, 1, 100));
+        QTest::qWait(30);  // the reader takes the half record into its framer
+        controller.Stop();
+        // An old helper that has not died yet writes more after the drain.
+        QVERIFY(writeRecords(11, 6, 1, 5 * 164 + 50));
+
+        view->clear();
+        controller.Start();
+        QVERIFY(writeRecords(100, 20, 2));
+        QTRY_COMPARE(view->packets.load(), 20);
+        QTest::qWait(50);
+        QCOMPARE(view->tags(), std::vector<std::uint32_t>(20, 2));
+        QCOMPARE(view->numbers(), range(100, 20));
+        controller.Stop();
+        QCOMPARE(controller.packetCount(), std::size_t(30));
+        RemoveView(view);
+    }
+
+    void removeViewDuringBurstEndsAllCalls()
+    {
+        g_TimeDelayRatio = 0.0f;
+        ControlPanel controller;
+        g_Scheduler.SetPace(0.0f);
+        auto* steady = new RecordingView;
+        controller.AddView(steady, QStringLiteral("PacketListView"));
+        controller.Start();
+
+        std::atomic<bool> writing{true};
+        std::atomic<std::uint32_t> written{0};
+        std::thread writer([&] {
+            while (writing && writeRecords(written, 64, 3))
+                written += 64;
+        });
+
+        for (int round = 0; round < 300; ++round) {
+            auto* view = new RecordingView;
+            controller.AddView(view, QStringLiteral("TCPStateDiagramView"));
+            QVERIFY(waitFor([view] { return view->packets.load() > 0; }));
+            controller.UpdateView();
+            RemoveView(view);  // deleted right here; a later call would be a use after free
+        }
+        writing = false;
+        // Let the writer finish its last write, then stop.
+        QTRY_VERIFY_WITH_TIMEOUT(controller.packetCount() >= written.load() - 64 * 4, 10000);
+        controller.Stop();
+        writer.join();
+
+        const auto numbers = steady->numbers();
+        QVERIFY(numbers.size() > 1000);
+        QCOMPARE(numbers, range(0, std::uint32_t(numbers.size())));  // nothing lost or reordered
+        RemoveView(steady);
+        g_Scheduler.SetPace(1.0f);
+    }
+
+    void packetWaitingForStepAcrossStop()
+    {
+        RecordingUi ui;
+        ControlPanel controller(&ui);
+        auto* view = new RecordingView;
+        controller.AddView(view, QStringLiteral("PacketListView"));
+        g_bPureStepMode = true;
+        controller.Start();
+        QVERIFY(writeRecords(0, 3, 4));
+        QTRY_COMPARE(view->packets.load(), 1);  // the first passes, the second waits for a Step
+        QTest::qWait(50);
+        QCOMPARE(view->packets.load(), 1);
+        controller.Stop();
+        g_Scheduler.step();  // still stopped: the waiting packet goes to the views
+        QTRY_COMPARE(view->packets.load(), 2);  // the third was drained with the pipe
+
+        // Start at Step Mode lets two through; the third waits at Stop, and a new
+        // Start abandons it: the step it sets belongs to the new capture.
+        for (const std::uint32_t tag : {6u, 7u}) {
+            g_bStepIt = true;
+            controller.Start();
+            QVERIFY(writeRecords(tag * 10, 3, tag));
+            QTRY_COMPARE(view->packets.load(), int(tag) * 2 - 8);
+            controller.Stop();
+        }
+        QTest::qWait(50);
+        QCOMPARE(view->tags(), (std::vector<std::uint32_t>{4, 4, 6, 6, 7, 7}));
+        QCOMPARE(view->numbers(), (std::vector<std::uint32_t>{0, 1, 60, 61, 70, 71}));
+        g_bPureStepMode = false;
+        g_bStepIt = false;
+        RemoveView(view);
+    }
+
+    void modeThreeCreatesPrivateSocketFile()
+    {
+        RecordingUi ui;
+        ControlPanel controller(&ui);
+        nukOpMode = OpApplication;
+        const QString name = setNukFileName();
+        QVERIFY(name.startsWith(m_tmp.path()));
+        QVERIFY(name.endsWith(QStringLiteral("_NukAppSockFile")));
+
+        QFile old(name);
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("left over") == 9);
+        old.close();
+        ::chmod(QFile::encodeName(name).constData(), 0644);
+        controller.Start();
+        QVERIFY(controller.isRunning());
+        QCOMPARE(readParameterPipe(), block("tcp", "", 0, 3));
+        struct stat info;
+        QCOMPARE(::lstat(QFile::encodeName(name).constData(), &info), 0);
+        QCOMPARE(int(info.st_mode & 0777), 0600);
+        QCOMPARE(qint64(info.st_size), qint64(0));
+        controller.Stop();
+
+        // A link planted at the name is refused and its target left alone.
+        QFile::remove(name);
+        const QString target = m_tmp.filePath(QStringLiteral("victim"));
+        QFile victim(target);
+        QVERIFY(victim.open(QIODevice::WriteOnly) && victim.write("precious") == 8);
+        victim.close();
+        QVERIFY(QFile::link(target, name));
+        controller.Start();
+        QVERIFY(!controller.isRunning());
+        QVERIFY(readParameterPipe().isEmpty());
+        QCOMPARE(QFileInfo(target).size(), qint64(8));
+        QFile::remove(name);
+    }
+
+    void destroyingWhileRunningJoinsReader()
+    {
+        for (int round = 0; round < 30; ++round) {
+            auto controller = std::make_unique<ControlPanel>();
+            auto* view = new RecordingView;
+            controller->AddView(view, QStringLiteral("PacketListView"));
+            g_bPureStepMode = round % 2 == 1;  // odd rounds leave the reader waiting for a Step
+            controller->Start();
+            QVERIFY(writeRecords(0, 3, 7));
+            QVERIFY(waitFor([view] { return view->packets.load() >= 1; }));
+            RemoveView(view);
+            controller.reset();
+            RecordReader::drain(nControlPipe[0]);
+            readParameterPipe();
+        }
+        g_bPureStepMode = false;
+    }
 
 private:
     QTemporaryDir m_tmp;
 };
-
-void TestController::initTestCase()
-{
-    QVERIFY(::pipe(nControlPipe) == 0);
-    QVERIFY(::pipe(nDataPipe) == 0);
-    ::fcntl(nControlPipe[1], F_SETPIPE_SZ, 1 << 20);
-    qputenv("NUK_TMPDIR", m_tmp.path().toLocal8Bit());
-}
-
-void TestController::init()
-{
-    expression.clear();
-    g_FileName.clear();
-    deviceFlag = 0;
-    nukOpMode = OpRealtime;
-    ValidWizard = true;
-    readParameterPipe();
-}
-
-void TestController::registryGivesIdsAndCountsTypes()
-{
-    m_TypeName2TotalNum.clear();
-    ControlPanel controller;
-    auto* a = new RecordingView;
-    auto* b = new RecordingView;
-    auto* c = new RecordingView;
-    controller.AddView(a, QStringLiteral("PacketListView"));
-    QCOMPARE(m_TypeName2TotalNum.value(QStringLiteral("PacketListView")), 1);
-    controller.AddView(b, QStringLiteral("PacketListView"));
-    QCOMPARE(m_TypeName2TotalNum.value(QStringLiteral("PacketListView")), 2);
-    controller.AddView(c, QStringLiteral("StreamLinkView"));
-    QCOMPARE(m_TypeName2TotalNum.value(QStringLiteral("StreamLinkView")), 1);
-    QCOMPARE(m_View2MenuID.value(a), 30000);
-    QCOMPARE(m_View2MenuID.value(b), 30001);
-    QCOMPARE(m_View2MenuID.value(c), 30002);
-    QCOMPARE(m_MenuID2View.value(30001), b);
-    QCOMPARE(a->inits.load() + b->inits.load() + c->inits.load(), 3);
-
-    RemoveView(b);
-    QVERIFY(!m_View2MenuID.contains(b));
-    QVERIFY(!m_MenuID2View.contains(30001));
-    auto* d = new RecordingView;
-    controller.AddView(d, QStringLiteral("PacketListView"));
-    QCOMPARE(m_View2MenuID.value(d), 30003);  // identifiers are never reused
-    QCOMPARE(m_TypeName2TotalNum.value(QStringLiteral("PacketListView")), 3);  // counts never drop
-    QCOMPARE(controller.viewCount(), 4);
-
-    controller.UpdateView();
-    QCOMPARE(a->updates.load(), 1);
-    QCOMPARE(d->updates.load(), 1);
-    RemoveView(nullptr);  // not registered: nothing happens
-    RemoveView(a);
-    RemoveView(c);
-    RemoveView(d);
-    QVERIFY(m_View2MenuID.isEmpty());
-    QVERIFY(m_MenuID2View.isEmpty());
-}
-
-void TestController::startWritesParameterBlock()
-{
-    RecordingUi ui;
-    ControlPanel controller(&ui);
-
-    // No expression: "tcp" is sent and kept; mode 1 needs no file, F = 0.
-    controller.Start();
-    QVERIFY(controller.isRunning());
-    QCOMPARE(readParameterPipe(), block("tcp", "", 0, 1));
-    QCOMPARE(expression, QStringLiteral("tcp"));
-    QVERIFY(!ValidWizard);
-    QCOMPARE(ui.statuses.last(), QStringLiteral("System start running"));
-    controller.Stop();
-
-    expression = QStringLiteral("port 80");
-    g_FileName = QStringLiteral("/traces/a b.tr");
-    deviceFlag = 1;
-    nukOpMode = OpDiskFile;
-    controller.Start();
-    QCOMPARE(readParameterPipe(), block("port 80", "/traces/a b.tr", 1, 0));
-    controller.Stop();
-
-    nukOpMode = OpActiveSockets;
-    deviceFlag = 0;
-    controller.Start();
-    QCOMPARE(readParameterPipe(), block("port 80", "", 0, 2));
-    controller.Stop();
-}
-
-void TestController::startRefusalsAndStopStates()
-{
-    RecordingUi ui;
-    ControlPanel controller(&ui);
-    QVERIFY(!controller.isRunning() && !controller.isStopped());
-
-    controller.Stop();  // idle: nothing at all
-    QVERIFY(ui.messages.isEmpty() && ui.statuses.isEmpty());
-    QVERIFY(!controller.isStopped());
-
-    g_FileName = QStringLiteral("/traces/x.tr");
-    nukOpMode = OpDiskFile;
-    controller.Start();
-    readParameterPipe();
-    controller.Start();
-    QCOMPARE(ui.titles.last(), QStringLiteral("Warning"));
-    QCOMPARE(ui.messages.last(), QStringLiteral("System is running"));
-    QVERIFY(readParameterPipe().isEmpty());
-
-    controller.Stop();
-    QVERIFY(!controller.isRunning() && controller.isStopped());
-    QVERIFY(ValidWizard);
-    QVERIFY(g_FileName.isEmpty());
-    QCOMPARE(ui.titles.last(), QString());
-    QCOMPARE(ui.messages.last(), QStringLiteral("Packet Transfering Stopped. If you're reading from a file, "
-                                                "then you need to reset the filename again."));
-    QCOMPARE(ui.statuses.last(), QStringLiteral("System has stopped"));
-
-    // Stop emptied the file name: mode 0 now warns and starts nothing.
-    controller.Start();
-    QVERIFY(!controller.isRunning());
-    QCOMPARE(ui.titles.last(), QStringLiteral("Warning"));
-    QCOMPARE(ui.messages.last(), QStringLiteral("Invalid file name. Choose user wizard to reset filename."));
-    QVERIFY(readParameterPipe().isEmpty());
-    QVERIFY(ValidWizard);
-    QVERIFY(controller.isStopped());
-}
-
-void TestController::staleBytesNeverReachNextCapture()
-{
-    ControlPanel controller;
-    auto* view = new RecordingView;
-    controller.AddView(view, QStringLiteral("PacketListView"));
-
-    controller.Start();
-    writeRecords(0, 10, 1);
-    QTRY_COMPARE(view->packets.load(), 10);
-    // Half a record, then the capture stops before the rest arrives.
-    auto half = makeRecord(10, 1);
-    half.resize(100);
-    writeBytes(half);
-    QTest::qWait(30);  // the reader takes the half record into its framer
-    controller.Stop();
-    // An old helper that has not died yet writes more after the drain.
-    writeRecords(11, 5, 1);
-    auto tail = makeRecord(16, 1);
-    tail.resize(50);
-    writeBytes(tail);
-
-    view->clear();
-    controller.Start();
-    writeRecords(100, 20, 2);
-    QTRY_COMPARE(view->packets.load(), 20);
-    QTest::qWait(50);
-    QCOMPARE(view->tags(), std::vector<std::uint32_t>(20, 2));
-    QCOMPARE(view->numbers(), range(100, 20));
-    controller.Stop();
-    QCOMPARE(controller.packetCount(), std::size_t(30));
-    RemoveView(view);
-}
-
-void TestController::removeViewDuringBurstEndsAllCalls()
-{
-    g_TimeDelayRatio = 0.0f;
-    ControlPanel controller;
-    g_Scheduler.SetPace(0.0f);
-    auto* steady = new RecordingView;
-    controller.AddView(steady, QStringLiteral("PacketListView"));
-    controller.Start();
-
-    std::atomic<bool> writing{true};
-    std::atomic<std::uint32_t> written{0};
-    std::thread writer([&] {
-        std::vector<unsigned char> burst;
-        while (writing) {
-            burst.clear();
-            for (int i = 0; i < 64; ++i) {
-                const auto r = makeRecord(written++, 3);
-                burst.insert(burst.end(), r.begin(), r.end());
-            }
-            std::size_t done = 0;
-            while (done < burst.size()) {
-                const ssize_t n = ::write(nControlPipe[1], burst.data() + done, burst.size() - done);
-                if (n <= 0)
-                    return;
-                done += std::size_t(n);
-            }
-        }
-    });
-
-    for (int round = 0; round < 300; ++round) {
-        auto* view = new RecordingView;
-        controller.AddView(view, QStringLiteral("TCPStateDiagramView"));
-        QVERIFY(waitFor([view] { return view->packets.load() > 0; }));
-        controller.UpdateView();
-        RemoveView(view);  // deleted right here; a later call would be a use after free
-    }
-    writing = false;
-    // Let the writer finish its last write, then stop.
-    QTRY_VERIFY_WITH_TIMEOUT(controller.packetCount() >= written.load() - 64 * 4, 10000);
-    controller.Stop();
-    writer.join();
-
-    const auto numbers = steady->numbers();
-    QVERIFY(numbers.size() > 1000);
-    QCOMPARE(numbers, range(0, std::uint32_t(numbers.size())));  // nothing lost or reordered
-    RemoveView(steady);
-    g_Scheduler.SetPace(1.0f);
-}
-
-void TestController::packetWaitingForStepAtStop()
-{
-    RecordingUi ui;
-    ControlPanel controller(&ui);
-    auto* view = new RecordingView;
-    controller.AddView(view, QStringLiteral("PacketListView"));
-    g_bPureStepMode = true;
-    controller.Start();
-    writeRecords(0, 3, 4);
-    QTRY_COMPARE(view->packets.load(), 1);  // the first passes, the second waits for a Step
-    QTest::qWait(50);
-    QCOMPARE(view->packets.load(), 1);
-    controller.Stop();
-    g_Scheduler.step();  // still stopped: the waiting packet goes to the views
-    QTRY_COMPARE(view->packets.load(), 2);
-    QTest::qWait(50);
-    QCOMPARE(view->numbers(), range(0, 2));  // the third was drained with the pipe
-    g_bPureStepMode = false;
-    RemoveView(view);
-}
-
-void TestController::newStartAbandonsWaitingPacket()
-{
-    RecordingUi ui;
-    ControlPanel controller(&ui);
-    auto* view = new RecordingView;
-    controller.AddView(view, QStringLiteral("PacketListView"));
-    g_bPureStepMode = true;
-    controller.Start();
-    writeRecords(0, 2, 5);
-    QTRY_COMPARE(view->packets.load(), 1);
-    controller.Stop();
-
-    // Start at Step Mode: the step it sets belongs to the new capture.
-    g_bStepIt = true;
-    controller.Start();
-    writeRecords(50, 3, 6);
-    QTRY_COMPARE(view->packets.load(), 3);
-    QTest::qWait(50);
-    QCOMPARE(view->tags(), (std::vector<std::uint32_t>{5, 6, 6}));
-    QCOMPARE(view->numbers(), (std::vector<std::uint32_t>{0, 50, 51}));
-    controller.Stop();
-    g_bPureStepMode = false;
-    g_bStepIt = false;
-    RemoveView(view);
-}
-
-void TestController::modeThreeCreatesPrivateSocketFile()
-{
-    RecordingUi ui;
-    ControlPanel controller(&ui);
-    nukOpMode = OpApplication;
-    const QString name = setNukFileName();
-    QVERIFY(name.startsWith(m_tmp.path()));
-    QVERIFY(name.endsWith(QStringLiteral("_NukAppSockFile")));
-
-    QFile old(name);
-    QVERIFY(old.open(QIODevice::WriteOnly));
-    old.write("left over");
-    old.close();
-    ::chmod(QFile::encodeName(name).constData(), 0644);
-    controller.Start();
-    QVERIFY(controller.isRunning());
-    QCOMPARE(readParameterPipe(), block("tcp", "", 0, 3));
-    struct stat info;
-    QCOMPARE(::lstat(QFile::encodeName(name).constData(), &info), 0);
-    QCOMPARE(int(info.st_mode & 0777), 0600);
-    QCOMPARE(qint64(info.st_size), qint64(0));
-    controller.Stop();
-
-    // A link planted at the name is refused and its target left alone.
-    QFile::remove(name);
-    const QString target = m_tmp.filePath(QStringLiteral("victim"));
-    QFile victim(target);
-    QVERIFY(victim.open(QIODevice::WriteOnly));
-    victim.write("precious");
-    victim.close();
-    QVERIFY(QFile::link(target, name));
-    controller.Start();
-    QVERIFY(!controller.isRunning());
-    QVERIFY(readParameterPipe().isEmpty());
-    QCOMPARE(QFileInfo(target).size(), qint64(8));
-    QFile::remove(name);
-}
-
-void TestController::destroyingWhileRunningJoinsReader()
-{
-    for (int round = 0; round < 30; ++round) {
-        auto controller = std::make_unique<ControlPanel>();
-        auto* view = new RecordingView;
-        controller->AddView(view, QStringLiteral("PacketListView"));
-        g_bPureStepMode = round % 2 == 1;  // odd rounds leave the reader waiting for a Step
-        controller->Start();
-        writeRecords(0, 3, 7);
-        QVERIFY(waitFor([view] { return view->packets.load() >= 1; }));
-        RemoveView(view);
-        controller.reset();
-        RecordReader::drain(nControlPipe[0]);
-        readParameterPipe();
-    }
-    g_bPureStepMode = false;
-}
 
 QTEST_GUILESS_MAIN(TestController)
 #include "tst_controller.moc"

@@ -5,7 +5,6 @@
 #include "capture/settings.h"
 #include "testviews.h"
 
-#include <QScopeGuard>
 #include <QtTest>
 
 #include <atomic>
@@ -25,10 +24,7 @@ CPacket packetAt(int ms)
     return CPacket(&raw);
 }
 
-double msSince(Clock::time_point t)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
-}
+double msSince(Clock::time_point t) { return std::chrono::duration<double, std::milli>(Clock::now() - t).count(); }
 
 // Polls every millisecond (QTRY polls in 50 ms steps, too coarse to time a release).
 template <typename F>
@@ -43,28 +39,34 @@ bool waitUntil(F done, int timeoutMs = 2000)
     return true;
 }
 
-// Runs AddPacket on another thread, as the reader does.
-class Waiter {
+// Runs AddPacket on another thread, as the reader does, one packet after another;
+// `giveUp` ends a wait as Stop does.
+class Reader {
 public:
-    Waiter(CScheduler& s, CPacket p) : m_scheduler(s), m_packet(std::move(p))
+    Reader(CScheduler& s, std::vector<int> offsets) : m_scheduler(s)
     {
-        m_thread = std::thread([this] {
-            m_scheduler.AddPacket(&m_packet);
-            m_done = true;
+        m_thread = std::thread([this, offsets] {
+            for (int ms : offsets) {
+                CPacket p = packetAt(ms);
+                if (!m_scheduler.AddPacket(&p, [this] { return giveUp.load(); }))
+                    break;
+                ++released;
+            }
+            finished = true;
         });
     }
-    ~Waiter()
+    ~Reader()
     {
-        if (!waitUntil([this] { return m_done.load(); }, 1000))
-            m_scheduler.step();  // a failed check must not leave the thread waiting for ever
+        giveUp = true;  // a failed check must not leave the thread waiting for ever
+        m_scheduler.wake();
         m_thread.join();
     }
-    bool done() const { return m_done; }
+    std::atomic<int> released{0};
+    std::atomic<bool> giveUp{false};
+    std::atomic<bool> finished{false};
 
 private:
     CScheduler& m_scheduler;
-    CPacket m_packet;
-    std::atomic<bool> m_done{false};
     std::thread m_thread;
 };
 }  // namespace
@@ -72,221 +74,143 @@ private:
 class TestScheduler : public QObject {
     Q_OBJECT
 private slots:
-    void init();
-    void paceZeroReleasesAtOnce();
-    void paceKeepsCapturedSpacing();
-    void paceIsReadWhileWaiting();
-    void earlierThanBaseIsImmediate();
-    void stepModeNeedsOneStepPerPacket();
-    void startAtStepModeLetsTwoThrough();
-    void stepWhileNothingWaitsReleasesNext();
-    void stepReleasesPacedPacketEarly();
-    void negativePaceBecomesOne();
-    void resetRebasesOnNextPacket();
-    void abandonEndsWait();
-};
-
-void TestScheduler::init()
-{
-    g_bPureStepMode = false;
-    g_bStepIt = false;
-    g_TimeDelayRatio = 1.0f;
-}
-
-void TestScheduler::paceZeroReleasesAtOnce()
-{
-    CScheduler s;
-    s.SetPace(0.0f);
-    QCOMPARE(g_TimeDelayRatio.load(), 0.0f);
-    const auto start = Clock::now();
-    for (int i = 0; i < 1000; ++i) {
-        CPacket p = packetAt(i * 1000);  // a thousand seconds of traffic
-        QVERIFY(s.AddPacket(&p));
+    void init()
+    {
+        g_bPureStepMode = false;
+        g_bStepIt = false;
+        g_TimeDelayRatio = 1.0f;
     }
-    QVERIFY(msSince(start) < 200);
-}
 
-void TestScheduler::paceKeepsCapturedSpacing()
-{
-    for (const float pace : {1.0f, 2.0f}) {
+    void paceZeroReleasesAtOnceAndNegativePaceIsOne()
+    {
         CScheduler s;
-        s.SetPace(pace);
-        const int offsets[] = {0, 40, 100, 130};
-        CPacket first = packetAt(offsets[0]);
-        QVERIFY(s.AddPacket(&first));
-        const auto base = Clock::now();
-        for (int i = 1; i < 4; ++i) {
-            CPacket p = packetAt(offsets[i]);
+        s.SetPace(-5.0f);
+        QCOMPARE(g_TimeDelayRatio.load(), 1.0f);
+        s.SetPace(0.0f);
+        QCOMPARE(g_TimeDelayRatio.load(), 0.0f);
+        const auto start = Clock::now();
+        for (int i = 0; i < 1000; ++i) {
+            CPacket p = packetAt(i * 1000);  // a thousand seconds of traffic
             QVERIFY(s.AddPacket(&p));
-            const double at = msSince(base);
-            const double due = offsets[i] * pace;
-            // Never early; late by a few milliseconds at most (generous for a loaded machine).
-            QVERIFY2(at >= due - 1 && at <= due + 40, qPrintable(QStringLiteral("%1 vs %2").arg(at).arg(due)));
+        }
+        QVERIFY(msSince(start) < 200);
+    }
+
+    void paceKeepsCapturedSpacing()
+    {
+        for (const float pace : {1.0f, 2.0f}) {
+            CScheduler s;
+            s.SetPace(pace);
+            const int offsets[] = {0, 40, 100, 130};
+            CPacket first = packetAt(offsets[0]);
+            QVERIFY(s.AddPacket(&first));
+            const auto base = Clock::now();
+            for (int i = 1; i < 4; ++i) {
+                CPacket p = packetAt(offsets[i]);
+                QVERIFY(s.AddPacket(&p));
+                const double at = msSince(base);
+                const double due = offsets[i] * pace;
+                // Never early; late by a few milliseconds at most (generous for a loaded machine).
+                QVERIFY2(at >= due - 1 && at <= due + 40, qPrintable(QStringLiteral("%1 vs %2").arg(at).arg(due)));
+            }
         }
     }
-}
 
-void TestScheduler::paceIsReadWhileWaiting()
-{
-    CScheduler s;
-    s.SetPace(100.0f);
-    CPacket first = packetAt(0);
-    s.AddPacket(&first);
-    const auto start = Clock::now();
+    void baseIsTheFirstPacketAfterAReset()
     {
-        Waiter w(s, packetAt(100));  // due after 10 s at this pace
-        std::this_thread::sleep_for(30ms);
-        QVERIFY(!w.done());
-        g_TimeDelayRatio = 0.0f;  // written as the pace dialog would, then a wake
-        s.wake();
+        CScheduler s;
+        CPacket a = packetAt(5000);
+        s.AddPacket(&a);
+        CPacket older = packetAt(0);
+        auto start = Clock::now();
+        QVERIFY(s.AddPacket(&older));  // earlier than the base: at once
+        QVERIFY(msSince(start) < 50);
+
+        s.Reset();
+        // Ten seconds after the old base, but the first packet after the reset: at once.
+        CPacket b = packetAt(15000), c = packetAt(15030);
+        start = Clock::now();
+        QVERIFY(s.AddPacket(&b));
+        QVERIFY(s.AddPacket(&c));
+        const double at = msSince(start);
+        QVERIFY2(at >= 29 && at < 80, qPrintable(QString::number(at)));
     }
-    QVERIFY(msSince(start) < 1000);
-}
 
-void TestScheduler::earlierThanBaseIsImmediate()
-{
-    CScheduler s;
-    CPacket first = packetAt(5000);
-    s.AddPacket(&first);
-    const auto start = Clock::now();
-    CPacket older = packetAt(0);
-    QVERIFY(s.AddPacket(&older));
-    QVERIFY(msSince(start) < 50);
-}
-
-void TestScheduler::stepModeNeedsOneStepPerPacket()
-{
-    CScheduler s;
-    g_bPureStepMode = true;
-    CPacket first = packetAt(0);
-    const auto start = Clock::now();
-    QVERIFY(s.AddPacket(&first));
-    QVERIFY(msSince(start) < 50);
-
-    std::atomic<int> released{0};
-    std::atomic<bool> giveUp{false};
-    std::thread reader([&] {
-        for (int i = 1; i <= 4; ++i) {
-            CPacket p = packetAt(i);
-            if (s.AddPacket(&p, [&] { return giveUp.load(); }))
-                ++released;
+    void pacedWaitEndsOnAPaceChangeOrAStep()
+    {
+        for (const bool byStep : {false, true}) {
+            CScheduler s;
+            s.SetPace(100.0f);
+            CPacket first = packetAt(0);
+            s.AddPacket(&first);
+            Reader reader(s, {600});  // due after a minute at this pace
+            std::this_thread::sleep_for(30ms);
+            QCOMPARE(reader.released.load(), 0);
+            const auto start = Clock::now();
+            if (byStep) {
+                s.step();
+            } else {
+                g_TimeDelayRatio = 0.0f;  // written as the pace dialog would, then a wake
+                s.wake();
+            }
+            QVERIFY(waitUntil([&] { return reader.released == 1; }));
+            QVERIFY(msSince(start) < 500);
+            QVERIFY(!g_bStepIt);
         }
-    });
-    // Whatever fails below, the reader thread is let go and joined.
-    const auto finish = qScopeGuard([&] {
-        giveUp = true;
-        s.wake();
-        reader.join();
-    });
-    std::this_thread::sleep_for(60ms);
-    QCOMPARE(released.load(), 0);
-    for (int step = 1; step <= 3; ++step) {
-        const auto pressed = Clock::now();
-        s.step();
-        QVERIFY(waitUntil([&] { return released.load() == step; }));
-        QVERIFY(msSince(pressed) < 100);
-        std::this_thread::sleep_for(30ms);
-        QCOMPARE(released.load(), step);  // exactly one per Step
     }
-}
 
-void TestScheduler::startAtStepModeLetsTwoThrough()
-{
-    CScheduler s;
-    g_bStepIt = true;
-    g_bPureStepMode = true;
-    CPacket a = packetAt(0), b = packetAt(10);
-    const auto start = Clock::now();
-    QVERIFY(s.AddPacket(&a));
-    QVERIFY(s.AddPacket(&b));
-    QVERIFY(msSince(start) < 50);
-    QVERIFY(!g_bStepIt);
-    Waiter third(s, packetAt(20));
-    std::this_thread::sleep_for(40ms);
-    QVERIFY(!third.done());
-    s.step();
-}
-
-void TestScheduler::stepWhileNothingWaitsReleasesNext()
-{
-    CScheduler s;
-    g_bPureStepMode = true;
-    CPacket a = packetAt(0);
-    s.AddPacket(&a);
-    s.step();  // nothing waits yet
-    QVERIFY(g_bStepIt);
-    CPacket b = packetAt(10);
-    const auto start = Clock::now();
-    QVERIFY(s.AddPacket(&b));
-    QVERIFY(msSince(start) < 50);
-    QVERIFY(!g_bStepIt);
-}
-
-void TestScheduler::stepReleasesPacedPacketEarly()
-{
-    CScheduler s;
-    CPacket a = packetAt(0);
-    s.AddPacket(&a);
-    const auto start = Clock::now();
+    void stepModeNeedsOneStepPerPacket()
     {
-        Waiter w(s, packetAt(60000));  // a minute away
-        std::this_thread::sleep_for(30ms);
-        QVERIFY(!w.done());
-        s.step();
+        CScheduler s;
+        g_bPureStepMode = true;
+        CPacket first = packetAt(0);
+        const auto start = Clock::now();
+        QVERIFY(s.AddPacket(&first));
+        QVERIFY(msSince(start) < 50);
+
+        Reader reader(s, {1, 2, 3, 4});
+        std::this_thread::sleep_for(60ms);
+        QCOMPARE(reader.released.load(), 0);
+        for (int step = 1; step <= 3; ++step) {
+            const auto pressed = Clock::now();
+            s.step();
+            QVERIFY(waitUntil([&] { return reader.released == step; }));
+            QVERIFY(msSince(pressed) < 100);
+            std::this_thread::sleep_for(30ms);
+            QCOMPARE(reader.released.load(), step);  // exactly one per Step
+        }
+        // Giving up (Stop) ends the wait at once and uses no step.
+        reader.giveUp = true;
+        s.wake();
+        QVERIFY(waitUntil([&] { return reader.finished.load(); }, 50));
+        QCOMPARE(reader.released.load(), 3);
+        QVERIFY(!g_bStepIt);
     }
-    QVERIFY(msSince(start) < 500);
-    QVERIFY(!g_bStepIt);
-}
 
-void TestScheduler::negativePaceBecomesOne()
-{
-    CScheduler s;
-    s.SetPace(-5.0f);
-    QCOMPARE(g_TimeDelayRatio.load(), 1.0f);
-    s.SetPace(0.0f);
-    QCOMPARE(g_TimeDelayRatio.load(), 0.0f);
-    s.SetPace(500.0f);
-    QCOMPARE(g_TimeDelayRatio.load(), 500.0f);
-}
-
-void TestScheduler::resetRebasesOnNextPacket()
-{
-    CScheduler s;
-    CPacket a = packetAt(0);
-    s.AddPacket(&a);
-    s.Reset();
-    // Ten seconds after the old base, but the first packet after the reset: at once.
-    CPacket b = packetAt(10000);
-    const auto start = Clock::now();
-    QVERIFY(s.AddPacket(&b));
-    CPacket c = packetAt(10030);
-    QVERIFY(s.AddPacket(&c));
-    const double at = msSince(start);
-    QVERIFY2(at >= 29 && at < 80, qPrintable(QString::number(at)));
-}
-
-void TestScheduler::abandonEndsWait()
-{
-    CScheduler s;
-    g_bPureStepMode = true;
-    CPacket a = packetAt(0);
-    s.AddPacket(&a);
-    std::atomic<bool> giveUp{false};
-    std::atomic<int> result{-1};
-    std::thread reader([&] {
-        CPacket b = packetAt(1);
-        result = s.AddPacket(&b, [&] { return giveUp.load(); }) ? 1 : 0;
-    });
-    std::this_thread::sleep_for(30ms);
-    QCOMPARE(result.load(), -1);
-    const auto start = Clock::now();
-    giveUp = true;
-    s.wake();
-    reader.join();
-    QCOMPARE(result.load(), 0);
-    QVERIFY(msSince(start) < 50);
-    QVERIFY(!g_bStepIt);  // giving up does not use a step
-}
+    void startAtStepModeLetsTwoThroughAndAnEarlyStepIsKept()
+    {
+        CScheduler s;
+        g_bStepIt = true;
+        g_bPureStepMode = true;
+        CPacket a = packetAt(0), b = packetAt(10), d = packetAt(30);
+        auto start = Clock::now();
+        QVERIFY(s.AddPacket(&a));
+        QVERIFY(s.AddPacket(&b));
+        QVERIFY(msSince(start) < 50);
+        QVERIFY(!g_bStepIt);
+        {
+            Reader third(s, {20});
+            std::this_thread::sleep_for(40ms);
+            QCOMPARE(third.released.load(), 0);
+        }
+        s.step();  // nothing waits: the next packet goes at once
+        QVERIFY(g_bStepIt);
+        start = Clock::now();
+        QVERIFY(s.AddPacket(&d));
+        QVERIFY(msSince(start) < 50);
+        QVERIFY(!g_bStepIt);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestScheduler)
 #include "tst_scheduler.moc"

@@ -18,6 +18,22 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+namespace {
+QStringList rowTexts(QTreeWidgetItem* item)
+{
+    QStringList texts;
+    for (int c = 0; c < item->columnCount(); ++c)
+        texts << item->text(c);
+    return texts;
+}
+
+const QString kSocket[] = {
+    QStringLiteral(" ( host 127.0.0.1 and port 631 and host 0.0.0.0 and port 0)"),
+    QStringLiteral(" ( host 0.0.0.0 and port 5353 and host 0.0.0.0 and port 0)"),
+    QStringLiteral(" ( host 10.0.0.2 and port 40000 and host 93.184.216.34 and port 443)"),
+};
+}  // namespace
+
 class SelectSocketsTest : public QObject {
     Q_OBJECT
     QTemporaryDir m_root;
@@ -45,8 +61,6 @@ private slots:
         qputenv("NUKPATH", m_root.path().toLocal8Bit());
         qputenv("NUK_FAKE_GETSOCK_DIR", m_root.path().toLocal8Bit());
         qputenv("NUK_TMPDIR", m_root.path().toLocal8Bit());  // keeps the temporary files in here
-        setMode("normal");
-
         // The real launcher and socket children, with the real socket pipe.
         QCOMPARE(startNukProcesses(), 0);
         QVERIFY(g_SockFork > 0);
@@ -77,84 +91,58 @@ private slots:
     void listsTheHelpersSockets()
     {
         SelectSockets dialog;
-        QCOMPARE(dialog.objectName(), QStringLiteral("SelectSockets"));
         QCOMPARE(dialog.windowTitle(), QStringLiteral("NUK Current Active Sockets"));
-        QCOMPARE(dialog.size(), QSize(592, 380));
-        QVERIFY(dialog.isVisible());
-        QVERIFY(dialog.isCollecting());
-
-        QTreeWidgetItem* header = dialog.list()->headerItem();
-        QStringList columns;
-        for (int c = 0; c < header->columnCount(); ++c)
-            columns << header->text(c);
-        QCOMPARE(columns, QStringList({"Protocol", "Local Address", "Foreign Address", "State", "PID/Program name"}));
+        QVERIFY(dialog.isVisible() && dialog.isCollecting());
+        QCOMPARE(rowTexts(dialog.list()->headerItem()),
+                 QStringList({"Protocol", "Local Address", "Foreign Address", "State", "PID/Program name"}));
         QCOMPARE(dialog.list()->selectionMode(), QAbstractItemView::MultiSelection);
-
         auto* box = dialog.findChild<QGroupBox*>();
-        QVERIFY(box);
         QCOMPARE(box->title(), QStringLiteral("Select Sockets"));
         QVERIFY(box->findChild<QLabel*>()->text().startsWith(QLatin1String("This is a list of current active sockets")));
-        QVERIFY(dialog.refreshButton()->x() < dialog.okButton()->x());
-        QVERIFY(dialog.okButton()->x() < dialog.cancelButton()->x());
 
         QTRY_COMPARE(dialog.list()->topLevelItemCount(), 3);
         const QString run = QStringLiteral("run %1").arg(runs());
-        const QStringList expected[] = {
-            {"TCP", "127.0.0.1:631", "0.0.0.0:0", run, "123/cupsd"},  // protocol 17 is not UDP
-            {"UDP", "0.0.0.0:5353", "0.0.0.0:0", run, "456/avahi"},
-            {"TCP", "10.0.0.2:40000", "93.184.216.34:443", run, "789/a-very-long-name"},
-        };
-        for (int row = 0; row < 3; ++row) {
-            QStringList texts;
-            for (int c = 0; c < 5; ++c)
-                texts << dialog.list()->topLevelItem(row)->text(c);
-            QCOMPARE(texts, expected[row]);
-        }
+        QCOMPARE(rowTexts(dialog.list()->topLevelItem(0)),
+                 QStringList({"TCP", "127.0.0.1:631", "0.0.0.0:0", run, "123/cupsd"}));  // 17 is not UDP
+        QCOMPARE(rowTexts(dialog.list()->topLevelItem(1)),
+                 QStringList({"UDP", "0.0.0.0:5353", "0.0.0.0:0", run, "456/avahi"}));
+        QCOMPARE(rowTexts(dialog.list()->topLevelItem(2)),
+                 QStringList({"TCP", "10.0.0.2:40000", "93.184.216.34:443", run, "789/a-very-long-name"}));
         QTest::qWait(100);
         QCOMPARE(dialog.list()->topLevelItemCount(), 3);
     }
 
-    void okWithoutSelectionTakesAllSockets()
+    void buttonsWriteTheExpression_data()
     {
-        SelectSockets dialog;
-        QTRY_COMPARE(dialog.list()->topLevelItemCount(), 3);
-        QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
-        QCOMPARE(expression, QStringLiteral(" ( host 127.0.0.1 and port 631 and host 0.0.0.0 and port 0) or"
-                                            " ( host 0.0.0.0 and port 5353 and host 0.0.0.0 and port 0) or"
-                                            " ( host 10.0.0.2 and port 40000 and host 93.184.216.34 and port 443)"));
-        QVERIFY(filterCompileError(expression).isEmpty());
-        QVERIFY(!dialog.isVisible());
-        QVERIFY(!dialog.isCollecting());
+        QTest::addColumn<QByteArray>("mode");
+        QTest::addColumn<QList<int>>("selected");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QString>("written");
+        QTest::newRow("ok, none selected: all") << QByteArray("normal") << QList<int>() << true
+                                                << kSocket[0] + " or" + kSocket[1] + " or" + kSocket[2];
+        QTest::newRow("ok, two selected") << QByteArray("normal") << QList<int>{0, 2} << true
+                                          << kSocket[0] + " or" + kSocket[2];
+        QTest::newRow("ok, empty list") << QByteArray("silent") << QList<int>() << true << QString();
+        QTest::newRow("cancel") << QByteArray("normal") << QList<int>{1} << false << QStringLiteral("untouched");
     }
-
-    void okWithTwoSelectedRows()
+    void buttonsWriteTheExpression()
     {
+        QFETCH(QByteArray, mode);
+        QFETCH(QList<int>, selected);
+        QFETCH(bool, ok);
+        QFETCH(QString, written);
+        setMode(mode.constData());
         SelectSockets dialog;
-        QTRY_COMPARE(dialog.list()->topLevelItemCount(), 3);
-        dialog.list()->topLevelItem(0)->setSelected(true);
-        dialog.list()->topLevelItem(2)->setSelected(true);
-        QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
-        QCOMPARE(expression, QStringLiteral(" ( host 127.0.0.1 and port 631 and host 0.0.0.0 and port 0) or"
-                                            " ( host 10.0.0.2 and port 40000 and host 93.184.216.34 and port 443)"));
-        QVERIFY(filterCompileError(expression).isEmpty());
-    }
-
-    void okWithAnEmptyListLeavesNoExpression()
-    {
-        setMode("silent");
-        SelectSockets dialog;
-        QTest::qWait(100);
-        QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
-        QCOMPARE(expression, QString());
-    }
-
-    void cancelLeavesTheExpression()
-    {
-        SelectSockets dialog;
-        QTRY_COMPARE(dialog.list()->topLevelItemCount(), 3);
-        dialog.list()->topLevelItem(1)->setSelected(true);
-        QTest::mouseClick(dialog.cancelButton(), Qt::LeftButton);
-        QCOMPARE(expression, QStringLiteral("untouched"));
+        if (mode == "normal")
+            QTRY_COMPARE(dialog.list()->topLevelItemCount(), 3);
+        else
+            QTest::qWait(100);
+        for (int row : selected)
+            dialog.list()->topLevelItem(row)->setSelected(true);
+        QTest::mouseClick(ok ? dialog.okButton() : dialog.cancelButton(), Qt::LeftButton);
+        QCOMPARE(expression, written);
+        if (ok && !written.isEmpty())
+            QVERIFY(filterCompileError(expression).isEmpty());
         QVERIFY(!dialog.isVisible());
         QVERIFY(!dialog.isCollecting());
     }
@@ -172,34 +160,27 @@ private slots:
             QCOMPARE(dialog.list()->topLevelItem(row)->text(3), QStringLiteral("run %1").arg(firstRun + 1));
     }
 
-    void closingEndsTheReaderAndLeavesThePipeClean()
+    void closingOrDeletingEndsTheReaderAndLeavesThePipeClean()
     {
-        setMode("partial");
-        QPointer<SelectSockets> dialog = new SelectSockets;
-        dialog->setAttribute(Qt::WA_DeleteOnClose);
-        QTRY_COMPARE(dialog->list()->topLevelItemCount(), 1);
-        QTest::qWait(50);  // the cut record is in the reader's hands now
-        dialog->close();
-        QTRY_VERIFY(dialog.isNull());
+        for (const bool closeFirst : {true, false}) {
+            setMode("partial");
+            QPointer<SelectSockets> dialog = new SelectSockets;
+            dialog->setAttribute(Qt::WA_DeleteOnClose);
+            QTRY_COMPARE(dialog->list()->topLevelItemCount(), 1);
+            QTest::qWait(50);  // the cut record is in the reader's hands now
+            if (closeFirst)
+                dialog->close();
+            else
+                delete dialog.data();  // never closed: the reader is still collecting
+            QTRY_VERIFY(dialog.isNull());
 
-        // The next dialog sees whole records only.
-        setMode("normal");
-        SelectSockets next;
-        QTRY_COMPARE(next.list()->topLevelItemCount(), 3);
-        QCOMPARE(next.list()->topLevelItem(2)->text(1), QStringLiteral("10.0.0.2:40000"));
-    }
-
-    void destroyedWhileCollecting()
-    {
-        setMode("partial");
-        auto* dialog = new SelectSockets;
-        QTRY_COMPARE(dialog->list()->topLevelItemCount(), 1);
-        delete dialog;  // never closed: the reader is still collecting
-
-        setMode("normal");
-        SelectSockets next;
-        QTRY_COMPARE(next.list()->topLevelItemCount(), 3);
-        QCOMPARE(next.list()->topLevelItem(0)->text(1), QStringLiteral("127.0.0.1:631"));
+            // The next dialog sees whole records only.
+            setMode("normal");
+            SelectSockets next;
+            QTRY_COMPARE(next.list()->topLevelItemCount(), 3);
+            QCOMPARE(next.list()->topLevelItem(0)->text(1), QStringLiteral("127.0.0.1:631"));
+            QCOMPARE(next.list()->topLevelItem(2)->text(1), QStringLiteral("10.0.0.2:40000"));
+        }
     }
 };
 
