@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +21,39 @@ QString defaultTraceIn(const QTemporaryDir& dir)
     return dir.path() + QStringLiteral("/%1_NukDefaultTraceFile").arg(getuid());
 }
 
+// The same trace with an 802.1Q tag (VLAN 42) inserted after the MAC addresses of
+// every frame; time stamps and addresses stay as they were.
+QString writeTaggedCopy(const QString& source, const QString& target)
+{
+    QFile in(source);
+    QFile out(target);
+    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly))
+        return {};
+    const QByteArray data = in.readAll();
+    QByteArray tagged = data.left(24);  // little-endian pcap file header, Ethernet
+    for (qsizetype at = 24; at + 16 <= data.size();) {
+        QByteArray header = data.mid(at, 16);
+        quint32 captured;
+        std::memcpy(&captured, header.constData() + 8, 4);
+        const QByteArray frame = data.mid(at + 16, captured);
+        at += 16 + captured;
+        const quint32 longer = captured + 4;
+        quint32 original;
+        std::memcpy(&original, header.constData() + 12, 4);
+        original += 4;
+        std::memcpy(header.data() + 8, &longer, 4);
+        std::memcpy(header.data() + 12, &original, 4);
+        tagged += header + frame.left(12) + QByteArray::fromHex("8100002a") + frame.mid(12);
+    }
+    out.write(tagged);
+    return target;
+}
+
+QTemporaryDir& scratch()
+{
+    static QTemporaryDir dir;
+    return dir;
+}
 }  // namespace
 
 class TestPcapReplay : public QObject {
@@ -67,6 +101,8 @@ void TestPcapReplay::twinsGiveTheSameRecords_data()
     QTest::addColumn<QString>("twin");
     QTest::addColumn<bool>("sameCapture");  // same file in another format: time and link header too
     QTest::newRow("pcapng") << trace("veth-eth.pcapng") << true;
+    // The port filter must see a tagged frame without its tag.
+    QTest::newRow("802.1Q") << writeTaggedCopy(trace("veth-eth.pcap"), scratch().filePath("tagged.pcap")) << true;
     QTest::newRow("cooked v1") << trace("veth-cooked.pcap") << false;
     QTest::newRow("cooked v2") << trace("veth-cooked2.pcap") << false;
 }
