@@ -1,5 +1,7 @@
 #include "app/nukdoc.h"
 
+#include "capture/fdio.h"
+
 #include "app/process.h"
 #include "capture/settings.h"
 
@@ -10,22 +12,6 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
-
-namespace {
-ssize_t writeAll(int fd, const char* data, std::size_t n)
-{
-    std::size_t done = 0;
-    while (done < n) {
-        const ssize_t w = ::write(fd, data + done, n - done);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            return -1;
-        done += std::size_t(w);
-    }
-    return ssize_t(done);
-}
-}  // namespace
 
 bool NUKDoc::saveAs(const QString& name)
 {
@@ -72,7 +58,7 @@ bool NUKDoc::copy(int from, int to, off_t size)
         } while (got < 0 && errno == EINTR);
         if (got <= 0)
             break;
-        if (writeAll(to, piece, std::size_t(got)) < 0) {
+        if (!writeFully(to, piece, std::size_t(got))) {
             std::perror("\tSaveAsFile Error ");
             return false;
         }

@@ -1,5 +1,8 @@
 #include "app/process.h"
 
+#include "capture/fdio.h"
+#include "capture/tmpfiles.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -42,18 +45,6 @@ volatile sig_atomic_t g_queuedCount = 0;
 
 // Sent to a child by the kernel when the GUI process dies without a shutdown.
 const int kParentDeathSignal = SIGRTMIN + 2;
-
-void writeText(int fd, const char* text)
-{
-    std::size_t left = std::strlen(text);
-    while (left > 0) {
-        const ssize_t n = ::write(fd, text, left);
-        if (n <= 0)
-            return;
-        text += n;
-        left -= std::size_t(n);
-    }
-}
 
 void queueSignal(int signo)
 {
@@ -167,9 +158,10 @@ void closeUnneededForHelper(int keep1, int keep2)
     readParameter(&fileLength, sizeof fileLength);
 
     if (g_pcapProgram[0] == '\0') {
-        writeText(1, "Before you run nuk, please set NUKPATH to the parent of\n"
-                     "the directory containing the nuk executable.\n"
-                     "   example: setenv NUKPATH /home/john/nuk-1.0/\n");
+        static const char kHelp[] = "Before you run nuk, please set NUKPATH to the parent of\n"
+                                    "the directory containing the nuk executable.\n"
+                                    "   example: setenv NUKPATH /home/john/nuk-1.0/\n";
+        writeFully(STDOUT_FILENO, kHelp, sizeof kHelp - 1);
         _exit(1);
     }
 
@@ -372,19 +364,10 @@ char* getNukPath()
     return copy;
 }
 
-bool nukTempFileName(char* buf, std::size_t len, const char* suffix)
-{
-    const char* dir = std::getenv("NUK_TMPDIR");
-    if (!dir || !*dir)
-        dir = "/tmp";
-    const int n = std::snprintf(buf, len, "%s/%u%s", dir, unsigned(getuid()), suffix);
-    return n > 0 && std::size_t(n) < len;
-}
-
 char* setNukDefaultTraceFile()
 {
     char name[PATH_MAX];
-    if (!nukTempFileName(name, sizeof name, "_NukDefaultTraceFile"))
+    if (!tmpfiles::nameInto(name, sizeof name, tmpfiles::kDefaultTrace))
         return nullptr;
     std::free(NUK_Default_Trace_File);
     NUK_Default_Trace_File = strdup(name);
@@ -447,8 +430,8 @@ int startNukProcesses()
     }
     if (!setNukDefaultTraceFile() || !copyName(g_traceFile, NUK_Default_Trace_File))
         return 1;
-    if (!nukTempFileName(g_appSockFile, sizeof g_appSockFile, "_NukAppSockFile") ||
-        !nukTempFileName(g_synFile, sizeof g_synFile, "_Nuk_Syn_Packets"))
+    if (!tmpfiles::nameInto(g_appSockFile, sizeof g_appSockFile, tmpfiles::kAppSockets) ||
+        !tmpfiles::nameInto(g_synFile, sizeof g_synFile, tmpfiles::kSynPackets))
         return 1;
     char* root = getNukPath();
     buildProgramName(g_pcapProgram, root, "/nuk/pcap");

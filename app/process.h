@@ -25,10 +25,6 @@ char* getNukPath();
 // Builds "/tmp/<uid>_NukDefaultTraceFile" into NUK_Default_Trace_File and returns it.
 char* setNukDefaultTraceFile();
 
-// "<dir>/<uid><suffix>", dir being /tmp (or $NUK_TMPDIR, which only tests set).
-// Returns false when the name does not fit.
-bool nukTempFileName(char* buf, std::size_t len, const char* suffix);
-
 // Prints the four-line NUKPATH message on standard output.
 void printNukPathHelp();
 

@@ -2,10 +2,12 @@
 
 #include "app/process.h"
 #include "capture/cpacket.h"
+#include "capture/fdio.h"
 #include "capture/launchersignals.h"
 #include "capture/recordreader.h"
 #include "capture/scheduler.h"
 #include "capture/settings.h"
+#include "capture/tmpfiles.h"
 
 #include <QFile>
 #include <QSocketNotifier>
@@ -53,17 +55,9 @@ bool writeWhole(int fd, const QByteArray& block)
         ::fcntl(fd, F_SETPIPE_SZ, int(block.size()));
     const int flags = ::fcntl(fd, F_GETFL);
     ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-    qsizetype done = 0;
-    while (done < block.size()) {
-        const ssize_t n = ::write(fd, block.constData() + done, std::size_t(block.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += n;
-    }
+    const bool written = writeFully(fd, block.constData(), std::size_t(block.size()));
     ::fcntl(fd, F_SETFL, flags);
-    return done == block.size();
+    return written;
 }
 }  // namespace
 
@@ -281,18 +275,13 @@ bool ControlPanel::writeParameterBlock()
 bool ControlPanel::createApplicationSocketFile()
 {
     const QByteArray name = QFile::encodeName(setNukFileName());
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+    const int fd = tmpfiles::openPrivate(name.toStdString());
     if (fd < 0) {
         std::perror(name.constData());
         return false;
     }
-    struct stat info;
-    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::getuid()
-              && ::fchmod(fd, 0600) == 0 && ::ftruncate(fd, 0) == 0;
-    if (!ok)
-        std::fprintf(stderr, "%s: not a private regular file\n", name.constData());
     ::close(fd);
-    return ok;
+    return true;
 }
 
 void ControlPanel::Start()
@@ -406,7 +395,6 @@ void ControlPanel::readHelperErrors()
 
 QString setNukFileName()
 {
-    char name[4096];
-    nukAppFile = nukTempFileName(name, sizeof name, "_NukAppSockFile") ? QString::fromLocal8Bit(name) : QString();
+    nukAppFile = QFile::decodeName(tmpfiles::path(tmpfiles::kAppSockets).c_str());
     return nukAppFile;
 }

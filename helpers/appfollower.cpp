@@ -1,7 +1,7 @@
 #include "helpers/appfollower.h"
 
 #include "helpers/procsockets.h"
-#include "helpers/tmpfiles.h"
+#include "capture/tmpfiles.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

@@ -1,6 +1,7 @@
 // getSock <fd>: writes one SockInfo record per IPv4 TCP and UDP socket of the
 // machine into descriptor <fd>, then exits.
 
+#include "capture/fdio.h"
 #include "capture/sockinfo.h"
 #include "helpers/procsockets.h"
 
@@ -57,21 +58,6 @@ SockInfo toSockInfo(const KernelSocket& s, const std::unordered_map<unsigned lon
     return info;
 }
 
-bool writeAll(int fd, const void* data, std::size_t size)
-{
-    const char* p = static_cast<const char*>(data);
-    while (size) {
-        const ssize_t n = ::write(fd, p, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= std::size_t(n);
-    }
-    return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -92,7 +78,7 @@ int main(int argc, char** argv)
     records.reserve(sockets.size());
     for (const KernelSocket& s : sockets)
         records.push_back(toSockInfo(s, owners));
-    if (!records.empty() && !writeAll(fd, records.data(), records.size() * sizeof(SockInfo))) {
+    if (!records.empty() && !writeFully(fd, records.data(), records.size() * sizeof(SockInfo))) {
         if (errno == EPIPE)
             return 0;  // the dialog went away
         std::fprintf(stderr, "getSock: cannot write socket records: %s\n", std::strerror(errno));

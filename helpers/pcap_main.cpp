@@ -5,7 +5,7 @@
 #include "helpers/appfollower.h"
 #include "helpers/pipeline.h"
 #include "helpers/recordsink.h"
-#include "helpers/tmpfiles.h"
+#include "capture/tmpfiles.h"
 #include "helpers/tracefile.h"
 
 #include <pcap/pcap.h>

@@ -1,6 +1,7 @@
 #include "helpers/tracefile.h"
 
-#include "helpers/tmpfiles.h"
+#include "capture/fdio.h"
+#include "capture/tmpfiles.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -15,19 +16,6 @@ namespace {
 constexpr std::uint32_t kSnapLen = 65535;
 constexpr std::uint32_t kLinkTypeEthernet = 1;
 
-bool writeAll(int fd, const unsigned char* p, std::size_t n)
-{
-    while (n) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            return false;
-        p += w;
-        n -= std::size_t(w);
-    }
-    return true;
-}
 }  // namespace
 
 TraceFileWriter::~TraceFileWriter() { close(); }
@@ -47,7 +35,7 @@ bool TraceFileWriter::open(const std::string& path, std::string& error)
         std::int32_t zone = 0;
         std::uint32_t sigfigs = 0, snaplen = kSnapLen, linktype = kLinkTypeEthernet;
     } header;
-    if (!writeAll(fd, reinterpret_cast<const unsigned char*>(&header), sizeof header)) {
+    if (!writeFully(fd, &header, sizeof header)) {
         error = path + ": " + std::strerror(errno);
         ::close(fd);
         return false;
@@ -114,7 +102,7 @@ void TraceFileWriter::run()
         m_queue.pop_front();
         m_changed.notify_all();
         lock.unlock();
-        if (!failed && !writeAll(m_fd, b.bytes.get(), b.used)) {
+        if (!failed && !writeFully(m_fd, b.bytes.get(), b.used)) {
             failed = true;  // a full disk: keep capturing, say it once
             std::fprintf(stderr, "pcap: writing %s failed: %s\n", m_path.c_str(), std::strerror(errno));
         }

@@ -1,5 +1,6 @@
 // The three-process model, with real forks, pipes and signals.
 #include "app/process.h"
+#include "capture/tmpfiles.h"
 #include "proctools.h"
 
 #include <QDir>
@@ -89,9 +90,9 @@ private slots:
         QCOMPARE(QString::fromLocal8Bit(setNukDefaultTraceFile()),
                  QStringLiteral("/tmp/%1_NukDefaultTraceFile").arg(getuid()));
         char name[256];
-        QVERIFY(nukTempFileName(name, sizeof name, "_Nuk_Syn_Packets"));
+        QVERIFY(tmpfiles::nameInto(name, sizeof name, "_Nuk_Syn_Packets"));
         QCOMPARE(QString::fromLocal8Bit(name), QStringLiteral("/tmp/%1_Nuk_Syn_Packets").arg(getuid()));
-        QVERIFY(!nukTempFileName(name, 8, "_Nuk_Syn_Packets"));
+        QVERIFY(!tmpfiles::nameInto(name, 8, "_Nuk_Syn_Packets"));
     }
 
     // Runs the children inside this process (the test plays the GUI) and checks

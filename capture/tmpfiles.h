@@ -1,7 +1,9 @@
 #pragma once
-// The helper's temporary files: "<dir>/<uid><suffix>", where <dir> is /tmp or,
-// for tests only, the directory named by NUK_TMPDIR.
+// The temporary files shared by the GUI and the capture helper (plain C++, no Qt):
+// "<dir>/<uid><suffix>", where <dir> is /tmp or, for tests only, the directory
+// named by NUK_TMPDIR.
 
+#include <cstddef>
 #include <string>
 
 namespace tmpfiles {
@@ -9,6 +11,9 @@ constexpr const char* kDefaultTrace = "_NukDefaultTraceFile";
 constexpr const char* kAppSockets = "_NukAppSockFile";
 constexpr const char* kSynPackets = "_Nuk_Syn_Packets";
 
+// Writes the name into `buf` without allocating (start-up builds the names the
+// signal handlers use this way). False when it does not fit.
+bool nameInto(char* buf, std::size_t len, const char* suffix);
 std::string path(const char* suffix);
 
 // Opens `path` for writing, truncated, owner-only. Refuses a symbolic link,

@@ -1,20 +1,32 @@
-#include "helpers/tmpfiles.h"
+#include "capture/tmpfiles.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace tmpfiles {
 
-std::string path(const char* suffix)
+bool nameInto(char* buf, std::size_t len, const char* suffix)
 {
     const char* dir = std::getenv("NUK_TMPDIR");
-    std::string p = dir && *dir ? dir : "/tmp";
-    if (p.size() > 1 && p.back() == '/')
-        p.pop_back();
-    return p + "/" + std::to_string(getuid()) + suffix;
+    if (!dir || !*dir)
+        dir = "/tmp";
+    int dirLength = int(std::strlen(dir));
+    if (dirLength > 1 && dir[dirLength - 1] == '/')
+        --dirLength;
+    const int n = std::snprintf(buf, len, "%.*s/%u%s", dirLength, dir, unsigned(getuid()), suffix);
+    return n > 0 && std::size_t(n) < len;
+}
+
+std::string path(const char* suffix)
+{
+    char name[PATH_MAX];
+    return nameInto(name, sizeof name, suffix) ? std::string(name) : std::string();
 }
 
 int openPrivate(const std::string& path)
