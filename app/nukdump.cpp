@@ -1,8 +1,9 @@
-// nukdump [--filter EXPR] [--tree] TRACE
+// nukdump [--filter EXPR] [MODE] TRACE
 //
 // Replays a tcpdump trace through the capture helper of NUKPATH (mode 0), reads
-// its packet records with the program's own record reader and prints each packet,
-// decoded as the packet list view decodes it, as one JSON object per line.
+// its packet records with the program's own record reader and hands each packet to
+// the chosen mode (app/dump), which prints JSON lines: by default each packet
+// decoded as the packet list view decodes it.
 // The helper's own complaints (no such file, bad filter) reach standard error
 // directly; a helper that fails makes nukdump fail.
 //
@@ -10,11 +11,10 @@
 // them at a private directory of its own and removes it, so that it never
 // overwrites the capture of a nuk that is running.
 
+#include "app/dump/dumpmode.h"
 #include "app/process.h"
 #include "capture/cpacket.h"
 #include "capture/recordreader.h"
-#include "views/packets/packet.h"
-#include "views/packets/packetjson.h"
 
 #include <QByteArray>
 #include <QString>
@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <dirent.h>
 #include <string>
 #include <sys/wait.h>
@@ -34,7 +35,7 @@ namespace {
 
 int usage()
 {
-    std::fprintf(stderr, "usage: nukdump [--filter EXPR] [--tree] TRACE\n");
+    std::fprintf(stderr, "usage: nukdump [--filter EXPR] %s TRACE\n", dumpModeFlags().c_str());
     return 2;
 }
 
@@ -88,11 +89,13 @@ int main(int argc, char** argv)
 {
     std::string filter = "tcp or udp";
     std::string trace;
-    bool tree = false;
+    std::string modeFlag;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--tree") {
-            tree = true;
+        if (arg != "--filter" && arg.rfind("--", 0) == 0 && makeDumpMode(arg)) {
+            if (!modeFlag.empty())
+                return usage();
+            modeFlag = arg;
         } else if (arg == "--filter") {
             if (++i >= argc)
                 return usage();
@@ -105,6 +108,7 @@ int main(int argc, char** argv)
     }
     if (trace.empty())
         return usage();
+    const std::unique_ptr<DumpMode> mode = makeDumpMode(modeFlag);
     if (::access(trace.c_str(), R_OK) != 0) {
         std::fprintf(stderr, "nukdump: %s: %s\n", trace.c_str(), std::strerror(errno));
         return 1;
@@ -157,10 +161,9 @@ int main(int argc, char** argv)
     RecordReader reader(fds[0]);
     RawPacket raw;
     std::int64_t number = 0;
-    BaseTime base;
+    std::deque<CPacket> kept;  // for modes whose models point at their packets
+    DumpOutput out;
     bool readFailed = false;
-    bool outputClosed = false;
-    int writeError = 0;
     for (;;) {
         const RecordReader::Status status = reader.next(raw);
         if (status == RecordReader::Status::Eof)
@@ -170,21 +173,22 @@ int main(int argc, char** argv)
             readFailed = true;
             break;
         }
-        const CPacket packet(&raw);
-        if (++number == 1)
-            base = BaseTime{packet.GetTimeStamp()[0], packet.GetTimeStamp()[1]};
-        const QByteArray line = packetjson::line(Packet(packet, number, base), tree);
-        if (std::fwrite(line.constData(), 1, std::size_t(line.size()), stdout) != std::size_t(line.size()) ||
-            std::fputc('\n', stdout) == EOF) {
-            outputClosed = true;
-            writeError = errno;
-            break;
+        bool more;
+        if (mode->keepsPackets()) {
+            kept.emplace_back(&raw);
+            more = mode->packet(&kept.back(), ++number, out);
+        } else {
+            const CPacket packet(&raw);
+            more = mode->packet(&packet, ++number, out);
         }
+        if (!more)
+            break;
     }
-    if (!outputClosed && std::fflush(stdout) != 0) {
-        outputClosed = true;
-        writeError = errno;
-    }
+    if (!out.failed() && !readFailed)
+        mode->finish(out);
+    out.flush();
+    const bool outputClosed = out.failed();
+    const int writeError = out.error();
     if (outputClosed) {
         ::kill(child, SIGTERM);
         if (writeError != EPIPE)

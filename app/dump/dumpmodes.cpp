@@ -1,0 +1,77 @@
+#include "app/dump/dumpmode.h"
+
+#include "capture/cpacket.h"
+#include "views/packets/packet.h"
+#include "views/packets/packetjson.h"
+
+#include <cerrno>
+#include <cstdio>
+
+bool DumpOutput::line(const QByteArray& json)
+{
+    if (m_error)
+        return false;
+    if (std::fwrite(json.constData(), 1, std::size_t(json.size()), stdout) != std::size_t(json.size()) ||
+        std::fputc('\n', stdout) == EOF) {
+        m_error = errno ? errno : EIO;
+        return false;
+    }
+    return true;
+}
+
+bool DumpOutput::flush()
+{
+    if (!m_error && std::fflush(stdout) != 0)
+        m_error = errno ? errno : EIO;
+    return !m_error;
+}
+
+namespace {
+
+// The packet list: each packet decoded as the Packet List View decodes it.
+class PacketListMode : public DumpMode {
+public:
+    explicit PacketListMode(bool tree) : m_tree(tree) {}
+    bool packet(const CPacket* packet, std::int64_t number, DumpOutput& out) override
+    {
+        if (number == 1)
+            m_base = BaseTime{packet->GetTimeStamp()[0], packet->GetTimeStamp()[1]};
+        return out.line(packetjson::line(Packet(*packet, number, m_base), m_tree));
+    }
+
+private:
+    bool m_tree;
+    BaseTime m_base;
+};
+
+struct ModeEntry {
+    const char* flag;
+    std::unique_ptr<DumpMode> (*make)();
+};
+
+// One row a mode; a view's mode lives beside the view's model.
+const ModeEntry kModes[] = {
+    {"", [] { return std::unique_ptr<DumpMode>(new PacketListMode(false)); }},
+    {"--tree", [] { return std::unique_ptr<DumpMode>(new PacketListMode(true)); }},
+};
+
+}  // namespace
+
+std::unique_ptr<DumpMode> makeDumpMode(const std::string& flag)
+{
+    for (const ModeEntry& m : kModes) {
+        if (flag == m.flag)
+            return m.make();
+    }
+    return nullptr;
+}
+
+std::string dumpModeFlags()
+{
+    std::string flags;
+    for (const ModeEntry& m : kModes) {
+        if (*m.flag)
+            flags += std::string(flags.empty() ? "[" : " | ") + m.flag;
+    }
+    return flags.empty() ? flags : flags + "]";
+}
