@@ -1,0 +1,88 @@
+// Saving a file the user named and exporting a drawing.
+
+#include "views/common/imageexport.h"
+#include "views/common/savefile.h"
+#include "views/common/viewprompts.h"
+
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <sys/stat.h>
+#include <unistd.h>
+
+class TestViewCommon : public QObject {
+    Q_OBJECT
+private slots:
+    void savesRegularFilesOnly();
+    void exportsPngAndSvg();
+};
+
+void TestViewCommon::savesRegularFilesOnly()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("bytes.bin"));
+    QString error;
+    QVERIFY(saveUserFile(file, QByteArray("old content, longer"), &error));
+    QVERIFY(saveUserFile(file, QByteArray("\x00\x01GET", 5), &error));
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("\x00\x01GET", 5));
+
+    // A link planted at the name is refused and its target left alone; so is a FIFO
+    // (no reader: opening it must not block).
+    const QString target = dir.filePath(QStringLiteral("target"));
+    QVERIFY(saveUserFile(target, "keep", &error));
+    const QString link = dir.filePath(QStringLiteral("link"));
+    QCOMPARE(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()), 0);
+    QVERIFY(!saveUserFile(link, "x", &error));
+    QVERIFY(error.startsWith(link));
+    const QString fifo = dir.filePath(QStringLiteral("fifo"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QVERIFY(!saveUserFile(fifo, "x", &error));
+    QVERIFY(error.contains(QLatin1String("not a regular file")));
+    QFile t(target);
+    QVERIFY(t.open(QIODevice::ReadOnly));
+    QCOMPARE(t.readAll(), QByteArray("keep"));
+}
+
+void TestViewCommon::exportsPngAndSvg()
+{
+    QTemporaryDir dir;
+    const DrawFunction draw = [](QPainter& p) { p.fillRect(10, 10, 5, 5, Qt::red); };
+    QString chosen = dir.filePath(QStringLiteral("diagram"));
+    viewui::setSaveFileHandler([&](QWidget*, const QString&, const QString&, const QString& filter, QString* selected) {
+        *selected = filter.section(QStringLiteral(";;"), 1, 1);  // the SVG entry
+        return chosen;
+    });
+    QStringList warnings;
+    viewui::setAskHandler([&](QWidget*, QMessageBox::Icon, const QString&, const QString& text, const QStringList&) {
+        warnings << text;
+        return 0;
+    });
+
+    QVERIFY(exportImage(nullptr, QSize(40, 30), draw));
+    QFile svg(chosen + QStringLiteral(".svg"));
+    QVERIFY(svg.open(QIODevice::ReadOnly));
+    QVERIFY(svg.readAll().contains("<svg"));
+
+    chosen = dir.filePath(QStringLiteral("diagram.PNG"));
+    QVERIFY(exportImage(nullptr, QSize(40, 30), draw));
+    const QImage image(chosen);
+    QCOMPARE(image.size(), QSize(40, 30));
+    QCOMPARE(image.pixelColor(12, 12), QColor(Qt::red));
+    QCOMPARE(image.pixelColor(30, 20), QColor(Qt::white));
+
+    // Too tall for a raster: a clear refusal, nothing written.
+    chosen = dir.filePath(QStringLiteral("huge.png"));
+    QVERIFY(!exportImage(nullptr, QSize(1000, 70000000), draw));
+    QCOMPARE(warnings.size(), 1);
+    QVERIFY(warnings[0].contains(QLatin1String("SVG")));
+    QVERIFY(!QFile::exists(chosen));
+    viewui::setSaveFileHandler({});
+    viewui::setAskHandler({});
+}
+
+QTEST_MAIN(TestViewCommon)
+#include "tst_viewcommon.moc"

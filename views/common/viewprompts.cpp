@@ -1,0 +1,51 @@
+#include "views/common/viewprompts.h"
+
+#include <QFileDialog>
+#include <QPushButton>
+
+namespace viewui {
+namespace {
+AskHandler& askHandler()
+{
+    static AskHandler handler;
+    return handler;
+}
+SaveFileHandler& saveFileHandler()
+{
+    static SaveFileHandler handler;
+    return handler;
+}
+}  // namespace
+
+int ask(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
+        const QStringList& buttons)
+{
+    if (askHandler())
+        return askHandler()(parent, icon, title, text, buttons);
+    QMessageBox box(icon, title, text, QMessageBox::NoButton, parent);
+    QList<QAbstractButton*> made;
+    for (const QString& label : buttons)
+        made << box.addButton(label, QMessageBox::AcceptRole);
+    if (!made.isEmpty())
+        box.setDefaultButton(qobject_cast<QPushButton*>(made.first()));
+    box.exec();
+    return int(made.indexOf(box.clickedButton()));
+}
+
+void warning(QWidget* parent, const QString& title, const QString& text)
+{
+    ask(parent, QMessageBox::Warning, title, text, {QStringLiteral("OK")});
+}
+
+QString getSaveFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter,
+                        QString* selectedFilter)
+{
+    if (saveFileHandler())
+        return saveFileHandler()(parent, caption, dir, filter, selectedFilter);
+    return QFileDialog::getSaveFileName(parent, caption, dir, filter, selectedFilter);
+}
+
+void setAskHandler(AskHandler handler) { askHandler() = std::move(handler); }
+void setSaveFileHandler(SaveFileHandler handler) { saveFileHandler() = std::move(handler); }
+
+}  // namespace viewui

@@ -1,0 +1,34 @@
+#pragma once
+// The analysis views' message boxes and save dialogs, behind one seam so that tests
+// can answer them. By default they are the toolkit's modal dialogs.
+
+#include <QMessageBox>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class QWidget;
+
+namespace viewui {
+
+// A modal box with the given buttons (the first is the default). Gives the index
+// of the button pressed, or -1 when the box was closed otherwise.
+using AskHandler = std::function<int(QWidget* parent, QMessageBox::Icon icon, const QString& title,
+                                     const QString& text, const QStringList& buttons)>;
+// The save-file dialog; empty when cancelled. `selectedFilter` may be null.
+using SaveFileHandler = std::function<QString(QWidget* parent, const QString& caption, const QString& dir,
+                                              const QString& filter, QString* selectedFilter)>;
+
+int ask(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
+        const QStringList& buttons);
+// A warning box with one "OK" button.
+void warning(QWidget* parent, const QString& title, const QString& text);
+QString getSaveFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter,
+                        QString* selectedFilter = nullptr);
+
+// An empty handler restores the toolkit's dialog.
+void setAskHandler(AskHandler handler);
+void setSaveFileHandler(SaveFileHandler handler);
+
+}  // namespace viewui
