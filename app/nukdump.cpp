@@ -65,8 +65,32 @@ std::string installRoot()
 // A private directory for the helper's temporary files, or empty.
 std::string makePrivateDir()
 {
-    char name[] = "/tmp/nukdump.XXXXXX";  // mkdtemp creates it 0700
-    return ::mkdtemp(name) ? std::string(name) : std::string();
+    const char* base = ::secure_getenv("TMPDIR");
+    std::string name = std::string(base && *base ? base : "/tmp") + "/nukdump.XXXXXX";
+    return ::mkdtemp(name.data()) ? name : std::string();  // mkdtemp creates it 0700
+}
+
+// Set by SIGINT, SIGTERM and SIGHUP: the dump ends as if the trace had, and the
+// signal is raised again once the helper is stopped and the directory removed.
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void onInterrupt(int signo) { g_interrupted = signo; }
+
+void catchInterrupts()
+{
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: a blocked read or write returns and sees the flag
+    for (int signo : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(signo, &action, nullptr);
+}
+
+[[noreturn]] void dieOf(int signo)
+{
+    std::signal(signo, SIG_DFL);
+    std::raise(signo);
+    ::_exit(128 + signo);
 }
 
 void removePrivateDir(const std::string& dir)
@@ -121,6 +145,7 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    catchInterrupts();
     const std::string tmpDir = makePrivateDir();
     if (tmpDir.empty()) {
         std::perror("nukdump: private directory");
@@ -143,6 +168,8 @@ int main(int argc, char** argv)
         return 1;
     }
     if (child == 0) {
+        for (int signo : {SIGINT, SIGTERM, SIGHUP})
+            std::signal(signo, SIG_DFL);
         ::close(fds[0]);
         ::dup2(2, 1);  // anything the helper prints must not mix with the JSON lines
         char fdText[16];
@@ -158,15 +185,18 @@ int main(int argc, char** argv)
     }
     ::close(fds[1]);
 
+    // Damaged records are counted and reported on standard error at the end:
+    // standard output carries JSON lines only.
     RecordReader reader(fds[0]);
     RawPacket raw;
     std::int64_t number = 0;
     std::deque<CPacket> kept;  // for modes whose models point at their packets
     DumpOutput out;
     bool readFailed = false;
+    const auto notInterrupted = [] { return g_interrupted == 0; };
     for (;;) {
-        const RecordReader::Status status = reader.next(raw);
-        if (status == RecordReader::Status::Eof)
+        const RecordReader::Status status = reader.next(raw, notInterrupted, 100);
+        if (status == RecordReader::Status::Eof || status == RecordReader::Status::Cancelled)
             break;
         if (status != RecordReader::Status::Record) {
             std::perror("nukdump: reading packet records");
@@ -184,14 +214,14 @@ int main(int argc, char** argv)
         if (!more)
             break;
     }
-    if (!out.failed() && !readFailed)
+    if (!out.failed() && !readFailed && !g_interrupted)
         mode->finish(out);
     out.flush();
     const bool outputClosed = out.failed();
     const int writeError = out.error();
-    if (outputClosed) {
+    if (outputClosed || g_interrupted) {
         ::kill(child, SIGTERM);
-        if (writeError != EPIPE)
+        if (outputClosed && writeError != EPIPE && !g_interrupted)
             std::fprintf(stderr, "nukdump: writing: %s\n", std::strerror(writeError));
     }
     ::close(fds[0]);
@@ -200,6 +230,8 @@ int main(int argc, char** argv)
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     removePrivateDir(tmpDir);
+    if (g_interrupted)
+        dieOf(g_interrupted);
     if (outputClosed)
         return writeError == EPIPE ? 0 : 1;
     if (WIFSIGNALED(status)) {
@@ -210,10 +242,11 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "nukdump: capture helper failed (exit status %d)\n", WEXITSTATUS(status));
         return 1;
     }
-    if (readFailed || reader.corruptRecords() > 0) {
-        if (reader.corruptRecords() > 0)
-            std::fprintf(stderr, "nukdump: %lu corrupt packet records skipped\n", reader.corruptRecords());
-        return 1;
-    }
-    return 0;
+    if (reader.corruptRecords() > 0)
+        std::fprintf(stderr, "nukdump: %lu corrupt packet record%s skipped\n", reader.corruptRecords(),
+                     reader.corruptRecords() == 1 ? "" : "s");
+    if (reader.truncatedBytes() > 0)
+        std::fprintf(stderr, "nukdump: the last packet record was cut short after %zu bytes\n",
+                     reader.truncatedBytes());
+    return readFailed || reader.corruptRecords() > 0 || reader.truncatedBytes() > 0 ? 1 : 0;
 }

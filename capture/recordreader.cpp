@@ -1,8 +1,8 @@
 #include "capture/recordreader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <poll.h>
 #include <unistd.h>
@@ -18,24 +18,31 @@ std::int32_t loadInt(const unsigned char* p)
 }
 }  // namespace
 
-RecordFramer::RecordFramer() { m_buf.resize(kReadChunk + record::FixedSize + kMaxRecordPayload); }
-
 void RecordFramer::compact()
 {
     if (m_begin == 0)
         return;
-    std::memmove(m_buf.data(), m_buf.data() + m_begin, m_end - m_begin);
+    std::memmove(m_buf.get(), m_buf.get() + m_begin, m_end - m_begin);
     m_end -= m_begin;
     m_begin = 0;
 }
 
+// The buffer grows with what is asked of it, never ahead and never cleared: a
+// framer fed small pieces stays small and cheap, a reader's large reads make it
+// large once.
 unsigned char* RecordFramer::writeSpace(std::size_t want)
 {
-    if (m_buf.size() - m_end < want)
+    if (m_capacity - m_end < want)
         compact();
-    if (m_buf.size() - m_end < want)
-        m_buf.resize(m_end + want);
-    return m_buf.data() + m_end;
+    if (m_capacity - m_end < want) {
+        const std::size_t capacity = std::max(m_end + want, 2 * m_capacity);
+        std::unique_ptr<unsigned char[]> grown(new unsigned char[capacity]);
+        if (m_end)
+            std::memcpy(grown.get(), m_buf.get(), m_end);
+        m_buf = std::move(grown);
+        m_capacity = capacity;
+    }
+    return m_buf.get() + m_end;
 }
 
 void RecordFramer::commit(std::size_t n) { m_end += n; }
@@ -53,7 +60,7 @@ RecordFramer::Result RecordFramer::next(RawPacket& out)
     const std::size_t have = m_end - m_begin;
     if (have < record::HeaderSize)
         return Result::NeedMore;
-    const unsigned char* p = m_buf.data() + m_begin;
+    const unsigned char* p = m_buf.get() + m_begin;
     const std::int32_t length = loadInt(p + record::Length);
     if (length <= 2) {
         m_begin += record::HeaderSize;
@@ -78,7 +85,13 @@ RecordFramer::Result RecordFramer::next(RawPacket& out)
     return Result::Record;
 }
 
-RecordReader::RecordReader(int fd) : m_fd(fd) {}
+RecordReader::RecordReader(int fd, DamageHandler onDamage) : m_fd(fd), m_onDamage(std::move(onDamage)) {}
+
+void RecordReader::damaged(Damage what)
+{
+    if (m_onDamage)
+        m_onDamage(what);
+}
 
 std::size_t RecordReader::drain(int fd)
 {
@@ -113,8 +126,7 @@ RecordReader::Status RecordReader::next(RawPacket& out, const std::function<bool
             continue;
         case RecordFramer::Result::Corrupt:
             ++m_corrupt;
-            std::printf("corrupt packet record\n");
-            std::fflush(stdout);
+            damaged(Damage::Corrupt);
             drain(m_fd);
             continue;
         case RecordFramer::Result::NeedMore:
@@ -138,6 +150,10 @@ RecordReader::Status RecordReader::next(RawPacket& out, const std::function<bool
             return Status::Error;
         }
         if (n == 0) {
+            if (const std::size_t cut = m_framer.buffered()) {
+                m_truncated = cut;
+                damaged(Damage::Truncated);
+            }
             m_framer.reset();
             return Status::Eof;
         }

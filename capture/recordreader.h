@@ -10,8 +10,9 @@
 #include "capture/rawpacket.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
-#include <vector>
+#include <memory>
 
 class RecordFramer {
 public:
@@ -22,7 +23,6 @@ public:
         Corrupt,   // impossible length; everything buffered was discarded
     };
 
-    RecordFramer();
     // Space to read into: at least `want` bytes; call commit() with what was read.
     unsigned char* writeSpace(std::size_t want);
     void commit(std::size_t n);
@@ -36,7 +36,8 @@ public:
 private:
     void compact();
 
-    std::vector<unsigned char> m_buf;
+    std::unique_ptr<unsigned char[]> m_buf;  // never cleared: only bytes fed are read
+    std::size_t m_capacity = 0;
     std::size_t m_begin = 0;
     std::size_t m_end = 0;
 };
@@ -50,12 +51,20 @@ public:
         Cancelled,  // keepGoing() returned false while waiting
     };
 
-    explicit RecordReader(int fd);
+    // What went wrong with the stream, reported to the damage handler.
+    enum class Damage {
+        Corrupt,    // an impossible length: what was buffered and waiting was dropped
+        Truncated,  // the writer closed the stream in the middle of a record
+    };
+    using DamageHandler = std::function<void(Damage)>;
+
+    explicit RecordReader(int fd, DamageHandler onDamage = {});
 
     // Reads the next record. While waiting for data, calls keepGoing() every
     // pollIntervalMs milliseconds and returns Cancelled when it says false.
-    // Corrupt records print "corrupt packet record\n", drain the descriptor
-    // and reading goes on; records of length <= 2 are skipped.
+    // A corrupt record drains the descriptor and reading goes on; a record cut
+    // by the end of the stream is dropped; both are counted and reported to the
+    // damage handler. Records of length <= 2 are skipped.
     Status next(RawPacket& out, const std::function<bool()>& keepGoing = {}, int pollIntervalMs = 50);
 
     // Discards what the framer holds and what is waiting in the descriptor.
@@ -65,9 +74,15 @@ public:
 
     int fd() const { return m_fd; }
     unsigned long corruptRecords() const { return m_corrupt; }
+    // Bytes of a last record that the end of the stream cut short (0: none).
+    std::size_t truncatedBytes() const { return m_truncated; }
 
 private:
+    void damaged(Damage what);
+
     int m_fd;
+    DamageHandler m_onDamage;
     RecordFramer m_framer;
     unsigned long m_corrupt = 0;
+    std::size_t m_truncated = 0;
 };

@@ -1,5 +1,6 @@
 // nukdump on the committed loopback trace, through the real capture helper.
 
+#include "capture/recordbuilder.h"
 #include "packetfixtures.h"
 #include "views/packets/packet.h"
 
@@ -10,6 +11,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -40,6 +43,49 @@ Run run(const QStringList& args, const QString& tmpDir = {}, const QString& prog
 }
 
 const QString kTrace = QStringLiteral(NUK_TEST_DATA "/packets/loopback.tr");
+
+// A NUKPATH whose capture helper copies the "trace" (a ready record stream) into
+// the packet pipe; with "linger" as the filter it then marks the private directory
+// and waits to be stopped, as a live capture would.
+struct FakeHelperRoot {
+    QTemporaryDir root;
+    FakeHelperRoot()
+    {
+        QDir(root.path()).mkpath(QStringLiteral("nuk"));
+        QFile script(root.filePath(QStringLiteral("nuk/pcap")));
+        script.open(QIODevice::WriteOnly);
+        script.write("#!/bin/bash\n"
+                     "cat -- \"$1\" >&\"$2\"\n"
+                     "[ \"$5\" = linger ] || exit 0\n"
+                     ": > \"$NUK_TMPDIR/ready\"\n"
+                     "exec sleep 30\n");
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    QString stream(const QByteArray& records)
+    {
+        QFile f(root.filePath(QStringLiteral("stream.tr")));
+        f.open(QIODevice::WriteOnly);
+        f.write(records);
+        return f.fileName();
+    }
+};
+
+QByteArray goodRecord(int payload)
+{
+    RecordBuilder r;
+    r.header(1000, 0, 1).at(record::Ethernet + 12, {0x08, 0x00}).at(record::Ip, {0x45, 0, 0, 20 + 20 + payload});
+    r.fixed[record::Ip + 9] = 6;
+    r.fixed[record::Tcp + 12] = 0x50;
+    r.payload = QByteArray(payload, 'p');
+    return r.bytes();
+}
+
+QString privateDirIn(const QString& dir)
+{
+    const QStringList found = QDir(dir).entryList({QStringLiteral("nukdump.*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+    return found.isEmpty() ? QString() : dir + QLatin1Char('/') + found.first();
+}
 }  // namespace
 
 class TestNukdump : public QObject {
@@ -50,6 +96,10 @@ private slots:
     void helperErrorsFailWithAMessage();
     void leavesTheCaptureOfARunningNukAlone();
     void aReaderThatGoesAwayEndsTheDump();
+    void damagedRecordsAreReportedOnStandardError_data();
+    void damagedRecordsAreReportedOnStandardError();
+    void anInterruptedDumpRemovesItsDirectory_data();
+    void anInterruptedDumpRemovesItsDirectory();
 };
 
 // One line a packet, keys in this order and nothing else, carrying the decodes that
@@ -146,6 +196,79 @@ void TestNukdump::aReaderThatGoesAwayEndsTheDump()
                       dir.path(), QStringLiteral("/bin/sh"));
     QCOMPARE(r.out, QByteArray("{\"no\":\"000"));
     QCOMPARE(r.err, QByteArray("status 0\n"));
+}
+
+// Standard output stays JSON lines; what the record reader found wrong goes to
+// standard error and fails the run.
+void TestNukdump::damagedRecordsAreReportedOnStandardError_data()
+{
+    QTest::addColumn<QByteArray>("tail");
+    QTest::addColumn<QByteArray>("complaint");
+    RecordBuilder corrupt;
+    QTest::newRow("corrupt") << corrupt.bytes(packetlen + 70000).left(16) << QByteArray("1 corrupt packet record skipped");
+    QTest::newRow("cut by the helper's end") << goodRecord(40).left(100)
+                                             << QByteArray("last packet record was cut short after 100 bytes");
+}
+
+void TestNukdump::damagedRecordsAreReportedOnStandardError()
+{
+    QFETCH(QByteArray, tail);
+    QFETCH(QByteArray, complaint);
+    FakeHelperRoot fake;
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("NUKPATH"), fake.root.path());
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(NUK_BUILD_DIR "/nuk/nukdump"), {fake.stream(goodRecord(5) + goodRecord(0) + tail)});
+    QVERIFY(p.waitForFinished(20000));
+    QCOMPARE(p.exitCode(), 1);
+    QList<QByteArray> lines = p.readAllStandardOutput().split('\n');
+    lines.removeAll(QByteArray());
+    QCOMPARE(lines.size(), 2);
+    for (const QByteArray& line : lines)
+        QVERIFY2(QJsonDocument::fromJson(line).isObject(), line.constData());
+    const QByteArray err = p.readAllStandardError();
+    QVERIFY2(err.contains(complaint), err.constData());
+}
+
+// Interrupted from the terminal, killed, or its reader gone: the helper is stopped
+// and the private directory goes with it.
+void TestNukdump::anInterruptedDumpRemovesItsDirectory_data()
+{
+    QTest::addColumn<int>("signo");
+    QTest::newRow("SIGINT") << SIGINT;
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("reader gone") << SIGPIPE;
+}
+
+void TestNukdump::anInterruptedDumpRemovesItsDirectory()
+{
+    QFETCH(int, signo);
+    FakeHelperRoot fake;
+    QTemporaryDir tmp;
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("NUKPATH"), fake.root.path());
+    env.insert(QStringLiteral("TMPDIR"), tmp.path());
+    p.setProcessEnvironment(env);
+    QByteArray records;
+    for (int i = 0; i < 200; ++i)  // more JSON than stdio buffers: a gone reader is noticed
+        records += goodRecord(i % 50);
+    const QStringList args{QStringLiteral(NUK_BUILD_DIR "/nuk/nukdump"), QStringLiteral("--filter"),
+                           QStringLiteral("linger"), fake.stream(records)};
+    if (signo == SIGPIPE) {
+        p.start(QStringLiteral("/bin/sh"), QStringList{QStringLiteral("-c"),
+                QStringLiteral("{ \"$0\" \"$@\"; echo \"status $?\" >&2; } | head -c 10")} + args);
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.readAllStandardError(), QByteArray("status 0\n"));
+    } else {
+        p.start(args[0], args.mid(1));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(privateDirIn(tmp.path()) + QStringLiteral("/ready")), 10000);
+        QCOMPARE(::kill(pid_t(p.processId()), signo), 0);
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitStatus(), QProcess::CrashExit);  // the signal is raised again
+    }
+    QCOMPARE(privateDirIn(tmp.path()), QString());
 }
 
 QTEST_GUILESS_MAIN(TestNukdump)
