@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 struct RecordBuilder {
     unsigned char fixed[record::FixedSize] = {};
@@ -26,9 +27,9 @@ struct RecordBuilder {
         return *this;
     }
     // The whole record; L = 160 + payload unless `length` overrides it.
-    QByteArray bytes(std::int32_t length = -1) const
+    QByteArray bytes(std::optional<std::int32_t> length = std::nullopt) const
     {
-        std::int32_t l = length >= 0 ? length : std::int32_t(record::FixedSize + payload.size());
+        const std::int32_t l = length.value_or(std::int32_t(record::FixedSize + payload.size()));
         QByteArray out(reinterpret_cast<const char*>(fixed), record::FixedSize);
         std::memcpy(out.data() + record::Length, &l, 4);
         return out + payload;

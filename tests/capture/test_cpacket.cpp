@@ -66,6 +66,10 @@ private slots:
         QCOMPARE(p.GetId(), 0xabcd);
         QCOMPARE(p.GetFragmentFlags(), 2);       // 0x5f: 010 11111
         QCOMPARE(p.GetFragOffset(), 0x1fff);     // low 13 bits of 0x5fff
+        RecordBuilder first = knownTcpRecord();  // a first fragment: MF set, offset 0
+        first.at(record::Ip + 6, {0x20, 0x00});
+        QCOMPARE(packetOf(first.bytes()).GetFragmentFlags(), 1);
+        QCOMPARE(packetOf(first.bytes()).GetFragOffset(), 0);
         QCOMPARE(p.GetTTL(), 64);
         QCOMPARE(p.GetProtocolType(), 6);
         QCOMPARE(p.GetIPHeaderChecksum(), 0x1234);
@@ -195,7 +199,9 @@ private slots:
         RecordBuilder b = knownTcpRecord();
         b.payload = QByteArray(1340, 'b');
         RecordBuilder dropped = knownTcpRecord();
-        const QByteArray stream = a.bytes() + dropped.bytes(2).left(16) + b.bytes() + a.bytes(160).left(100);
+        // Lengths of 2 or less, taken as signed, are the 16 header bytes alone.
+        const QByteArray stream = a.bytes() + dropped.bytes(2).left(16) + b.bytes() + dropped.bytes(-1).left(16) +
+                                  a.bytes() + a.bytes(160).left(100);
         // Fed one byte at a time, the records still come out whole.
         std::vector<QByteArray> payloads;
         int records = 0, droppedCount = 0;
@@ -217,8 +223,8 @@ private slots:
                 }
             }
         }
-        QCOMPARE(records, 2);
-        QCOMPARE(droppedCount, 1);
+        QCOMPARE(records, 3);
+        QCOMPARE(droppedCount, 2);
         QCOMPARE(payloads[1], b.payload);
         QCOMPARE(framer.buffered(), std::size_t(100));  // the partial record waits
     }
@@ -229,7 +235,8 @@ private slots:
     {
         int fds[2];
         QCOMPARE(pipe(fds), 0);
-        RecordReader reader(fds[0]);
+        std::vector<RecordReader::Damage> reported;
+        RecordReader reader(fds[0], [&](RecordReader::Damage d) { reported.push_back(d); });
         RecordBuilder good = knownTcpRecord();
         RecordBuilder tainted = knownTcpRecord();
         tainted.header(7, 7, 1);
@@ -249,16 +256,34 @@ private slots:
         const CPacket after(&raw);
         QCOMPARE(after.GetTimeStamp()[0], 42);  // the tainted record never arrived
         QCOMPARE(reader.corruptRecords(), 1ul);
+        QCOMPARE(reported, std::vector<RecordReader::Damage>{RecordReader::Damage::Corrupt});
         close(fds[1]);
         QCOMPARE(reader.next(raw), RecordReader::Status::Eof);
         close(fds[0]);
+    }
+
+    // The largest payload a record may carry is 65,535 bytes; one more is corrupt.
+    void payloadBoundIsInclusive()
+    {
+        RecordFramer framer;
+        RecordBuilder r = knownTcpRecord();
+        r.payload = QByteArray(int(kMaxRecordPayload), 'm');
+        framer.feed(reinterpret_cast<const unsigned char*>(r.bytes().constData()), std::size_t(r.bytes().size()));
+        RawPacket raw;
+        QCOMPARE(framer.next(raw), RecordFramer::Result::Record);
+        QCOMPARE(CPacket(&raw).payloadLength(), kMaxRecordPayload);
+        r.payload += 'm';
+        framer.feed(reinterpret_cast<const unsigned char*>(r.bytes().constData()), std::size_t(r.bytes().size()));
+        QCOMPARE(framer.next(raw), RecordFramer::Result::Corrupt);
+        QCOMPARE(framer.buffered(), std::size_t(0));
     }
 
     void readerDropsAPartialRecordAtTheEnd()
     {
         int fds[2];
         QCOMPARE(pipe(fds), 0);
-        RecordReader reader(fds[0]);
+        std::vector<RecordReader::Damage> reported;
+        RecordReader reader(fds[0], [&](RecordReader::Damage d) { reported.push_back(d); });
         RecordBuilder r = knownTcpRecord();
         r.payload = QByteArray(500, 'x');
         writeAll(fds[1], r.bytes() + r.bytes().left(300));
@@ -266,6 +291,8 @@ private slots:
         RawPacket raw;
         QCOMPARE(reader.next(raw), RecordReader::Status::Record);
         QCOMPARE(reader.next(raw), RecordReader::Status::Eof);
+        QCOMPARE(reader.truncatedBytes(), std::size_t(300));
+        QCOMPARE(reported, std::vector<RecordReader::Damage>{RecordReader::Damage::Truncated});
         close(fds[0]);
     }
 

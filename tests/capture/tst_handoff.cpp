@@ -86,6 +86,34 @@ private slots:
         }
     }
 
+    // Slices of one batch of two: order holds across slices and pushes made between
+    // them, and a discard in the middle of a drain drops the rest of what was taken.
+    void slicesKeepOrderAndDiscardDropsTheRest()
+    {
+        std::vector<int> seen;
+        HandoffQueue<int> queue([&](std::vector<int>& b) { seen.insert(seen.end(), b.begin(), b.end()); }, nullptr,
+                                0ms, 2);
+        for (int i = 0; i < 5; ++i)
+            queue.push(i);
+        QCoreApplication::processEvents();  // one slice
+        QCOMPARE(seen, (std::vector<int>{0, 1}));
+        for (int i = 5; i < 10; ++i)
+            queue.push(i);
+        QTRY_COMPARE(seen.size(), std::size_t(10));
+        QCOMPARE(seen, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+
+        seen.clear();
+        for (int i = 0; i < 10; ++i)
+            queue.push(i);
+        QCoreApplication::processEvents();
+        QCOMPARE(seen, (std::vector<int>{0, 1}));
+        queue.discard();
+        QCOMPARE(queue.pending(), std::size_t(0));
+        queue.drainAll();
+        QTest::qWait(30);  // the paced wake-up comes and finds nothing
+        QCOMPARE(seen, (std::vector<int>{0, 1}));
+    }
+
     void discardAndDrainAll()
     {
         std::vector<int> seen;

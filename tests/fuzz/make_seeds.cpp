@@ -1,0 +1,75 @@
+// Seeds for the fuzz targets, cut from the committed traces:
+//   make_seeds <out dir> <trace>...
+// <out>/frames/<n>: a link kind byte, then one captured frame (fuzz_framerecord);
+// <out>/records/<n>: a piece size byte, then the records of a trace's first frames
+// as the capture helper writes them (fuzz_recordframer, fuzz_decoder).
+
+#include "helpers/framerecord.h"
+#include "helpers/pipeline.h"
+
+#include <pcap/pcap.h>
+
+#include <cstdio>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+constexpr int kFramesPerTrace = 24;
+constexpr int kRecordsPerSeed = 12;
+
+bool writeFile(const std::string& path, const std::vector<unsigned char>& bytes)
+{
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && ok;
+}
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: make_seeds <out dir> <trace>...\n");
+        return 2;
+    }
+    const std::string out = argv[1];
+    for (const char* sub : {"", "/frames", "/records"})
+        ::mkdir((out + sub).c_str(), 0755);
+    int frameSeeds = 0, recordSeeds = 0;
+    for (int t = 2; t < argc; ++t) {
+        char err[PCAP_ERRBUF_SIZE];
+        pcap_t* p = pcap_open_offline(argv[t], err);
+        LinkKind kind;
+        if (!p || !linkKindOf(pcap_datalink(p), kind)) {
+            if (p)
+                pcap_close(p);
+            continue;  // a trace the helper refuses seeds nothing
+        }
+        std::vector<unsigned char> stream{0x25}, scratch;
+        pcap_pkthdr* header;
+        const u_char* data;
+        int records = 0;
+        for (int n = 0; n < kFramesPerTrace && pcap_next_ex(p, &header, &data) == 1; ++n) {
+            std::vector<unsigned char> frame{static_cast<unsigned char>(kind)};
+            frame.insert(frame.end(), data, data + header->caplen);
+            if (!writeFile(out + "/frames/" + std::to_string(frameSeeds++), frame))
+                return 1;
+            EthernetFrame eth;
+            FrameRecord rec;
+            if (records >= kRecordsPerSeed || !toEthernet(kind, data, header->caplen, header->len, scratch, eth) ||
+                frameToRecord(eth, std::uint32_t(header->ts.tv_sec), std::uint32_t(header->ts.tv_usec), rec) !=
+                    FrameVerdict::Record)
+                continue;
+            stream.insert(stream.end(), rec.fixed, rec.fixed + sizeof rec.fixed);
+            stream.insert(stream.end(), rec.payload, rec.payload + rec.payloadLen);
+            ++records;
+        }
+        pcap_close(p);
+        if (records && !writeFile(out + "/records/" + std::to_string(recordSeeds++), stream))
+            return 1;
+    }
+    std::printf("%d frame seeds, %d record stream seeds\n", frameSeeds, recordSeeds);
+    return frameSeeds && recordSeeds ? 0 : 1;
+}
