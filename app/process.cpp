@@ -46,6 +46,11 @@ volatile sig_atomic_t g_queuedCount = 0;
 // Sent to a child by the kernel when the GUI process dies without a shutdown.
 const int kParentDeathSignal = SIGRTMIN + 2;
 
+// The GUI process. A shutdown tells its processes apart by this id and signals
+// only processes of its own, by their ids: never the process group, which holds
+// whatever started nuk (a script, a launcher's shell) as well.
+pid_t g_guiPid = 0;
+
 void queueSignal(int signo)
 {
     const sig_atomic_t n = g_queuedCount;
@@ -221,6 +226,10 @@ void stopCaptureHelper()
 
 void startSocketHelper()
 {
+    // As for the capture helper: no inherited handler may run in the new process.
+    sigset_t all, previous;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &previous);
     const pid_t pid = fork();
     if (pid == 0) {
         resetSignalsForHelper();
@@ -234,6 +243,7 @@ void startSocketHelper()
         std::fprintf(stderr, "cannot execute %s: %s\n", g_sockProgram, std::strerror(errno));
         waitForSignalsForever();
     }
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
     if (pid < 0) {
         std::perror("fork");
         return;
@@ -251,14 +261,29 @@ void stopSocketHelper()
     sockForkRet = 0;
 }
 
-// A helper that ended by itself (a replay reached the end of its file) is reaped here.
+// A capture helper that failed (it could not start, or broke off) is reported to
+// the GUI, which shows the helper's last line in a message box.
+void reportHelperFailure(int status)
+{
+    char line[32];
+    const int n = WIFSIGNALED(status) ? std::snprintf(line, sizeof line, "%csignal %d\n", kHelperFailedMark, WTERMSIG(status))
+                                      : std::snprintf(line, sizeof line, "%cexit %d\n", kHelperFailedMark, WEXITSTATUS(status));
+    if (nErrorPipe[1] >= 0 && n > 0)
+        writeFully(nErrorPipe[1], line, std::size_t(n));
+}
+
+// A helper that ended by itself (a replay reached the end of its file, or it
+// failed) is reaped here; one that was stopped was forgotten when it was.
 void reapFinishedHelpers()
 {
     int status;
     pid_t pid;
     while ((pid = waitpid(-1, &status, WNOHANG)) > 0) {
-        if (pid == nPcapChildID)
+        if (pid == nPcapChildID) {
             nPcapChildID = 0;
+            if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+                reportHelperFailure(status);
+        }
         if (pid == sockForkRet)
             sockForkRet = 0;
     }
@@ -352,7 +377,7 @@ bool copyName(char* dst, const char* src)
 
 char* getNukPath()
 {
-    const char* value = std::getenv("NUKPATH");
+    const char* value = secure_getenv("NUKPATH");
     if (!value)
         return nullptr;
     char* copy = strdup(value);
@@ -386,22 +411,44 @@ void printNukPathHelp()
 void Operation(int signo) { queueSignal(signo); }
 void SockOperation(int signo) { queueSignal(signo); }
 
+namespace {
+// The shutdown as a child runs it (a signal meant for the whole program reached
+// it, or it crashed): it ends the helper it runs and asks the GUI to shut the
+// program down; the GUI then ends this child.
+void runChildShutdownSteps()
+{
+    if (nPcapChildID > 0)
+        kill(nPcapChildID, SIGTERM);
+    if (sockForkRet > 0)
+        kill(sockForkRet, SIGKILL);
+    if (g_guiPid > 0 && getppid() == g_guiPid)
+        kill(g_guiPid, SIGTERM);
+}
+}  // namespace
+
 void runShutdownSteps()
 {
     unlink(g_traceFile);
     unlink(g_appSockFile);
     unlink(g_synFile);
+    if (g_guiPid > 0 && getpid() != g_guiPid) {
+        runChildShutdownSteps();
+        return;
+    }
     int status;
-    kill(g_ForkNumber, SIGUSR2);
-    waitpid(g_ForkNumber, &status, WNOHANG);
-    if (g_SockFork != 0) {
+    if (g_ForkNumber > 0) {
+        kill(g_ForkNumber, SIGUSR2);
+        waitpid(g_ForkNumber, &status, WNOHANG);
+    }
+    if (g_SockFork > 0) {
         kill(g_SockFork, SIGKILL);
         waitpid(g_SockFork, &status, WNOHANG);
     }
     sleep(1);
-    kill(g_ForkNumber, SIGKILL);
-    if (g_ForkNumber > 0)
+    if (g_ForkNumber > 0) {
+        kill(g_ForkNumber, SIGKILL);
         waitpid(g_ForkNumber, &status, 0);
+    }
 }
 
 void closeNUK(int)
@@ -453,6 +500,7 @@ int startNukProcesses()
     sigprocmask(SIG_BLOCK, &childSignals, &previousMask);
 
     const pid_t gui = getpid();
+    g_guiPid = gui;
     g_ForkNumber = fork();
     if (g_ForkNumber == 0) {
         ::close(nControlPipe[0]);  // only the GUI reads packets; lets the helper see EPIPE
@@ -482,8 +530,8 @@ int startNukProcesses()
         return 2;
     }
 
-    // A shutdown running in a child signals the whole group; the GUI has no use
-    // for these two and must not die of them before its own shutdown is done.
+    // The GUI has no use for these two; a stray one must not end it before its
+    // own shutdown is done.
     std::signal(SIGUSR1, SIG_IGN);
     std::signal(SIGUSR2, SIG_IGN);
     sigprocmask(SIG_SETMASK, &previousMask, nullptr);

@@ -19,6 +19,11 @@ extern char* NUK_Default_Trace_File;
 // so that the main window can show why a capture delivers nothing.
 extern int nErrorPipe[2];
 
+// When a capture helper it started ends with a failure, the launcher child adds
+// a line of its own to the error pipe: this byte, then "exit N" or "signal N".
+// No helper writes it: its text is printable lines.
+constexpr char kHelperFailedMark = '\x01';
+
 // A new copy of $NUKPATH with one trailing "/" removed, or null when unset.
 // The caller frees it with free().
 char* getNukPath();

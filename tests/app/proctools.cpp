@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QThread>
 
+#include <algorithm>
+
 #include <csignal>
 #include <cstdlib>
 #include <cstdint>
@@ -13,9 +15,12 @@
 
 namespace proctools {
 
-QList<pid_t> sessionMembers(pid_t sid)
+namespace {
+// Every live process with the fields of its stat line after "pid (comm) ":
+// state ppid pgrp session ... (field 19 of these is the start time).
+QList<QPair<pid_t, QList<QByteArray>>> liveProcesses()
 {
-    QList<pid_t> members;
+    QList<QPair<pid_t, QList<QByteArray>>> all;
     const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
     for (const QString& entry : entries) {
         bool ok = false;
@@ -29,14 +34,35 @@ QList<pid_t> sessionMembers(pid_t sid)
         const int close = line.lastIndexOf(')');
         if (close < 0)
             continue;
-        // After "pid (comm) ": state ppid pgrp session ...
         const QList<QByteArray> fields = line.mid(close + 2).split(' ');
-        if (fields.size() < 4 || fields[0] == "Z" || fields[0] == "X")
+        if (fields.size() < 20 || fields[0] == "Z" || fields[0] == "X")
             continue;
+        all.append({pid, fields});
+    }
+    return all;
+}
+}  // namespace
+
+QList<pid_t> sessionMembers(pid_t sid)
+{
+    QList<pid_t> members;
+    for (const auto& [pid, fields] : liveProcesses())
         if (fields[3].toInt() == sid)
             members << pid;
-    }
     return members;
+}
+
+QList<pid_t> childrenOf(pid_t parent)
+{
+    QList<QPair<qulonglong, pid_t>> children;
+    for (const auto& [pid, fields] : liveProcesses())
+        if (fields[1].toInt() == parent)
+            children.append({fields[19].toULongLong(), pid});
+    std::sort(children.begin(), children.end());
+    QList<pid_t> pids;
+    for (const auto& child : children)
+        pids << child.second;
+    return pids;
 }
 
 bool waitSessionGone(pid_t sid, int ms)

@@ -13,6 +13,9 @@ namespace proctools {
 // Live (not zombie) processes whose session id is `sid`.
 QList<pid_t> sessionMembers(pid_t sid);
 
+// Live children of `parent`, oldest first.
+QList<pid_t> childrenOf(pid_t parent);
+
 // Waits up to `ms` for the session to have no live member.
 bool waitSessionGone(pid_t sid, int ms);
 

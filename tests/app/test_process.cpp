@@ -193,6 +193,46 @@ private slots:
         QCOMPARE(v.readAll(), QByteArray("keep me"));
     }
 
+    // Started from a script, nuk's shutdown, however it is set off, ends nuk's own
+    // processes only: the script goes on and its other child lives.
+    void shutdownSparesTheRestOfTheProcessGroup_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<int>("signo");
+        QTest::newRow("SIGTERM to nuk") << "nuk" << SIGTERM;
+        QTest::newRow("SIGTERM to the launcher child") << "launcher" << SIGTERM;
+        QTest::newRow("SIGTERM to the socket child") << "socket child" << SIGTERM;
+        QTest::newRow("SIGINT to the group") << "group" << SIGINT;
+    }
+    void shutdownSparesTheRestOfTheProcessGroup()
+    {
+        QFETCH(QString, target);
+        QFETCH(int, signo);
+        QTemporaryDir tmp;
+        const QString sibling = tmp.path() + "/sibling", done = tmp.path() + "/done";
+        const pid_t shell = spawnInNewSession(
+            QStringLiteral("/bin/bash"),
+            {"-c", "sleep 60 & echo $! > \"$1\"; \"$0\"; echo $? > \"$2\"; wait", kNuk, sibling, done},
+            {"NUKPATH=" + m_root.path(), "NUK_TMPDIR=" + tmp.path(), "QT_QPA_PLATFORM=offscreen"});
+        SessionGuard guard(shell);
+        QTRY_COMPARE_WITH_TIMEOUT(sessionMembers(shell).size(), 5, 10000);  // bash, sleep, nuk and its children
+        const pid_t sleeper = waitForLines(sibling, 5000).value(0).toInt();
+        QList<pid_t> nuk = childrenOf(shell);
+        nuk.removeAll(sleeper);
+        QCOMPARE(nuk.size(), 1);
+        nuk += childrenOf(nuk[0]);  // the launcher child, then the socket child
+        QCOMPARE(nuk.size(), 3);
+        QTest::qWait(300);  // let the GUI reach its event loop
+        const QStringList targets{"nuk", "launcher", "socket child"};
+        QCOMPARE(kill(target == "group" ? -shell : nuk[targets.indexOf(target)], signo), 0);
+
+        QCOMPARE(waitForLines(done, 10000), QStringList{"0"});  // the script went on after nuk
+        for (pid_t pid : nuk)
+            QTRY_VERIFY2_WITH_TIMEOUT(!sessionMembers(shell).contains(pid), "a process of nuk's remains", 5000);
+        QVERIFY2(sessionMembers(shell).contains(shell) && sessionMembers(shell).contains(sleeper),
+                 "the script or its other child was ended");
+    }
+
     // A GUI that dies without its shutdown leaves no child and no helper behind.
     void killedGuiLeavesNoProcessBehind()
     {
