@@ -214,7 +214,8 @@ void NUK::slotFileSaveAs()
         statusBar()->showMessage(QStringLiteral("Saving aborted"), 2000);
         return;
     }
-    m_pDoc->saveAs(name);
+    if (!m_pDoc->saveAs(name) && !m_pDoc->refusal().isEmpty())
+        showMessage(QStringLiteral("Warning"), m_pDoc->refusal());
     statusBar()->showMessage(QStringLiteral("Ready."));
 }
 

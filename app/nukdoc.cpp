@@ -1,9 +1,9 @@
 #include "app/nukdoc.h"
 
-#include "capture/fdio.h"
-
 #include "app/process.h"
+#include "capture/fdio.h"
 #include "capture/settings.h"
+#include "capture/tmpfiles.h"
 
 #include <QFile>
 
@@ -21,11 +21,16 @@ bool NUKDoc::saveAs(const QString& name)
     if (!g_SaveFileName.endsWith(QStringLiteral(".tr"), Qt::CaseSensitive))
         g_SaveFileName += QStringLiteral(".tr");
 
+    m_refusal.clear();
     const char* traceFile = NUK_Default_Trace_File ? NUK_Default_Trace_File : setNukDefaultTraceFile();
-    // The trace lives in /tmp: never follow a link planted there.
-    const int from = traceFile ? ::open(traceFile, O_RDONLY | O_NOFOLLOW | O_CLOEXEC) : -1;
+    // The trace lives in /tmp, where anyone may plant a link, a FIFO or a file of
+    // their own under its name: only a regular file of ours is copied.
+    const int from = traceFile ? tmpfiles::openOwnedForReading(traceFile) : -1;
     if (from < 0) {
-        std::perror("error open NUKDefaultTraceFile");
+        if (traceFile && (errno == EPERM || tmpfiles::isForeign(traceFile)))
+            m_refusal = QFile::decodeName(traceFile) + QStringLiteral(" is not a trace file of yours; nothing saved");
+        else
+            std::perror("error open NUKDefaultTraceFile");
         return false;
     }
     const off_t size = ::lseek(from, 0, SEEK_END);

@@ -21,6 +21,10 @@ public:
     // had when the copy began. False when nothing could be saved.
     bool saveAs(const QString& name);
 
+    // Why the last saveAs wrote nothing, when it is something the user must be told
+    // (someone else's file at the trace's name); empty otherwise.
+    const QString& refusal() const { return m_refusal; }
+
     // Called after every piece written (tests watch the piece sizes).
     void setPieceObserver(PieceObserver observer) { m_observer = std::move(observer); }
 
@@ -33,4 +37,5 @@ private:
     bool copy(int from, int to, off_t size);
 
     PieceObserver m_observer;
+    QString m_refusal;
 };

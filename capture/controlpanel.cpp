@@ -31,8 +31,10 @@ namespace {
 // Stop waits for it to leave the pipe.
 constexpr int kPollMs = 10;
 constexpr int kFirstViewId = 30000;
-// A helper error line longer than this is cut; the pipe carries another process's text.
+// A helper error line is cut to this length in the status bar, and to the longer
+// one in a message box; the pipe carries another process's text.
 constexpr int kMaxErrorLine = 300;
+constexpr int kMaxFailureLine = 4000;
 
 std::recursive_mutex& registryMutex()
 {
@@ -163,7 +165,14 @@ void ControlPanel::PacketCap()
 // with a later capture's bytes.
 void ControlPanel::readCapture(unsigned capture)
 {
-    RecordReader reader(nControlPipe[0]);
+    RecordReader reader(nControlPipe[0], [](RecordReader::Damage damage) {
+        // Standard output is the GUI's log; a stop cuts records on purpose, so only
+        // corruption is worth a line.
+        if (damage == RecordReader::Damage::Corrupt) {
+            std::printf("corrupt packet record\n");
+            std::fflush(stdout);
+        }
+    });
     const auto current = [this, capture] { return isCurrent(capture); };
     const auto superseded = [this, capture] { return m_quit || m_captureId != capture; };
     RawPacket raw;
@@ -271,17 +280,15 @@ bool ControlPanel::writeParameterBlock()
 }
 
 // The helper of mode 3 uses this file; it must be ours, empty and private, and a
-// link planted in /tmp must not redirect it.
-bool ControlPanel::createApplicationSocketFile()
+// link planted in /tmp must not redirect it. Returns why it could not be made.
+QString ControlPanel::createApplicationSocketFile()
 {
-    const QByteArray name = QFile::encodeName(setNukFileName());
-    const int fd = tmpfiles::openPrivate(name.toStdString());
-    if (fd < 0) {
-        std::perror(name.constData());
-        return false;
-    }
+    const std::string name = QFile::encodeName(setNukFileName()).toStdString();
+    const int fd = tmpfiles::openPrivate(name);
+    if (fd < 0)
+        return QString::fromLocal8Bit(tmpfiles::whyNotUsed(name, errno).c_str());
     ::close(fd);
-    return true;
+    return QString();
 }
 
 void ControlPanel::Start()
@@ -307,9 +314,12 @@ void ControlPanel::Start()
                 QStringLiteral("Invalid file name. Choose user wizard to reset filename."));
         return;
     }
-    if (nukOpMode == OpApplication && !createApplicationSocketFile()) {
-        status(QStringLiteral("Cannot create ") + nukAppFile);
-        return;
+    if (nukOpMode == OpApplication) {
+        if (const QString refusal = createApplicationSocketFile(); !refusal.isEmpty()) {
+            status(QStringLiteral("Cannot create ") + nukAppFile);
+            message(QStringLiteral("Warning"), refusal);
+            return;
+        }
     }
     if (!writeParameterBlock()) {
         std::printf("Write Pipe error!\n");
@@ -317,6 +327,7 @@ void ControlPanel::Start()
         return;
     }
     ValidWizard = false;
+    m_lastHelperLine.clear();
 
     // Records an old helper wrote after the last Stop's drain must not open this capture.
     waitUntilReaderOutOfPipe();
@@ -360,7 +371,8 @@ void ControlPanel::Stop()
 }
 
 // The capture helper's standard error arrives here through the launcher child.
-// Only whole lines are shown, the last one wins.
+// Only whole lines are shown, the last one wins. When the launcher reports that
+// the helper failed, its last line is shown whole in a message box as well.
 void ControlPanel::readHelperErrors()
 {
     char buffer[4096];
@@ -371,26 +383,42 @@ void ControlPanel::readHelperErrors()
         return;
     }
     m_errorPartial.append(buffer, n);
-    QByteArray last;
+    QByteArray last, failure;
     for (;;) {
         const qsizetype newline = m_errorPartial.indexOf('\n');
         if (newline < 0)
             break;
         const QByteArray line = m_errorPartial.left(newline).trimmed();
         m_errorPartial.remove(0, newline + 1);
-        if (!line.isEmpty())
+        if (line.startsWith(kHelperFailedMark))
+            failure = line.mid(1);
+        else if (!line.isEmpty())
             last = line;
     }
-    if (m_errorPartial.size() > kMaxErrorLine)
-        m_errorPartial.truncate(kMaxErrorLine);  // the rest of an overlong line is lost
-    if (last.isEmpty())
-        return;
-    QString text = QString::fromLocal8Bit(last.left(kMaxErrorLine));
-    for (QChar& c : text) {
+    if (m_errorPartial.size() > kMaxFailureLine)
+        m_errorPartial.truncate(kMaxFailureLine);  // the rest of an overlong line is lost
+    if (!last.isEmpty()) {
+        m_lastHelperLine = printable(last.left(kMaxFailureLine));
+        status(m_lastHelperLine.left(kMaxErrorLine));
+    }
+    if (!failure.isEmpty() && m_bRunning && !m_bShowingFailure) {
+        // A modal box runs an event loop of its own, in which this slot may run again.
+        m_bShowingFailure = true;
+        message(QStringLiteral("Warning"), m_lastHelperLine.isEmpty()
+                                               ? QStringLiteral("The capture helper failed (%1)").arg(printable(failure))
+                                               : m_lastHelperLine);
+        m_bShowingFailure = false;
+    }
+}
+
+QString ControlPanel::printable(const QByteArray& text)
+{
+    QString s = QString::fromLocal8Bit(text);
+    for (QChar& c : s) {
         if (c.category() == QChar::Other_Control)
             c = QLatin1Char(' ');
     }
-    status(text);
+    return s;
 }
 
 QString setNukFileName()

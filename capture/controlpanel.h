@@ -72,8 +72,9 @@ private:
     bool isCurrent(unsigned capture) const;
     void waitUntilReaderOutOfPipe();
     bool writeParameterBlock();
-    bool createApplicationSocketFile();
+    QString createApplicationSocketFile();
     void readHelperErrors();
+    static QString printable(const QByteArray& text);
     void message(const QString& title, const QString& text);
     void status(const QString& text);
 
@@ -98,6 +99,8 @@ private:
 
     QSocketNotifier* m_pErrorNotifier = nullptr;
     QByteArray m_errorPartial;  // helper error text after the last newline
+    QString m_lastHelperLine;   // the helper's last whole line in this capture
+    bool m_bShowingFailure = false;
 };
 
 // Returns "/tmp/<uid>_NukAppSockFile" and keeps it in nukAppFile.

@@ -13,7 +13,9 @@ namespace tmpfiles {
 
 bool nameInto(char* buf, std::size_t len, const char* suffix)
 {
-    const char* dir = std::getenv("NUK_TMPDIR");
+    // Ignored when the program runs with raised rights: the caller's environment
+    // must not choose where a capture helper with capture rights writes.
+    const char* dir = secure_getenv("NUK_TMPDIR");
     if (!dir || !*dir)
         dir = "/tmp";
     int dirLength = int(std::strlen(dir));
@@ -50,6 +52,40 @@ int openPrivate(const std::string& path)
         return -1;
     }
     return fd;
+}
+
+int openOwnedForReading(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return -1;
+    struct stat st;
+    int err = 0;
+    if (fstat(fd, &st) != 0)
+        err = errno;
+    else if (!S_ISREG(st.st_mode) || st.st_uid != geteuid())
+        err = EPERM;
+    else if (fcntl(fd, F_SETFL, 0) != 0)
+        err = errno;
+    if (err) {
+        ::close(fd);
+        errno = err;
+        return -1;
+    }
+    return fd;
+}
+
+bool isForeign(const std::string& path)
+{
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && (!S_ISREG(st.st_mode) || st.st_uid != geteuid());
+}
+
+std::string whyNotUsed(const std::string& path, int err)
+{
+    if (err == EPERM || err == ELOOP || isForeign(path))
+        return path + " is not a regular file owned by you; not used";
+    return path + ": " + std::strerror(err);
 }
 
 }  // namespace tmpfiles

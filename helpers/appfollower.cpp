@@ -158,8 +158,8 @@ void AppFollower::writeSocketFile()
 {
     const int fd = tmpfiles::openPrivate(m_appFile);
     if (fd < 0) {
-        std::fprintf(stderr, "pcap: cannot write %s: %s\n", m_appFile.c_str(),
-                     errno == ELOOP ? "it is a symbolic link" : std::strerror(errno));
+        std::fprintf(stderr, "pcap: cannot write the application socket file: %s\n",
+                     tmpfiles::whyNotUsed(m_appFile, errno).c_str());
         return;
     }
     FILE* f = fdopen(fd, "w");

@@ -25,7 +25,7 @@ bool TraceFileWriter::open(const std::string& path, std::string& error)
     close();
     const int fd = tmpfiles::openPrivate(path);
     if (fd < 0) {
-        error = path + ": " + (errno == ELOOP ? "is a symbolic link, not written" : std::strerror(errno));
+        error = tmpfiles::whyNotUsed(path, errno);
         return false;
     }
     // The classic pcap file header, microsecond time stamps, in this machine's byte order.

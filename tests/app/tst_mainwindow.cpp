@@ -16,9 +16,12 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -324,6 +327,31 @@ private slots:
         QCOMPARE(m_messages.size(), shown);  // no warning after Stop
         QVERIFY(w.currentWizard() && w.currentWizard() != first.data());
         QVERIFY(w.currentWizard()->isVisible());
+    }
+
+    // A FIFO planted at the trace's name neither hangs Save as nor is copied: the
+    // user is told and nothing is written. (Should an open wait on it, the writer
+    // below lets it go, so that the test fails instead of hanging.)
+    void saveAsRefusesAPlantedFifo()
+    {
+        const QString trace = QFile::decodeName(NUK_Default_Trace_File);
+        QFile::remove(trace);
+        QCOMPARE(::mkfifo(NUK_Default_Trace_File, 0666), 0);
+        std::atomic<bool> done{false};
+        std::thread writer([&] {
+            for (int i = 0; i < 300 && !done; ++i, QThread::msleep(10))
+                if (const int fd = ::open(NUK_Default_Trace_File, O_WRONLY | O_NONBLOCK); fd >= 0)
+                    return void(::close(fd));
+        });
+        NUK w;
+        m_saveAnswer = m_dir.filePath(QStringLiteral("from fifo"));
+        w.slotFileSaveAs();
+        done = true;
+        writer.join();
+        QCOMPARE(m_titles.value(0), QStringLiteral("Warning"));
+        QCOMPARE(m_messages.value(0), trace + QStringLiteral(" is not a trace file of yours; nothing saved"));
+        QVERIFY(!QFile::exists(m_saveAnswer + QStringLiteral(".tr")));
+        QFile::remove(trace);
     }
 
     void exitAndCloseRunShutdownOnce()

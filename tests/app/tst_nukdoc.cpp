@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 QByteArray contents(const QString& name)
@@ -100,6 +101,17 @@ private slots:
         QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("via link.tr"))));
         QFile::remove(real);
         QVERIFY(!doc.saveAs(m_dir.filePath(QStringLiteral("missing"))));  // no trace at all
+        QVERIFY(doc.refusal().isEmpty());
+
+        // Another user's file, even a readable one, is not the user's trace.
+        if (geteuid() == 0) {
+            writeTrace(10);
+            QVERIFY(::chmod(NUK_Default_Trace_File, 0666) == 0 && ::chown(NUK_Default_Trace_File, 65534, 65534) == 0);
+            QVERIFY(!doc.saveAs(m_dir.filePath(QStringLiteral("foreign"))));
+            QCOMPARE(doc.refusal(), real + QStringLiteral(" is not a trace file of yours; nothing saved"));
+            QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("foreign.tr"))));
+            QFile::remove(real);
+        }
     }
 };
 

@@ -145,20 +145,25 @@ private slots:
         RemoveView(view);
     }
 
-    void helperErrorReachesStatusBar()
+    // A helper that cannot start: its line in the status bar (cut to 300 characters)
+    // and, whole, in a message box.
+    void helperErrorReachesStatusBarAndMessageBox()
     {
         NukPrompts& prompts = nukPrompts();
-        QStringList messages;
-        prompts.message = [&](QWidget*, const QString&, const QString& text) { messages << text; };
+        QStringList titles, messages;
+        prompts.message = [&](QWidget*, const QString& title, const QString& text) { titles << title, messages << text; };
         prompts.shutdown = [] {};
 
         NUK window;
-        g_FileName = m_root.filePath(QStringLiteral("no such trace.tr"));
+        g_FileName = m_root.filePath(QString(150, QLatin1Char('d')) + QLatin1Char('/') + QString(150, QLatin1Char('e')) +
+                                     QStringLiteral("/no such trace.tr"));
         nukOpMode = OpDiskFile;
         window.slotStartPlay();
         QVERIFY(window.controller()->isRunning());
         const QString expected = QStringLiteral("pcap: cannot open trace file %1: No such file or directory").arg(g_FileName);
-        QTRY_COMPARE(window.statusBar()->currentMessage(), expected);
+        QTRY_COMPARE(window.statusBar()->currentMessage(), expected.left(300));
+        QTRY_COMPARE(messages.value(0), expected);
+        QCOMPARE(titles.value(0), QStringLiteral("Warning"));
         window.slotStopPlay();
         QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("System has stopped"));
         resetNukPrompts();

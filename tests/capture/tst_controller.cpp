@@ -97,6 +97,7 @@ private slots:
     {
         QVERIFY(::pipe(nControlPipe) == 0);
         QVERIFY(::pipe(nDataPipe) == 0);
+        QVERIFY(::pipe(nErrorPipe) == 0);
         ::fcntl(nControlPipe[1], F_SETPIPE_SZ, 1 << 20);
         qputenv("NUK_TMPDIR", m_tmp.path().toLocal8Bit());
     }
@@ -314,18 +315,41 @@ private slots:
         QCOMPARE(qint64(info.st_size), qint64(0));
         controller.Stop();
 
-        // A link planted at the name is refused and its target left alone.
-        QFile::remove(name);
+        // A link or a FIFO planted at the name is refused, with the reason, and what
+        // the link points to is left alone.
         const QString target = m_tmp.filePath(QStringLiteral("victim"));
         QFile victim(target);
         QVERIFY(victim.open(QIODevice::WriteOnly) && victim.write("precious") == 8);
         victim.close();
-        QVERIFY(QFile::link(target, name));
-        controller.Start();
-        QVERIFY(!controller.isRunning());
-        QVERIFY(readParameterPipe().isEmpty());
+        for (const bool link : {true, false}) {
+            QFile::remove(name);
+            QVERIFY(link ? QFile::link(target, name) : ::mkfifo(QFile::encodeName(name).constData(), 0666) == 0);
+            controller.Start();
+            QVERIFY(!controller.isRunning());
+            QVERIFY(readParameterPipe().isEmpty());
+            QCOMPARE(ui.titles.last(), QStringLiteral("Warning"));
+            QCOMPARE(ui.messages.last(), name + QStringLiteral(" is not a regular file owned by you; not used"));
+        }
         QCOMPARE(QFileInfo(target).size(), qint64(8));
         QFile::remove(name);
+    }
+
+    // What the helper writes on its standard error: of what arrives at once the last
+    // whole line is shown, cut to 300 characters, control characters made spaces.
+    void helperErrorLineInTheStatusBar()
+    {
+        RecordingUi ui;
+        ControlPanel controller(&ui);
+        const auto say = [](const QByteArray& text) {
+            QCOMPARE(::write(nErrorPipe[1], text.constData(), size_t(text.size())), ssize_t(text.size()));
+        };
+        say("pcap: first\npcap: second\x1b[1m\tbold\r\npcap: half a li");
+        QTRY_COMPARE(ui.statuses.value(0), QStringLiteral("pcap: second [1m bold"));
+        say("ne\n");
+        QTRY_COMPARE(ui.statuses.value(1), QStringLiteral("pcap: half a line"));
+        say(QByteArray(5000, 'x') + "\n");
+        QTRY_COMPARE(ui.statuses.value(2), QString(300, QLatin1Char('x')));
+        QCOMPARE(ui.statuses.size(), 3);
     }
 
     void destroyingWhileRunningJoinsReader()

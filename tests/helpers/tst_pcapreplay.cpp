@@ -162,16 +162,33 @@ void TestPcapReplay::defaultTraceFile()
     for (std::size_t i = 0; i < first.records.size(); ++i)
         QCOMPARE(recordBytes(again.records[i]), recordBytes(first.records[i]));
 
-    QFile::remove(defaultTraceIn(dir));
-    QVERIFY(QFile::link(saved, defaultTraceIn(dir)));
+    // A link, a FIFO or another user's file planted at the name is refused with its
+    // reason, the capture still runs, and what the link points to is left alone.
     const QByteArray before = [&] { QFile f(saved); f.open(QIODevice::ReadOnly); return f.readAll(); }();
-    const ReplayResult r = replayTrace(trace("veth-eth.pcap"), QStringLiteral("tcp"), dir.path());
-    QCOMPARE(r.status, 0);
-    QVERIFY(!r.records.empty());  // the capture still runs
-    QVERIFY2(r.stderrText.contains("symbolic link"), r.stderrText.constData());
+    const QByteArray refusal = defaultTraceIn(dir).toLocal8Bit() + " is not a regular file owned by you; not used";
+    for (const char* planted : {"link", "fifo", "foreign"}) {
+        QFile::remove(defaultTraceIn(dir));
+        const QByteArray name = defaultTraceIn(dir).toLocal8Bit();
+        if (planted == std::string("link")) {
+            QVERIFY(QFile::link(saved, defaultTraceIn(dir)));
+        } else if (planted == std::string("fifo")) {
+            QCOMPARE(::mkfifo(name.constData(), 0666), 0);
+        } else {
+            if (geteuid() != 0)
+                continue;  // only root can give a file away
+            QFile foreign(defaultTraceIn(dir));
+            QVERIFY(foreign.open(QIODevice::WriteOnly));
+            QVERIFY(::fchmod(foreign.handle(), 0666) == 0 && ::fchown(foreign.handle(), 65534, 65534) == 0);
+        }
+        const ReplayResult r = replayTrace(trace("veth-eth.pcap"), QStringLiteral("tcp"), dir.path());
+        QCOMPARE(r.status, 0);
+        QVERIFY(!r.records.empty());
+        QVERIFY2(r.stderrText.contains(refusal), r.stderrText.constData());
+    }
     QFile f(saved);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), before);
+    QCOMPARE(QFileInfo(defaultTraceIn(dir)).size(), 0);
 }
 
 void TestPcapReplay::userErrors_data()
