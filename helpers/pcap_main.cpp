@@ -4,6 +4,7 @@
 
 #include "helpers/appfollower.h"
 #include "helpers/pipeline.h"
+#include "helpers/privileges.h"
 #include "helpers/recordsink.h"
 #include "capture/tmpfiles.h"
 #include "helpers/tracefile.h"
@@ -313,7 +314,7 @@ OpenResult openDevice(LiveDevice& dev, const Options& o, bool kernelFilterIsUser
     if (r == PCAP_ERROR_PERM_DENIED || r == PCAP_ERROR_PROMISC_PERM_DENIED) {
         std::fprintf(stderr,
                      "pcap: no permission to capture on %s: run as root or give the helper capture rights "
-                     "(setcap cap_net_raw,cap_net_admin=eip <build>/nuk/pcap)\n",
+                     "(setcap cap_net_raw=ep <build>/nuk/pcap)\n",
                      dev.name.c_str());
         return OpenResult::Failed;
     }
@@ -385,6 +386,11 @@ int capture(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceF
         if (r != OpenResult::Ok)
             return kExitFailed;
         names += " " + dev->name;
+    }
+    // The devices are open: nothing from here on needs raised rights.
+    if (!dropCapabilities(follower != nullptr)) {
+        std::fprintf(stderr, "pcap: cannot give up the capture rights: %s\n", std::strerror(errno));
+        return kExitFailed;
     }
     openOutputFiles(trace, follower);
     std::fprintf(stderr, "pcap: capturing on%s\n", names.c_str());
@@ -467,6 +473,11 @@ int main(int argc, char** argv)
     else if (o.mode == 0 || o.mode == 3)
         pipeline.setEthernetFilter(&ethernetFilter.program);
     if (o.mode == 0) {
+        // A replay needs no rights at all, not even to open the user's trace.
+        if (!dropCapabilities(false)) {
+            std::fprintf(stderr, "pcap: cannot give up the capture rights: %s\n", std::strerror(errno));
+            return kExitFailed;
+        }
         status = replay(o, pipeline, sink, trace);
     } else if (o.mode == 3) {
         AppFollower follower(tmpfiles::path(tmpfiles::kAppSockets), tmpfiles::path(tmpfiles::kSynPackets));

@@ -15,7 +15,7 @@
 
 HelperRunner::HelperRunner(const QString& program, const QStringList& args, const QString& tmpDir) : m_args(args)
 {
-    m_process.setProgram(QStringLiteral(NUK_BUILD_DIR "/nuk/") + program);
+    m_process.setProgram(program.startsWith(QLatin1Char('/')) ? program : QStringLiteral(NUK_BUILD_DIR "/nuk/") + program);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("NUK_TMPDIR"), tmpDir);
     m_process.setProcessEnvironment(env);
@@ -41,8 +41,8 @@ bool HelperRunner::start()
     args.replaceInStrings(QRegularExpression(QStringLiteral("^%fd$")), QString::number(fds[1]));
     m_process.setArguments(args);
     if (m_uid != uid_t(-1))
-        m_process.setChildProcessModifier([uid = m_uid, gid = m_gid] {
-            if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+        m_process.setChildProcessModifier([uid = m_uid, gid = m_gid, extra = m_extraGroup] {
+            if (::setgroups(extra == gid_t(-1) ? 0 : 1, &extra) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
                 ::_exit(126);
         });
     m_process.start();

@@ -14,12 +14,13 @@
 
 class HelperRunner {
 public:
-    // `program` is "pcap" or "getSock"; "%fd" in `args` becomes the pipe's write end.
-    // `tmpDir` is handed over as NUK_TMPDIR.
+    // `program` is "pcap" or "getSock" (or a path to a copy); "%fd" in `args` becomes
+    // the pipe's write end. `tmpDir` is handed over as NUK_TMPDIR.
     HelperRunner(const QString& program, const QStringList& args, const QString& tmpDir);
     ~HelperRunner();
 
-    void runAs(uid_t uid, gid_t gid) { m_uid = uid, m_gid = gid; }  // the test must be root
+    // The test must be root.
+    void runAs(uid_t uid, gid_t gid, gid_t extraGroup = gid_t(-1)) { m_uid = uid, m_gid = gid, m_extraGroup = extraGroup; }
     bool start();
     pid_t pid() const { return pid_t(m_process.processId()); }
     void closeReadEnd();
@@ -35,6 +36,7 @@ private:
     QByteArray m_stderr;
     uid_t m_uid = uid_t(-1);
     gid_t m_gid = gid_t(-1);
+    gid_t m_extraGroup = gid_t(-1);
     int m_readFd = -1;
 };
 

@@ -3,7 +3,9 @@
 
 #include "helperrunner.h"
 
+#include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
@@ -11,6 +13,7 @@
 #include <csignal>
 #include <cstring>
 #include <netinet/in.h>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,6 +37,33 @@ void tcpExchange(int listener, quint16 port, int holdMs = 0)
     ::close(server);
 }
 
+// A server in a process of its own: listens on a free loopback port (returned),
+// answers one connection's "hello" with "world" and ends when the client closes.
+pid_t forkWorldServer(quint16& port)
+{
+    int ready[2];
+    if (::pipe(ready) != 0)
+        return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int listener = boundSocket(SOCK_STREAM, port);
+        if (listener < 0 || ::listen(listener, 1) != 0 || ::write(ready[1], &port, sizeof port) != sizeof port)
+            ::_exit(1);
+        const int peer = ::accept(listener, nullptr, nullptr);
+        char buf[16];
+        if (peer < 0 || ::read(peer, buf, sizeof buf) != 5 || ::write(peer, "world", 5) != 5)
+            ::_exit(1);
+        while (::read(peer, buf, sizeof buf) > 0) {
+        }
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    if (pid < 0 || ::read(ready[0], &port, sizeof port) != sizeof port)
+        port = 0;
+    ::close(ready[0]);
+    return pid;
+}
+
 void sendDatagrams(int from, quint16 port, const QList<QByteArray>& messages)
 {
     QVERIFY(connectLoopback(from, port));
@@ -54,6 +84,7 @@ private slots:
     void loopbackTrafficArrives();
     void specificApplicationFollowsTheFirstConnector();
     void noCaptureRightsIsOneClearLine();
+    void captureRightsForOneGroupEndWithTheDevices();
 };
 
 void TestPcapLive::init()
@@ -135,9 +166,12 @@ void TestPcapLive::specificApplicationFollowsTheFirstConnector()
 {
     QTemporaryDir dir;
     quint16 tcpPort = 0, udpPort = 0, otherPort = 0, otherSenderPort = 0;
-    const int listener = boundSocket(SOCK_STREAM, tcpPort);
+    // The peer is another program: what it sends back is the followed program's
+    // incoming traffic, and must be delivered too.
+    const pid_t server = forkWorldServer(tcpPort);
+    QVERIFY(server > 0 && tcpPort != 0);
     const int udp = boundSocket(SOCK_DGRAM, udpPort);
-    QVERIFY(listener >= 0 && udp >= 0 && ::listen(listener, 4) == 0);
+    QVERIFY(udp >= 0);
     // Ports of another program's traffic, chosen now so the filter can name them.
     const int p1 = boundSocket(SOCK_DGRAM, otherPort);
     const int p2 = boundSocket(SOCK_DGRAM, otherSenderPort);
@@ -170,7 +204,16 @@ void TestPcapLive::specificApplicationFollowsTheFirstConnector()
     QThread::msleep(200);
     // This test's first connection: it is followed from here. The owner of a SYN is
     // looked up while its socket still exists, so the connection stays open a moment.
-    tcpExchange(listener, tcpPort, 300);
+    const int client = ::socket(AF_INET, SOCK_STREAM, 0);
+    QVERIFY(connectLoopback(client, tcpPort));
+    QThread::msleep(300);
+    QCOMPARE(::write(client, "hello", 5), ssize_t(5));
+    char answer[16];
+    QCOMPARE(::read(client, answer, sizeof answer), ssize_t(5));
+    ::close(client);
+    int serverStatus = -1;
+    QCOMPARE(::waitpid(server, &serverStatus, 0), server);
+    QCOMPARE(serverStatus, 0);
     quint16 mySender = 0;
     const int sender = boundSocket(SOCK_DGRAM, mySender);
     sendDatagrams(sender, udpPort, {QByteArray("mine")});
@@ -182,14 +225,13 @@ void TestPcapLive::specificApplicationFollowsTheFirstConnector()
     QVERIFY2(helper.stderrText().contains(QByteArray("following ") + QByteArray::number(getpid()) + '/'),
              helper.stderrText().constData());
 
-    bool sawMine = false;
     QVERIFY(!records.empty());
     QCOMPARE(int(records.front().GetTCPFlags()), 0x02);  // the SYN that chose the program
-    for (const CPacket& p : records) {
-        QVERIFY2(payloadOf(p) != "other", "another program's traffic was delivered");
-        sawMine |= payloadOf(p) == "mine";
-    }
-    QVERIFY(sawMine);
+    QByteArrayList payloads;
+    for (const CPacket& p : records)
+        if (p.payloadLength())
+            payloads << payloadOf(p);
+    QCOMPARE(payloads, (QByteArrayList{"hello", "world", "mine"}));
 
     QFile sockets(dir.path() + QStringLiteral("/%1_NukAppSockFile").arg(getuid()));
     QVERIFY(sockets.open(QIODevice::ReadOnly));
@@ -199,7 +241,6 @@ void TestPcapLive::specificApplicationFollowsTheFirstConnector()
     QFile syns(dir.path() + QStringLiteral("/%1_Nuk_Syn_Packets").arg(getuid()));
     QVERIFY(syns.open(QIODevice::ReadOnly));
     QVERIFY(syns.size() > 24);  // the pcap file header and at least the SYN
-    ::close(listener);
     ::close(udp);
     ::close(sender);
 }
@@ -214,6 +255,60 @@ void TestPcapLive::noCaptureRightsIsOneClearLine()
     QVERIFY(helper.readRecords().empty());
     QVERIFY2(helper.stderrText().contains("no permission to capture on "), helper.stderrText().constData());
     QVERIFY(helper.stderrText().contains("setcap"));
+}
+
+// A copy of the helper granted to one group the way scripts/run does it: only
+// members may run it; a member captures on lo, holds no capability once the
+// devices are open, and cannot steer the temporary files through NUK_TMPDIR.
+void TestPcapLive::captureRightsForOneGroupEndWithTheDevices()
+{
+    QTemporaryDir dir;
+    const QString helper = dir.filePath(QStringLiteral("pcap"));
+    QVERIFY(QFile::copy(QStringLiteral(NUK_BUILD_DIR "/nuk/pcap"), helper));
+    QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    const gid_t group = 4242;  // a group nobody is not in
+    QCOMPARE(QProcess::execute(QStringLiteral(NUK_SOURCE_DIR "/scripts/grant-capture"), {helper, QString::number(group)}), 0);
+    struct stat st;
+    QCOMPARE(::stat(QFile::encodeName(helper).constData(), &st), 0);
+    QCOMPARE(int(st.st_mode & 07777), 0750);
+    QCOMPARE(st.st_gid, group);
+    QProcess getcap;
+    getcap.start(QStringLiteral("getcap"), {helper});
+    QVERIFY(getcap.waitForFinished());
+    QVERIFY2(getcap.readAllStandardOutput().trimmed().endsWith(" cap_net_raw=ep"), "only cap_net_raw");
+
+    HelperRunner outsider(helper, liveArgs(1, QStringLiteral("tcp")), dir.path());
+    outsider.runAs(65534, 65534);
+    QVERIFY(!outsider.start() || outsider.wait() != 0);  // not allowed to execute it
+
+    const QString userTrace = QStringLiteral("/tmp/65534_NukDefaultTraceFile");
+    QFile::remove(userTrace);
+    quint16 port = 0, senderPort = 0;
+    const int udp = boundSocket(SOCK_DGRAM, port);
+    const int sender = boundSocket(SOCK_DGRAM, senderPort);
+    const QString offered = dir.filePath(QStringLiteral("tmp"));  // writable for nobody, yet not to be used
+    QVERIFY(QDir().mkdir(offered) && ::chmod(QFile::encodeName(offered).constData(), 01777) == 0);
+    HelperRunner member(helper, liveArgs(1, QStringLiteral("udp port %1").arg(port)), offered);
+    member.runAs(65534, 65534, group);
+    QVERIFY(member.start());
+    QVERIFY2(member.waitForStderr("capturing on", 10000), member.stderrText().constData());
+    QFile status(QStringLiteral("/proc/%1/status").arg(member.pid()));
+    QVERIFY(status.open(QIODevice::ReadOnly));
+    const QByteArray caps = status.readAll();
+    for (const char* set : {"CapInh:", "CapPrm:", "CapEff:", "CapAmb:"})
+        QVERIFY2(caps.contains(QByteArray(set) + "\t0000000000000000"), set);
+    sendDatagrams(sender, port, {QByteArray("granted")});
+    QThread::msleep(300);
+    ::kill(member.pid(), SIGTERM);
+    const std::vector<CPacket> records = member.readRecords();
+    QCOMPARE(member.wait(), 0);
+    QCOMPARE(records.size(), std::size_t(1));
+    QCOMPARE(payloadOf(records[0]), QByteArray("granted"));
+    QVERIFY2(QFile::exists(userTrace), "NUK_TMPDIR was honoured with raised rights");
+    QVERIFY(QDir(offered).isEmpty());
+    QFile::remove(userTrace);
+    ::close(udp);
+    ::close(sender);
 }
 
 QTEST_GUILESS_MAIN(TestPcapLive)
