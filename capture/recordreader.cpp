@@ -8,8 +8,6 @@
 #include <unistd.h>
 
 namespace {
-constexpr std::size_t kReadChunk = 256 * 1024;
-
 std::int32_t loadInt(const unsigned char* p)
 {
     std::int32_t v;
@@ -85,7 +83,10 @@ RecordFramer::Result RecordFramer::next(RawPacket& out)
     return Result::Record;
 }
 
-RecordReader::RecordReader(int fd, DamageHandler onDamage) : m_fd(fd), m_onDamage(std::move(onDamage)) {}
+RecordReader::RecordReader(int fd, DamageHandler onDamage, std::size_t readChunk)
+    : m_fd(fd), m_onDamage(std::move(onDamage)), m_readChunk(readChunk)
+{
+}
 
 void RecordReader::damaged(Damage what)
 {
@@ -142,8 +143,8 @@ RecordReader::Status RecordReader::next(RawPacket& out, const std::function<bool
             if (ready <= 0)
                 continue;
         }
-        unsigned char* space = m_framer.writeSpace(kReadChunk);
-        const ssize_t n = ::read(m_fd, space, kReadChunk);
+        unsigned char* space = m_framer.writeSpace(m_readChunk);
+        const ssize_t n = ::read(m_fd, space, m_readChunk);
         if (n < 0) {
             if (errno == EINTR)
                 continue;

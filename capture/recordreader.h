@@ -58,7 +58,10 @@ public:
     };
     using DamageHandler = std::function<void(Damage)>;
 
-    explicit RecordReader(int fd, DamageHandler onDamage = {});
+    // Reads come in pieces of up to `readChunk` bytes: large ones cost the reader
+    // thread of a busy capture fewer system calls, small ones less memory.
+    static constexpr std::size_t kDefaultReadChunk = 256 * 1024;
+    explicit RecordReader(int fd, DamageHandler onDamage = {}, std::size_t readChunk = kDefaultReadChunk);
 
     // Reads the next record. While waiting for data, calls keepGoing() every
     // pollIntervalMs milliseconds and returns Cancelled when it says false.
@@ -82,6 +85,7 @@ private:
 
     int m_fd;
     DamageHandler m_onDamage;
+    std::size_t m_readChunk;
     RecordFramer m_framer;
     unsigned long m_corrupt = 0;
     std::size_t m_truncated = 0;
