@@ -269,7 +269,9 @@ void TestPcapReplay::stopNeverCutsARecord()
     for (int round = 0; round < 3; ++round) {
         HelperRunner helper(QStringLiteral("pcap"), pcapArgs(big, QStringLiteral("tcp or udp")), dir.path());
         QVERIFY(helper.start());
-        QTest::qWait(200 + 50 * round);
+        // Stopped once it writes (its handlers are in place then), however busy the machine.
+        QVERIFY(helper.waitForOutput(10000));
+        QTest::qWait(50 * round);
         QCOMPARE(::kill(helper.pid(), SIGTERM), 0);
         // The write in progress returns part done; the reader comes back a moment later.
         QTest::qWait(100);
