@@ -46,7 +46,8 @@ private:
 
 }  // namespace
 
-// The views' modes, each in a file of its own.
+// Modes in files of their own (app/dump/dump_<name>.cpp).
+std::unique_ptr<DumpMode> makeTimeLineDumpMode();
 std::unique_ptr<DumpMode> makeTcpStateMode();
 
 namespace {
@@ -60,6 +61,7 @@ struct ModeEntry {
 const ModeEntry kModes[] = {
     {"", [] { return std::unique_ptr<DumpMode>(new PacketListMode(false)); }},
     {"--tree", [] { return std::unique_ptr<DumpMode>(new PacketListMode(true)); }},
+    {"--timeline", makeTimeLineDumpMode},
     {"--tcpstate", makeTcpStateMode},
 };
 

@@ -81,14 +81,13 @@ QToolButton* toolButton(QMainWindow& w, int id)
     return nullptr;
 }
 
-// A view that exists opens a registered window with its caption. The other views
+// The views that exist open a registered window with their caption. The others
 // have not been built yet and say so in the status bar.
 void expectViewOpened(NUK& w, const QString& name)
 {
-    const QMap<QString, QString> captions{
-        {"Packet List View", "NUK Packet List View"},
-        {"TCP State Transition View", "NUK TCP State Transition Diagram View"},
-    };
+    const QMap<QString, QString> captions{{"Packet List View", "NUK Packet List View"},
+                                          {"Time lines", "NUK Time Line View"},
+                                          {"TCP State Transition View", "NUK TCP State Transition Diagram View"}};
     if (!captions.contains(name)) {
         QCOMPARE(w.statusBar()->currentMessage(), name + QStringLiteral(" not available yet"));
         return;
