@@ -17,6 +17,34 @@ using namespace std::chrono_literals;
 class TestHandoff : public QObject {
     Q_OBJECT
 private slots:
+    // Slices of one batch of two: order holds across slices and pushes made between
+    // them, and a discard in the middle of a drain drops the rest of what was taken.
+    void slicesKeepOrderAndDiscardDropsTheRest()
+    {
+        std::vector<int> seen;
+        HandoffQueue<int> queue([&](std::vector<int>& b) { seen.insert(seen.end(), b.begin(), b.end()); }, nullptr,
+                                0ms, 2);
+        for (int i = 0; i < 5; ++i)
+            queue.push(i);
+        QCoreApplication::processEvents();  // one slice
+        QCOMPARE(seen, (std::vector<int>{0, 1}));
+        for (int i = 5; i < 10; ++i)
+            queue.push(i);
+        QTRY_COMPARE(seen.size(), std::size_t(10));
+        QCOMPARE(seen, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+
+        seen.clear();
+        for (int i = 0; i < 10; ++i)
+            queue.push(i);
+        QCoreApplication::processEvents();
+        QCOMPARE(seen, (std::vector<int>{0, 1}));
+        queue.discard();
+        QCOMPARE(queue.pending(), std::size_t(0));
+        queue.drainAll();
+        QTest::qWait(30);  // the paced wake-up comes and finds nothing
+        QCOMPARE(seen, (std::vector<int>{0, 1}));
+    }
+
     void millionItemBurstKeepsOrderAndEventLoop()
     {
         // A consumer that costs about a microsecond per item: a million items are a
@@ -51,7 +79,7 @@ private slots:
             for (int i = 0; i < kItems; ++i)
                 queue.push(i);
         });
-        QTRY_COMPARE_WITH_TIMEOUT(expected, kItems, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(expected == kItems || !inOrder, 60000);
         producer.join();
         const qint64 elapsedMs = clock.elapsed();
 
@@ -84,34 +112,6 @@ private slots:
             QCoreApplication::sendPostedEvents();
             QCOMPARE(consumed, 0);
         }
-    }
-
-    // Slices of one batch of two: order holds across slices and pushes made between
-    // them, and a discard in the middle of a drain drops the rest of what was taken.
-    void slicesKeepOrderAndDiscardDropsTheRest()
-    {
-        std::vector<int> seen;
-        HandoffQueue<int> queue([&](std::vector<int>& b) { seen.insert(seen.end(), b.begin(), b.end()); }, nullptr,
-                                0ms, 2);
-        for (int i = 0; i < 5; ++i)
-            queue.push(i);
-        QCoreApplication::processEvents();  // one slice
-        QCOMPARE(seen, (std::vector<int>{0, 1}));
-        for (int i = 5; i < 10; ++i)
-            queue.push(i);
-        QTRY_COMPARE(seen.size(), std::size_t(10));
-        QCOMPARE(seen, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
-
-        seen.clear();
-        for (int i = 0; i < 10; ++i)
-            queue.push(i);
-        QCoreApplication::processEvents();
-        QCOMPARE(seen, (std::vector<int>{0, 1}));
-        queue.discard();
-        QCOMPARE(queue.pending(), std::size_t(0));
-        queue.drainAll();
-        QTest::qWait(30);  // the paced wake-up comes and finds nothing
-        QCOMPARE(seen, (std::vector<int>{0, 1}));
     }
 
     void discardAndDrainAll()
