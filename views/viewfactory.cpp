@@ -1,6 +1,7 @@
 #include "views/viewfactory.h"
 
 #include "views/packets/listviews.h"
+#include "views/timeline/newtimeline.h"
 
 CTimeBasedView* createView(ViewKind kind, const QString& objectName, ControlPanel* controller)
 {
@@ -9,9 +10,10 @@ CTimeBasedView* createView(ViewKind kind, const QString& objectName, ControlPane
     switch (kind) {
     case ViewKind::PacketList:
         return new ListViews(nullptr, name.constData());
+    case ViewKind::TimeLine:
+        return new NewTimeLine(nullptr, name.constData());
     case ViewKind::Topology:
     case ViewKind::StreamLink:
-    case ViewKind::TimeLine:
     case ViewKind::TcpState:
     case ViewKind::Reconstruction:
         break;
