@@ -1,6 +1,7 @@
 #include "views/viewfactory.h"
 
 #include "views/packets/listviews.h"
+#include "views/topology/topologyview.h"
 
 CTimeBasedView* createView(ViewKind kind, const QString& objectName, ControlPanel* controller)
 {
@@ -10,6 +11,7 @@ CTimeBasedView* createView(ViewKind kind, const QString& objectName, ControlPane
     case ViewKind::PacketList:
         return new ListViews(nullptr, name.constData());
     case ViewKind::Topology:
+        return new CTopologyView(nullptr, name.constData());
     case ViewKind::StreamLink:
     case ViewKind::TimeLine:
     case ViewKind::TcpState:

@@ -81,11 +81,16 @@ QToolButton* toolButton(QMainWindow& w, int id)
     return nullptr;
 }
 
-// The packet list exists: its command opens a registered window. The other views
-// have not been built yet and say so in the status bar.
+// A built view's command opens a registered window with its caption. The other
+// views have not been built yet and say so in the status bar.
+const QMap<QString, QString> kBuiltViews{
+    {"Packet List View", "NUK Packet List View"},
+    {"Machine Distribution View", "NUK Machine Distribution View"},
+};
+
 void expectViewOpened(NUK& w, const QString& name)
 {
-    if (name != QLatin1String("Packet List View")) {
+    if (!kBuiltViews.contains(name)) {
         QCOMPARE(w.statusBar()->currentMessage(), name + QStringLiteral(" not available yet"));
         return;
     }
@@ -94,7 +99,7 @@ void expectViewOpened(NUK& w, const QString& name)
         if (top->objectName() == name && top->isVisible())
             view = top;
     QVERIFY(view);
-    QCOMPARE(view->windowTitle(), QStringLiteral("NUK Packet List View"));
+    QCOMPARE(view->windowTitle(), kBuiltViews.value(name));
     QVERIFY(m_View2MenuID.contains(dynamic_cast<CTimeBasedView*>(view)));
     view->close();
     QTRY_VERIFY(!m_View2MenuID.contains(dynamic_cast<CTimeBasedView*>(view)));
