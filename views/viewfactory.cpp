@@ -2,6 +2,7 @@
 
 #include "views/packets/listviews.h"
 #include "views/topology/topologyview.h"
+#include "views/timeline/newtimeline.h"
 
 CTimeBasedView* createView(ViewKind kind, const QString& objectName, ControlPanel* controller)
 {
@@ -10,10 +11,11 @@ CTimeBasedView* createView(ViewKind kind, const QString& objectName, ControlPane
     switch (kind) {
     case ViewKind::PacketList:
         return new ListViews(nullptr, name.constData());
+    case ViewKind::TimeLine:
+        return new NewTimeLine(nullptr, name.constData());
     case ViewKind::Topology:
         return new CTopologyView(nullptr, name.constData());
     case ViewKind::StreamLink:
-    case ViewKind::TimeLine:
     case ViewKind::TcpState:
     case ViewKind::Reconstruction:
         break;

@@ -47,6 +47,13 @@ private:
     BaseTime m_base;
 };
 
+}  // namespace
+
+// Modes in files of their own (app/dump/dump_<name>.cpp).
+std::unique_ptr<DumpMode> makeTimeLineDumpMode();
+
+namespace {
+
 struct ModeEntry {
     const char* flag;
     std::unique_ptr<DumpMode> (*make)();
@@ -56,6 +63,7 @@ struct ModeEntry {
 const ModeEntry kModes[] = {
     {"", [] { return std::unique_ptr<DumpMode>(new PacketListMode(false)); }},
     {"--tree", [] { return std::unique_ptr<DumpMode>(new PacketListMode(true)); }},
+    {"--timeline", makeTimeLineDumpMode},
     {"--hosts", makeHostsMode},
 };
 
