@@ -7,13 +7,13 @@
 
 #include <algorithm>
 
-namespace {
-
 // How a node is drawn at its zoom: the circle's size and pen, and the font whose
-// point size makes the number fit inside the circle.
+// point size makes the number fit inside the circle. Fonts and metrics are costly
+// to make, so an item keeps its look until the zoom changes.
 struct NodeLook {
     explicit NodeLook(const CNode& node)
     {
+        zoom = node.fZoom;
         g = float(node.nSize) * node.fZoom;
         s = int(g);
         p = std::max(1, int(g / 6.0f));
@@ -29,16 +29,23 @@ struct NodeLook {
         metrics = QFontMetrics(font);
         w = metrics.horizontalAdvance(number);
         h = metrics.height();
+        addressWidth = metrics.horizontalAdvance(node.strIPAddress);
+        lw = metrics.horizontalAdvance(QLatin1Char('s'));
+        digitWidth = metrics.horizontalAdvance(QLatin1Char('0'));
     }
-    // Widths in the node's font.
-    int width(const QString& text) const { return QFontMetrics(font).horizontalAdvance(text); }
+    // Width of a count in the node's fixed-pitch font.
+    int countWidth(int count) const { return digitWidth * int(QString::number(count).size()); }
 
+    float zoom;
     float g;
     int s, p;
     QString number;
     QFont font;
     int w, h;
+    int addressWidth, lw, digitWidth;
 };
+
+namespace {
 
 QPolygon polygon(const QPoint* points, int n) { return QPolygon(QList<QPoint>(points, points + n)); }
 
@@ -50,20 +57,23 @@ CNodeItem::CNodeItem(CNode* node) : m_node(node)
     sync();
 }
 
+CNodeItem::~CNodeItem() = default;
+
 void CNodeItem::sync()
 {
-    const NodeLook look(*m_node);
+    if (!m_look || m_look->zoom != m_node->fZoom)
+        m_look = std::make_unique<NodeLook>(*m_node);
+    const NodeLook& look = *m_look;
     QRectF bounds(0, 0, look.s + 1, look.s + 1);
     if (m_node->bShowIPAddress) {
-        const int w = look.width(m_node->strIPAddress);
+        const int w = look.addressWidth;
         const int baseline = int(float(look.h) + look.g + 1.0f);
         bounds |= QRectF(int(look.g / 2 - float(w / 2)), baseline - look.h, w, 2 * look.h);
     }
     if (m_node->bShowStatInfo) {
-        const int lw = look.width(QStringLiteral("s"));
         const int axis = 2 * look.h + 6;
-        const int counts = std::max(look.width(QString::number(m_node->nSent)), look.width(QString::number(m_node->nReceived)));
-        bounds |= QRectF(int(look.g), -axis - look.h, lw + axis + counts, axis + 2 * look.h);
+        const int counts = std::max(look.countWidth(m_node->nSent), look.countWidth(m_node->nReceived));
+        bounds |= QRectF(int(look.g), -axis - look.h, look.lw + axis + counts, axis + 2 * look.h);
     }
     prepareGeometryChange();
     m_bounds = bounds.adjusted(-2, -2, 2, 2);
@@ -81,7 +91,7 @@ QPainterPath CNodeItem::shape() const
 void CNodeItem::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*)
 {
     const CNode& n = *m_node;
-    const NodeLook look(n);
+    const NodeLook& look = *m_look;
     painter->save();
     painter->translate(-pos());  // draw in canvas coordinates
     painter->setPen(QPen(n.bSelected ? topologycolours::kSelected : Qt::black, look.p, Qt::SolidLine));
@@ -93,13 +103,13 @@ void CNodeItem::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidge
     painter->setPen(Qt::black);
     painter->drawText(n.nX + int(look.g / 2 - float(look.w / 2)), n.nY + int(float(look.h / 3) + look.g / 2), look.number);
     if (n.bShowIPAddress) {
-        const int w = look.width(n.strIPAddress);
+        const int w = look.addressWidth;
         painter->drawText(n.nX + int(look.g / 2 - float(w / 2)), n.nY + int(float(look.h) + look.g + 1.0f),
                           n.strIPAddress);
     }
     if (n.bShowStatInfo) {
         const int bx = int(look.g + float(n.nX)), by = n.nY;
-        const int lw = look.width(QStringLiteral("s")), h = look.h;
+        const int lw = look.lw, h = look.h;
         const int full = 2 * h + 4, axis = 2 * h + 6;
         const Bars bars = barLengths(n.nSent, n.nReceived, full);
         painter->setPen(QPen(Qt::black, 1));

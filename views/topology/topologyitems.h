@@ -10,6 +10,8 @@
 #include <QGraphicsItem>
 #include <QPolygon>
 
+#include <memory>
+
 // Colours of the drawing (red, green, blue).
 namespace topologycolours {
 inline const QColor kBackground(230, 230, 230);
@@ -20,11 +22,14 @@ inline const QColor kSentBar(52, 160, 255);
 inline const QColor kReceivedBar(125, 68, 25);
 }  // namespace topologycolours
 
+struct NodeLook;
+
 class CNodeItem : public QGraphicsItem {
 public:
     enum { Type = UserType + CNode::Rtti };
 
     explicit CNodeItem(CNode* node);
+    ~CNodeItem() override;
     int type() const override { return Type; }
     CNode* node() const { return m_node; }
     // Position, size and the extent of the label and chart from the model.
@@ -37,6 +42,7 @@ public:
 
 private:
     CNode* m_node;
+    std::unique_ptr<NodeLook> m_look;  // fonts and sizes, made again when the zoom changes
     QRectF m_bounds;
 };
 
