@@ -11,6 +11,7 @@
 // bench_timeline --trace FILE --packets N
 
 #include "app/process.h"
+#include "bench/common/procstatus.h"
 #include "capture/controlpanel.h"
 #include "capture/cpacket.h"
 #include "capture/scheduler.h"
@@ -36,17 +37,6 @@
 #include <vector>
 
 namespace {
-
-long statusKb(const char* key)
-{
-    std::ifstream f("/proc/self/status");
-    std::string line;
-    const std::size_t n = std::strlen(key);
-    while (std::getline(f, line))
-        if (line.compare(0, n, key) == 0)
-            return std::atol(line.c_str() + n + 1);
-    return 0;
-}
 
 // The first `count` packets of an Ethernet trace, made into records as the helper does.
 std::vector<std::unique_ptr<CPacket>> readPackets(const std::string& trace, std::size_t count)

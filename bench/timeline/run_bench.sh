@@ -14,22 +14,8 @@ build="${NUK_BENCH_BUILD:-$root/build-rel}"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DNUK_TESTS=OFF -DNUK_BENCH=ON >/dev/null
 cmake --build "$build" -j2 --target bench_timeline pcap >/dev/null
 
-work="$(mktemp -d /tmp/nukbench.XXXXXX)"  # owner-only
-# The capture helper keeps a copy of what it replays in the default trace file;
-# remove that copy afterwards unless it was there before the benchmark.
-default_trace="/tmp/$(id -u)_NukDefaultTraceFile"
-keep_default=0
-[ -e "$default_trace" ] && keep_default=1
-cleanup() {
-    rm -rf "$work"
-    [ "$keep_default" = 1 ] || rm -f "$default_trace"
-}
-trap cleanup EXIT
-trace="$work/trace.tr"
-echo "generating $n packets ..." >&2
-python3 "$root/bench/pipeline/gen_trace.py" "$trace" "$n"
-sync
-cat "$trace" >/dev/null
+. "$root/bench/common/trace.sh"
+bench_trace "$n"
 
 export NUKPATH="$build"
 "$build/bench/bin/bench_timeline" --trace "$trace" --packets "$n" | tee "$work/out.txt"
