@@ -1,6 +1,7 @@
 #include "views/viewfactory.h"
 
 #include "views/packets/listviews.h"
+#include "views/tcpstate/stattrandiagram.h"
 #include "views/timeline/newtimeline.h"
 
 CTimeBasedView* createView(ViewKind kind, const QString& objectName, ControlPanel* controller)
@@ -12,9 +13,10 @@ CTimeBasedView* createView(ViewKind kind, const QString& objectName, ControlPane
         return new ListViews(nullptr, name.constData());
     case ViewKind::TimeLine:
         return new NewTimeLine(nullptr, name.constData());
+    case ViewKind::TcpState:
+        return new StatTranDiagram(nullptr, name.constData());
     case ViewKind::Topology:
     case ViewKind::StreamLink:
-    case ViewKind::TcpState:
     case ViewKind::Reconstruction:
         break;
     }

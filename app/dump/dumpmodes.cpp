@@ -48,6 +48,7 @@ private:
 
 // Modes in files of their own (app/dump/dump_<name>.cpp).
 std::unique_ptr<DumpMode> makeTimeLineDumpMode();
+std::unique_ptr<DumpMode> makeTcpStateMode();
 
 namespace {
 
@@ -61,6 +62,7 @@ const ModeEntry kModes[] = {
     {"", [] { return std::unique_ptr<DumpMode>(new PacketListMode(false)); }},
     {"--tree", [] { return std::unique_ptr<DumpMode>(new PacketListMode(true)); }},
     {"--timeline", makeTimeLineDumpMode},
+    {"--tcpstate", makeTcpStateMode},
 };
 
 }  // namespace

@@ -86,7 +86,8 @@ QToolButton* toolButton(QMainWindow& w, int id)
 void expectViewOpened(NUK& w, const QString& name)
 {
     const QMap<QString, QString> captions{{"Packet List View", "NUK Packet List View"},
-                                          {"Time lines", "NUK Time Line View"}};
+                                          {"Time lines", "NUK Time Line View"},
+                                          {"TCP State Transition View", "NUK TCP State Transition Diagram View"}};
     if (!captions.contains(name)) {
         QCOMPARE(w.statusBar()->currentMessage(), name + QStringLiteral(" not available yet"));
         return;
