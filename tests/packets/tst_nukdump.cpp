@@ -180,6 +180,28 @@ void TestNukdump::leavesTheCaptureOfARunningNukAlone()
     QVERIFY(sentinel.open(QIODevice::ReadOnly));
     QCOMPARE(sentinel.readAll(), QByteArray("the running capture"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::NoDotAndDotDot).size(), 1);
+
+    // A helper with capture rights ignores NUK_TMPDIR; nukdump, which only replays,
+    // runs it without them, so that its files still go to the private directory.
+    if (geteuid() != 0)
+        return;
+    QTemporaryDir root;
+    QVERIFY(QDir(root.path()).mkdir(QStringLiteral("nuk")));
+    const QString helper = root.filePath(QStringLiteral("nuk/pcap"));
+    QVERIFY(QFile::copy(QStringLiteral(NUK_BUILD_DIR "/nuk/pcap"), helper));
+    QCOMPARE(QProcess::execute(QStringLiteral("setcap"), {QStringLiteral("cap_net_raw=ep"), helper}), 0);
+    const QString shared = QStringLiteral("/tmp/%1_NukDefaultTraceFile").arg(getuid());
+    const QFileInfo before(shared);
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("NUKPATH"), root.path());
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(NUK_BUILD_DIR "/nuk/nukdump"), {kTrace});
+    QVERIFY(p.waitForFinished(20000));
+    QCOMPARE(p.exitCode(), 0);
+    const QFileInfo after(shared);
+    QCOMPARE(after.exists(), before.exists());
+    QCOMPARE(after.lastModified(), before.lastModified());
 }
 
 // Megabytes of output into a reader that stops after ten bytes: the dump ends
