@@ -1,19 +1,22 @@
 #include "views/viewfactory.h"
 
+#include "views/packets/connectionviews.h"
 #include "views/packets/listviews.h"
+#include "views/packets/testlistview.h"
 
 CTimeBasedView* createView(ViewKind kind, const QString& objectName, ControlPanel* controller)
 {
-    (void)controller;
     const QByteArray name = objectName.toLatin1();
     switch (kind) {
     case ViewKind::PacketList:
         return new ListViews(nullptr, name.constData());
-    case ViewKind::Topology:
     case ViewKind::StreamLink:
+        return new ConnectionViews(nullptr, name.constData());
+    case ViewKind::Reconstruction:
+        return new TestListView(controller, nullptr, name.constData());
+    case ViewKind::Topology:
     case ViewKind::TimeLine:
     case ViewKind::TcpState:
-    case ViewKind::Reconstruction:
         break;
     }
     return nullptr;

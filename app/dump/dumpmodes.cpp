@@ -44,6 +44,13 @@ private:
     BaseTime m_base;
 };
 
+}  // namespace
+
+// Modes of the other views, each in a file of its own.
+std::unique_ptr<DumpMode> makeStreamsDumpMode();
+
+namespace {
+
 struct ModeEntry {
     const char* flag;
     std::unique_ptr<DumpMode> (*make)();
@@ -53,6 +60,7 @@ struct ModeEntry {
 const ModeEntry kModes[] = {
     {"", [] { return std::unique_ptr<DumpMode>(new PacketListMode(false)); }},
     {"--tree", [] { return std::unique_ptr<DumpMode>(new PacketListMode(true)); }},
+    {"--streams", makeStreamsDumpMode},
 };
 
 }  // namespace

@@ -81,11 +81,16 @@ QToolButton* toolButton(QMainWindow& w, int id)
     return nullptr;
 }
 
-// The packet list exists: its command opens a registered window. The other views
-// have not been built yet and say so in the status bar.
+// A built view's command opens a registered window with its caption. The other
+// views have not been built yet and say so in the status bar.
 void expectViewOpened(NUK& w, const QString& name)
 {
-    if (name != QLatin1String("Packet List View")) {
+    const QMap<QString, QString> captions{
+        {"Packet List View", "NUK Packet List View"},
+        {"Connection Packet View", "NUK Connection Packet View"},
+        {"Contents View", "NUK Connection Reconstruction View"},
+    };
+    if (!captions.contains(name)) {
         QCOMPARE(w.statusBar()->currentMessage(), name + QStringLiteral(" not available yet"));
         return;
     }
@@ -94,7 +99,7 @@ void expectViewOpened(NUK& w, const QString& name)
         if (top->objectName() == name && top->isVisible())
             view = top;
     QVERIFY(view);
-    QCOMPARE(view->windowTitle(), QStringLiteral("NUK Packet List View"));
+    QCOMPARE(view->windowTitle(), captions.value(name));
     QVERIFY(m_View2MenuID.contains(dynamic_cast<CTimeBasedView*>(view)));
     view->close();
     QTRY_VERIFY(!m_View2MenuID.contains(dynamic_cast<CTimeBasedView*>(view)));
