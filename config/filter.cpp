@@ -36,6 +36,18 @@ const SideTexts& sideTexts(FilterSide side)
     return side == FilterSide::Destination ? dst : src;
 }
 
+// The last choice an Ok turned into `expression`. A dialog opened while that
+// expression is still in force shows this choice rather than the defaults.
+struct Committed {
+    FilterChoice choice;
+    QString expression;
+};
+Committed& lastCommitted()
+{
+    static Committed committed;
+    return committed;
+}
+
 QStringList entryTexts(const QListWidget* list)
 {
     QStringList texts;
@@ -63,14 +75,40 @@ Filter::Filter(QWidget* parent, const char* name, bool modal, Qt::WindowFlags fl
     connect(m_ok, &QPushButton::clicked, this, &Filter::commit);
     connect(m_cancel, &QPushButton::clicked, this, &Filter::clicked);
 
+    // What a capture would use now: an earlier Ok's filter or a socket selection.
+    // Read-only and scrollable, as a socket selection can be long.
+    m_inForce = new QLineEdit(expression.trimmed().isEmpty() ? QStringLiteral("tcp") : expression.trimmed(), this);
+    m_inForce->setReadOnly(true);
+    m_inForce->setCursorPosition(0);
+    m_inForce->setToolTip(m_inForce->text());
+
     auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
+    buttons->addWidget(new QLabel(QStringLiteral("In force:"), this));
+    buttons->addWidget(m_inForce, 1);
     buttons->addWidget(m_ok);
     buttons->addWidget(m_cancel);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_tabs);
     layout->addLayout(buttons);
+
+    m_lo->setChecked(deviceFlag != 0);
+    const Committed& last = lastCommitted();
+    if (!last.expression.isEmpty() && last.expression == expression)
+        showChoice(last.choice);
+}
+
+void Filter::showChoice(const FilterChoice& choice)
+{
+    m_tcp->setChecked(choice.tcp);
+    m_udp->setChecked(choice.udp);
+    m_tcpFlag = choice.tcp ? 1 : 0;
+    m_udpFlag = choice.udp ? 1 : 0;
+    m_dstList->addItems(choice.destinations);
+    m_srcList->addItems(choice.sources);
+    m_relationship = choice.relationship;
+    m_or->setChecked(choice.relationship == Relationship::Or);
+    m_and->setChecked(choice.relationship == Relationship::And);
 }
 
 QWidget* Filter::buildProtocolTab()
@@ -245,6 +283,7 @@ void Filter::commit()
     m_udpFlag = choice.udp ? 1 : 0;
     expression = built;
     deviceFlag = m_lo->isChecked() ? 1 : 0;
+    lastCommitted() = Committed{choice, built};
     accept();
 }
 

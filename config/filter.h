@@ -35,6 +35,7 @@ public:
     QPushButton* delButton() const { return m_del; }
     QRadioButton* orButton() const { return m_or; }
     QRadioButton* andButton() const { return m_and; }
+    QLineEdit* inForceField() const { return m_inForce; }
     QPushButton* okButton() const { return m_ok; }
     QPushButton* cancelButton() const { return m_cancel; }
 
@@ -54,6 +55,7 @@ private:
     QWidget* buildProtocolTab();
     QWidget* buildAddressTab();
     void addEntry(FilterSide side);
+    void showChoice(const FilterChoice& choice);
 
     QTabWidget* m_tabs;
     QCheckBox* m_tcp = nullptr;
@@ -70,6 +72,7 @@ private:
     QPushButton* m_del = nullptr;
     QRadioButton* m_or = nullptr;
     QRadioButton* m_and = nullptr;
+    QLineEdit* m_inForce = nullptr;
     QPushButton* m_ok = nullptr;
     QPushButton* m_cancel = nullptr;
 

@@ -4,6 +4,8 @@
 
 namespace {
 
+constexpr char kAnyAddress[] = "0.0.0.0";
+
 QString endpointText(const sockaddr_in& end)
 {
     unsigned char bytes[4];
@@ -50,9 +52,23 @@ QString socketExpression(const QList<QPair<QString, QString>>& endpoints)
         QString l, lp, f, fp;
         splitEndpoint(local, &l, &lp);
         splitEndpoint(foreign, &f, &fp);
+        // An unspecified part (a listening socket's peer 0.0.0.0:0, a socket bound to
+        // every address) is on no packet: it adds no term instead of one that matches
+        // nothing, so a listening socket selects all of its connections.
+        QStringList terms;
+        if (l != QLatin1String(kAnyAddress))
+            terms << QStringLiteral("host ") + l;
+        if (lp != QLatin1String("0"))
+            terms << QStringLiteral("port ") + lp;
+        if (f != QLatin1String(kAnyAddress))
+            terms << QStringLiteral("host ") + f;
+        if (fp != QLatin1String("0"))
+            terms << QStringLiteral("port ") + fp;
+        if (terms.isEmpty())
+            continue;
         if (!result.isEmpty())
             result += QStringLiteral(" or");
-        result += QStringLiteral(" ( host %1 and port %2 and host %3 and port %4)").arg(l, lp, f, fp);
+        result += QStringLiteral(" ( ") + terms.join(QStringLiteral(" and ")) + QLatin1Char(')');
     }
     return result;
 }

@@ -23,5 +23,7 @@ struct SocketRow {
 SocketRow socketRow(const SockInfo& info);
 
 // " ( host L and port LP and host F and port FP)" per row, joined by " or".
-// Each pair is a row's "Local Address" and "Foreign Address" text.
+// Each pair is a row's "Local Address" and "Foreign Address" text. Address
+// 0.0.0.0 and port 0 add no term: a listening socket (peer 0.0.0.0:0) on
+// 0.0.0.0:80 gives " ( port 80)". A row with nothing specified adds nothing.
 QString socketExpression(const QList<QPair<QString, QString>>& endpoints);

@@ -89,6 +89,13 @@ userwizard::userwizard(QWidget* parent, const char* name, bool modal, Qt::Window
     };
     m_start = [](ControlPanel* controller) { controller->Start(); };
 
+    // Every run starts from the default filter, as the filter page promises; a
+    // filter or socket choice of an earlier run must not linger unseen.
+    m_previousExpression = expression;
+    m_previousDevice = deviceFlag;
+    expression = QStringLiteral("tcp");
+    deviceFlag = 0;
+
     setupPage0();
 }
 
@@ -405,6 +412,16 @@ void userwizard::accept()
 {
     finish();
     QWizard::accept();
+}
+
+void userwizard::reject()
+{
+    // Given up: a Start outside the wizard repeats the last capture's filter.
+    if (!m_finished) {
+        expression = m_previousExpression;
+        deviceFlag = m_previousDevice;
+    }
+    QWizard::reject();
 }
 
 void userwizard::finish()

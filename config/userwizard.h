@@ -43,6 +43,7 @@ public:
 
     int nextId() const override;
     void accept() override;
+    void reject() override;
 
     Source source() const { return m_source; }
     bool isFinished() const { return m_finished; }
@@ -90,6 +91,10 @@ private:
     void setupPage3();
     void setupPage4();
     void setupPage5();
+
+    // The filter in force before this run; a wizard given up puts it back.
+    QString m_previousExpression;
+    int m_previousDevice = 0;
 
     Source m_source = Source::None;
     bool m_fileChosen = false;

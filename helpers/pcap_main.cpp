@@ -176,6 +176,8 @@ void reportSkips(const PacketPipeline& pipeline)
     if (s.fragments)
         std::fprintf(stderr, "pcap: %llu non-first IP fragment%s skipped\n", s.fragments,
                      s.fragments == 1 ? "" : "s");
+    if (s.notIpv4)
+        std::fprintf(stderr, "pcap: %llu frame%s without IPv4 skipped\n", s.notIpv4, s.notIpv4 == 1 ? "" : "s");
 }
 
 // After the output ends: why, in one line, and the exit status.
@@ -226,7 +228,9 @@ int replay(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceFi
     LinkKind kind;
     if (!linkKindOf(pcap_datalink(p), kind)) {
         const char* name = pcap_datalink_val_to_name(pcap_datalink(p));
-        std::fprintf(stderr, "pcap: %s has link type %s, which is not supported (Ethernet, Linux cooked or raw IP)\n",
+        std::fprintf(stderr,
+                     "pcap: %s has link type %s, which is not supported (Ethernet, Linux cooked, raw IP, BSD "
+                     "loopback, PPP, Cisco HDLC, PKTAP, 802.11 with or without radiotap, Prism or AVS headers)\n",
                      o.file.c_str(), name ? name : std::to_string(pcap_datalink(p)).c_str());
         return kExitFailed;
     }

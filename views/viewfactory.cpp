@@ -3,6 +3,7 @@
 #include "views/packets/connectionviews.h"
 #include "views/packets/listviews.h"
 #include "views/packets/testlistview.h"
+#include "views/timeline/newtimeline.h"
 
 CTimeBasedView* createView(ViewKind kind, const QString& objectName, ControlPanel* controller)
 {
@@ -14,8 +15,9 @@ CTimeBasedView* createView(ViewKind kind, const QString& objectName, ControlPane
         return new ConnectionViews(nullptr, name.constData());
     case ViewKind::Reconstruction:
         return new TestListView(controller, nullptr, name.constData());
-    case ViewKind::Topology:
     case ViewKind::TimeLine:
+        return new NewTimeLine(nullptr, name.constData());
+    case ViewKind::Topology:
     case ViewKind::TcpState:
         break;
     }

@@ -46,8 +46,9 @@ private:
 
 }  // namespace
 
-// Modes of the other views, each in a file of its own.
+// Modes in files of their own (app/dump/dump_<name>.cpp).
 std::unique_ptr<DumpMode> makeStreamsDumpMode();
+std::unique_ptr<DumpMode> makeTimeLineDumpMode();
 
 namespace {
 
@@ -61,6 +62,7 @@ const ModeEntry kModes[] = {
     {"", [] { return std::unique_ptr<DumpMode>(new PacketListMode(false)); }},
     {"--tree", [] { return std::unique_ptr<DumpMode>(new PacketListMode(true)); }},
     {"--streams", makeStreamsDumpMode},
+    {"--timeline", makeTimeLineDumpMode},
 };
 
 }  // namespace

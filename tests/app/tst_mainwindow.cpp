@@ -81,12 +81,13 @@ QToolButton* toolButton(QMainWindow& w, int id)
     return nullptr;
 }
 
-// A built view's command opens a registered window with its caption. The other
-// views have not been built yet and say so in the status bar.
+// The views that exist open a registered window with their caption. The others
+// have not been built yet and say so in the status bar.
 void expectViewOpened(NUK& w, const QString& name)
 {
     const QMap<QString, QString> captions{
         {"Packet List View", "NUK Packet List View"},
+        {"Time lines", "NUK Time Line View"},
         {"Connection Packet View", "NUK Connection Packet View"},
         {"Contents View", "NUK Connection Reconstruction View"},
     };

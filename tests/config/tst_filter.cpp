@@ -6,6 +6,7 @@
 #include "config/filter.h"
 #include "config/filterexpression.h"
 #include "config/uihooks.h"
+#include "tracepackets.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -14,75 +15,7 @@
 #include <QRadioButton>
 #include <QtTest>
 
-#include <arpa/inet.h>
-#include <pcap/pcap.h>
-
-#include <functional>
-
 namespace {
-
-// One frame of a trace, and what the filters look at in it.
-struct TracePacket {
-    pcap_pkthdr header;
-    QByteArray frame;
-    int protocol = 0;
-    QString src, dst;
-    int sport = -1, dport = -1;
-};
-using PacketTest = std::function<bool(const TracePacket&)>;
-
-TracePacket decode(const pcap_pkthdr* header, const u_char* data)
-{
-    TracePacket p;
-    p.header = *header;
-    p.frame = QByteArray(reinterpret_cast<const char*>(data), int(header->caplen));
-    if (header->caplen >= 34 && data[12] == 0x08 && data[13] == 0x00) {
-        const u_char* ip = data + 14;
-        const unsigned ihl = (ip[0] & 0x0f) * 4u;
-        p.protocol = ip[9];
-        char text[INET_ADDRSTRLEN];
-        p.src = QString::fromLatin1(inet_ntop(AF_INET, ip + 12, text, sizeof text));
-        p.dst = QString::fromLatin1(inet_ntop(AF_INET, ip + 16, text, sizeof text));
-        if ((p.protocol == 6 || p.protocol == 17) && header->caplen >= 14 + ihl + 4) {
-            p.sport = (ip[ihl] << 8) | ip[ihl + 1];
-            p.dport = (ip[ihl + 2] << 8) | ip[ihl + 3];
-        }
-    }
-    return p;
-}
-
-QVector<TracePacket> readTrace()
-{
-    QVector<TracePacket> packets;
-    char error[PCAP_ERRBUF_SIZE];
-    if (pcap_t* handle = pcap_open_offline(NUK_TEST_DATA "/config/filter.pcap", error)) {
-        pcap_pkthdr* header;
-        const u_char* data;
-        while (pcap_next_ex(handle, &header, &data) == 1)
-            packets << decode(header, data);
-        pcap_close(handle);
-    }
-    return packets;
-}
-
-// Indices of the packets that libpcap's filter for `expression` (or `test`) accepts.
-QVector<int> selected(const QVector<TracePacket>& packets, const QString& expression, PacketTest test = {})
-{
-    QVector<int> indices;
-    pcap_t* handle = pcap_open_dead(DLT_EN10MB, 65535);
-    bpf_program program{};
-    const bool compiled =
-        !test && pcap_compile(handle, &program, expression.toUtf8().constData(), 1, PCAP_NETMASK_UNKNOWN) == 0;
-    for (int i = 0; i < packets.size(); ++i) {
-        const auto* data = reinterpret_cast<const u_char*>(packets[i].frame.constData());
-        if (test ? test(packets[i]) : compiled && pcap_offline_filter(&program, &packets[i].header, data) != 0)
-            indices << i;
-    }
-    if (compiled)
-        pcap_freecode(&program);
-    pcap_close(handle);
-    return indices;
-}
 
 bool isTcp(const TracePacket& p) { return p.protocol == 6; }
 bool isUdp(const TracePacket& p) { return p.protocol == 17; }
@@ -144,7 +77,7 @@ class FilterTest : public QObject {
 private slots:
     void initTestCase()
     {
-        m_packets = readTrace();
+        m_packets = readTrace(NUK_TEST_DATA "/config/filter.pcap");
         QVERIFY2(m_packets.size() > 60, "the committed trace could not be read");
         // The trace tells a grouped expression from one that joins an entry's own
         // address and port with "or".
@@ -319,23 +252,63 @@ private slots:
 
     void loopbackChoice()
     {
-        // The box sets the device at once and Cancel does not undo it; Ok writes the box.
+        // The box shows the device in force and sets it at once; Cancel does not undo
+        // it; Ok writes the box.
         const struct {
+            int before;
             bool tick, ok;
             int device;
             QString written;
-        } cases[] = {{true, false, 1, "untouched"}, {false, true, 0, " tcp"}, {true, true, 1, " tcp"}};
+        } cases[] = {{0, true, false, 1, "untouched"}, {0, false, true, 0, " tcp"}, {1, false, true, 1, " tcp"},
+                     {1, true, true, 0, " tcp"}};
         for (const auto& c : cases) {
-            deviceFlag = 1 - c.device;
+            deviceFlag = c.before;
             expression = QStringLiteral("untouched");
             Filter dialog;
             dialog.show();
+            QCOMPARE(dialog.loBox()->isChecked(), c.before != 0);
             if (c.tick)
                 click(dialog.loBox());
             QTest::mouseClick(c.ok ? dialog.okButton() : dialog.cancelButton(), Qt::LeftButton);
             QCOMPARE(deviceFlag, c.device);
             QCOMPARE(expression, c.written);
             QVERIFY(!dialog.isVisible());
+        }
+    }
+
+    void reopensShowingTheFilterInForce()
+    {
+        const DialogState state{false, true, {{"127.0.0.5", "80"}}, {{"", "53"}}, {"OR"}};
+        const auto controls = [](Filter& d) {
+            return QStringList{QString::number(d.tcpBox()->isChecked()), QString::number(d.udpBox()->isChecked()),
+                               QString::number(d.orButton()->isChecked()), QString::number(d.andButton()->isChecked())};
+        };
+        QString written;
+        {
+            Filter first;
+            first.show();
+            QCOMPARE(first.inForceField()->text(), QStringLiteral("untouched"));
+            apply(first, state);
+            QTest::mouseClick(first.okButton(), Qt::LeftButton);
+            written = expression;
+        }
+        Filter again;
+        QCOMPARE(again.inForceField()->text(), written.trimmed());
+        QCOMPARE(controls(again), QStringList({"0", "1", "1", "0"}));
+        QCOMPARE(again.dstList()->item(0)->text(), QStringLiteral("DST:127.0.0.5       PORT:80"));
+        QCOMPARE(again.srcList()->item(0)->text(), QStringLiteral("SRC:*              PORT:53"));
+        expression.clear();
+        QTest::mouseClick(again.okButton(), Qt::LeftButton);  // unchanged, so the same filter
+        QCOMPARE(expression, written);
+
+        // Another writer's filter (the socket selection, a new wizard's default) is
+        // shown as text, the controls at their defaults.
+        for (const QString& other : {QStringLiteral(" ( port 80)"), QStringLiteral("tcp"), QString()}) {
+            expression = other;
+            Filter dialog;
+            QCOMPARE(dialog.inForceField()->text(), other.isEmpty() ? QStringLiteral("tcp") : other.trimmed());
+            QCOMPARE(controls(dialog), QStringList({"1", "0", "0", "0"}));
+            QCOMPARE(dialog.dstList()->count() + dialog.srcList()->count(), 0);
         }
     }
 };

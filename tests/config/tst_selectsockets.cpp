@@ -5,6 +5,8 @@
 #include "capture/settings.h"
 #include "config/filterexpression.h"
 #include "config/selectsockets.h"
+#include "helpers/helperrunner.h"
+#include "tracepackets.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -15,6 +17,8 @@
 #include <QtTest>
 
 #include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,9 +31,10 @@ QStringList rowTexts(QTreeWidgetItem* item)
     return texts;
 }
 
+// A peer 0.0.0.0:0 and a local 0.0.0.0 are on no packet: they add no term.
 const QString kSocket[] = {
-    QStringLiteral(" ( host 127.0.0.1 and port 631 and host 0.0.0.0 and port 0)"),
-    QStringLiteral(" ( host 0.0.0.0 and port 5353 and host 0.0.0.0 and port 0)"),
+    QStringLiteral(" ( host 127.0.0.1 and port 631)"),
+    QStringLiteral(" ( port 5353)"),
     QStringLiteral(" ( host 10.0.0.2 and port 40000 and host 93.184.216.34 and port 443)"),
 };
 }  // namespace
@@ -37,6 +42,14 @@ const QString kSocket[] = {
 class SelectSocketsTest : public QObject {
     Q_OBJECT
     QTemporaryDir m_root;
+
+    QString helperPath() const { return m_root.filePath(QStringLiteral("nuk/getSock")); }
+    void installHelper(const QString& program)
+    {
+        QFile::remove(helperPath());
+        QVERIFY(QFile::copy(program, helperPath()));
+        QVERIFY(QFile::setPermissions(helperPath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
 
     void setMode(const char* mode)
     {
@@ -55,9 +68,7 @@ private slots:
     {
         QVERIFY(m_root.isValid());
         QVERIFY(QDir(m_root.path()).mkpath(QStringLiteral("nuk")));
-        const QString helper = m_root.filePath(QStringLiteral("nuk/getSock"));
-        QVERIFY(QFile::copy(QStringLiteral(FAKE_GETSOCK), helper));
-        QVERIFY(QFile::setPermissions(helper, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        installHelper(QStringLiteral(FAKE_GETSOCK));
         qputenv("NUKPATH", m_root.path().toLocal8Bit());
         qputenv("NUK_FAKE_GETSOCK_DIR", m_root.path().toLocal8Bit());
         qputenv("NUK_TMPDIR", m_root.path().toLocal8Bit());  // keeps the temporary files in here
@@ -145,6 +156,104 @@ private slots:
             QVERIFY(filterCompileError(expression).isEmpty());
         QVERIFY(!dialog.isVisible());
         QVERIFY(!dialog.isCollecting());
+    }
+
+    // The real listing helper, a server's listening socket on every address and an
+    // unconnected UDP socket: choosing them selects their real loopback traffic.
+    void listeningAndUnconnectedSocketsSelectTheirTraffic()
+    {
+        installHelper(QStringLiteral(NUK_BUILD_DIR "/nuk/getSock"));
+        const auto restore = qScopeGuard([this] { installHelper(QStringLiteral(FAKE_GETSOCK)); });
+        const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in any{};
+        any.sin_family = AF_INET;
+        socklen_t length = sizeof any;
+        QVERIFY(::bind(server, reinterpret_cast<sockaddr*>(&any), sizeof any) == 0 && ::listen(server, 4) == 0);
+        QVERIFY(::getsockname(server, reinterpret_cast<sockaddr*>(&any), &length) == 0);
+        const quint16 serverPort = ntohs(any.sin_port);
+        quint16 udpPort = 0, otherPort = 0;
+        const int udp = boundSocket(SOCK_DGRAM, udpPort);
+        const int other = boundSocket(SOCK_STREAM, otherPort);  // listening, not chosen
+        QVERIFY(udp >= 0 && other >= 0 && ::listen(other, 4) == 0);
+        const auto closeAll = qScopeGuard([&] {
+            for (int fd : {server, udp, other})
+                ::close(fd);
+        });
+
+        SelectSockets dialog;
+        const QString listening = QStringLiteral("0.0.0.0:%1").arg(serverPort);
+        const QString bound = QStringLiteral("127.0.0.1:%1").arg(udpPort);
+        QMap<QString, int> rows;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                rows.clear();
+                for (int r = 0; r < dialog.list()->topLevelItemCount(); ++r)
+                    rows.insert(dialog.list()->topLevelItem(r)->text(1), r);
+                return rows.contains(listening) && rows.contains(bound);
+            }(),
+            5000);
+        QCOMPARE(dialog.list()->topLevelItem(rows[listening])->text(3), QStringLiteral("LISTEN"));
+        dialog.list()->topLevelItem(rows[listening])->setSelected(true);
+        dialog.list()->topLevelItem(rows[bound])->setSelected(true);
+        QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
+        const QString tcpClause = QStringLiteral(" ( port %1)").arg(serverPort);
+        const QString udpClause = QStringLiteral(" ( host 127.0.0.1 and port %1)").arg(udpPort);
+        QCOMPARE(expression, rows[listening] < rows[bound] ? tcpClause + " or" + udpClause : udpClause + " or" + tcpClause);
+
+        if (::geteuid() != 0)
+            QSKIP("capturing on lo needs root; the expression was checked as text only");
+        char error[PCAP_ERRBUF_SIZE];
+        pcap_t* lo = pcap_create("lo", error);
+        QVERIFY2(lo, error);
+        const auto closeCapture = qScopeGuard([lo] { pcap_close(lo); });
+        pcap_set_snaplen(lo, 256);
+        pcap_set_immediate_mode(lo, 1);
+        QCOMPARE(pcap_activate(lo), 0);
+        QCOMPARE(pcap_setnonblock(lo, 1, error), 0);
+
+        // Two connections to the server, one to the other listener, datagrams both ways.
+        for (quint16 port : {serverPort, serverPort, otherPort}) {
+            quint16 clientPort = 0;
+            const int client = boundSocket(SOCK_STREAM, clientPort);
+            QVERIFY(connectLoopback(client, port));
+            const int accepted = ::accept(port == serverPort ? server : other, nullptr, nullptr);
+            QVERIFY(::write(client, "ping", 4) == 4 && ::write(accepted, "pong", 4) == 4);
+            ::close(client);
+            ::close(accepted);
+        }
+        quint16 peerPort = 0;
+        const int peer = boundSocket(SOCK_DGRAM, peerPort);
+        QVERIFY(connectLoopback(peer, udpPort) && ::write(peer, "ping", 4) == 4);
+        sockaddr_in peerAddress{};
+        peerAddress.sin_family = AF_INET;
+        peerAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        peerAddress.sin_port = htons(peerPort);
+        QVERIFY(::sendto(udp, "pong", 4, 0, reinterpret_cast<sockaddr*>(&peerAddress), sizeof peerAddress) == 4);
+        ::close(peer);
+
+        QVector<TracePacket> frames;
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < 500) {
+            pcap_dispatch(
+                lo, -1,
+                [](u_char* user, const pcap_pkthdr* h, const u_char* bytes) {
+                    *reinterpret_cast<QVector<TracePacket>*>(user) << decode(h, bytes);
+                },
+                reinterpret_cast<u_char*>(&frames));
+            QTest::qWait(20);
+        }
+        const auto onPort = [](const TracePacket& p, int protocol, int port) {
+            return p.protocol == protocol && (p.sport == port || p.dport == port);
+        };
+        const QVector<int> wanted = selected(frames, {}, [&](const TracePacket& p) {
+            return onPort(p, 6, serverPort) || onPort(p, 17, udpPort);
+        });
+        QVERIFY2(wanted.size() >= 2 * 5 + 2, "the connections were not captured");
+        QCOMPARE(selected(frames, expression), wanted);
+        // The clause a listening socket used to give matches none of it.
+        QVERIFY(selected(frames, QStringLiteral("host 0.0.0.0 and port %1 and host 0.0.0.0 and port 0").arg(serverPort))
+                    .isEmpty());
     }
 
     void refreshEmptiesTheListFirst()

@@ -13,6 +13,7 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QToolButton>
 #include <QtTest>
@@ -346,6 +347,57 @@ private slots:
         QVERIFY(offers(wizard, QWizard::FinishButton));
         second->close();
         QTRY_VERIFY(second.isNull());
+    }
+
+    // A run that skips "Set Filter" captures "tcp" on the default device, whatever an
+    // earlier run chose; within a run the filter dialog reopens showing its choice; a
+    // run given up leaves the last filter for a Start outside the wizard.
+    void eachRunStartsFromTheDefaultFilter()
+    {
+        ControlPanel controller;
+        QStringList started;
+        const auto run = [&](userwizard::Source source, bool finish, const std::function<void(userwizard&)>& filter) {
+            userwizard wizard;
+            prepare(wizard, &controller);
+            wizard.setStarter([&](ControlPanel*) { started << expression + '|' + QString::number(deviceFlag); });
+            click(wizard.sourceButton(source));
+            click(wizard.button(QWizard::NextButton));
+            if (filter)
+                filter(wizard);
+            if (finish) {
+                walkForward(wizard);
+                click(wizard.button(QWizard::FinishButton));
+            } else {
+                click(wizard.button(QWizard::CancelButton));
+            }
+        };
+        const auto openFilter = [](userwizard& wizard) {
+            click(wizard.filterButton());
+            return wizard.lastFilterDialog();
+        };
+        const auto chooseUdpAndLo = [&](userwizard& wizard) {
+            Filter* dialog = openFilter(wizard);
+            QVERIFY(dialog && dialog->isVisible());
+            QCOMPARE(dialog->inForceField()->text(), QStringLiteral("tcp"));
+            QVERIFY(!dialog->udpBox()->isChecked() && !dialog->loBox()->isChecked());
+            click(dialog->udpBox());
+            click(dialog->loBox());
+            QTest::mouseClick(dialog->okButton(), Qt::LeftButton);
+        };
+
+        expression = QStringLiteral(" ( host 127.0.0.1 and port 631)");  // an earlier socket choice
+        deviceFlag = 1;
+        run(userwizard::Source::Application, true, {});
+        run(userwizard::Source::Realtime, true, [&](userwizard& wizard) {
+            chooseUdpAndLo(wizard);
+            Filter* again = openFilter(wizard);  // shows what this run chose
+            QCOMPARE(again->inForceField()->text(), QStringLiteral("tcp or udp"));
+            QVERIFY(again->udpBox()->isChecked() && again->loBox()->isChecked());
+            again->close();
+        });
+        run(userwizard::Source::Realtime, false, chooseUdpAndLo);
+        QCOMPARE(started, QStringList({"tcp|0", " tcp or udp|1"}));
+        QCOMPARE(expression + '|' + QString::number(deviceFlag), started.last());
     }
 
     void factoryPreselectsATraceFile()

@@ -56,9 +56,22 @@ std::vector<PacketListItem> itemsOf(const std::vector<std::unique_ptr<CPacket>>&
     return rows;
 }
 
-// True when the column reads in text order.
+// Microseconds since `base`: the order of the "Time" column.
+std::int64_t timeSince(const PacketListItem& row, BaseTime base)
+{
+    const std::int32_t* ts = row.packet()->GetTimeStamp();
+    return (std::int64_t(ts[0]) - base.sec) * 1000000 + (std::int64_t(ts[1]) - base.usec);
+}
+
+// True when the column reads in its order: by time for "Time", by text for the others.
 bool columnSorted(const PacketListModel& m, int column, bool descending = false)
 {
+    if (column == PacketListItem::ColTime) {
+        std::vector<std::int64_t> times;
+        for (int r = 0; r < m.rowCount(); ++r)
+            times.push_back(timeSince(m.item(r), m.baseTime()));
+        return descending ? std::is_sorted(times.rbegin(), times.rend()) : std::is_sorted(times.begin(), times.end());
+    }
     QStringList texts;
     for (int r = 0; r < m.rowCount(); ++r)
         texts << m.data(m.index(r, column)).toString();
@@ -91,6 +104,21 @@ void TestPacketListModel::rowsAndTexts()
     const PacketListItem more[] = {PacketListItem(a.get(), 3)};
     model.appendRows(more, 1, BaseTime{5, 0});
     QCOMPARE(model.data(model.index(2, 1)).toString(), QStringLiteral("0    "));
+
+    // "Time" sorts by the time, not by its text in general notation.
+    s.sec = 1001;
+    s.usec = 175000;
+    const auto late = build(s);
+    s.sec = 1000;
+    s.usec = 250037;
+    const auto soon = build(s);
+    const PacketListItem timed[] = {PacketListItem(late.get(), 4), PacketListItem(soon.get(), 5)};
+    model.appendRows(timed, 2, BaseTime{});
+    model.sort(PacketListItem::ColTime, Qt::AscendingOrder);
+    QStringList times;
+    for (int r = 0; r < model.rowCount(); ++r)
+        times << model.data(model.index(r, 1)).toString().trimmed();
+    QCOMPARE(times, (QStringList{"0", "0", "3.7e-05", "0.25", "0.925"}));
 }
 
 void TestPacketListModel::sortingOrdersByColumnText_data()
@@ -103,8 +131,8 @@ void TestPacketListModel::sortingOrdersByColumnText_data()
     }
 }
 
-// The list sorts by column text; the model sorts by keys. Whatever the keys, the
-// resulting column must read in text order, and ties keep arrival order.
+// The list sorts by column text ("Time" by time); the model sorts by keys. Whatever
+// the keys, the resulting column must read in that order, and ties keep arrival order.
 void TestPacketListModel::sortingOrdersByColumnText()
 {
     QFETCH(int, column);
@@ -113,19 +141,24 @@ void TestPacketListModel::sortingOrdersByColumnText()
     const std::vector<PacketListItem> rows = itemsOf(packets);
     PacketListModel model;
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    model.appendRows(rows.data(), rows.size(), BaseTime{1005, 0});
+    const BaseTime base{1005, 0};
+    model.appendRows(rows.data(), rows.size(), base);
 
-    std::vector<std::pair<QString, std::uint32_t>> expected;  // text, number
+    std::vector<std::pair<QVariant, std::uint32_t>> expected;  // text or time, number
     for (const auto& r : rows)
-        expected.emplace_back(r.text(column, BaseTime{1005, 0}), r.number());
+        expected.emplace_back(column == PacketListItem::ColTime ? QVariant(qint64(timeSince(r, base)))
+                                                                : QVariant(r.text(column, base)),
+                              r.number());
+    const auto less = [](const QVariant& x, const QVariant& y) {
+        return QVariant::compare(x, y) == QPartialOrdering::Less;
+    };
     std::stable_sort(expected.begin(), expected.end(), [&](const auto& x, const auto& y) {
-        return order == Qt::AscendingOrder ? x.first < y.first : y.first < x.first;
+        return order == Qt::AscendingOrder ? less(x.first, y.first) : less(y.first, x.first);
     });
     model.sort(column, Qt::SortOrder(order));
-    for (int r = 0; r < model.rowCount(); ++r) {
-        QCOMPARE(model.data(model.index(r, column)).toString(), expected[std::size_t(r)].first);
+    for (int r = 0; r < model.rowCount(); ++r)
         QCOMPARE(model.item(r).number(), expected[std::size_t(r)].second);
-    }
+    QVERIFY(columnSorted(model, column, order == Qt::DescendingOrder));
     model.sort(PacketListItem::ColNo, Qt::AscendingOrder);
     for (int r = 0; r < model.rowCount(); ++r)
         QCOMPARE(model.item(r).number(), std::uint32_t(r + 1));

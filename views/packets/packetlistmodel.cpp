@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -71,18 +69,6 @@ std::uint64_t addressKey(std::uint32_t a)
     return key;
 }
 
-// Up to 16 characters of a short text, big-endian, so integer order is text order.
-void packText(const char* text, std::uint64_t& first, std::uint64_t& second)
-{
-    unsigned char bytes[16] = {};
-    std::memcpy(bytes, text, std::min<std::size_t>(std::strlen(text), 16));
-    first = second = 0;
-    for (int i = 0; i < 8; ++i) {
-        first = first << 8 | bytes[i];
-        second = second << 8 | bytes[8 + i];
-    }
-}
-
 }  // namespace
 
 PacketListModel::PacketListModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -130,9 +116,11 @@ PacketListModel::Key PacketListModel::keyOf(const PacketListItem& row) const
         k.a = decimalTextKey(row.number(), 8, 10);
         break;
     case PacketListItem::ColTime: {
-        char text[40];
-        packettext::relativeTime(p, m_base, text, sizeof text);
-        packText(text, k.a, k.b);
+        // By value: the texts are in general notation, where "3.7e-05" sorts after
+        // "0.925". Offset by 2^63 so that unsigned order is signed order.
+        const std::int32_t* ts = p.GetTimeStamp();
+        const std::int64_t micros = (std::int64_t(ts[0]) - m_base.sec) * 1000000 + (std::int64_t(ts[1]) - m_base.usec);
+        k.a = std::uint64_t(micros) ^ (std::uint64_t(1) << 63);
         break;
     }
     case PacketListItem::ColSource:

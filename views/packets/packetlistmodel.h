@@ -3,8 +3,9 @@
 // data() for the rows a view actually shows.
 //
 // Sorting keeps the rows where they are and orders a permutation instead, by keys
-// that compare exactly like the column texts (the list sorts by text); ascending
-// "No." is arrival order and needs no permutation. While sorted, new rows are
+// that compare exactly like the column texts (the list sorts by text), except
+// "Time", which sorts by the time itself; ascending "No." is arrival order and
+// needs no permutation. While sorted, new rows are
 // appended and then merged into place under one layout change.
 
 #include "views/packets/packetlistitem.h"
