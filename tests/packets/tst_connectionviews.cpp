@@ -408,6 +408,10 @@ void TestConnectionViews::reconstructBoxWithClosingAndStop()
     QCOMPARE(view.paneSplitter()->widget(1), view.forwardPane());
     const QList<int> halves = view.paneSplitter()->sizes();
     QVERIFY(qAbs(halves[0] - halves[1]) <= 1);
+    const int listHeight = view.connectionList()->height();  // kept when the window grows
+    view.resize(600, 800);
+    QTRY_VERIFY(view.livePane()->height() > 300);
+    QCOMPARE(view.connectionList()->height(), listHeight);
     // Out-of-order segments in sequence order: the first 10 packets hold the
     // client's bytes 0-1500 and the server's ACK.
     const auto tshark = readFollow(QStringLiteral(NUK_TEST_DATA "/connections/wrapped.follow.tsv"));

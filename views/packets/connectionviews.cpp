@@ -1,31 +1,21 @@
 #include "views/packets/connectionviews.h"
 
-#include "capture/controlpanel.h"
 #include "views/packets/connection.h"
 #include "views/packets/connectionfeed.h"
-#include "views/packets/connectionlistmodel.h"
 #include "views/packets/connectionwidgets.h"
 #include "views/packets/packetlistmodel.h"
 #include "views/packets/payloadpanes.h"
 
-#include <QCloseEvent>
-#include <QLabel>
 #include <QMenuBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTableView>
 
-ConnectionViews::ConnectionViews(QWidget* parent, const char* name) : QMainWindow(parent)
+ConnectionViews::ConnectionViews(QWidget* parent, const char* name)
+    : ConnectionWindow(parent, name, QStringLiteral("NUK Connection Packet View"))
 {
-    if (name)
-        setObjectName(QString::fromLatin1(name));
-    setAttribute(Qt::WA_DeleteOnClose, false);  // RemoveView destroys the view
-    setWindowTitle(QStringLiteral("NUK Connection Packet View"));
-    m_feed = new ConnectionFeed(this);
-
     m_outer = new QSplitter(Qt::Vertical, this);
-    m_connections = connectionwidgets::makeList(m_outer, m_feed->model(), 0);
-    m_connections->setColumnWidth(0, 290);
+    makeConnectionList(m_outer);
     m_packetModel = new PacketListModel(this);
     m_packets = connectionwidgets::makeList(m_outer, m_packetModel, PacketListItem::ColNo);
     const QFontMetrics metrics = m_packets->fontMetrics();
@@ -38,14 +28,11 @@ ConnectionViews::ConnectionViews(QWidget* parent, const char* name) : QMainWindo
     m_inner->setSizes({430, 170});
     m_outer->setSizes({200, 200, 200});
     setCentralWidget(m_outer);
-
-    connect(m_connections->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &ConnectionViews::slotConnectionChanged);
     connect(m_packets->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &ConnectionViews::slotPacketChanged);
 
     initMenuBar();
-    initStatusBar();
+    statusBar()->showMessage(QStringLiteral("Packet List View started ..."), 3000);
     resize(600, 640);
     show();
 }
@@ -67,16 +54,6 @@ void ConnectionViews::initMenuBar()
             &ConnectionViews::slotUnlockView);
 }
 
-void ConnectionViews::initStatusBar()
-{
-    m_locked = connectionwidgets::addLockedLabel(this);
-    statusBar()->showMessage(QStringLiteral("Packet List View started ..."), 3000);
-}
-
-void ConnectionViews::InitiateView() { m_feed->removeRows(); }
-
-void ConnectionViews::AddPacket(CPacket* packet) { m_feed->addPacket(packet); }
-
 void ConnectionViews::listPackets(Connection* connection)
 {
     m_packetModel->clear();
@@ -92,11 +69,10 @@ void ConnectionViews::listPackets(Connection* connection)
 
 void ConnectionViews::slotConnectionChanged()
 {
-    const QModelIndex current = m_connections->selectionModel()->currentIndex();
-    if (!current.isValid() || !m_connections->selectionModel()->isRowSelected(current.row(), QModelIndex()))
-        return;
-    m_current = m_feed->model()->connection(current.row());
-    listPackets(m_current);
+    if (Connection* selected = currentRowConnection(true)) {
+        m_current = selected;
+        listPackets(m_current);
+    }
 }
 
 void ConnectionViews::slotPacketChanged()
@@ -111,9 +87,8 @@ void ConnectionViews::slotPacketChanged()
 
 void ConnectionViews::slotRefreshView()
 {
-    const QModelIndex current = m_connections->selectionModel()->currentIndex();
-    if (current.isValid())
-        listPackets(m_feed->model()->connection(current.row()));
+    if (Connection* current = currentRowConnection(false))
+        listPackets(current);
 }
 
 void ConnectionViews::slotClearView()
@@ -122,22 +97,5 @@ void ConnectionViews::slotClearView()
     m_ascii->updateview(nullptr);
     m_packetModel->clear();
     m_currentPacket.reset();
-    m_current = nullptr;
-    m_feed->clear();
-    setLocked(false);
-}
-
-void ConnectionViews::setLocked(bool locked)
-{
-    m_feed->setLocked(locked);
-    m_locked->setVisible(locked);
-}
-
-void ConnectionViews::slotLockView() { setLocked(true); }
-void ConnectionViews::slotUnlockView() { setLocked(false); }
-
-void ConnectionViews::closeEvent(QCloseEvent* event)
-{
-    event->accept();
-    RemoveView(this);
+    clearConnections();
 }

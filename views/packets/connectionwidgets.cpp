@@ -2,10 +2,7 @@
 
 #include <QAction>
 #include <QHeaderView>
-#include <QLabel>
-#include <QMainWindow>
 #include <QMenu>
-#include <QStatusBar>
 #include <QTableView>
 
 namespace connectionwidgets {
@@ -36,14 +33,6 @@ QAction* addItem(QMenu* menu, const char* text, const QKeySequence& key, int id)
     action->setShortcut(key);
     action->setData(id);
     return action;
-}
-
-QLabel* addLockedLabel(QMainWindow* window)
-{
-    auto* label = new QLabel(QStringLiteral("Locked"), window);
-    window->statusBar()->addPermanentWidget(label);
-    label->hide();
-    return label;
 }
 
 }  // namespace connectionwidgets

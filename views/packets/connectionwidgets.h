@@ -6,8 +6,6 @@
 
 class QAbstractItemModel;
 class QAction;
-class QLabel;
-class QMainWindow;
 class QMenu;
 class QTableView;
 class QWidget;
@@ -18,6 +16,4 @@ namespace connectionwidgets {
 QTableView* makeList(QWidget* parent, QAbstractItemModel* model, int sortColumn);
 // A menu item with its shortcut and menu id (kept in the action's data).
 QAction* addItem(QMenu* menu, const char* text, const QKeySequence& key, int id);
-// The permanent "Locked" label of the window's status bar, hidden.
-QLabel* addLockedLabel(QMainWindow* window);
 }  // namespace connectionwidgets

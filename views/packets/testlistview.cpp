@@ -8,25 +8,15 @@
 #include "views/packets/connectionwidgets.h"
 #include "views/packets/wideasciiscrollview.h"
 
-#include <QCloseEvent>
-#include <QLabel>
 #include <QMenuBar>
 #include <QSplitter>
-#include <QStatusBar>
 #include <QTableView>
 
 TestListView::TestListView(ControlPanel* controller, QWidget* parent, const char* name)
-    : QMainWindow(parent), m_controller(controller)
+    : ConnectionWindow(parent, name, QStringLiteral("NUK Connection Reconstruction View")), m_controller(controller)
 {
-    if (name)
-        setObjectName(QString::fromLatin1(name));
-    setAttribute(Qt::WA_DeleteOnClose, false);  // RemoveView destroys the view
-    setWindowTitle(QStringLiteral("NUK Connection Reconstruction View"));
-    m_feed = new ConnectionFeed(this);
-
     m_outer = new QSplitter(Qt::Vertical, this);
-    m_connections = connectionwidgets::makeList(m_outer, m_feed->model(), 0);
-    m_connections->setColumnWidth(0, 290);
+    makeConnectionList(m_outer);
     m_live = new WideASCIIScrollView(false, false, m_outer);
     // The connection list keeps its height when the window is resized.
     m_outer->setStretchFactor(0, 0);
@@ -34,11 +24,7 @@ TestListView::TestListView(ControlPanel* controller, QWidget* parent, const char
     m_outer->setSizes({150, 250});
     setCentralWidget(m_outer);
 
-    connect(m_connections->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &TestListView::slotConnectionChanged);
-
     initMenuBar();
-    m_locked = connectionwidgets::addLockedLabel(this);
     resize(600, 420);
     show();
 }
@@ -62,10 +48,6 @@ void TestListView::initMenuBar()
             &TestListView::slotUnlockView);
 }
 
-void TestListView::InitiateView() { m_feed->removeRows(); }
-
-void TestListView::AddPacket(CPacket* packet) { m_feed->addPacket(packet); }
-
 void TestListView::showConnection(Connection* connection, bool sortedToo)
 {
     m_current = connection;
@@ -79,11 +61,10 @@ void TestListView::showConnection(Connection* connection, bool sortedToo)
 
 void TestListView::slotConnectionChanged()
 {
-    const QModelIndex current = m_connections->selectionModel()->currentIndex();
-    if (!current.isValid() || !m_connections->selectionModel()->isRowSelected(current.row(), QModelIndex()))
-        return;
-    const bool stopped = m_controller && m_controller->isStopped();
-    showConnection(m_feed->model()->connection(current.row()), stopped && m_reconBuilt);
+    if (Connection* selected = currentRowConnection(true)) {
+        const bool stopped = m_controller && m_controller->isStopped();
+        showConnection(selected, stopped && m_reconBuilt);
+    }
 }
 
 void TestListView::slotReconView()
@@ -127,9 +108,8 @@ void TestListView::addNewRecon()
 
 void TestListView::slotRefreshView()
 {
-    const QModelIndex current = m_connections->selectionModel()->currentIndex();
-    if (current.isValid())
-        showConnection(m_feed->model()->connection(current.row()), m_reconBuilt);
+    if (Connection* current = currentRowConnection(false))
+        showConnection(current, m_reconBuilt);
 }
 
 void TestListView::slotClearView()
@@ -139,22 +119,5 @@ void TestListView::slotClearView()
         m_backward->clearLstText();
     if (m_forward)
         m_forward->clearLstText();
-    m_current = nullptr;
-    m_feed->clear();
-    setLocked(false);
-}
-
-void TestListView::setLocked(bool locked)
-{
-    m_feed->setLocked(locked);
-    m_locked->setVisible(locked);
-}
-
-void TestListView::slotLockView() { setLocked(true); }
-void TestListView::slotUnlockView() { setLocked(false); }
-
-void TestListView::closeEvent(QCloseEvent* event)
-{
-    event->accept();
-    RemoveView(this);
+    clearConnections();
 }

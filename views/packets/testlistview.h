@@ -8,19 +8,13 @@
 // packets into their directions reads the packet lists the capture appends to, so
 // it waits for a stopped capture and runs under the view's mutex.
 
-#include "capture/timebasedview.h"
+#include "views/packets/connectionwindow.h"
 
-#include <QMainWindow>
-
-class Connection;
-class ConnectionFeed;
 class ControlPanel;
-class QLabel;
 class QSplitter;
-class QTableView;
 class WideASCIIScrollView;
 
-class TestListView : public QMainWindow, public CTimeBasedView {
+class TestListView : public ConnectionWindow {
     Q_OBJECT
 public:
     enum MenuId { IdLock = 10000, IdClear = 10003, IdUnlock = 10004, IdUpdate = 10005, IdRecon = 10006 };
@@ -28,50 +22,32 @@ public:
     explicit TestListView(ControlPanel* controller, QWidget* parent = nullptr, const char* name = nullptr);
     ~TestListView() override;
 
-    void InitiateView() override;
-    void UpdateView() override {}
-    void AddPacket(CPacket* packet) override;  // reader thread
-
     // Builds the reconstruction panes if needed and sorts every connection's new packets.
     void addNewRecon();
 
-    ConnectionFeed* feed() const { return m_feed; }
-    QTableView* connectionList() const { return m_connections; }
     WideASCIIScrollView* livePane() const { return m_live; }
     WideASCIIScrollView* backwardPane() const { return m_backward; }  // null until built
     WideASCIIScrollView* forwardPane() const { return m_forward; }
     QSplitter* outerSplitter() const { return m_outer; }
     QSplitter* paneSplitter() const { return m_panes; }
-    QLabel* lockedLabel() const { return m_locked; }
-    Connection* currentConnection() const { return m_current; }
     bool isReconstructionBuilt() const { return m_reconBuilt; }
 
 public slots:
-    void slotConnectionChanged();
+    void slotConnectionChanged() override;
     void slotReconView();
     void slotRefreshView();
     void slotClearView();
-    void slotLockView();
-    void slotUnlockView();
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
 
 private:
     void initMenuBar();
     void showConnection(Connection* connection, bool sortedToo);
-    void setLocked(bool locked);
 
     ControlPanel* m_controller;
-    ConnectionFeed* m_feed;
-    QTableView* m_connections;
     WideASCIIScrollView* m_live;
     WideASCIIScrollView* m_backward = nullptr;
     WideASCIIScrollView* m_forward = nullptr;
     QSplitter* m_outer;
     QSplitter* m_panes = nullptr;
-    QLabel* m_locked;
-    Connection* m_current = nullptr;
     bool m_reconBuilt = false;
 };
 
