@@ -3,6 +3,7 @@
 #include "views/packets/connectionviews.h"
 #include "views/packets/listviews.h"
 #include "views/packets/testlistview.h"
+#include "views/tcpstate/stattrandiagram.h"
 #include "views/timeline/newtimeline.h"
 
 CTimeBasedView* createView(ViewKind kind, const QString& objectName, ControlPanel* controller)
@@ -17,8 +18,9 @@ CTimeBasedView* createView(ViewKind kind, const QString& objectName, ControlPane
         return new TestListView(controller, nullptr, name.constData());
     case ViewKind::TimeLine:
         return new NewTimeLine(nullptr, name.constData());
-    case ViewKind::Topology:
     case ViewKind::TcpState:
+        return new StatTranDiagram(nullptr, name.constData());
+    case ViewKind::Topology:
         break;
     }
     return nullptr;

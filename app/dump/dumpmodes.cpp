@@ -49,6 +49,7 @@ private:
 // Modes in files of their own (app/dump/dump_<name>.cpp).
 std::unique_ptr<DumpMode> makeStreamsDumpMode();
 std::unique_ptr<DumpMode> makeTimeLineDumpMode();
+std::unique_ptr<DumpMode> makeTcpStateMode();
 
 namespace {
 
@@ -63,6 +64,7 @@ const ModeEntry kModes[] = {
     {"--tree", [] { return std::unique_ptr<DumpMode>(new PacketListMode(true)); }},
     {"--streams", makeStreamsDumpMode},
     {"--timeline", makeTimeLineDumpMode},
+    {"--tcpstate", makeTcpStateMode},
 };
 
 }  // namespace

@@ -88,6 +88,7 @@ void expectViewOpened(NUK& w, const QString& name)
     const QMap<QString, QString> captions{
         {"Packet List View", "NUK Packet List View"},
         {"Time lines", "NUK Time Line View"},
+        {"TCP State Transition View", "NUK TCP State Transition Diagram View"},
         {"Connection Packet View", "NUK Connection Packet View"},
         {"Contents View", "NUK Connection Reconstruction View"},
     };
