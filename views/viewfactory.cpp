@@ -4,6 +4,7 @@
 #include "views/packets/listviews.h"
 #include "views/packets/testlistview.h"
 #include "views/tcpstate/stattrandiagram.h"
+#include "views/topology/topologyview.h"
 #include "views/timeline/newtimeline.h"
 
 CTimeBasedView* createView(ViewKind kind, const QString& objectName, ControlPanel* controller)
@@ -21,7 +22,7 @@ CTimeBasedView* createView(ViewKind kind, const QString& objectName, ControlPane
     case ViewKind::TcpState:
         return new StatTranDiagram(nullptr, name.constData());
     case ViewKind::Topology:
-        break;
+        return new CTopologyView(nullptr, name.constData());
     }
     return nullptr;
 }

@@ -89,6 +89,7 @@ void expectViewOpened(NUK& w, const QString& name)
         {"Packet List View", "NUK Packet List View"},
         {"Time lines", "NUK Time Line View"},
         {"TCP State Transition View", "NUK TCP State Transition Diagram View"},
+        {"Machine Distribution View", "NUK Machine Distribution View"},
         {"Connection Packet View", "NUK Connection Packet View"},
         {"Contents View", "NUK Connection Reconstruction View"},
     };
