@@ -90,7 +90,10 @@ QString Connection::endPointText(const CPacket& packet, bool source)
 
 void Connection::add_packet(const CPacket* packet, std::uint32_t number, BaseTime base)
 {
-    m_base = base;
+    // The base is the view's and changes only when the view drops its connections;
+    // taking it once keeps it a value the GUI thread may read without the lock.
+    if (m_packets.empty())
+        m_base = base;
     m_packets.emplace_back(packet, number);
 }
 

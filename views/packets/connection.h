@@ -76,7 +76,7 @@ public:
     // Appends the packet with its number; `base` is the view's time base.
     void add_packet(const CPacket* packet, std::uint32_t number, BaseTime base);
     const std::vector<PacketListItem>& packets() const { return m_packets; }
-    BaseTime baseTime() const { return m_base; }
+    BaseTime baseTime() const { return m_base; }  // set by the first packet
 
     // Places the packets that arrived since the last call in the direction lists.
     void SortLstPackets();
