@@ -149,6 +149,14 @@ void TestTimeLineView::windowMenusAndToolBar()
     buttons[1]->trigger();
     QVERIFY(!w->isLocked());
     QCOMPARE(w->centralWidget(), w->drawing());
+    // The shortcuts reach the menu with the focus in the drawing.
+    w->InitiateView();
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    QTest::keyClick(w->drawing()->viewport(), Qt::Key_L, Qt::ControlModifier);
+    QVERIFY(w->isLocked());
+    QTest::keyClick(w->drawing()->viewport(), Qt::Key_U, Qt::ControlModifier);
+    QVERIFY(!w->isLocked());
 }
 
 // The first arrow (a SYN) from line 0 to line 1, its labels in their colours, and
