@@ -65,6 +65,8 @@ CTopologyView::CTopologyView(QWidget* parent, const char* name) : QMainWindow(pa
     m_canvasView->canvas()->setBackgroundBrush(topologycolours::kBackground);
     setCentralWidget(m_canvasView);
 
+    m_layoutTimer.setSingleShot(true);
+    connect(&m_layoutTimer, &QTimer::timeout, this, &CTopologyView::runLayout);
     m_handoff = new HandoffQueue<Arrival>([this](std::vector<Arrival>& batch) { applyBatch(batch); }, this,
                                           std::chrono::milliseconds(8), 2048);
     show();
@@ -147,12 +149,28 @@ void CTopologyView::applyBatch(std::vector<Arrival>& batch)
     for (const Arrival& a : batch)
         created |= m_model->AddPacket(a.packet, a.tStart);
     if (created) {
-        // One layout for all that the batch created: a burst of new hosts costs one
-        // run per batch, not one per packet.
         m_canvasView->addNewItems();
-        m_canvasView->ReForceLayout(3);
+        scheduleLayout();
     }
     m_nodeInfo->nodeInfo()->flush();
+}
+
+// A layout moves every node and so repaints the whole canvas: a burst of new hosts
+// gets one run per batch and at most one per interval, not one per packet.
+void CTopologyView::scheduleLayout()
+{
+    const qint64 since = m_sinceLayout.isValid() ? m_sinceLayout.elapsed() : kLayoutInterval;
+    if (since >= kLayoutInterval)
+        runLayout();
+    else if (!m_layoutTimer.isActive())
+        m_layoutTimer.start(int(kLayoutInterval - since));
+}
+
+void CTopologyView::runLayout()
+{
+    m_layoutTimer.stop();
+    m_canvasView->ReForceLayout(3);
+    m_sinceLayout.start();
 }
 
 void CTopologyView::UpdateView() { m_canvasView->UpdateView(); }
@@ -202,6 +220,7 @@ void CTopologyView::slotExit() { close(); }
 void CTopologyView::slotClearView()
 {
     m_handoff->discard();  // packets that arrived before the clear
+    m_layoutTimer.stop();
     m_canvasView->clearItems();
     m_model->clear();
     m_canvasView->UpdateWindow();
