@@ -395,13 +395,19 @@ void TestTopologyView::exportAndSortedNodeInfo()
     CTopologyView view;
     feed(view, {{A, B}, {C, B}, {C, A}, {C, B}});
     QTemporaryDir dir;
-    const QString file = dir.filePath(QStringLiteral("map.png"));
+    QString file = dir.filePath(QStringLiteral("map.png"));
     viewui::setSaveFileHandler([&](QWidget*, const QString&, const QString&, const QString&, QString*) { return file; });
     view.action(CTopologyView::IdExport)->trigger();
-    viewui::setSaveFileHandler({});
     const QImage image(file);
     QCOMPARE(image.size(), QSize(600, 480));
     QCOMPARE(image.pixelColor(5, 5), QColor(230, 230, 230));
+    file = dir.filePath(QStringLiteral("map.svg"));
+    view.action(CTopologyView::IdExport)->trigger();
+    viewui::setSaveFileHandler({});
+    QFile svg(file);
+    QVERIFY(svg.open(QIODevice::ReadOnly));
+    const QByteArray drawing = svg.readAll();
+    QVERIFY(drawing.contains("<svg") && drawing.contains("viewBox=\"0 0 600 480\""));
 
     // Rows sort by any column, numbers as numbers; new rows take their place.
     CTopologyLegendView& info = *view.nodeInfoWindow();
