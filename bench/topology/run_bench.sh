@@ -15,16 +15,10 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DNUK_TESTS=OFF -DNUK_BE
 cmake --build "$build" -j2 --target bench_topology pcap >/dev/null
 
 work="$(mktemp -d /tmp/nukbench.XXXXXX)"  # owner-only
-# The capture helper keeps a copy of what it replays in the default trace file;
-# remove that copy afterwards unless it was there before the benchmark.
-default_trace="/tmp/$(id -u)_NukDefaultTraceFile"
-keep_default=0
-[ -e "$default_trace" ] && keep_default=1
-cleanup() {
-    rm -rf "$work"
-    [ "$keep_default" = 1 ] || rm -f "$default_trace"
-}
-trap cleanup EXIT
+trap 'rm -rf "$work"' EXIT
+# The capture helper's copy of what it replays goes there too, not over the one of a
+# nuk that is running.
+export NUK_TMPDIR="$work"
 trace="$work/trace.tr"
 echo "generating $n packets among 1,000 hosts ..." >&2
 python3 "$root/bench/pipeline/gen_trace.py" "$trace" "$n" 1000 3000

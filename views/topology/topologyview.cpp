@@ -191,27 +191,25 @@ void CTopologyView::slotNodeInfoWindow() { m_nodeInfo->setVisible(m_nodeInfo->is
 
 void CTopologyView::slotShowIPAddress(int nIndex)
 {
-    TopologyModel& m = *m_model;
-    m.bShowIPAddress = !m.bShowIPAddress;
-    if (QAction* item = action(nIndex))
-        item->setText(m.bShowIPAddress ? tr("Hide IPAddress Below Nodes") : tr("Show IPAddress Below Nodes"));
-    if (m.bShowIPAddress)
-        m_canvasView->ShowIPAddress();
-    else
-        m_canvasView->HideIPAddress();
-    m_canvasView->UpdateWindow();
+    toggleLabels(m_model->bShowIPAddress, nIndex, tr("Show IPAddress Below Nodes"), tr("Hide IPAddress Below Nodes"),
+                 &CTopologyCanvasView::ShowIPAddress, &CTopologyCanvasView::HideIPAddress);
 }
 
 void CTopologyView::slotShowStatisInfo(int nIndex)
 {
-    TopologyModel& m = *m_model;
-    m.bShowStatInfo = !m.bShowStatInfo;
+    toggleLabels(m_model->bShowStatInfo, nIndex, tr("Show Statistic Info"), tr("Hide Statistic Info"),
+                 &CTopologyCanvasView::ShowStatInfo, &CTopologyCanvasView::HideStatInfo);
+}
+
+// Switches `flag` for the view and every node, and the View menu item `nIndex` to
+// offer the opposite.
+void CTopologyView::toggleLabels(bool& flag, int nIndex, const QString& showText, const QString& hideText,
+                                 void (CTopologyCanvasView::*show)(), void (CTopologyCanvasView::*hide)())
+{
+    flag = !flag;
     if (QAction* item = action(nIndex))
-        item->setText(m.bShowStatInfo ? tr("Hide Statistic Info") : tr("Show Statistic Info"));
-    if (m.bShowStatInfo)
-        m_canvasView->ShowStatInfo();
-    else
-        m_canvasView->HideStatInfo();
+        item->setText(flag ? hideText : showText);
+    (m_canvasView->*(flag ? show : hide))();
     m_canvasView->UpdateWindow();
 }
 

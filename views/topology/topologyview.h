@@ -79,6 +79,8 @@ private:
     void initStatusBar();
     void applyBatch(std::vector<Arrival>& batch);
     void scheduleLayout();
+    void toggleLabels(bool& flag, int nIndex, const QString& showText, const QString& hideText,
+                      void (CTopologyCanvasView::*show)(), void (CTopologyCanvasView::*hide)());
     void runLayout();
 
     QMenu* m_operationMenu = nullptr;
