@@ -66,6 +66,9 @@ QAction* addEntry(QMenu* menu, const QString& text, const QKeySequence& shortcut
 {
     QAction* action = menu->addAction(text);
     action->setShortcut(shortcut);
+    // Start, Stop and Step are pressed while watching a view, not the main window.
+    if (id == ID_CONTROL_START || id == ID_CONTROL_STOP || id == ID_CONTROL_STEP)
+        action->setShortcutContext(Qt::ApplicationShortcut);
     action->setData(id);
     QObject::connect(action, &QAction::triggered, window, slot);
     return action;

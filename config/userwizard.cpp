@@ -55,6 +55,9 @@ QGroupBox* instructionBox(QWidget* parent, const QString& text)
     return box;
 }
 
+// Traces are more often named .pcap than .tr; the first filter is the one in force.
+const QString kTraceFileFilter = QStringLiteral("Trace files (*.tr *.pcap *.pcapng *.cap);;All files (*)");
+
 struct ViewOrder {
     ViewKind kind;
     const char* objectName;
@@ -355,7 +358,7 @@ QCheckBox* userwizard::viewBox(ViewKind kind) const
 
 void userwizard::getfile()
 {
-    const QString name = nukui::getOpenFileName(this, QString(), QString(), QStringLiteral("*.tr"));
+    const QString name = nukui::getOpenFileName(this, QString(), QString(), kTraceFileFilter);
     if (name.isEmpty()) {
         m_fileChosen = false;
         refreshButtons();
