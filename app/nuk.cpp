@@ -1,5 +1,6 @@
 #include "app/nuk.h"
 
+#include "app/capturestatus.h"
 #include "app/nukdoc.h"
 #include "app/nukprompts.h"
 #include "app/nukview.h"
@@ -181,11 +182,17 @@ void NUK::initToolBar()
     addButtons(m_pViewToolbar, this, std::begin(kViewButtons), std::end(kViewButtons));
 }
 
-void NUK::initStatusBar() { statusBar()->showMessage(QStringLiteral("Ready."), 2000); }
+void NUK::initStatusBar()
+{
+    m_pCaptureStatus = new CaptureStatus(statusBar());
+    statusBar()->showMessage(QStringLiteral("Ready."), 2000);
+}
 
 void NUK::showMessage(const QString& title, const QString& text) { nukPrompts().message(this, title, text); }
 
 void NUK::showStatus(const QString& text) { statusBar()->showMessage(text); }
+
+void NUK::showProgress(const CaptureProgress& progress) { m_pCaptureStatus->show(progress); }
 
 bool NUK::openWizard(const QString& traceFile)
 {

@@ -88,12 +88,20 @@ void TestPcapReplay::matchesTshark()
     QFETCH(QString, file);
     QFETCH(QByteArray, skipped);
     QTemporaryDir dir;
+    // Asked for, the replay also tells how far it has come and how many records it made.
+    qputenv("NUK_PROGRESS", "1");
     const ReplayResult r = replayTrace(file, QStringLiteral("tcp or udp"), dir.path());
+    qunsetenv("NUK_PROGRESS");
     QCOMPARE(r.status, 0);
     QVERIFY(r.records.size() >= 5);
     const QString diff = compareWithExpected(r.records, file + QStringLiteral(".expected"));
     QVERIFY2(diff.isEmpty(), qPrintable(diff));
     QVERIFY2(r.stderrText.contains(skipped), r.stderrText.constData());
+    const QByteArray start = "pcap: replay progress 0 ";
+    const QByteArray size = ' ' + QByteArray::number(QFileInfo(file).size()) + '\n';
+    QVERIFY2(r.stderrText.startsWith(start) && r.stderrText.indexOf(size) > start.size(), r.stderrText.constData());
+    QVERIFY2(r.stderrText.contains("pcap: replay finished " + QByteArray::number(qulonglong(r.records.size())) + '\n'),
+             r.stderrText.constData());
 }
 
 void TestPcapReplay::twinsGiveTheSameRecords_data()

@@ -9,7 +9,9 @@
 #include <QCloseEvent>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMenuBar>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTableView>
@@ -113,7 +115,14 @@ void ListViews::initMenuBar()
     add("&Unlock View", QKeySequence(Qt::CTRL | Qt::Key_U), IdUnlock, &ListViews::slotUnlockView);
 }
 
-void ListViews::initStatusBar() { statusBar()->showMessage(QStringLiteral("Packet List View started ..."), 3000); }
+void ListViews::initStatusBar()
+{
+    // A locked view drops what arrives: it says so for as long as it is locked.
+    m_lockedLabel = new QLabel(QStringLiteral("Locked"), statusBar());
+    statusBar()->addPermanentWidget(m_lockedLabel);
+    m_lockedLabel->hide();
+    statusBar()->showMessage(QStringLiteral("Packet List View started ..."), 3000);
+}
 
 void ListViews::InitiateView()
 {
@@ -143,7 +152,19 @@ void ListViews::appendBatch(std::vector<Handed>& batch)
     rows.reserve(batch.size());
     for (const Handed& h : batch)
         rows.push_back(h.row);
+    const bool follow = followsNewest();
     m_model->appendRows(rows.data(), rows.size(), batch.front().base);
+    if (follow)
+        m_list->scrollToBottom();
+}
+
+// The newest row stays in view while the list is in arrival order, unless the
+// user has scrolled away from the end or picked a row to look at.
+bool ListViews::followsNewest() const
+{
+    const QScrollBar* bar = m_list->verticalScrollBar();
+    return m_model->sortColumn() == PacketListItem::ColNo && m_model->sortOrder() == Qt::AscendingOrder &&
+           bar->value() >= bar->maximum() && !m_list->selectionModel()->hasSelection();
 }
 
 bool ListViews::isLocked() const
@@ -193,24 +214,25 @@ void ListViews::slotClearView()
         std::lock_guard<std::mutex> lock(m_mutex);
         m_handoff->discard();
         m_count = 0;
-        m_locked = false;
     }
+    setLocked(false);
     m_tree->clear();
     m_bytes->clear();
     m_model->clear();
     m_current.reset();
 }
 
-void ListViews::slotLockView()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_locked = true;
-}
+void ListViews::slotLockView() { setLocked(true); }
 
-void ListViews::slotUnlockView()
+void ListViews::slotUnlockView() { setLocked(false); }
+
+void ListViews::setLocked(bool locked)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_locked = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_locked = locked;
+    }
+    m_lockedLabel->setVisible(locked);
 }
 
 void ListViews::closeEvent(QCloseEvent* event)
