@@ -20,6 +20,7 @@ CaptureStatus::CaptureStatus(QStatusBar* bar) : QObject(bar)
     m_replay->setToolTip(QStringLiteral("Share of the trace replayed"));
     m_count = new QLabel(bar);
     m_count->setToolTip(QStringLiteral("Packets delivered to the views since Start"));
+    m_count->setContentsMargins(8, 0, 0, 0);  // apart from a message cut off at its left
     bar->addPermanentWidget(m_count);
     bar->addPermanentWidget(m_replay);
     bar->addPermanentWidget(m_mode);

@@ -2,6 +2,7 @@
 
 #include "capture/controlpanel.h"
 #include "capture/settings.h"
+#include "capture/wraplabel.h"
 #include "config/filter.h"
 #include "config/selectsockets.h"
 #include "config/uihooks.h"
@@ -12,7 +13,6 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QToolButton>
@@ -48,8 +48,7 @@ Layout* compact(Layout* layout, int margin = 6)
 QGroupBox* instructionBox(QWidget* parent, const QString& text)
 {
     auto* box = new QGroupBox(QStringLiteral("Instructions"), parent);
-    auto* label = new QLabel(text, box);
-    label->setWordWrap(true);
+    auto* label = new WrapLabel(text, box);
     auto* layout = compact(new QVBoxLayout(box));
     layout->addWidget(label);
     return box;

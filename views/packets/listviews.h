@@ -72,6 +72,7 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct Handed {
@@ -84,12 +85,14 @@ private:
     void appendBatch(std::vector<Handed>& batch);
     bool followsNewest() const;
     void setLocked(bool locked);
+    void fitInfoColumn();
 
     QTableView* m_list = nullptr;
     PacketListModel* m_model = nullptr;
     QTreeWidget* m_tree = nullptr;
     DetailScrollView* m_bytes = nullptr;
     QLabel* m_lockedLabel = nullptr;
+    int m_infoWidth = 0;  // what the widest "Info" text needs
     QSplitter* m_outer = nullptr;
     QSplitter* m_inner = nullptr;
     HandoffQueue<Handed>* m_handoff = nullptr;
