@@ -1,9 +1,10 @@
 // nukdump [--filter EXPR] [MODE] TRACE
 //
-// Replays a tcpdump trace through the capture helper of NUKPATH (mode 0), reads
-// its packet records with the program's own record reader and hands each packet to
-// the chosen mode (app/dump), which prints JSON lines: by default each packet
-// decoded as the packet list view decodes it.
+// Replays a tcpdump trace (a file, a named pipe, or "-" for standard input) through
+// the capture helper of NUKPATH (mode 0), reads its packet records with the
+// program's own record reader and hands each packet to the chosen mode (app/dump),
+// which prints JSON lines: by default each packet decoded as the packet list view
+// decodes it.
 // The helper's own complaints (no such file, bad filter) reach standard error
 // directly; a helper that fails makes nukdump fail.
 //
@@ -109,7 +110,7 @@ int main(int argc, char** argv)
     if (trace.empty())
         return usage();
     const std::unique_ptr<DumpMode> mode = makeDumpMode(modeFlag);
-    if (::access(trace.c_str(), R_OK) != 0) {
+    if (trace != "-" && ::access(trace.c_str(), R_OK) != 0) {  // "-": standard input, read by the helper
         std::fprintf(stderr, "nukdump: %s: %s\n", trace.c_str(), std::strerror(errno));
         return 1;
     }
@@ -164,10 +165,13 @@ int main(int argc, char** argv)
     std::deque<CPacket> kept;  // for modes whose models point at their packets
     DumpOutput out;
     bool readFailed = false;
+    // What is printed goes out whenever the records pause, so a trace that is still
+    // being captured (a named pipe) shows each packet as it arrives.
+    const auto flushWhileWaiting = [&out] { return out.flush(); };
     for (;;) {
-        const RecordReader::Status status = reader.next(raw);
-        if (status == RecordReader::Status::Eof)
-            break;
+        const RecordReader::Status status = reader.next(raw, flushWhileWaiting);
+        if (status == RecordReader::Status::Eof || status == RecordReader::Status::Cancelled)
+            break;  // the end, or our reader went away
         if (status != RecordReader::Status::Record) {
             std::perror("nukdump: reading packet records");
             readFailed = true;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 namespace {
+constexpr std::uint16_t kTypeNone = 0;  // the link frame holds no network packet
 constexpr std::uint16_t kTypeIpv4 = 0x0800;
 constexpr std::uint16_t kTypeIpv6 = 0x86dd;
 constexpr std::uint16_t kTypeVlan = 0x8100;
@@ -15,6 +16,9 @@ constexpr std::size_t kMaxTags = 2;
 constexpr std::size_t kMaxIpPacket = 65535;
 
 std::uint16_t load16(const unsigned char* p) { return std::uint16_t(p[0] << 8 | p[1]); }
+std::uint16_t load16le(const unsigned char* p) { return std::uint16_t(p[1] << 8 | p[0]); }
+std::uint32_t load32(const unsigned char* p) { return std::uint32_t(load16(p)) << 16 | load16(p + 2); }
+std::uint32_t load32le(const unsigned char* p) { return std::uint32_t(load16le(p + 2)) << 16 | load16le(p); }
 
 void store32(unsigned char* p, std::uint32_t v) { std::memcpy(p, &v, sizeof v); }
 
@@ -37,6 +41,205 @@ std::size_t wireRest(std::size_t wirelen, std::size_t header, std::size_t l3capl
 {
     // A trace may claim a wire length below what it captured; never report less than we hold.
     return std::max(wirelen > header ? wirelen - header : 0, l3caplen);
+}
+
+// The bytes of one link frame, or of what follows one of its headers.
+struct LinkBytes {
+    const unsigned char* data;
+    std::size_t caplen;
+    std::size_t wirelen;
+    LinkBytes after(std::size_t header) const
+    {
+        return {data + header, caplen - header, wirelen > header ? wirelen - header : 0};
+    }
+};
+
+// The network packet of type `type` starts `header` bytes into the frame.
+bool behindHeader(std::uint16_t type, const LinkBytes& f, std::size_t header, std::vector<unsigned char>& scratch,
+                  EthernetFrame& out)
+{
+    if (f.caplen < header)
+        return false;
+    const std::size_t l3caplen = f.caplen - header;
+    withSyntheticHeader(type, f.data + header, l3caplen, wireRest(f.wirelen, header, l3caplen), scratch, out);
+    return true;
+}
+
+// A well-formed link frame without a network packet (link control, 802.11 management).
+bool noPacket(std::vector<unsigned char>& scratch, EthernetFrame& out)
+{
+    withSyntheticHeader(kTypeNone, nullptr, 0, 0, scratch, out);
+    return true;
+}
+
+// BSD address families: AF_INET is 2 everywhere, AF_INET6 is 24 (NetBSD, OpenBSD),
+// 28 (FreeBSD) or 30 (Darwin).
+std::uint16_t familyType(std::uint32_t family)
+{
+    switch (family) {
+    case 2: return kTypeIpv4;
+    case 24: case 28: case 30: return kTypeIpv6;
+    default: return kTypeNone;
+    }
+}
+
+bool fromBsdLoopback(bool networkOrder, const LinkBytes& f, std::vector<unsigned char>& scratch,
+                     EthernetFrame& out)
+{
+    if (f.caplen < 4)
+        return false;
+    std::uint32_t family = load32(f.data);
+    // DLT_NULL holds the family in the byte order of the machine that wrote it.
+    if (!networkOrder && (load32le(f.data) & 0xffff0000u) == 0)
+        family = load32le(f.data);
+    return behindHeader(familyType(family), f, 4, scratch, out);
+}
+
+bool fromPpp(const LinkBytes& f, std::vector<unsigned char>& scratch, EthernetFrame& out)
+{
+    std::size_t at = f.caplen >= 2 && f.data[0] == 0xff && f.data[1] == 0x03 ? 2 : 0;  // HDLC-like framing
+    if (f.caplen < at + 1)
+        return false;
+    std::uint16_t protocol = f.data[at];
+    if (protocol & 1) {
+        at += 1;  // the protocol field compressed to one byte
+    } else {
+        if (f.caplen < at + 2)
+            return false;
+        protocol = load16(f.data + at);
+        at += 2;
+    }
+    const std::uint16_t type = protocol == 0x0021 ? kTypeIpv4 : protocol == 0x0057 ? kTypeIpv6 : kTypeNone;
+    return behindHeader(type, f, at, scratch, out);
+}
+
+bool fromCiscoHdlc(const LinkBytes& f, std::vector<unsigned char>& scratch, EthernetFrame& out)
+{
+    return f.caplen >= 4 && behindHeader(load16(f.data + 2), f, 4, scratch, out);
+}
+
+// 802.11: IPv4 travels in data frames behind LLC/SNAP. `padded`: the radio header
+// says the 802.11 header is padded to a multiple of four bytes; `fcs`: the frame
+// ends with its 4-byte checksum.
+bool fromWifi(LinkBytes f, bool padded, bool fcs, std::vector<unsigned char>& scratch, EthernetFrame& out)
+{
+    if (fcs) {
+        f.wirelen = std::max(f.wirelen, f.caplen);
+        f.wirelen = f.wirelen >= 4 ? f.wirelen - 4 : 0;
+        f.caplen = std::min(f.caplen, f.wirelen);
+    }
+    if (f.caplen < 2)
+        return false;
+    const unsigned char control = f.data[0];
+    const unsigned char flags = f.data[1];
+    const bool dataFrame = (control & 0x0f) == 0x08;  // protocol version 0, type data
+    const bool hasBody = !(control & 0x40);           // not one of the "null" subtypes
+    const bool encrypted = flags & 0x40;
+    if (!dataFrame || !hasBody || encrypted)
+        return noPacket(scratch, out);
+    std::size_t header = 24;
+    if ((flags & 0x03) == 0x03)
+        header += 6;  // to and from the distribution system: a fourth address
+    const std::size_t qosAt = header;
+    const bool qos = control & 0x80;
+    if (qos)
+        header += 2 + (flags & 0x80 ? 4 : 0);  // QoS control, then HT control when ordered
+    if (f.caplen < header)
+        return false;
+    const bool laterFragment = (f.data[22] & 0x0f) != 0;
+    const bool aggregate = qos && (f.data[qosAt] & 0x80);  // A-MSDU: subframes of their own
+    if (laterFragment || aggregate)
+        return noPacket(scratch, out);
+    if (padded)
+        header = (header + 3) & ~std::size_t(3);
+    // LLC/SNAP: AA AA 03, then the RFC 1042 or the bridge-tunnel OUI, then the Ethernet type.
+    const unsigned char* llc = f.data + header;
+    const bool snap = f.caplen >= header + 8 && llc[0] == 0xaa && llc[1] == 0xaa && llc[2] == 0x03 &&
+                      llc[3] == 0 && llc[4] == 0 && (llc[5] == 0 || llc[5] == 0xf8);
+    if (!snap)
+        return noPacket(scratch, out);
+    return behindHeader(load16(llc + 6), f, header + 8, scratch, out);
+}
+
+bool fromRadiotap(const LinkBytes& f, std::vector<unsigned char>& scratch, EthernetFrame& out)
+{
+    if (f.caplen < 8)
+        return false;
+    const std::size_t length = load16le(f.data + 2);
+    if (f.data[0] != 0 || length < 8 || length > f.caplen)
+        return false;
+    const std::uint32_t present = load32le(f.data + 4);
+    std::size_t at = 8;  // the fields follow the chain of presence words
+    for (std::uint32_t word = present; word & 0x80000000u; at += 4) {
+        if (at + 4 > length)
+            return false;
+        word = load32le(f.data + at);
+    }
+    unsigned char flags = 0;
+    if (present & 0x1)
+        at = ((at + 7) & ~std::size_t(7)) + 8;  // TSFT: 8 bytes, 8-aligned
+    if (present & 0x2) {
+        if (at >= length)
+            return false;
+        flags = f.data[at];
+    }
+    return fromWifi(f.after(length), flags & 0x20, flags & 0x10, scratch, out);
+}
+
+bool fromAvs(const LinkBytes& f, std::vector<unsigned char>& scratch, EthernetFrame& out)
+{
+    if (f.caplen < 8)
+        return false;
+    const std::uint32_t length = load32(f.data + 4);
+    if (length < 8 || length > f.caplen)
+        return false;
+    return fromWifi(f.after(length), false, false, scratch, out);
+}
+
+bool fromPrism(const LinkBytes& f, std::vector<unsigned char>& scratch, EthernetFrame& out)
+{
+    constexpr std::size_t kPrismHeader = 144;
+    // Drivers that offer Prism headers may write AVS ones instead; the magic tells.
+    if (f.caplen >= 4 && (load32(f.data) == 0x80211001u || load32(f.data) == 0x80211002u))
+        return fromAvs(f, scratch, out);
+    if (f.caplen < kPrismHeader)
+        return false;
+    return fromWifi(f.after(kPrismHeader), false, false, scratch, out);
+}
+
+// PKTAP names each frame's link type by the DLT numbers of Darwin.
+bool darwinLinkKind(std::uint32_t dlt, LinkKind& kind)
+{
+    switch (dlt) {
+    case 0: kind = LinkKind::BsdNull; return true;
+    case 1: kind = LinkKind::Ethernet; return true;
+    case 9: kind = LinkKind::Ppp; return true;
+    case 12: kind = LinkKind::RawIp; return true;
+    case 50: kind = LinkKind::PppSerial; return true;
+    case 104: kind = LinkKind::CiscoHdlc; return true;
+    case 105: kind = LinkKind::Wifi; return true;
+    case 108: kind = LinkKind::BsdLoop; return true;
+    case 119: kind = LinkKind::Prism; return true;
+    case 127: kind = LinkKind::Radiotap; return true;
+    case 163: kind = LinkKind::Avs; return true;
+    default: return false;
+    }
+}
+
+bool fromPktap(const LinkBytes& f, std::vector<unsigned char>& scratch, EthernetFrame& out)
+{
+    constexpr std::size_t kPktapHeader = 108;  // little endian, its own length first
+    constexpr std::uint32_t kRecordPacket = 1;
+    if (f.caplen < kPktapHeader)
+        return false;
+    const std::size_t length = load32le(f.data);
+    if (length < kPktapHeader || length > f.caplen)
+        return false;
+    LinkKind inner;
+    if (load32le(f.data + 4) != kRecordPacket || !darwinLinkKind(load32le(f.data + 8), inner))
+        return noPacket(scratch, out);
+    const LinkBytes rest = f.after(length);
+    return toEthernet(inner, rest.data, rest.caplen, rest.wirelen, scratch, out);
 }
 }  // namespace
 
@@ -90,8 +293,34 @@ bool toEthernet(LinkKind kind, const unsigned char* frame, std::size_t caplen, s
         withSyntheticHeader(type, frame, caplen, std::max(wirelen, caplen), scratch, out);
         return true;
     }
+    case LinkKind::BsdNull:
+    case LinkKind::BsdLoop:
+        return fromBsdLoopback(kind == LinkKind::BsdLoop, {frame, caplen, wirelen}, scratch, out);
+    case LinkKind::Ppp:
+        return fromPpp({frame, caplen, wirelen}, scratch, out);
+    case LinkKind::PppSerial:
+        if (caplen >= 1 && (frame[0] == 0x0f || frame[0] == 0x8f))  // Cisco HDLC's addresses
+            return fromCiscoHdlc({frame, caplen, wirelen}, scratch, out);
+        return fromPpp({frame, caplen, wirelen}, scratch, out);
+    case LinkKind::CiscoHdlc:
+        return fromCiscoHdlc({frame, caplen, wirelen}, scratch, out);
+    case LinkKind::Pktap:
+        return fromPktap({frame, caplen, wirelen}, scratch, out);
+    case LinkKind::Wifi:
+        return fromWifi({frame, caplen, wirelen}, false, false, scratch, out);
+    case LinkKind::Radiotap:
+        return fromRadiotap({frame, caplen, wirelen}, scratch, out);
+    case LinkKind::Prism:
+        return fromPrism({frame, caplen, wirelen}, scratch, out);
+    case LinkKind::Avs:
+        return fromAvs({frame, caplen, wirelen}, scratch, out);
     }
     return false;
+}
+
+bool holdsIpv4(const EthernetFrame& frame)
+{
+    return frame.caplen >= kEthernetHeader && load16(frame.data + 12) == kTypeIpv4;
 }
 
 FrameVerdict frameToRecord(const EthernetFrame& frame, std::uint32_t sec, std::uint32_t usec,

@@ -15,7 +15,18 @@ enum class LinkKind {
     LinuxSll,   // DLT_LINUX_SLL (tcpdump -i any, older)
     LinuxSll2,  // DLT_LINUX_SLL2 (tcpdump -i any -y LINUX_SLL2)
     RawIp,      // DLT_RAW / LINKTYPE_IPV4: the frame starts with the IP header
+    BsdNull,    // DLT_NULL: 4-byte address family in the writing machine's byte order
+    BsdLoop,    // DLT_LOOP: the same in network byte order
+    Ppp,        // DLT_PPP: PPP header, with or without HDLC-like framing (ff 03)
+    PppSerial,  // DLT_PPP_SERIAL: PPP in HDLC-like framing, or Cisco HDLC
+    CiscoHdlc,  // DLT_C_HDLC: address, control, Ethernet type
+    Pktap,      // DLT_PKTAP: Apple's per-packet header naming the frame's own link type
+    Wifi,       // DLT_IEEE802_11: 802.11 frames, IPv4 in LLC/SNAP of data frames
+    Radiotap,   // DLT_IEEE802_11_RADIO: 802.11 behind a radiotap header
+    Prism,      // DLT_PRISM_HEADER: 802.11 behind a Prism (or AVS) header
+    Avs,        // DLT_IEEE802_11_RADIO_AVS: 802.11 behind an AVS header
 };
+constexpr int kLinkKinds = int(LinkKind::Avs) + 1;
 
 constexpr std::size_t kEthernetHeader = 14;
 
@@ -28,12 +39,17 @@ struct EthernetFrame {
     std::size_t wirelen = 0;
 };
 
-// Rewrites a frame of link kind `kind` as untagged Ethernet. Cooked and raw
-// frames get zero addresses and the protocol as type; 802.1Q/802.1ad tags are
-// removed. Returns false when the frame is shorter than its link header.
+// Rewrites a frame of link kind `kind` as untagged Ethernet. Frames of other links
+// get zero addresses and their network protocol as type (0x0800 for IPv4, 0 when
+// the link frame carries no network packet at all, e.g. 802.11 management);
+// 802.1Q/802.1ad tags are removed. Returns false when the frame is shorter than
+// its link header.
 // `scratch` is reused between calls to avoid allocations.
 bool toEthernet(LinkKind kind, const unsigned char* frame, std::size_t caplen, std::size_t wirelen,
                 std::vector<unsigned char>& scratch, EthernetFrame& out);
+
+// True when the Ethernet view carries IPv4.
+bool holdsIpv4(const EthernetFrame& frame);
 
 enum class FrameVerdict {
     Record,      // `fixed` and the payload span describe a record

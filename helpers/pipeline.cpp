@@ -20,6 +20,16 @@ bool linkKindOf(int dlt, LinkKind& kind)
     case DLT_IPV4:
         kind = LinkKind::RawIp;
         return true;
+    case DLT_NULL: kind = LinkKind::BsdNull; return true;
+    case DLT_LOOP: kind = LinkKind::BsdLoop; return true;
+    case DLT_PPP: kind = LinkKind::Ppp; return true;
+    case DLT_PPP_SERIAL: kind = LinkKind::PppSerial; return true;
+    case DLT_C_HDLC: kind = LinkKind::CiscoHdlc; return true;
+    case DLT_PKTAP: kind = LinkKind::Pktap; return true;
+    case DLT_IEEE802_11: kind = LinkKind::Wifi; return true;
+    case DLT_IEEE802_11_RADIO: kind = LinkKind::Radiotap; return true;
+    case DLT_PRISM_HEADER: kind = LinkKind::Prism; return true;
+    case DLT_IEEE802_11_RADIO_AVS: kind = LinkKind::Avs; return true;
     default:
         return false;
     }
@@ -30,6 +40,10 @@ bool PacketPipeline::handle(LinkKind kind, const pcap_pkthdr& header, const u_ch
     EthernetFrame frame;
     if (!toEthernet(kind, data, header.caplen, header.len, m_scratch, frame)) {
         ++m_skips.malformed;
+        return true;
+    }
+    if (!holdsIpv4(frame)) {
+        ++m_skips.notIpv4;
         return true;
     }
     if (m_filter) {

@@ -14,6 +14,7 @@ class AppFollower;
 struct SkipCounts {
     unsigned long long malformed = 0;  // damaged, or shorter than its headers
     unsigned long long fragments = 0;  // non-first IPv4 fragments
+    unsigned long long notIpv4 = 0;    // ARP, IPv6, link control, 802.11 management...
 };
 
 class PacketPipeline {

@@ -1,6 +1,9 @@
 #include "views/viewfactory.h"
 
 #include "views/packets/listviews.h"
+#include "views/tcpstate/stattrandiagram.h"
+#include "views/topology/topologyview.h"
+#include "views/timeline/newtimeline.h"
 
 CTimeBasedView* createView(ViewKind kind, const QString& objectName, ControlPanel* controller)
 {
@@ -9,10 +12,13 @@ CTimeBasedView* createView(ViewKind kind, const QString& objectName, ControlPane
     switch (kind) {
     case ViewKind::PacketList:
         return new ListViews(nullptr, name.constData());
-    case ViewKind::Topology:
-    case ViewKind::StreamLink:
     case ViewKind::TimeLine:
+        return new NewTimeLine(nullptr, name.constData());
     case ViewKind::TcpState:
+        return new StatTranDiagram(nullptr, name.constData());
+    case ViewKind::Topology:
+        return new CTopologyView(nullptr, name.constData());
+    case ViewKind::StreamLink:
     case ViewKind::Reconstruction:
         break;
     }

@@ -26,6 +26,9 @@ bool DumpOutput::flush()
     return !m_error;
 }
 
+// Modes of the views, each in a file of its own.
+std::unique_ptr<DumpMode> makeHostsMode();
+
 namespace {
 
 // The packet list: each packet decoded as the Packet List View decodes it.
@@ -44,6 +47,14 @@ private:
     BaseTime m_base;
 };
 
+}  // namespace
+
+// Modes in files of their own (app/dump/dump_<name>.cpp).
+std::unique_ptr<DumpMode> makeTimeLineDumpMode();
+std::unique_ptr<DumpMode> makeTcpStateMode();
+
+namespace {
+
 struct ModeEntry {
     const char* flag;
     std::unique_ptr<DumpMode> (*make)();
@@ -53,6 +64,9 @@ struct ModeEntry {
 const ModeEntry kModes[] = {
     {"", [] { return std::unique_ptr<DumpMode>(new PacketListMode(false)); }},
     {"--tree", [] { return std::unique_ptr<DumpMode>(new PacketListMode(true)); }},
+    {"--timeline", makeTimeLineDumpMode},
+    {"--tcpstate", makeTcpStateMode},
+    {"--hosts", makeHostsMode},
 };
 
 }  // namespace

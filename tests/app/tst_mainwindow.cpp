@@ -81,11 +81,15 @@ QToolButton* toolButton(QMainWindow& w, int id)
     return nullptr;
 }
 
-// The packet list exists: its command opens a registered window. The other views
+// The views that exist open a registered window with their caption. The others
 // have not been built yet and say so in the status bar.
 void expectViewOpened(NUK& w, const QString& name)
 {
-    if (name != QLatin1String("Packet List View")) {
+    const QMap<QString, QString> captions{{"Packet List View", "NUK Packet List View"},
+                                          {"Time lines", "NUK Time Line View"},
+                                          {"TCP State Transition View", "NUK TCP State Transition Diagram View"},
+                                          {"Machine Distribution View", "NUK Machine Distribution View"}};
+    if (!captions.contains(name)) {
         QCOMPARE(w.statusBar()->currentMessage(), name + QStringLiteral(" not available yet"));
         return;
     }
@@ -94,7 +98,7 @@ void expectViewOpened(NUK& w, const QString& name)
         if (top->objectName() == name && top->isVisible())
             view = top;
     QVERIFY(view);
-    QCOMPARE(view->windowTitle(), QStringLiteral("NUK Packet List View"));
+    QCOMPARE(view->windowTitle(), captions.value(name));
     QVERIFY(m_View2MenuID.contains(dynamic_cast<CTimeBasedView*>(view)));
     view->close();
     QTRY_VERIFY(!m_View2MenuID.contains(dynamic_cast<CTimeBasedView*>(view)));

@@ -160,14 +160,7 @@ wait $p4 2>/dev/null || true
 wait $tun
 
 # --- what tshark reads ----------------------------------------------------------
-for f in veth-eth.pcap veth-eth.pcapng veth-cooked.pcap veth-cooked2.pcap veth-truncated.pcap \
-         veth-garbage.pcap tun-raw.pcap; do
-    tshark -r "$f" -o ip.defragment:FALSE -o tcp.desegment_tcp_streams:FALSE -o tcp.analyze_sequence_numbers:FALSE \
-        -Y 'ip and (tcp or udp) and ip.frag_offset == 0' -T fields -E separator=/t -E occurrence=f \
-        -e frame.time_epoch -e ip.src -e ip.dst -e ip.proto -e ip.hdr_len -e ip.len \
-        -e tcp.srcport -e tcp.dstport -e tcp.seq_raw -e tcp.ack_raw -e tcp.flags -e tcp.hdr_len \
-        -e udp.srcport -e udp.dstport -e tcp.payload -e udp.payload \
-        > "$f.expected" 2>/dev/null || true
-done
+./tshark-expected.sh veth-eth.pcap veth-eth.pcapng veth-cooked.pcap veth-cooked2.pcap veth-truncated.pcap \
+    veth-garbage.pcap tun-raw.pcap
 chmod 0644 ./*.pcap ./*.pcapng ./*.expected
 ls -l

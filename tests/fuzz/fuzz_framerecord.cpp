@@ -1,5 +1,5 @@
 // libFuzzer target: the helper's frame -> record conversion on arbitrary frames.
-// Byte 0 picks the link layer (low bits) and whether the frame is stretched past
+// Byte 0 picks the link layer (low seven bits) and whether the frame is stretched past
 // 64 KiB (high bit, as a crafted trace may be); the rest is the captured frame. Every record built
 // must be framed back unchanged by the reader's RecordFramer.
 
@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size < 1)
         return 0;
-    const LinkKind kind = LinkKind(data[0] % 4);
+    const LinkKind kind = LinkKind((data[0] & 0x7f) % kLinkKinds);
     // Copy so that a read past the frame hits the allocation's end.
     std::vector<unsigned char> frame(data + 1, data + size);
     if ((data[0] & 0x80) && !frame.empty()) {

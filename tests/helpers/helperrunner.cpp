@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -86,6 +87,12 @@ bool HelperRunner::waitForStderr(const QByteArray& text, int ms)
         if (timer.elapsed() > ms || (!m_process.waitForReadyRead(50) && m_process.state() == QProcess::NotRunning))
             return stderrText().contains(text);
     return true;
+}
+
+bool HelperRunner::waitForOutput(int ms)
+{
+    pollfd pfd{m_readFd, POLLIN, 0};
+    return ::poll(&pfd, 1, ms) == 1 && (pfd.revents & POLLIN);
 }
 
 int HelperRunner::wait(int ms)

@@ -26,6 +26,7 @@ public:
     std::vector<CPacket> readRecords();  // until the helper closes the pipe
     QByteArray readAll();                // likewise, raw bytes
     bool waitForStderr(const QByteArray& text, int ms);
+    bool waitForOutput(int ms);  // until the pipe holds something to read
     int wait(int ms = 20000);  // exit status, 128 after a signal, -1 on timeout
     QByteArray stderrText();
 

@@ -1,0 +1,200 @@
+// The TCP state diagram window: menu, status bar, Lock and Reset, the picture lit
+// by a real connection at a few box centres, the repaint cycle, export and close.
+
+#include "capture/controlpanel.h"
+#include "packets/packetfixtures.h"
+#include "views/common/viewprompts.h"
+#include "views/tcpstate/diagrampainter.h"
+#include "views/tcpstate/stattrandiagram.h"
+#include "views/viewfactory.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMenuBar>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <thread>
+
+using namespace tcpdiagram;
+
+namespace {
+
+// Inside the box, left of its name.
+QColor shadeAt(const QImage& image, Box box) { return image.pixelColor(boxCorner(box) + QPoint(5, 15)); }
+
+QColor colourOf(Shade shade)
+{
+    const Rgb c = rgb(shade);
+    return QColor(c.r, c.g, c.b);
+}
+
+bool inkOnRow(const QImage& image, int y, int x1, int x2, const QColor& ink)
+{
+    for (int x = x1; x <= x2; ++x)
+        if (image.pixelColor(x, y) == ink)
+            return true;
+    return false;
+}
+
+}  // namespace
+
+class TestStatTranDiagram : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        // The connection of the trace in which the server closes first.
+        m_frames = fixtures::readTrace(QStringLiteral(NUK_TEST_DATA "/tcpstate/closes.pcap"));
+        std::erase_if(m_frames, [](const auto& f) { return f.packet->GetDstPort() != 7002 && f.packet->GetSrcPort() != 7002; });
+        QCOMPARE(m_frames.size(), std::size_t(11));
+    }
+    void init()
+    {
+        m_view.reset(static_cast<StatTranDiagram*>(createView(ViewKind::TcpState, QStringLiteral("TCP State Transition View"), nullptr)));
+    }
+    void cleanup() { m_view.reset(); }
+
+    void windowAndMenu();
+    void replayLightsTheDiagram();
+    void lockAndReset();
+    void exportsTheDiagram();
+    void closingUnregisters();
+
+private:
+    QAction* action(const QString& text, StatTranDiagram* view = nullptr)
+    {
+        for (QAction* a : (view ? view : m_view.get())->menuBar()->actions().first()->menu()->actions())
+            if (a->text() == text)
+                return a;
+        return nullptr;
+    }
+    // As the reader thread does, then a refresh tick; gives the picture.
+    QImage feed(std::size_t from, std::size_t to)
+    {
+        std::thread reader([&] {
+            for (std::size_t i = from; i < to; ++i)
+                m_view->AddPacket(m_frames[i].packet.get());
+        });
+        reader.join();
+        m_view->UpdateView();
+        return m_view->canvas()->grab().toImage();
+    }
+
+    std::vector<fixtures::TracePacket> m_frames;
+    std::unique_ptr<StatTranDiagram> m_view;
+};
+
+void TestStatTranDiagram::windowAndMenu()
+{
+    QVERIFY(m_view->isVisible());
+    QCOMPARE(m_view->windowTitle(), QStringLiteral("NUK TCP State Transition Diagram View"));
+    QCOMPARE(m_view->canvas()->size(), QSize(800, 830));
+    QCOMPARE(m_view->pos(), QPoint(0, 0));
+    QCOMPARE(m_view->menuBar()->actions().first()->text(), QStringLiteral("&Options"));
+    QStringList texts;
+    for (QAction* a : m_view->menuBar()->actions().first()->menu()->actions())
+        texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    QCOMPARE(texts, (QStringList{"&Reset", "&Lock", "Export as Image...", "-", "Quit"}));
+    QVERIFY(m_view->connectionLabel()->text().isEmpty());
+    QVERIFY(m_view->lockedLabel()->isHidden());
+}
+
+void TestStatTranDiagram::replayLightsTheDiagram()
+{
+    QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
+    QImage image = m_view->canvas()->grab().toImage();
+    QCOMPARE(shadeAt(image, Closed), colourOf(Shade::CommonCurrent));
+    QCOMPARE(shadeAt(image, Established), colourOf(Shade::Unvisited));
+
+    image = feed(0, 3);
+    QCOMPARE(m_view->snapshot().step, 5);
+    QCOMPARE(shadeAt(image, Closed), colourOf(Shade::CommonPassed));
+    QCOMPARE(shadeAt(image, Listen), colourOf(Shade::ServerPassed));
+    QCOMPARE(shadeAt(image, SynSent), colourOf(Shade::ClientPassed));
+    QCOMPARE(shadeAt(image, Established), colourOf(Shade::CommonCurrent));
+    QCOMPARE(shadeAt(image, FinWait1), colourOf(Shade::Unvisited));
+    QCOMPARE(m_view->connectionLabel()->text(),
+             QStringLiteral("10.0.1.2:%1 \u2194 10.0.2.2:7002").arg(m_frames[0].packet->GetSrcPort()));
+    // 500 ms after the paint nothing is pending any more.
+    QVERIFY(m_view->snapshot().dirty);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_view->snapshot().dirty, 3000);
+
+    image = feed(3, 9);
+    QCOMPARE(m_view->snapshot().step, 12);
+    QCOMPARE(shadeAt(image, FinWait1), colourOf(Shade::ServerPassed));
+    QCOMPARE(shadeAt(image, FinWait2), colourOf(Shade::ServerCurrent));
+    QCOMPARE(shadeAt(image, CloseWait), colourOf(Shade::ClientCurrent));
+    QCOMPARE(shadeAt(image, TimeWait), colourOf(Shade::Unvisited));
+    // Transition 11 (ESTABLISHED -> FIN_WAIT_1) in the server's orange where it
+    // crosses y = 417, transition 9 (ESTABLISHED -> CLOSEWAIT) in the client's green.
+    QVERIFY(inkOnRow(image, 417, 290, 310, QColor(255, 123, 41)));
+    QVERIFY(inkOnRow(image, 345, 470, 540, QColor(5, 155, 0)));
+
+    image = feed(9, m_frames.size());
+    QCOMPARE(m_view->snapshot().step, 14);
+    QCOMPARE(shadeAt(image, LastAck), colourOf(Shade::ClientCurrent));
+    QCOMPARE(shadeAt(image, TimeWait), colourOf(Shade::ServerCurrent));
+}
+
+void TestStatTranDiagram::lockAndReset()
+{
+    const QImage atStart = m_view->canvas()->grab().toImage();
+    feed(0, 3);
+    action("&Lock")->trigger();
+    QVERIFY(action("&Lock")->isChecked());
+    QVERIFY(m_view->lockedLabel()->isVisible());
+    QCOMPARE(m_view->lockedLabel()->text(), QStringLiteral("Locked"));
+    feed(3, m_frames.size());
+    QCOMPARE(m_view->snapshot().step, 5);
+
+    // Reset works while locked; the picture is the one of a new view.
+    action("&Reset")->trigger();
+    QCOMPARE(m_view->snapshot().step, 17);
+    QVERIFY(m_view->snapshot().locked);
+    QVERIFY(m_view->connectionLabel()->text().isEmpty());
+    QCOMPARE(m_view->canvas()->grab().toImage(), atStart);
+
+    action("&Lock")->trigger();
+    QVERIFY(!m_view->lockedLabel()->isVisible());
+    feed(5, 6);
+    QCOMPARE(m_view->snapshot().step, 17);  // a data packet fixes the connection, moves nothing
+    QVERIFY(!m_view->connectionLabel()->text().isEmpty());
+}
+
+void TestStatTranDiagram::exportsTheDiagram()
+{
+    feed(0, 3);
+    QTemporaryDir dir;
+    QString chosen = dir.filePath(QStringLiteral("diagram.png"));
+    viewui::setSaveFileHandler([&](QWidget*, const QString&, const QString&, const QString&, QString*) { return chosen; });
+    action("Export as Image...")->trigger();
+    const QImage png(chosen);
+    QCOMPARE(png.size(), QSize(800, 830));
+    QCOMPARE(shadeAt(png, Established), colourOf(Shade::CommonCurrent));
+
+    chosen = dir.filePath(QStringLiteral("diagram.svg"));
+    action("Export as Image...")->trigger();
+    QFile svg(chosen);
+    QVERIFY(svg.open(QIODevice::ReadOnly));
+    QVERIFY(svg.readAll().contains("ESTABLISHED"));
+    viewui::setSaveFileHandler({});
+}
+
+void TestStatTranDiagram::closingUnregisters()
+{
+    ControlPanel controller;
+    for (bool quit : {false, true}) {
+        auto* view = static_cast<StatTranDiagram*>(createView(ViewKind::TcpState, QStringLiteral("d"), &controller));
+        controller.AddView(view, QStringLiteral("TCPStatusView"));
+        QVERIFY(m_View2MenuID.contains(view));
+        if (quit)
+            action("Quit", view)->trigger();
+        else
+            view->close();
+        QTRY_VERIFY(!m_View2MenuID.contains(view));
+    }
+}
+
+QTEST_MAIN(TestStatTranDiagram)
+#include "tst_stattrandiagram.moc"

@@ -1,0 +1,300 @@
+// Following a TCP connection: packet sequences built by hand, a real trace with
+// connections ended in seven ways (its flags held against tshark), nukdump's lines,
+// and the diagram's colour rules as data.
+
+#include "packets/packetfixtures.h"
+#include "views/tcpstate/diagramstyle.h"
+#include "views/tcpstate/tcpstatejson.h"
+#include "views/tcpstate/tcpstatetracker.h"
+
+#include <QProcess>
+#include <QtTest>
+
+using namespace fixtures;
+using tcpdiagram::Ink;
+using tcpdiagram::Shade;
+
+namespace {
+
+const QString kTrace = QStringLiteral(NUK_TEST_DATA "/tcpstate/closes.pcap");
+
+// "c:SA" is a packet from the client (10.0.0.1:1234) to the server (192.168.1.2:80)
+// with SYN and ACK; "s:" the other way. Letters: S A P R F U.
+std::unique_ptr<CPacket> packet(const QString& spec)
+{
+    Fields f;
+    const bool fromServer = spec.startsWith(QLatin1Char('s'));
+    if (fromServer) {
+        std::swap(f.src, f.dst);
+        std::swap(f.sport, f.dport);
+    }
+    f.flags = 0;
+    const char* letters = "FSRPAU";  // bit 0 upwards
+    for (QChar c : spec.mid(2))
+        f.flags |= std::uint8_t(1u << (std::strchr(letters, c.toLatin1()) - letters));
+    return build(f);
+}
+
+// Feeds the packets; gives the step after each.
+QList<int> steps(TcpStateTracker& t, const QString& sequence)
+{
+    QList<int> out;
+    for (const QString& spec : sequence.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        t.addPacket(*packet(spec));
+        out << t.step();
+    }
+    return out;
+}
+
+// The JSON list of sticky flags: "[...]".
+QByteArray stickyOf(const TcpStateTracker& t)
+{
+    const QByteArray line = tcpstatejson::line(0, t);
+    return line.mid(line.indexOf("\"sticky\":") + 9).chopped(1);
+}
+
+// tshark's tcp.flags (0x0012) as the tracker's flag text.
+QByteArray flagsFromHex(const QString& hex)
+{
+    const unsigned b = hex.toUInt(nullptr, 16);
+    return tcpstatejson::flagsText({bool(b & 2), bool(b & 16), bool(b & 8), bool(b & 4), bool(b & 1), bool(b & 32)});
+}
+
+}  // namespace
+
+class TestTcpStateTracker : public QObject {
+    Q_OBJECT
+private slots:
+    void stepSequences_data();
+    void stepSequences();
+    void membership();
+    void lockResetAndDirty();
+    void realCloses();
+    void nukdumpFollowsTheFirstConnection();
+    void diagramColours();
+};
+
+// The real trace below covers the common closes; these are the paths it cannot show.
+void TestTcpStateTracker::stepSequences_data()
+{
+    QTest::addColumn<QString>("packets");
+    QTest::addColumn<QList<int>>("steps");
+    QTest::addColumn<QByteArray>("sticky");
+    QTest::newRow("FIN answered by FIN, a new SYN after the close")
+        << "c:S s:SA c:A c:F s:F c:A c:S" << QList<int>{1, 2, 5, 11, 15, 16, 1} << QByteArray("[\"simultaneous close\"]");
+    // RST+ACK: the RST rule comes before the ACK rule.
+    QTest::newRow("RST in SYN_RCVD") << "c:S s:SA s:RA s:SA c:A" << QList<int>{1, 2, 3, 2, 5} << QByteArray("[\"RST seen\"]");
+    QTest::newRow("simultaneous open") << "c:S s:S c:SA s:SA c:A" << QList<int>{1, 1, 2, 4, 5}
+                                       << QByteArray("[\"simultaneous open\"]");
+    QTest::newRow("repeated SYN+ACK establishes") << "c:S s:SA s:SA" << QList<int>{1, 2, 5} << QByteArray("[]");
+    // A FIN in the packet that fixes the connection cannot be attributed: the
+    // server's FIN that follows is the first one.
+    QTest::newRow("FIN fixes the connection") << "c:FA s:FA c:F" << QList<int>{0, 0, 0} << QByteArray("[\"server closed first\"]");
+}
+
+void TestTcpStateTracker::stepSequences()
+{
+    QFETCH(QString, packets);
+    QFETCH(QList<int>, steps);
+    QFETCH(QByteArray, sticky);
+    TcpStateTracker t;
+    QCOMPARE(::steps(t, packets), steps);
+    QCOMPARE(stickyOf(t), sticky);
+}
+
+void TestTcpStateTracker::membership()
+{
+    TcpStateTracker t;
+    QVERIFY(t.connectionText().isEmpty());
+    QCOMPARE(t.addPacket(*packet("c:S")), TcpStateTracker::Verdict::Member);
+    QCOMPARE(t.connectionText(), QStringLiteral("10.0.0.1:1234 \u2194 192.168.1.2:80"));
+    QCOMPARE(tcpstatejson::line(7, t), QByteArray("{\"no\":7,\"step\":1,\"flags\":\"SYN\",\"sticky\":[]}"));
+
+    // Addresses and ports each match in either direction on their own.
+    Fields f;
+    f.flags = 0x12;
+    auto verdict = [&](std::uint32_t dst, std::uint16_t sport, std::uint16_t dport) {
+        f.dst = dst;
+        f.sport = sport;
+        f.dport = dport;
+        return t.addPacket(*build(f));
+    };
+    QCOMPARE(verdict(0xc0a80102, 80, 1234), TcpStateTracker::Verdict::Member);
+    QCOMPARE(t.step(), 2);
+    QCOMPARE(verdict(0xc0a80102, 1235, 80), TcpStateTracker::Verdict::OtherConnection);
+    QCOMPARE(verdict(0xc0a80103, 1234, 80), TcpStateTracker::Verdict::OtherConnection);
+    QCOMPARE(tcpstatejson::flagsText(t.packetFlags()), QByteArray());
+    QCOMPARE(t.step(), 2);
+
+    // Between two ends with one address (loopback) a SYN+ACK of the client is no
+    // simultaneous open.
+    TcpStateTracker loop;
+    Fields l;
+    l.src = l.dst = 0x7f000001;
+    for (std::uint8_t flags : {0x02, 0x12}) {
+        l.flags = flags;
+        loop.addPacket(*build(l));
+    }
+    QVERIFY(!loop.sticky().simultaneousOpen);
+    QCOMPARE(loop.step(), 2);
+}
+
+void TestTcpStateTracker::lockResetAndDirty()
+{
+    TcpStateTracker t;
+    Fields udp;
+    udp.tcp = false;
+    QCOMPARE(t.addPacket(*build(udp)), TcpStateTracker::Verdict::NotTcp);
+    QVERIFY(!t.isDirty());
+    QVERIFY(t.awaitingReference());
+
+    steps(t, QStringLiteral("c:S s:SA"));
+    QVERIFY(t.isDirty());
+    QCOMPARE(tcpstatejson::flagsText(t.packetFlags()), QByteArray("SYN,ACK"));
+    t.resetFlags();
+    QCOMPARE(tcpstatejson::flagsText(t.packetFlags()), QByteArray());
+
+    // A paint clears dirty only if no packet came after it.
+    const std::uint64_t painted = t.packetsTaken();
+    steps(t, QStringLiteral("c:A"));
+    t.fixView(painted);
+    QVERIFY(t.isDirty());
+    t.fixView(t.packetsTaken());
+    QVERIFY(!t.isDirty());
+
+    t.setLocked(true);
+    QCOMPARE(t.addPacket(*packet("c:FA")), TcpStateTracker::Verdict::Ignored);
+    QCOMPARE(t.step(), 5);
+    QVERIFY(!t.isDirty());
+    t.reset();
+    QCOMPARE(t.step(), 17);
+    QVERIFY(t.isLocked());
+    QVERIFY(t.awaitingReference());
+    QVERIFY(t.connectionText().isEmpty());
+    t.setLocked(false);
+
+    // After Reset the next TCP packet, of any connection, is the reference.
+    Fields other;
+    other.src = 0x0a000009;
+    other.sport = 5555;
+    other.flags = 0x02;
+    t.addPacket(*build(other));
+    QCOMPARE(t.step(), 1);
+    QCOMPARE(t.connectionText(), QStringLiteral("10.0.0.9:5555 \u2194 192.168.1.2:80"));
+    QCOMPARE(t.addPacket(*packet("s:SA")), TcpStateTracker::Verdict::OtherConnection);
+
+    t.initiate();
+    QCOMPARE(t.step(), 0);
+    QVERIFY(!t.isDirty());
+}
+
+// Each connection of the trace on its own tracker; the flags each packet recorded are
+// the ones tshark reads.
+void TestTcpStateTracker::realCloses()
+{
+    const auto frames = readTrace(kTrace);
+    const auto tshark = readTsv(QStringLiteral(NUK_TEST_DATA "/tcpstate/closes.tshark.tsv"));
+    QCOMPARE(frames.size(), tshark.size());
+    struct Close {
+        int port;
+        QList<int> steps;
+        QByteArray sticky;
+    };
+    const Close closes[] = {
+        {7001, {1, 2, 5, 5, 5, 5, 5, 11, 12, 14, 14}, "[]"},
+        {7002, {1, 2, 5, 5, 5, 5, 5, 11, 12, 14, 14}, "[\"server closed first\"]"},
+        {7003, {1, 2, 5, 5, 5, 11, 13, 13}, "[\"FIN-ACK close\"]"},
+        // Crossing FINs both carry ACK: the tracker sees a FIN answered by FIN+ACK.
+        {7004, {1, 2, 5, 5, 5, 11, 13, 13, 13, 13, 13, 13, 13}, "[\"FIN-ACK close\"]"},
+        {7005, {1, 2, 5, 5, 5, 11, 12, 12, 12, 12, 12, 12, 12, 14, 14}, "[]"},
+        {7006, {1, 2, 5, 5, 5, 5}, "[\"RST seen\"]"},
+        {7007, {1, 1}, "[\"RST seen\"]"},
+    };
+    int seen = 0;
+    for (const Close& c : closes) {
+        TcpStateTracker t;
+        QList<int> got;
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            const CPacket& p = *frames[i].packet;
+            if (p.GetSrcPort() != c.port && p.GetDstPort() != c.port)
+                continue;
+            QCOMPARE(t.addPacket(p), TcpStateTracker::Verdict::Member);
+            QCOMPARE(tcpstatejson::flagsText(t.packetFlags()), flagsFromHex(tshark[i][5]));
+            got << t.step();
+        }
+        QCOMPARE(got, c.steps);
+        QCOMPARE(stickyOf(t), c.sticky);
+        seen += int(got.size());
+    }
+    QCOMPARE(seen, int(frames.size()));
+}
+
+// Through the real capture helper: the filter picks the connection; without one the
+// first connection is followed and the others give no lines.
+void TestTcpStateTracker::nukdumpFollowsTheFirstConnection()
+{
+    auto run = [](const QStringList& args) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("NUKPATH"), QStringLiteral(NUK_BUILD_DIR));
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(NUK_BUILD_DIR "/nuk/nukdump"), args);
+        p.waitForFinished(60000);
+        QList<QByteArray> lines = p.readAllStandardOutput().split('\n');
+        lines.removeAll(QByteArray());
+        return std::pair(p.exitCode(), lines);
+    };
+    auto [status, lines] = run({QStringLiteral("--tcpstate"), QStringLiteral("--filter"), QStringLiteral("port 7002"), kTrace});
+    QCOMPARE(status, 0);
+    QCOMPARE(lines.size(), 11);
+    QCOMPARE(lines[0], QByteArray("{\"no\":1,\"step\":1,\"flags\":\"SYN\",\"sticky\":[]}"));
+    QCOMPARE(lines[7], QByteArray("{\"no\":8,\"step\":11,\"flags\":\"ACK,FIN\",\"sticky\":[\"server closed first\"]}"));
+    QCOMPARE(lines[10], QByteArray("{\"no\":11,\"step\":14,\"flags\":\"ACK\",\"sticky\":[\"server closed first\"]}"));
+
+    std::tie(status, lines) = run({QStringLiteral("--tcpstate"), kTrace});
+    QCOMPARE(status, 0);
+    QCOMPARE(lines.size(), 11);
+    QCOMPARE(lines[10], QByteArray("{\"no\":11,\"step\":14,\"flags\":\"ACK\",\"sticky\":[]}"));
+
+    std::tie(status, lines) = run({QStringLiteral("--tcpstate"), QStringLiteral("--filter"), QStringLiteral("port 7006"), kTrace});
+    QCOMPARE(lines.last(), QByteArray("{\"no\":6,\"step\":5,\"flags\":\"ACK,RST\",\"sticky\":[\"RST seen\"]}"));
+}
+
+// Box shades and transition inks for a few steps; the palette once.
+void TestTcpStateTracker::diagramColours()
+{
+    using namespace tcpdiagram;
+    QCOMPARE(rgb(Shade::CommonCurrent), (Rgb{221, 255, 0}));
+    QCOMPARE(rgb(Shade::ServerPassed), (Rgb{255, 249, 177}));
+    QCOMPARE(rgb(Ink::Server), (Rgb{255, 123, 41}));
+
+    // One letter a box or transition in drawing order: shades u(nvisited), C/c common
+    // current/passed, S/s server, K/k client; inks b(lack), g(reen), o(range), r(eset).
+    auto picture = [](int step, const TcpStickyFlags& f) {
+        QByteArray boxes, inks;
+        for (int b = 0; b < BoxCount; ++b)
+            boxes += "uCcSsKk"[int(boxShade(Box(b), step, f))];
+        for (int n = 1; n <= kTransitionCount; ++n)
+            inks += "bgor"[int(transitionInk(n, step, f))];
+        return boxes + ' ' + inks;
+    };
+    const TcpStickyFlags none;
+    QCOMPARE(picture(0, none), QByteArray("Cuuuuuuuuuu bbbbbbbbbbbbbbbbbb"));
+    QCOMPARE(picture(17, none), picture(0, none));
+    QCOMPARE(picture(5, none), QByteArray("csksCuuuuuu ogobbgbobbbbbbbbbb"));
+    TcpStickyFlags f;
+    f.serverClosedFirst = true;
+    QCOMPARE(picture(12, f), QByteArray("cskscKusuSu ogobbgbogbobbobbbb"));
+    // The other closing paths, the client closing first.
+    f = TcpStickyFlags();
+    f.finAckClose = true;
+    QCOMPARE(picture(13, f), QByteArray("cskscsSkuuK ogobbgbooogbbbbgbb"));
+    f = TcpStickyFlags();
+    f.simultaneousClose = true;
+    QCOMPARE(picture(16, f), QByteArray("cskscuuccuK ogobbgbobbgobbobbb"));
+    f.rstSeen = true;
+    QCOMPARE(picture(3, f), QByteArray("cSKsuuuuuuu ogorbbbbbbbobbbbbb"));
+}
+
+QTEST_GUILESS_MAIN(TestTcpStateTracker)
+#include "tst_tcpstatetracker.moc"

@@ -1,0 +1,258 @@
+// The time line's model on a real three-host trace, checked against tshark's reading
+// of it, and nukdump --timeline printing that model.
+
+#include "packets/packetfixtures.h"
+#include "views/timeline/timelinejson.h"
+#include "views/timeline/timelinemodel.h"
+
+#include <QProcess>
+#include <QtTest>
+#include <cmath>
+
+namespace {
+const QString kTrace = QStringLiteral(NUK_TEST_DATA "/timeline/conversation.pcap");
+
+QString label(const QString& host, const QString& port) { return HostTimeLine(host, port).getHost(); }
+
+// The lines in order of first appearance, as tshark names the end points.
+const QStringList kLines{
+    label("10.99.0.1", "40001"), label("10.99.0.2", "80"),    label("10.99.0.1", "5353"),
+    label("10.99.0.3", "53"),    label("10.99.0.3", "40003"), label("10.99.0.2", "7000"),
+    label("10.99.0.2", "6000"),  label("10.99.0.1", "6001"),
+};
+
+QStringList labelsOf(const TimeLineModel& model)
+{
+    QStringList out;
+    for (const HostTimeLine& l : model.lines())
+        out << l.getHost();
+    return out;
+}
+
+std::vector<int> numbersOf(const TimeLineModel& model)
+{
+    std::vector<int> out;
+    for (std::size_t i = 0; i < model.recordCount(); ++i)
+        out.push_back(model.record(i).number);
+    return out;
+}
+}  // namespace
+
+class TestTimeLineModel : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        m_trace = fixtures::readTrace(kTrace);
+        QCOMPARE(m_trace.size(), std::size_t(29));
+    }
+    void recordsFollowTheTrace();
+    void contentsGrowWithLinesAndRecords();
+    void hostFilterLeavesGaps();
+    void oneEndPointToItself();
+    void pacingAndFullTimeLine();
+    void bandsAndRanges();
+    void nukdumpPrintsTheModel();
+
+private:
+    void addAll(TimeLineModel& model, std::size_t count = 29)
+    {
+        for (std::size_t i = 0; i < count; ++i)
+            model.myAdd(*m_trace[i].packet);
+    }
+    std::vector<fixtures::TracePacket> m_trace;
+};
+
+// Every packet makes one arrow from its sender's line to its receiver's, one step
+// lower each time, carrying what tshark reads from the same frame.
+void TestTimeLineModel::recordsFollowTheTrace()
+{
+    TimeLineModel model;
+    addAll(model);
+    QCOMPARE(labelsOf(model), kLines);
+    const auto rows = fixtures::readTsv(QStringLiteral(NUK_TEST_DATA "/timeline/conversation.tshark.tsv"));
+    QCOMPARE(model.recordCount(), rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const QStringList& t = rows[i];
+        const theTimeLines r = model.record(i);
+        const bool tcp = !t[2].isEmpty();
+        const QString from = label(t[1], tcp ? t[2] : t[3]), to = label(t[4], tcp ? t[5] : t[6]);
+        QCOMPARE(r.number, t[0].toInt());
+        QCOMPARE(r.x1, 50 + 250 * int(kLines.indexOf(from)));
+        QCOMPARE(r.x2, 50 + 250 * int(kLines.indexOf(to)));
+        QCOMPARE(r.y1, 60 + 70 * int(i));
+        QCOMPARE(r.y2, r.y1 + 70);
+        QCOMPARE(r.tcp, tcp);
+        if (tcp) {
+            QCOMPARE(r.value1, t[8].toUInt());
+            QCOMPARE(r.value2, t[9].toUInt());
+            QCOMPARE(r.payloadSize, t[10].toInt());
+            QCOMPARE(r.syn, t[11] == QLatin1String("1"));
+            QCOMPARE(r.fin, t[12] == QLatin1String("1"));
+        } else {
+            QCOMPARE(r.payloadSize, t[13].toInt() - 8);
+            QCOMPARE(r.value1, t[13].toUInt() + t[7].toUInt() + 14);  // the whole Ethernet frame
+            QVERIFY(!r.syn && !r.fin && r.value2 == 0);
+        }
+    }
+    // The first arrow goes right and down, its reply left and down one step lower.
+    const theTimeLines first = model.record(0), reply = model.record(1);
+    QCOMPARE(QList<int>({first.x1, first.y1, first.x2, first.y2}), QList<int>({50, 60, 300, 130}));
+    QCOMPARE(first.angle, std::atan2(70.0, 250.0) * 180 / 3.1415927 - 90);
+    QCOMPARE(int(first.angle), -74);
+    QCOMPARE(QList<int>({reply.x1, reply.y1, reply.x2, reply.y2}), QList<int>({300, 130, 50, 200}));
+    QCOMPARE(int(reply.angle), 74);
+}
+
+void TestTimeLineModel::contentsGrowWithLinesAndRecords()
+{
+    TimeLineModel model;
+    QCOMPARE(model.grow(), QSize(1000, 2000));
+    addAll(model, 16);  // four lines: 4 x 250 > 1000 - 100
+    QCOMPARE(model.grow(), QSize(1100, 2000));
+    model.myInitiate();
+    addAll(model, 27);  // the 27th's y2 1950 reaches 2000 - 50: the height stays 1950 + 50
+    QCOMPARE(model.grow(), QSize(8 * 250 + 100, 2000));
+    model.myAdd(*m_trace[27].packet);  // 28th: y2 2020
+    QCOMPARE(model.grow(), QSize(2100, 2070));
+    // Clearing keeps the size; a fifth fixed line needs 1250 > 1000 - 100.
+    model.myInitiate();
+    QCOMPARE(model.grow(), QSize(2100, 2070));
+    TimeLineModel fresh;
+    fresh.setHostList(std::vector<HostTimeLine>(5, HostTimeLine("10.0.0.1", "1")));
+    QCOMPARE(fresh.grow(), QSize(1350, 2000));
+}
+
+// With a host filter only packets between two listed end points are drawn, on the
+// lines of the list in its order; the others leave a step and take a number.
+void TestTimeLineModel::hostFilterLeavesGaps()
+{
+    TimeLineModel model;
+    model.setHostList({HostTimeLine("10.99.0.2", "80"), HostTimeLine("10.99.0.1", "40001")});
+    QVERIFY(model.isFixed());
+    addAll(model);
+    QCOMPARE(model.packetCount(), 29);
+    QCOMPARE(numbersOf(model), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+    QCOMPARE(labelsOf(model), QStringList({kLines[1], kLines[0]}));
+    const theTimeLines first = model.record(0);
+    QCOMPARE(QList<int>({first.x1, first.y1, first.x2}), QList<int>({300, 60, 50}));
+
+    // Packets 13-16 (A:5353 <-> C:53) in the middle of a filter that lists them.
+    model.setHostList({HostTimeLine("10.99.0.3", "53"), HostTimeLine("10.0.0.9", "1"), HostTimeLine("10.99.0.1", "5353")});
+    addAll(model);
+    QCOMPARE(numbersOf(model), (std::vector<int>{13, 14, 15, 16}));
+    QCOMPARE(model.record(0).y1, 60 + 70 * 12);
+    QCOMPARE(model.record(0).x1, 550);
+    QCOMPARE(model.record(0).x2, 50);
+
+    // One row: only packets from that end point to itself; none in the trace.
+    model.setHostList({HostTimeLine("10.99.0.1", "40001")});
+    addAll(model);
+    QCOMPARE(model.recordCount(), std::size_t(0));
+    QCOMPARE(model.packetCount(), 29);
+
+    // Clearing, or an empty list, drops the filter.
+    model.myInitiate();
+    QVERIFY(!model.isFixed());
+    addAll(model, 2);
+    QCOMPARE(model.recordCount(), std::size_t(2));
+    model.setHostList({});
+    QVERIFY(!model.isFixed());
+    QCOMPARE(model.packetCount(), 0);
+}
+
+// A packet from an end point to itself: one line, a straight downward arrow.
+void TestTimeLineModel::oneEndPointToItself()
+{
+    fixtures::Fields f;
+    f.tcp = false;
+    f.src = f.dst = 0x0a000005;
+    f.sport = f.dport = 9;
+    f.ipOptions = 4;
+    f.payload = 3;
+    TimeLineModel model;
+    model.myAdd(*fixtures::build(f));
+    QCOMPARE(labelsOf(model), QStringList({label("10.0.0.5", "9")}));
+    const theTimeLines r = model.record(0);
+    QCOMPARE(QList<int>({r.x1, r.y1, r.x2, r.y2}), QList<int>({50, 60, 50, 130}));
+    QCOMPARE(int(r.angle), 0);  // 90 - 90 but for the rounded pi: -1.3e-6
+    QVERIFY(std::abs(r.angle) < 1e-5);
+    QCOMPARE(r.value1, 3u + 24u + 22u);
+}
+
+void TestTimeLineModel::pacingAndFullTimeLine()
+{
+    TimeLineModel model(60 + 3 * 70 + 50);  // room for three records
+    QVERIFY(!model.isPending());
+    addAll(model, 1);
+    const std::uint64_t drawn = model.changeCount();
+    addAll(model, 1);
+    model.fixView(drawn);  // a packet came after that drawing: stay pending
+    QVERIFY(model.isPending());
+    model.fixView(model.changeCount());
+    QVERIFY(!model.isPending());
+
+    addAll(model, 5);
+    QVERIFY(model.isFull());
+    QCOMPARE(model.recordCount(), std::size_t(3));
+    QCOMPARE(model.packetCount(), 3);
+    model.myInitiate();
+    QVERIFY(!model.isFull());
+    QVERIFY(model.myAdd(*m_trace[0].packet));
+}
+
+// The records of a band are found by their y, a range by packet numbers.
+void TestTimeLineModel::bandsAndRanges()
+{
+    TimeLineModel model;
+    addAll(model);
+    model.grow();
+    const TimeLineFrame band = model.frame(1000, 1200, 300, 800);
+    std::vector<int> numbers;
+    for (const theTimeLines& r : band.records)
+        numbers.push_back(r.number);
+    QCOMPARE(numbers, (std::vector<int>{14, 15, 16, 17}));
+    QCOMPARE(band.firstLine, 1);
+    QCOMPARE(band.labels, (std::vector<QString>{kLines[1], kLines[2], kLines[3]}));
+    QCOMPARE(band.contents, QSize(2100, 2140));
+
+    const TimeLineFrame range = model.rangeFrame(13, 16);
+    QCOMPARE(range.records.size(), std::size_t(4));
+    QCOMPARE(range.records[0].number, 13);
+    QCOMPARE(range.records[0].y1, 60);
+    QCOMPARE(range.records[3].y2, 60 + 4 * 70);
+    QCOMPARE(range.contents, QSize(2100, 60 + 4 * 70 + 50));
+    QCOMPARE(range.labels.size(), std::size_t(8));
+}
+
+// One line a record, from the same model; a UDP record leaves out v2, syn and fin.
+void TestTimeLineModel::nukdumpPrintsTheModel()
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("NUKPATH"), QStringLiteral(NUK_BUILD_DIR));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(NUK_BUILD_DIR "/nuk/nukdump"), {QStringLiteral("--timeline"), kTrace});
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitCode(), 0);
+    QList<QByteArray> lines = p.readAllStandardOutput().split('\n');
+    lines.removeAll(QByteArray());
+
+    TimeLineModel model;
+    addAll(model);
+    QCOMPARE(lines.size(), qsizetype(model.recordCount()));
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const theTimeLines r = model.record(std::size_t(i));
+        QCOMPARE(lines[i], timelinejson::line(r, kLines[TimeLineModel::lineIndex(r.x1)],
+                                              kLines[TimeLineModel::lineIndex(r.x2)]));
+    }
+    QCOMPARE(lines[0], QByteArray("{\"no\":1,\"from\":\"10.99.0.1  <40001> \",\"to\":\"10.99.0.2  <80> \","
+                                  "\"x1\":50,\"y1\":60,\"x2\":300,\"y2\":130,\"angle\":-74.35775377387148,"
+                                  "\"tcp\":true,\"v1\":201738701,\"v2\":0,\"bytes\":0,\"syn\":true,\"fin\":false}"));
+    QCOMPARE(lines[28], QByteArray("{\"no\":29,\"from\":\"10.99.0.2  <6000> \",\"to\":\"10.99.0.1  <6001> \","
+                                   "\"x1\":1550,\"y1\":2020,\"x2\":1800,\"y2\":2090,\"angle\":-74.35775377387148,"
+                                   "\"tcp\":false,\"v1\":142,\"bytes\":100}"));
+}
+
+QTEST_GUILESS_MAIN(TestTimeLineModel)
+#include "tst_timelinemodel.moc"

@@ -1,0 +1,334 @@
+// The time line window offscreen: menus and bars, packets fed from a reader thread,
+// pixels at known points of the drawing, lock/unlock/clear numbering, the host
+// filter dialog, export read back, closing.
+
+#include "packets/packetfixtures.h"
+#include "capture/controlpanel.h"
+#include "views/common/viewprompts.h"
+#include "views/timeline/linescrollview.h"
+#include "views/timeline/newtimeline.h"
+#include "views/timeline/timelinefilter.h"
+#include "views/viewfactory.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPointer>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QSvgRenderer>
+#include <QTemporaryDir>
+#include <QToolBar>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <cmath>
+#include <thread>
+
+namespace {
+const QColor kNavy(0, 0, 128), kTeal(0, 128, 128), kGreen(5, 155, 0);
+
+bool isDark(QRgb c) { return qGray(c) < 100; }
+
+// Whether a pixel of `colour` lies in the rectangle.
+bool hasColour(const QImage& image, const QRect& area, const QColor& colour)
+{
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (image.pixelColor(x, y) == colour)
+                return true;
+    return false;
+}
+
+// Whether the pixel at (x, y) or one next to it is dark.
+bool darkNear(const QImage& image, double x, double y)
+{
+    for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx)
+            if (isDark(image.pixel(int(std::lround(x)) + dx, int(std::lround(y)) + dy)))
+                return true;
+    return false;
+}
+
+// Of the pixel columns a line crosses from a to b (a.x < b.x), the share in percent
+// with a dark pixel on or next to the line.
+int darkColumns(const QImage& image, QPoint a, QPoint b)
+{
+    int dark = 0;
+    for (int x = a.x(); x <= b.x(); ++x) {
+        const int y = int(std::lround(a.y() + double(x - a.x()) * (b.y() - a.y()) / (b.x() - a.x())));
+        dark += isDark(image.pixel(x, y - 1)) || isDark(image.pixel(x, y)) || isDark(image.pixel(x, y + 1)) ? 1 : 0;
+    }
+    return dark * 100 / (b.x() - a.x() + 1);
+}
+
+QStringList menuItems(QMainWindow& w)
+{
+    QStringList items;
+    for (QAction* a : w.menuBar()->actions()[0]->menu()->actions())
+        items << (a->isSeparator() ? QStringLiteral("-")
+                                   : QStringLiteral("%1|%2|%3").arg(a->text(), a->shortcut().toString(), a->data().toString()));
+    return items;
+}
+
+QAction* menuAction(QMainWindow& w, int id)
+{
+    for (QAction* a : w.menuBar()->actions()[0]->menu()->actions())
+        if (a->data().toInt() == id)
+            return a;
+    return nullptr;
+}
+
+// Runs `answer` on the next modal dialog once it is shown.
+void whenModal(std::function<void(QWidget*)> answer)
+{
+    QTimer::singleShot(0, [answer] {
+        QTRY_VERIFY(QApplication::activeModalWidget());
+        answer(QApplication::activeModalWidget());
+    });
+}
+}  // namespace
+
+class TestTimeLineView : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        m_trace = fixtures::readTrace(QStringLiteral(NUK_TEST_DATA "/timeline/conversation.pcap"));
+        QCOMPARE(m_trace.size(), std::size_t(29));
+    }
+    void windowMenusAndToolBar();
+    void drawingAtKnownPoints();
+    void numberingAcrossLockUnlockClear();
+    void hostFilterDialog();
+    void exportReadsBack();
+    void closingUnregistersTheView();
+
+private:
+    // On a thread of its own, like the reader.
+    void feed(NewTimeLine& view, std::size_t from, std::size_t count)
+    {
+        std::thread reader([&] {
+            for (std::size_t i = from; i < from + count; ++i)
+                view.AddPacket(m_trace[i % m_trace.size()].packet.get());
+        });
+        reader.join();
+    }
+    std::vector<fixtures::TracePacket> m_trace;
+};
+
+void TestTimeLineView::windowMenusAndToolBar()
+{
+    std::unique_ptr<NewTimeLine> w(static_cast<NewTimeLine*>(createView(ViewKind::TimeLine, "Newtimelines", nullptr)));
+    QCOMPARE(w->objectName(), QStringLiteral("Newtimelines"));
+    QCOMPARE(w->windowTitle(), QStringLiteral("NUK Time Line View"));
+    QCOMPARE(w->size(), QSize(810, 650));
+    QCOMPARE(w->pos(), QPoint(400, 100));
+    QCOMPARE(w->statusBar()->currentMessage(), QStringLiteral("Time Line View started ..."));
+    QCOMPARE(w->menuBar()->actions()[0]->text(), QStringLiteral("&Operation"));
+    QCOMPARE(menuItems(*w), (QStringList{"&Clear View|Ctrl+C|1000003", "-", "&Lock View|Ctrl+L|1000000",
+                                         "&Unlock View|Ctrl+U|1000004", "Set &Filter|Ctrl+F|1000001",
+                                         "Export as Image...||1000005", "E&xit|Ctrl+X|1000002"}));
+    auto* bar = w->findChild<QToolBar*>(QStringLiteral("Operations"));
+    QVERIFY(bar);
+    QCOMPARE(bar->windowTitle(), QStringLiteral("Operations"));
+    const QList<QAction*> buttons = bar->actions();
+    QCOMPARE(buttons.size(), 3);
+    QCOMPARE(buttons[0]->text(), QStringLiteral("LockView"));
+    QCOMPARE(buttons[0]->whatsThis(), QStringLiteral("Click this button to lock this view.\n\nYou can also select "
+                                                     "the Lock command from the Operation menu."));
+    QCOMPARE(buttons[1]->text(), QStringLiteral("unLockView"));
+    QCOMPARE(buttons[1]->whatsThis(), QStringLiteral("Click this button to unlock this view.\n\nYou can also "
+                                                     "select the UnLock command from the Operation menu."));
+    for (int i = 0; i < 2; ++i)
+        QCOMPARE(buttons[i]->icon().availableSizes().value(0), QSize(24, 24));
+    buttons[0]->trigger();
+    QVERIFY(w->isLocked());
+    buttons[1]->trigger();
+    QVERIFY(!w->isLocked());
+    QCOMPARE(w->centralWidget(), w->drawing());
+}
+
+// The first arrow (a SYN) from line 0 to line 1, its labels in their colours, and
+// further down a dashed UDP arrow; afterwards the view scrolls to the last record.
+void TestTimeLineView::drawingAtKnownPoints()
+{
+    NewTimeLine w;
+    w.InitiateView();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    feed(w, 0, 29);
+    w.UpdateView();
+    LineScrollView* view = w.drawing();
+    QCOMPARE(view->verticalScrollBar()->maximum(), 2140 - view->viewport()->height());
+    QCOMPARE(view->horizontalScrollBar()->maximum(), 2100 - view->viewport()->width());
+    QImage image = view->viewport()->grab().toImage();
+
+    QVERIFY(hasColour(image, QRect(10, 5, 120, 16), kNavy));     // line 0's label
+    QCOMPARE(image.pixelColor(50, 55), kNavy);                   // line 0 above the first arrow
+    QCOMPARE(image.pixelColor(300, 52), kNavy);                  // line 1
+    QVERIFY(hasColour(image, QRect(70, 83, 30, 14), kTeal));      // "TCP" at (70, 100)
+    QVERIFY(hasColour(image, QRect(70, 98, 30, 14), kTeal));      // "SYN" at (70, 115)
+    QVERIFY(hasColour(image, QRect(200, 70, 90, 14), kGreen));    // the sequence number at (200, 85)
+    QCOMPARE(darkColumns(image, {50, 60}, {300, 130}), 100);      // solid
+    // The head: from (300, 130) back along -74 degrees, strokes to (-5,-15) and (5,-15).
+    for (const QPointF tip : {QPointF(-5, -15), QPointF(5, -15)}) {
+        const double a = qDegreesToRadians(-74.0);
+        const QPointF end(tip.x() * std::cos(a) - tip.y() * std::sin(a), tip.x() * std::sin(a) + tip.y() * std::cos(a));
+        QVERIFY(darkNear(image, 300 + end.x() * 0.7, 130 + end.y() * 0.7));
+    }
+
+    // Packet 27 is the first UDP one: line 6 to line 7, from y 1880.
+    view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum());
+    view->horizontalScrollBar()->setValue(view->horizontalScrollBar()->maximum());
+    image = view->viewport()->grab().toImage();
+    const QPoint o = view->contentsOrigin();
+    QVERIFY(o.x() < 1550 && o.y() < 1880);
+    const int dark = darkColumns(image, QPoint(1550, 1880) - o, QPoint(1800, 1950) - o);
+    QVERIFY2(dark > 40 && dark < 90, qPrintable(QString::number(dark)));  // dashed
+    QVERIFY(hasColour(image, QRect(QPoint(1555, 1920 - 13) - o, QSize(30, 14)), QColor(Qt::blue)));  // "UDP"
+    QCOMPARE(image.pixelColor(QPoint(1550, 2080) - o), kNavy);  // line 6 ends 50 above the bottom
+    QCOMPARE(image.pixelColor(QPoint(1550, 2100) - o), QColor(Qt::white));
+}
+
+void TestTimeLineView::numberingAcrossLockUnlockClear()
+{
+    NewTimeLine w;
+    w.InitiateView();
+    TimeLineModel& model = w.drawing()->model();
+    feed(w, 0, 3);
+    QAction* lock = menuAction(w, NewTimeLine::IdLock);
+    lock->trigger();
+    QVERIFY(w.isLocked());
+    QVERIFY(w.lockedLabel()->isVisible());
+    feed(w, 3, 4);  // never seen, never numbered
+    menuAction(w, NewTimeLine::IdUnlock)->trigger();
+    QVERIFY(!w.lockedLabel()->isVisible());
+    feed(w, 7, 1);
+    QCOMPARE(model.packetCount(), 4);
+    QCOMPARE(model.record(3).number, 4);
+    QCOMPARE(model.record(3).y1, 60 + 3 * 70);
+
+    lock->trigger();
+    menuAction(w, NewTimeLine::IdClear)->trigger();  // also unlocks
+    QVERIFY(!w.isLocked() && !w.lockedLabel()->isVisible());
+    QCOMPARE(model.recordCount(), std::size_t(0));
+    feed(w, 0, 1);
+    QCOMPARE(model.record(0).number, 1);
+
+    // Repaint pacing: a tick repaints only while something is pending.
+    QVERIFY(model.isPending());
+    w.UpdateView();
+    QTRY_VERIFY(!model.isPending());  // 500 ms after the drawing
+}
+
+// Rows typed into the dialog, one deleted; Cancel still applies them, in the list's
+// order, and Clear View drops them again.
+void TestTimeLineView::hostFilterDialog()
+{
+    NewTimeLine w;
+    w.InitiateView();
+    QStringList widgets;
+    whenModal([&](QWidget* dialog) {
+        auto* filter = qobject_cast<TimeLineFilter*>(dialog);
+        QVERIFY(filter);
+        QCOMPARE(filter->objectName(), QStringLiteral("TimeLineFilter"));
+        QCOMPARE(filter->windowTitle(), QStringLiteral("Time Line Host Filter"));
+        QCOMPARE(filter->size(), QSize(465, 282));
+        for (const char* name : {"hostList", "TextLabel1", "TextLabel1_2", "txtIPAddr", "txtPortNum", "addOne",
+                                 "delOne", "commit", "cancel"}) {
+            const QWidget* c = filter->findChild<QWidget*>(QLatin1String(name));
+            const QRect g = c->geometry();
+            widgets << QStringLiteral("%1 %2 %3 %4 %5").arg(QLatin1String(name)).arg(g.x()).arg(g.y()).arg(g.width()).arg(g.height());
+        }
+        for (const auto& [address, port] : {std::pair("10.99.0.2", "80"), std::pair("10.99.0.9", "1"),
+                                            std::pair("10.99.0.1", "40001")}) {
+            QTest::keyClicks(filter->addressEdit(), QLatin1String(address));
+            QTest::keyClicks(filter->portEdit(), QLatin1String(port));
+            QTest::mouseClick(filter->findChild<QPushButton*>(QStringLiteral("addOne")), Qt::LeftButton);
+            QVERIFY(filter->addressEdit()->text().isEmpty() && filter->portEdit()->text().isEmpty());
+        }
+        filter->hostList()->setCurrentItem(filter->hostList()->topLevelItem(2));  // 10.99.0.9
+        QTest::mouseClick(filter->findChild<QPushButton*>(QStringLiteral("delOne")), Qt::LeftButton);
+        QTest::mouseClick(filter->findChild<QPushButton*>(QStringLiteral("cancel")), Qt::LeftButton);
+    });
+    menuAction(w, NewTimeLine::IdFilter)->trigger();
+    QCOMPARE(widgets, (QStringList{"hostList 20 20 300 150", "TextLabel1 20 190 70 31", "TextLabel1_2 20 230 80 31",
+                                   "txtIPAddr 110 190 210 30", "txtPortNum 110 230 210 30", "addOne 340 30 111 41",
+                                   "delOne 340 90 111 40", "commit 340 170 111 41", "cancel 340 220 111 41"}));
+    TimeLineModel& model = w.drawing()->model();
+    QVERIFY(model.isFixed());
+    std::vector<HostTimeLine> expected{HostTimeLine("10.99.0.1", "40001"), HostTimeLine("10.99.0.2", "80")};
+    QCOMPARE(model.lines(), expected);
+    feed(w, 0, 29);
+    QCOMPARE(model.recordCount(), std::size_t(12));
+
+    menuAction(w, NewTimeLine::IdClear)->trigger();
+    QVERIFY(!model.isFixed());
+    feed(w, 12, 5);
+    QCOMPARE(model.recordCount(), std::size_t(5));
+}
+
+// The whole diagram as PNG and SVG; above the range threshold a range of packets.
+void TestTimeLineView::exportReadsBack()
+{
+    QTemporaryDir dir;
+    NewTimeLine w;
+    w.InitiateView();
+    feed(w, 0, 29);
+    QString chosen;
+    viewui::setSaveFileHandler([&](QWidget*, const QString&, const QString&, const QString&, QString*) { return chosen; });
+    QAction* exportAction = menuAction(w, NewTimeLine::IdExport);
+
+    chosen = dir.filePath(QStringLiteral("whole.png"));
+    exportAction->trigger();
+    QImage png(chosen);
+    QCOMPARE(png.size(), QSize(2100, 2140));
+    QVERIFY(hasColour(png, QRect(10, 5, 120, 16), kNavy));
+    QVERIFY(darkNear(png, 300, 130));
+    QCOMPARE(png.pixelColor(1800, 2090 - 40), kNavy);  // line 7, far outside the window
+
+    chosen = dir.filePath(QStringLiteral("whole.svg"));
+    exportAction->trigger();
+    QSvgRenderer svg(chosen);
+    QVERIFY(svg.isValid());
+    QCOMPARE(svg.viewBox(), QRect(0, 0, 2100, 2140));
+
+    // 29 x 70 packets: a range is asked for, here 100 to 109.
+    feed(w, 29, 29 * 69 + 1);
+    QVERIFY(w.drawing()->model().recordCount() > std::size_t(NewTimeLine::kExportRangeAbove));
+    whenModal([](QWidget* dialog) {
+        QCOMPARE(dialog->objectName(), QStringLiteral("exportRange"));
+        dialog->findChild<QSpinBox*>(QStringLiteral("firstPacket"))->setValue(109);
+        dialog->findChild<QSpinBox*>(QStringLiteral("lastPacket"))->setValue(100);
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    chosen = dir.filePath(QStringLiteral("range.png"));
+    exportAction->trigger();
+    png = QImage(chosen);
+    QCOMPARE(png.size(), QSize(2100, 60 + 10 * 70 + 50));
+    QVERIFY(hasColour(png, QRect(10, 5, 120, 16), kNavy));
+    viewui::setSaveFileHandler({});
+}
+
+void TestTimeLineView::closingUnregistersTheView()
+{
+    ControlPanel controller;
+    QPointer<NewTimeLine> w = new NewTimeLine(nullptr, "Time lines");
+    controller.AddView(w.data(), QStringLiteral("NewTimeLineView"));
+    QVERIFY(w->isVisible());
+    std::thread reader([&] {
+        for (std::size_t i = 0; i < 5; ++i)
+            controller.AddPacket(new CPacket(*m_trace[i].packet));
+    });
+    reader.join();
+    QCOMPARE(w->drawing()->model().packetCount(), 5);
+    CTimeBasedView* asView = w.data();
+    menuAction(*w, NewTimeLine::IdExit)->trigger();
+    QTRY_VERIFY(w.isNull());
+    QVERIFY(!m_View2MenuID.contains(asView));
+}
+
+QTEST_MAIN(TestTimeLineView)
+#include "tst_timelineview.moc"

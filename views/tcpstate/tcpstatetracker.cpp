@@ -1,0 +1,184 @@
+#include "views/tcpstate/tcpstatetracker.h"
+
+#include "capture/cpacket.h"
+
+#include <cstring>
+
+namespace {
+
+bool sameAddress(const char* a, const char* b)
+{
+    return std::strncmp(a, b, TcpStateTracker::kAddressWidth) == 0;
+}
+
+void fillBlanks(char* text)
+{
+    std::memset(text, ' ', TcpStateTracker::kAddressWidth);
+    text[TcpStateTracker::kAddressWidth] = '\0';
+}
+
+bool oneOf(int step, std::initializer_list<int> steps)
+{
+    for (int s : steps)
+        if (s == step)
+            return true;
+    return false;
+}
+
+}  // namespace
+
+void TcpStateTracker::initiate()
+{
+    restartFlags();
+    resetFlags();
+    m_refSport = 0;
+    m_refDport = 0;
+    m_step = StepClosed;
+    m_dirty = false;
+    m_locked = false;
+}
+
+void TcpStateTracker::restartFlags()
+{
+    m_awaitingReference = true;
+    m_awaitingFirstFin = true;
+    m_sticky = TcpStickyFlags();
+    fillBlanks(m_refSrc);
+    fillBlanks(m_refDst);
+}
+
+void TcpStateTracker::reset()
+{
+    m_step = StepReset;
+    restartFlags();
+    resetFlags();
+}
+
+void TcpStateTracker::fixView(std::uint64_t packetsTakenWhenPainted)
+{
+    if (m_packetsTaken == packetsTakenWhenPainted)
+        m_dirty = false;
+}
+
+TcpStateTracker::Verdict TcpStateTracker::addPacket(const CPacket& packet)
+{
+    if (m_locked)
+        return Verdict::Ignored;
+    resetFlags();
+    if (!packet.isTcp())
+        return Verdict::NotTcp;
+    ++m_packetsTaken;
+    m_dirty = true;
+
+    bool member = false;
+    bool fixedHere = false;
+    char src[kAddressWidth + 1] = {};
+    char dst[kAddressWidth + 1] = {};
+    const std::uint16_t sport = packet.GetSrcPort();
+    const std::uint16_t dport = packet.GetDstPort();
+    if (m_awaitingReference) {
+        packet.GetSrcIPAddr(0, m_refSrc, kAddressWidth);
+        packet.GetDstIPAddr(0, m_refDst, kAddressWidth);
+        m_refSport = sport;
+        m_refDport = dport;
+        m_awaitingReference = false;
+        member = true;
+        fixedHere = true;
+    } else {
+        packet.GetSrcIPAddr(0, src, kAddressWidth);
+        packet.GetDstIPAddr(0, dst, kAddressWidth);
+        member = belongs(src, dst, sport, dport);
+    }
+    if (!member)
+        return Verdict::OtherConnection;
+
+    m_packetFlags.syn = packet.IsSYNset();
+    m_packetFlags.ack = packet.IsACKset();
+    m_packetFlags.rst = packet.IsRSTset();
+    m_packetFlags.psh = packet.IsPSHset();
+    m_packetFlags.urg = packet.IsURGset();
+    m_packetFlags.fin = packet.IsFINset();
+    if (m_packetFlags.rst)
+        m_sticky.rstSeen = true;
+    // Who sent the first FIN and whether the client answered a SYN are read from the
+    // packet's own end points, which the packet that fixed the connection never had
+    // compared: for that one neither can be told.
+    if (!fixedHere) {
+        if (m_packetFlags.fin && m_awaitingFirstFin)
+            noteFirstFin(src, sport);
+        if (m_packetFlags.syn && m_packetFlags.ack && sameAddress(dst, m_refDst) && !sameAddress(m_refSrc, m_refDst))
+            m_sticky.simultaneousOpen = true;
+    }
+    applyStepRules();
+    return Verdict::Member;
+}
+
+// Addresses and ports are matched each on their own, in either direction.
+bool TcpStateTracker::belongs(const char* src, const char* dst, std::uint16_t sport, std::uint16_t dport) const
+{
+    bool addressMatch = false;
+    if (sameAddress(src, m_refSrc))
+        addressMatch = sameAddress(dst, m_refDst);
+    else if (sameAddress(dst, m_refSrc))
+        addressMatch = sameAddress(src, m_refDst);
+    bool portMatch = false;
+    if (sport == m_refSport)
+        portMatch = dport == m_refDport;
+    else if (dport == m_refSport)
+        portMatch = sport == m_refDport;
+    return addressMatch && portMatch;
+}
+
+void TcpStateTracker::noteFirstFin(const char* src, std::uint16_t sport)
+{
+    if (sameAddress(src, m_refSrc) && sport == m_refSport) {
+        m_sticky.serverClosedFirst = false;
+        m_awaitingFirstFin = false;
+    } else if (sameAddress(src, m_refDst) && sport == m_refDport) {
+        m_sticky.serverClosedFirst = true;
+        m_awaitingFirstFin = false;
+    }
+}
+
+// The first rule that fits moves the step; the order matters (an RST+ACK in step 2
+// goes back to LISTEN, not on to ESTABLISHED).
+void TcpStateTracker::applyStepRules()
+{
+    const TcpPacketFlags& f = m_packetFlags;
+    const int s = m_step;
+    if (f.syn && !f.ack && oneOf(s, {StepClosed, StepFinAck, StepTimeWait, StepClosingAcked, StepReset}))
+        m_step = StepSynSent;
+    else if (f.syn && f.ack && oneOf(s, {StepSynSent, StepBackToListen}))
+        m_step = StepSynReceived;
+    else if (f.rst && s == StepSynReceived)
+        m_step = StepBackToListen;
+    else if (f.syn && f.ack && m_sticky.simultaneousOpen && s == StepSynReceived)
+        m_step = StepSimultaneousOpen;
+    else if (f.ack && oneOf(s, {StepSynReceived, StepSimultaneousOpen}))
+        m_step = StepEstablished;
+    else if (f.fin && s == StepEstablished)
+        m_step = StepFinWait1;
+    else if (f.ack && !f.fin && s == StepFinWait1)
+        m_step = StepFinWait2;
+    else if (f.fin && !f.ack && s == StepFinWait1) {
+        m_step = StepClosing;
+        m_sticky.simultaneousClose = true;
+    } else if (f.fin && f.ack && s == StepFinWait1) {
+        m_step = StepFinAck;
+        m_sticky.finAckClose = true;
+    } else if (f.fin && s == StepFinWait2)
+        m_step = StepTimeWait;
+    else if (f.ack && !f.fin && s == StepClosing)
+        m_step = StepClosingAcked;
+}
+
+QString TcpStateTracker::connectionText() const
+{
+    if (m_awaitingReference)
+        return QString();
+    return QStringLiteral("%1:%2 \u2194 %3:%4")
+        .arg(QString::fromLatin1(m_refSrc).trimmed())
+        .arg(m_refSport)
+        .arg(QString::fromLatin1(m_refDst).trimmed())
+        .arg(m_refDport);
+}

@@ -1,0 +1,54 @@
+#pragma once
+// The time line's drawing: a scroll area whose viewport paints only the exposed part
+// of the contents, so that the contents may be far taller than a widget can be
+// (70 pixels a packet) and a repaint costs the same at any record count.
+//
+// myAdd may run on the reader thread (the model has its own mutex); everything else
+// runs on the GUI thread. Repaints follow the refresh ticks: myUpdate repaints while
+// the model has a pending change, and a drawing lets the flag go 500 ms later.
+
+#include "views/timeline/timelinemodel.h"
+
+#include <QAbstractScrollArea>
+#include <QTimer>
+
+#include <memory>
+
+class CPacket;
+class QPainter;
+
+class LineScrollView : public QAbstractScrollArea {
+    Q_OBJECT
+public:
+    explicit LineScrollView(QWidget* parent = nullptr, const char* name = nullptr);
+    ~LineScrollView() override;
+
+    void myInitiate();
+    void myAdd(CPacket* packet);  // any thread
+    void myUpdate();
+    void setHostList(const std::vector<HostTimeLine>& list);
+
+    TimeLineModel& model() { return *m_model; }
+    // Contents coordinates of the viewport's top left corner.
+    QPoint contentsOrigin() const;
+
+    // Paints `frame` within `area` (contents coordinates) for a painter whose (0, 0)
+    // is the contents point `origin`.
+    static void drawView(QPainter* painter, const TimeLineFrame& frame, const QRect& area, QPoint origin);
+    static void drawArrowLine(QPainter* painter, int x1, int y1, int x2, int y2, int angle);
+
+public slots:
+    void fixView();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+
+private:
+    void updateScrollBars(QSize contents);
+
+    std::unique_ptr<TimeLineModel> m_model;
+    QTimer m_fixTimer;
+    std::uint64_t m_drawnChanges = 0;
+};

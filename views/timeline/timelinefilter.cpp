@@ -1,0 +1,79 @@
+#include "views/timeline/timelinefilter.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+
+TimeLineFilter::TimeLineFilter(QWidget* parent, const char* name, bool modal) : QDialog(parent)
+{
+    setObjectName(QString::fromLatin1(name ? name : "TimeLineFilter"));
+    setModal(modal);
+    resize(465, 282);
+    setWindowTitle(tr("Time Line Host Filter"));
+
+    m_hostList = new QTreeWidget(this);
+    m_hostList->setObjectName(QStringLiteral("hostList"));
+    m_hostList->setGeometry(20, 20, 300, 150);
+    m_hostList->setHeaderLabels({tr("IP Address"), tr("Port Number")});
+    m_hostList->setColumnWidth(0, 200);
+    m_hostList->setColumnWidth(1, 115);
+    m_hostList->setRootIsDecorated(false);
+    // Rows stay in ascending order of the address text, as the list shows them.
+    m_hostList->setSortingEnabled(true);
+    m_hostList->sortByColumn(0, Qt::AscendingOrder);
+
+    const auto label = [this](const char* name, const QString& text, QRect geometry) {
+        auto* l = new QLabel(text, this);
+        l->setObjectName(QString::fromLatin1(name));
+        l->setGeometry(geometry);
+    };
+    label("TextLabel1", tr("IP address"), QRect(20, 190, 70, 31));
+    label("TextLabel1_2", tr("Port Number"), QRect(20, 230, 80, 31));
+
+    const auto edit = [this](const char* name, QRect geometry) {
+        auto* e = new QLineEdit(this);
+        e->setObjectName(QString::fromLatin1(name));
+        e->setGeometry(geometry);
+        return e;
+    };
+    m_txtIPAddr = edit("txtIPAddr", QRect(110, 190, 210, 30));
+    m_txtPortNum = edit("txtPortNum", QRect(110, 230, 210, 30));
+
+    const auto button = [this](const char* name, const QString& text, QRect geometry) {
+        auto* b = new QPushButton(text, this);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setGeometry(geometry);
+        b->setAutoDefault(false);
+        return b;
+    };
+    connect(button("addOne", tr("Add"), QRect(340, 30, 111, 41)), &QPushButton::clicked, this,
+            &TimeLineFilter::addOneHost);
+    connect(button("delOne", tr("Delete"), QRect(340, 90, 111, 40)), &QPushButton::clicked, this,
+            &TimeLineFilter::delOneHost);
+    connect(button("commit", tr("Ok"), QRect(340, 170, 111, 41)), &QPushButton::clicked, this, &QDialog::accept);
+    connect(button("cancel", tr("Cancel"), QRect(340, 220, 111, 41)), &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TimeLineFilter::addOneHost()
+{
+    new QTreeWidgetItem(m_hostList, {m_txtIPAddr->text(), m_txtPortNum->text()});
+    m_txtIPAddr->clear();
+    m_txtPortNum->clear();
+}
+
+void TimeLineFilter::delOneHost()
+{
+    delete m_hostList->currentItem();
+}
+
+std::vector<HostTimeLine> TimeLineFilter::GetHostAddr() const
+{
+    std::vector<HostTimeLine> hosts;
+    for (int i = 0; i < m_hostList->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* row = m_hostList->topLevelItem(i);
+        hosts.emplace_back(row->text(0), row->text(1));
+    }
+    return hosts;
+}

@@ -1,0 +1,36 @@
+#pragma once
+// The host filter dialog: the user lists end points (address and port) that the time
+// line may show. "Ok" and "Cancel" both only hide it; the caller takes the rows.
+
+#include "views/timeline/timelinemodel.h"
+
+#include <QDialog>
+
+#include <vector>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTreeWidget;
+
+class TimeLineFilter : public QDialog {
+    Q_OBJECT
+public:
+    explicit TimeLineFilter(QWidget* parent = nullptr, const char* name = nullptr, bool modal = true);
+
+    // The rows from the first, each as an end point label.
+    std::vector<HostTimeLine> GetHostAddr() const;
+
+    QTreeWidget* hostList() const { return m_hostList; }
+    QLineEdit* addressEdit() const { return m_txtIPAddr; }
+    QLineEdit* portEdit() const { return m_txtPortNum; }
+
+public slots:
+    void addOneHost();
+    void delOneHost();
+
+private:
+    QTreeWidget* m_hostList;
+    QLineEdit* m_txtIPAddr;
+    QLineEdit* m_txtPortNum;
+};
