@@ -28,7 +28,9 @@
 #include <cstring>
 #include <deque>
 #include <dirent.h>
+#include <grp.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -118,7 +120,14 @@ int main(int argc, char** argv)
     const std::string root = installRoot();
     const std::string helper = root + "/nuk/pcap";
     if (root.empty() || ::access(helper.c_str(), X_OK) != 0) {
-        std::fprintf(stderr, "nukdump: no capture helper at %s (set NUKPATH)\n", helper.c_str());
+        struct stat st;
+        const group* owners = errno == EACCES && ::stat(helper.c_str(), &st) == 0 ? ::getgrgid(st.st_gid) : nullptr;
+        if (owners)  // an installed helper that captures runs for the members of its group only
+            std::fprintf(stderr, "nukdump: %s may be run by the members of the group %s only "
+                                 "(join it: sudo adduser \"$USER\" %s, then log in again)\n",
+                         helper.c_str(), owners->gr_name, owners->gr_name);
+        else
+            std::fprintf(stderr, "nukdump: no capture helper at %s (set NUKPATH)\n", helper.c_str());
         return 1;
     }
 
