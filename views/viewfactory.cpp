@@ -2,6 +2,7 @@
 
 #include "views/packets/listviews.h"
 #include "views/tcpstate/stattrandiagram.h"
+#include "views/topology/topologyview.h"
 #include "views/timeline/newtimeline.h"
 
 CTimeBasedView* createView(ViewKind kind, const QString& objectName, ControlPanel* controller)
@@ -16,6 +17,7 @@ CTimeBasedView* createView(ViewKind kind, const QString& objectName, ControlPane
     case ViewKind::TcpState:
         return new StatTranDiagram(nullptr, name.constData());
     case ViewKind::Topology:
+        return new CTopologyView(nullptr, name.constData());
     case ViewKind::StreamLink:
     case ViewKind::Reconstruction:
         break;

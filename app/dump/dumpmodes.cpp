@@ -26,6 +26,9 @@ bool DumpOutput::flush()
     return !m_error;
 }
 
+// Modes of the views, each in a file of its own.
+std::unique_ptr<DumpMode> makeHostsMode();
+
 namespace {
 
 // The packet list: each packet decoded as the Packet List View decodes it.
@@ -63,6 +66,7 @@ const ModeEntry kModes[] = {
     {"--tree", [] { return std::unique_ptr<DumpMode>(new PacketListMode(true)); }},
     {"--timeline", makeTimeLineDumpMode},
     {"--tcpstate", makeTcpStateMode},
+    {"--hosts", makeHostsMode},
 };
 
 }  // namespace

@@ -87,7 +87,8 @@ void expectViewOpened(NUK& w, const QString& name)
 {
     const QMap<QString, QString> captions{{"Packet List View", "NUK Packet List View"},
                                           {"Time lines", "NUK Time Line View"},
-                                          {"TCP State Transition View", "NUK TCP State Transition Diagram View"}};
+                                          {"TCP State Transition View", "NUK TCP State Transition Diagram View"},
+                                          {"Machine Distribution View", "NUK Machine Distribution View"}};
     if (!captions.contains(name)) {
         QCOMPARE(w.statusBar()->currentMessage(), name + QStringLiteral(" not available yet"));
         return;

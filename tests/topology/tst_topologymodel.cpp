@@ -1,0 +1,441 @@
+// The machine distribution model as data: packets into nodes, links, counts and
+// node info rows; packets in flight against the pace; the layout's phases; the
+// drawing geometry of a link.
+
+#include "capture/settings.h"
+#include "packets/packetfixtures.h"
+#include "views/topology/forcelayout.h"
+#include "views/topology/linkgeometry.h"
+#include "views/topology/nodeinfomodel.h"
+#include "views/topology/topologymodel.h"
+
+#include <QAbstractItemModelTester>
+#include <QtTest>
+
+namespace {
+
+constexpr std::uint32_t A = 0x0a000001, B = 0x0a000002, C = 0x0a000003;
+using Sequence = QList<QPair<quint32, quint32>>;
+
+// Packets built once and kept: the model holds pointers to them.
+class Packets {
+public:
+    const CPacket* get(std::uint32_t src, std::uint32_t dst)
+    {
+        fixtures::Fields f;
+        f.src = src;
+        f.dst = dst;
+        m_kept.push_back(fixtures::build(f));
+        return m_kept.back().get();
+    }
+
+private:
+    std::vector<std::unique_ptr<CPacket>> m_kept;
+};
+
+// The node info rows as "no address sent received".
+QStringList rows(const NodeInfoModel& m)
+{
+    QStringList out;
+    for (int r = 0; r < m.rowCount(); ++r)
+        out << QStringLiteral("%1 %2 %3 %4").arg(m.text(r, 0), m.text(r, 1), m.text(r, 2), m.text(r, 3));
+    return out;
+}
+
+QStringList nodes(const TopologyModel& m)
+{
+    QStringList out;
+    for (const auto& n : m.nodes())
+        out << QStringLiteral("%1 %2 %3 %4").arg(n->nNodeNo).arg(n->strIPAddress).arg(n->nSent).arg(n->nReceived);
+    return out;
+}
+
+QStringList links(const TopologyModel& m)
+{
+    QStringList out;
+    for (const auto& l : m.links())
+        out << QStringLiteral("%1>%2 %3 %4")
+                   .arg(l->pFromNode->nNodeNo)
+                   .arg(l->pToNode->nNodeNo)
+                   .arg(l->nPackets)
+                   .arg(l->packetList.size());
+    return out;
+}
+
+void placeNodes(TopologyModel& m, Packets& packets, const std::vector<QPoint>& at)
+{
+    for (std::size_t i = 0; i < at.size(); ++i)
+        m.AddPacket(packets.get(0x0a000100 + std::uint32_t(i), 0x0a000100 + std::uint32_t(i)), 0);
+    for (std::size_t i = 0; i < at.size(); ++i)
+        m.nodes()[i]->SetPosition(at[i].x(), at[i].y());
+}
+
+QList<QPoint> positions(const TopologyModel& m)
+{
+    QList<QPoint> out;
+    for (const auto& n : m.nodes())
+        out << QPoint(n->nX, n->nY);
+    return out;
+}
+
+int fixedSeed() { return 417; }
+
+// Within a pixel of truncation.
+bool near(const QList<QPoint>& got, const QList<QPoint>& expected)
+{
+    if (got.size() != expected.size())
+        return false;
+    for (int i = 0; i < got.size(); ++i)
+        if (std::abs(got[i].x() - expected[i].x()) > 1 || std::abs(got[i].y() - expected[i].y()) > 1)
+            return false;
+    return true;
+}
+
+QByteArray text(const QList<QPoint>& points)
+{
+    QByteArray out;
+    for (const QPoint& p : points)
+        out += "(" + QByteArray::number(p.x()) + "," + QByteArray::number(p.y()) + ")";
+    return out;
+}
+
+}  // namespace
+
+class TestTopologyModel : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { g_TimeDelayRatio = 1.0f; }
+    void addPacketSequences_data();
+    void addPacketSequences();
+    void names();
+    void packetsInFlightFollowThePace();
+    void nodeInfoRowsAfterClear();
+    void layoutPhases();
+    void layoutFitsIntoTheCanvas();
+    void linkGeometry();
+};
+
+void TestTopologyModel::addPacketSequences_data()
+{
+    QTest::addColumn<Sequence>("packets");
+    QTest::addColumn<bool>("lockAfterFirst");
+    QTest::addColumn<QList<bool>>("created");
+    QTest::addColumn<QStringList>("nodes");
+    QTest::addColumn<QStringList>("links");
+    QTest::addColumn<QStringList>("rows");
+    using P = Sequence;
+    QTest::newRow("A to B") << P{{A, B}} << false << QList<bool>{true}
+                            << QStringList{"0 10.0.0.1 1 0", "1 10.0.0.2 0 1"} << QStringList{"0>1 1 1"}
+                            << QStringList{"0 10.0.0.1 1 0", "1 10.0.0.2 0 1"};
+    QTest::newRow("reply and more") << P{{A, B}, {B, A}, {A, B}, {B, A}} << false
+                                    << QList<bool>{true, true, false, false}
+                                    << QStringList{"0 10.0.0.1 2 2", "1 10.0.0.2 2 2"}
+                                    << QStringList{"0>1 2 2", "1>0 2 2"}
+                                    << QStringList{"0 10.0.0.1 2 2", "1 10.0.0.2 2 2"};
+    QTest::newRow("A to A unknown") << P{{A, A}} << false << QList<bool>{true} << QStringList{"0 10.0.0.1 1 1"}
+                                    << QStringList{"0>0 1 1"} << QStringList{"0 10.0.0.1 1 1"};
+    QTest::newRow("A to A known") << P{{A, B}, {A, A}, {A, A}} << false << QList<bool>{true, true, false}
+                                  << QStringList{"0 10.0.0.1 3 2", "1 10.0.0.2 0 1"}
+                                  << QStringList{"0>1 1 1", "0>0 2 2"}
+                                  << QStringList{"0 10.0.0.1 3 2", "1 10.0.0.2 0 1"};
+    QTest::newRow("locked") << P{{A, B}, {C, A}, {B, A}} << true << QList<bool>{true, false, false}
+                            << QStringList{"0 10.0.0.1 1 0", "1 10.0.0.2 0 1"} << QStringList{"0>1 1 1"}
+                            << QStringList{"0 10.0.0.1 1 0", "1 10.0.0.2 0 1"};
+}
+
+void TestTopologyModel::addPacketSequences()
+{
+    QFETCH(Sequence, packets);
+    QFETCH(bool, lockAfterFirst);
+    QFETCH(QList<bool>, created);
+    QFETCH(QStringList, nodes);
+    QFETCH(QStringList, links);
+    QFETCH(QStringList, rows);
+    g_TimeDelayRatio = 1000.0f;
+    Packets kept;
+    NodeInfoModel info;
+    QAbstractItemModelTester tester(&info);
+    TopologyModel model(&info);
+    QList<bool> made;
+    for (const auto& [src, dst] : packets) {
+        made << model.AddPacket(kept.get(src, dst), 5000);
+        model.bLocked = lockAfterFirst;
+    }
+    QCOMPARE(made, created);
+    QCOMPARE(::nodes(model), nodes);
+    QCOMPARE(::links(model), links);
+    QCOMPARE(::rows(info), rows);
+    QVERIFY(!model.bSelfPending);
+    QCOMPARE(std::size_t(model.nNextNodeNo), model.nodes().size());
+    // The indexes answer as the scan over all items would.
+    for (const auto& n : model.nodes())
+        QCOMPARE(model.findNode(n->address), n.get());
+    for (const auto& l : model.links())
+        QCOMPARE(model.findLink(l->pFromNode->address, l->pToNode->address), l.get());
+
+    // Unlocked again, counting resumes from the old values.
+    model.bLocked = false;
+    model.AddPacket(kept.get(A, A), 5000);
+    QCOMPARE(model.findNode(A)->nReceived, nodes[0].section(' ', 3).toInt() + 1);
+}
+
+void TestTopologyModel::names()
+{
+    CNode node(QStringLiteral("10.0.0.1"), A);
+    node.nNodeNo = 12;
+    QCOMPARE(node.GetNodeName(), QStringLiteral("Node No.12"));
+    CNode other(QStringLiteral("10.0.0.2"), B);
+    other.nNodeNo = 1;
+    node.nNodeNo = 0;
+    CLink link;
+    link.SetLink(&node, &other);
+    QCOMPARE(link.GetLinkName(), QStringLiteral("Link from Node No.0 to Node No. 1"));
+}
+
+void TestTopologyModel::packetsInFlightFollowThePace()
+{
+    Packets kept;
+    TopologyModel model;
+    g_TimeDelayRatio = 1000.0f;
+    model.AddPacket(kept.get(A, B), 10'000);
+    CLink* link = model.links()[0].get();
+    QCOMPARE(link->travelTime(), qint64(1000));
+    model.expirePackets(11'000);  // age 1000: still on its way
+    QCOMPARE(link->packetList.size(), std::size_t(1));
+    model.expirePackets(11'001);
+    QVERIFY(link->packetList.empty());
+
+    // Pace 0: a packet lives only in its own millisecond, and a burst on one link
+    // never keeps more than that millisecond's packets, even if nothing is drawn.
+    g_TimeDelayRatio = 0.0f;
+    QCOMPARE(link->travelTime(), qint64(0));
+    for (qint64 t = 20'000; t < 30'000; ++t)
+        for (int i = 0; i < 3; ++i)
+            model.AddPacket(kept.get(A, B), t);
+    QCOMPARE(link->packetList.size(), std::size_t(3));
+    QCOMPARE(link->nPackets, qint64(30'001));
+    model.expirePackets(30'000);
+    QVERIFY(link->packetList.empty());
+
+    // An absurd pace neither overflows nor goes negative.
+    g_TimeDelayRatio = 1e30f;
+    QVERIFY(link->travelTime() > 0);
+    g_TimeDelayRatio = -3.0f;
+    QCOMPARE(link->travelTime(), qint64(0));
+
+    // Counting only (nukdump): no packet is kept.
+    TopologyModel counting(nullptr, false);
+    counting.AddPacket(kept.get(A, B), 0);
+    counting.AddPacket(kept.get(A, B), 0);
+    QCOMPARE(counting.links()[0]->nPackets, qint64(2));
+    QVERIFY(counting.links()[0]->packetList.empty());
+}
+
+// After a clear the old rows stay, the new nodes get rows of their own and count
+// there, not on the old rows that carry the same numbers.
+void TestTopologyModel::nodeInfoRowsAfterClear()
+{
+    Packets kept;
+    NodeInfoModel info;
+    QAbstractItemModelTester tester(&info);
+    TopologyModel model(&info);
+    model.AddPacket(kept.get(A, B), 0);
+    model.AddPacket(kept.get(A, B), 0);
+    model.bSelfPending = true;
+    model.clear();
+    QVERIFY(model.nodes().empty() && model.links().empty() && !model.bSelfPending);
+    QVERIFY(!model.findNode(A));
+    model.AddPacket(kept.get(C, A), 0);
+    model.AddPacket(kept.get(C, A), 0);
+    model.AddPacket(kept.get(A, C), 0);
+    QCOMPARE(rows(info), (QStringList{"0 10.0.0.1 2 0", "1 10.0.0.2 0 2", "0 10.0.0.3 2 1", "1 10.0.0.1 1 2"}));
+    QCOMPARE(nodes(model), (QStringList{"0 10.0.0.3 2 1", "1 10.0.0.1 1 2"}));
+
+    // Counts are announced once per flush.
+    info.flush();
+    QSignalSpy changed(&info, &QAbstractItemModel::dataChanged);
+    info.SendPacket(0);
+    info.ReceivePacket(1);
+    info.SendPacket(99);  // no such node: nothing
+    QCOMPARE(changed.size(), qsizetype(0));
+    info.flush();
+    QCOMPARE(changed.size(), qsizetype(1));
+    QCOMPARE(changed[0][0].toModelIndex().row(), 2);
+    QCOMPARE(changed[0][1].toModelIndex().row(), 3);
+    info.flush();
+    QCOMPARE(changed.size(), qsizetype(1));
+    QCOMPARE(info.headerData(3, Qt::Horizontal).toString(), QStringLiteral("No. of Packet received"));
+    QCOMPARE(info.index(2, 1).data(NodeInfoModel::SortRole).toUInt(), C);
+}
+
+void TestTopologyModel::layoutPhases()
+{
+    Packets kept;
+    TopologyModel model;
+    placeNodes(model, kept, {{100, 50}, {200, 90}});
+    LinkList oneLink;
+    oneLink.push_back(std::make_unique<CLink>());
+    oneLink[0]->SetLink(model.nodes()[0].get(), model.nodes()[1].get());
+
+    // Link phase: dx = −100, f = (2 − 100) / 300, each end moves trunc(32.67) = 32
+    // horizontally; the vertical offset plays no part.
+    linkPhase(oneLink, 2.0f);
+    QCOMPARE(positions(model), (QList<QPoint>{{68, 50}, {232, 90}}));
+
+    // Repulsion: (0,0) and (30,40) are 50 apart: the first steps (−1.2, −1.6),
+    // truncated to (−1, −1); the second then sees it at (−1, −1) and steps (1, 1).
+    // 100 pixels or more apart, nodes leave each other alone.
+    LayoutRandom random;
+    model.nodes()[0]->SetPosition(0, 0);
+    model.nodes()[1]->SetPosition(30, 40);
+    repulsionPhase(model.nodes(), random);
+    QCOMPARE(positions(model), (QList<QPoint>{{-1, -1}, {31, 41}}));
+    model.nodes()[1]->SetPosition(99, 0);
+    model.nodes()[0]->SetPosition(-1, 0);
+    repulsionPhase(model.nodes(), random);
+    QCOMPARE(positions(model), (QList<QPoint>{{-1, 0}, {99, 0}}));
+
+    // Coincident nodes: the first draws a push into the positive quadrant, of length
+    // 2 before truncation; the second is then pushed away from it.
+    model.nodes()[0]->SetPosition(300, 200);
+    model.nodes()[1]->SetPosition(300, 200);
+    random.seed(7);
+    repulsionPhase(model.nodes(), random);
+    const QPoint first = positions(model)[0] - QPoint(300, 200);
+    const QPoint second = positions(model)[1] - QPoint(300, 200);
+    QVERIFY(first.x() >= 0 && first.y() >= 0 && first.manhattanLength() >= 1 && first.manhattanLength() <= 3);
+    QVERIFY(second.x() <= 0 && second.y() <= 0 && second != QPoint(0, 0));
+    // The same seed draws the same numbers.
+    model.nodes()[0]->SetPosition(300, 200);
+    model.nodes()[1]->SetPosition(300, 200);
+    random.seed(7);
+    repulsionPhase(model.nodes(), random);
+    QCOMPARE(positions(model)[0] - QPoint(300, 200), first);
+
+    // Bounding box and fit: the box is centred and stretched to the canvas less 100
+    // pixels a side, each axis on its own.
+    model.nodes()[0]->SetPosition(10, 300);
+    model.nodes()[1]->SetPosition(30, 310);
+    const BoundingBox box = boundingBox(model.nodes());
+    QCOMPARE((QList<int>{box.minX, box.maxX, box.minY, box.maxY}), (QList<int>{10, 30, 300, 310}));
+    fitPhase(model.nodes(), box, 600, 480);
+    QVERIFY2(near(positions(model), {{100, 100}, {500, 380}}), text(positions(model)));
+}
+
+void TestTopologyModel::layoutFitsIntoTheCanvas()
+{
+    Packets kept;
+    // Two linked nodes whose x and y differ end in opposite corners 100 pixels
+    // inside the canvas, keeping their order.
+    TopologyModel pair;
+    pair.setSeedSource(fixedSeed);
+    placeNodes(pair, kept, {{400, 100}, {150, 300}});
+    pair.AddPacket(kept.get(0x0a000100, 0x0a000101), 0);
+    pair.ReForceLayout(3, 2.0f);
+    QVERIFY2(near(positions(pair), {{500, 100}, {100, 380}}), text(positions(pair)));
+    // Coincident nodes are pushed apart and land on the canvas, whatever the draws.
+    static int seed;
+    for (seed = 0; seed < 50; ++seed) {
+        TopologyModel same;
+        same.setSeedSource(+[] { return seed; });
+        placeNodes(same, kept, {{200, 200}, {200, 200}});
+        same.ReForceLayout(3, 2.0f);
+        const QList<QPoint> at = positions(same);
+        QVERIFY2(at[0] != at[1], text(at));
+        for (const QPoint& p : at)
+            QVERIFY2(p.x() >= 99 && p.x() <= 501 && p.y() >= 99 && p.y() <= 381, text(at));
+    }
+
+    // An axis of no extent: one node, or all nodes in one column, stay inside the
+    // canvas on its middle line.
+    TopologyModel model;
+    placeNodes(model, kept, {{70, 20}});
+    model.ReForceLayout(3, 2.0f);
+    QCOMPARE(positions(model), (QList<QPoint>{{300, 240}}));
+    TopologyModel column;
+    placeNodes(column, kept, {{70, 20}, {70, 400}, {70, 300}});
+    fitPhase(column.nodes(), boundingBox(column.nodes()), 700, 800);
+    QVERIFY2(near(positions(column), {{350, 100}, {350, 700}, {350, 542}}), text(positions(column)));
+
+    // New nodes start at random inside the canvas less 50 pixels a side.
+    for (int i = 0; i < 200; ++i) {
+        TopologyModel fresh;
+        fresh.random().seed(unsigned(i));
+        fresh.AddPacket(kept.get(A, A), 0);
+        const CNode& n = *fresh.nodes()[0];
+        QVERIFY(n.nX >= 50 && n.nX < 550 && n.nY >= 50 && n.nY < 430);
+        QCOMPARE(n.fZoom, 1.0f);
+        QCOMPARE(n.nSize, 20);
+    }
+}
+
+void TestTopologyModel::linkGeometry()
+{
+    Packets kept;
+    TopologyModel model;
+    placeNodes(model, kept, {{100, 100}, {300, 100}, {400, 400}, {120, 100}});
+    CNode* a = model.nodes()[0].get();
+    CNode* b = model.nodes()[1].get();
+    CLink ab, ba, diagonal, touching, self;
+    ab.SetLink(a, b);
+    ba.SetLink(b, a);
+    diagonal.SetLink(model.nodes()[2].get(), a);
+    touching.SetLink(a, model.nodes()[3].get());
+    self.SetLink(a, a);
+
+    // Horizontal: clipped at both rims (radius 10), band 6 to each side.
+    LinkGeometry g = ::linkGeometry(ab);
+    QVERIFY(g.drawn);
+    QCOMPARE((QList<int>{g.x1, g.y1, g.x2, g.y2, g.len, g.ox, g.oy}), (QList<int>{120, 110, 300, 110, 180, 0, 6}));
+    QCOMPARE(g.band, (std::array<QPoint, 4>{QPoint(120, 104), QPoint(300, 104), QPoint(300, 116), QPoint(120, 116)}));
+    // Both directions share the line; the left node's packets travel rightward.
+    const LinkGeometry back = ::linkGeometry(ba);
+    QCOMPARE((QList<int>{back.x1, back.x2, back.ox, back.oy}), (QList<int>{120, 300, 0, 6}));
+    QVERIFY(travelsRightward(back, a->address) && !travelsRightward(back, b->address));
+
+    // Pace 1000: half-way after 500 ms, the trail from the sender's end to the
+    // oldest packet, the notch's tip 4 pixels ahead; leftward on the other side.
+    QCOMPARE(g.position(true, 500, 1000), QPoint(210, 110));
+    QCOMPARE(g.trail(true, 500, 1000),
+             (std::array<QPoint, 4>{QPoint(120, 104), QPoint(210, 104), QPoint(210, 108), QPoint(120, 108)}));
+    QCOMPARE(g.notch(true, 500, 1000), (std::array<QPoint, 3>{QPoint(210, 104), QPoint(210, 108), QPoint(214, 104)}));
+    QCOMPARE(g.trail(false, 250, 1000),
+             (std::array<QPoint, 4>{QPoint(300, 116), QPoint(255, 116), QPoint(255, 112), QPoint(300, 112)}));
+    QCOMPARE(g.notch(false, 250, 1000), (std::array<QPoint, 3>{QPoint(255, 116), QPoint(255, 112), QPoint(251, 116)}));
+    QCOMPARE(g.position(true, 0, 1000), QPoint(120, 110));
+    QCOMPARE(g.position(true, 1000, 1000), QPoint(300, 110));
+    QCOMPARE(g.position(false, 1000, 1000), QPoint(120, 110));
+    QCOMPARE(g.position(true, 0, 0), QPoint(300, 110));  // pace 0: arrived
+
+    // Diagonal: clipped by (r + 1) along y, the band's perpendicular truncated.
+    g = ::linkGeometry(diagonal);
+    QCOMPARE((QList<int>{g.x1, g.y1, g.x2, g.y2, g.len, g.ox, g.oy}), (QList<int>{117, 117, 403, 403, 404, 4, 4}));
+    QCOMPARE(g.left, static_cast<const CNode*>(a));
+
+    // Zoom: the smaller of the two ends; the band and the pen follow.
+    b->fZoom = 2.0f;
+    a->fZoom = 4.0f;
+    g = ::linkGeometry(ab);
+    QCOMPARE(g.zoom, 2.0f);
+    QCOMPARE(g.penWidth, 2);
+    QCOMPARE(g.oy, 12);
+    a->fZoom = b->fZoom = 1.0f;
+
+    // Circles touching: a clipped line of length 0 draws nothing; a self-link has
+    // equal centres and draws nothing either.
+    QVERIFY(!::linkGeometry(touching).drawn);
+    QVERIFY(!::linkGeometry(self).drawn);
+    QVERIFY(!::linkGeometry(CLink()).drawn);
+
+    // The bar chart: the larger count gets the full length.
+    const QList<QPair<int, int>> bars{{10, 5}, {0, 3}, {4, 0}, {0, 0}, {1, 3}};
+    QList<QPair<int, int>> got;
+    for (const auto& [s, r] : bars) {
+        const Bars l = barLengths(s, r, 30);
+        got << qMakePair(l.sent, l.received);
+    }
+    QCOMPARE(got, (QList<QPair<int, int>>{{30, 15}, {0, 30}, {30, 0}, {0, 0}, {10, 30}}));
+}
+
+QTEST_GUILESS_MAIN(TestTopologyModel)
+#include "tst_topologymodel.moc"

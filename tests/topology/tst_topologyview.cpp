@@ -1,0 +1,431 @@
+// The machine distribution window offscreen: menus and tool bar, packets from a
+// reader thread into nodes, links and node info rows, lock and clear, the View
+// toggles, selection and the drag rule, the right-button menu, a rendered scene at
+// a few points, export, sorting the node info rows, closing.
+
+#include "capture/controlpanel.h"
+#include "capture/settings.h"
+#include "packets/packetfixtures.h"
+#include "views/common/viewprompts.h"
+#include "views/topology/nodeinfomodel.h"
+#include "views/topology/topologycanvasview.h"
+#include "views/topology/topologyitems.h"
+#include "views/topology/topologylegendview.h"
+#include "views/topology/topologymodel.h"
+#include "views/topology/topologyview.h"
+#include "views/viewfactory.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPointer>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QToolBar>
+#include <QTreeView>
+#include <QtTest>
+
+#include <thread>
+
+namespace {
+
+constexpr std::uint32_t A = 0x0a000001, B = 0x0a000002, C = 0x0a000003;
+
+QStringList texts(const QList<QAction*>& actions)
+{
+    QStringList out;
+    for (QAction* a : actions)
+        out << (a->isSeparator() ? QStringLiteral("-") : a->text() + (a->shortcut().isEmpty() ? QString() : " " + a->shortcut().toString()));
+    return out;
+}
+
+QStringList shownRows(const CTopologyLegendView& legend)
+{
+    QStringList out;
+    for (int r = 0; r < legend.nodeInfo()->rowCount(); ++r)
+        out << QStringLiteral("%1 %2 %3 %4").arg(legend.shownText(r, 0), legend.shownText(r, 1), legend.shownText(r, 2),
+                                                 legend.shownText(r, 3));
+    return out;
+}
+
+QPoint viewportPoint(CTopologyView& view, QPointF scenePos) { return view.canvasView()->mapFromScene(scenePos); }
+
+}  // namespace
+
+class TestTopologyView : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { g_TimeDelayRatio = 1.0f; }
+    void windowMenusAndToolBar();
+    void packetsLockAndClear();
+    void viewTogglesReachEveryNode();
+    void selectionAndTheDragRule();
+    void rightButtonMenu();
+    void renderedScene();
+    void exportAndSortedNodeInfo();
+    void closingUnregistersTheView();
+
+private:
+    const CPacket* packet(std::uint32_t src, std::uint32_t dst);
+    // On a thread of its own, like the reader; then waits for the GUI thread to apply them.
+    void feed(CTopologyView& view, const QList<QPair<std::uint32_t, std::uint32_t>>& pairs);
+    // Two nodes placed at (100, 100) and (300, 100) with links both ways.
+    void twoNodes(CTopologyView& view);
+    std::vector<std::unique_ptr<CPacket>> m_packets;
+};
+
+const CPacket* TestTopologyView::packet(std::uint32_t src, std::uint32_t dst)
+{
+    fixtures::Fields f;
+    f.src = src;
+    f.dst = dst;
+    m_packets.push_back(fixtures::build(f));
+    return m_packets.back().get();
+}
+
+void TestTopologyView::feed(CTopologyView& view, const QList<QPair<std::uint32_t, std::uint32_t>>& pairs)
+{
+    std::vector<CPacket*> batch;
+    for (const auto& [s, d] : pairs)
+        batch.push_back(const_cast<CPacket*>(packet(s, d)));
+    std::thread reader([&] {
+        for (CPacket* p : batch)
+            view.AddPacket(p);
+    });
+    reader.join();
+    QTRY_COMPARE(view.handoff()->pending(), std::size_t(0));
+}
+
+void TestTopologyView::twoNodes(CTopologyView& view)
+{
+    feed(view, {{A, B}, {B, A}});
+    view.model().nodes()[0]->SetPosition(100, 100);
+    view.model().nodes()[1]->SetPosition(300, 100);
+    view.canvasView()->syncItems();
+}
+
+void TestTopologyView::windowMenusAndToolBar()
+{
+    CTopologyView view(nullptr, "Machine Distribution View");
+    QCOMPARE(view.windowTitle(), QStringLiteral("NUK Machine Distribution View"));
+    QCOMPARE(view.size(), QSize(600, 480));
+    QVERIFY(view.isVisible());
+    QStringList menus;
+    for (QAction* top : view.menuBar()->actions())
+        menus << top->text() + ": " + texts(top->menu()->actions()).join(QStringLiteral(" | "));
+    QCOMPARE(menus, (QStringList{
+                        "&Operation: &Clear View Ctrl+C | - | &Lock View Ctrl+L | &UnLock View Ctrl+U | E&xit Ctrl+X | - | "
+                        "Export as Image...",
+                        "&View: Show IPAddress Below Nodes | Show Statistic Info",
+                        "&Window: Show/Hide Node Info Window"}));
+    QToolBar* bar = view.findChild<QToolBar*>(QStringLiteral("Operations"));
+    QVERIFY(bar);
+    QCOMPARE(bar->windowTitle(), QStringLiteral("Operations"));
+    QCOMPARE(bar->actions().size(), 3);
+    QCOMPARE(bar->actions()[0]->text(), QStringLiteral("LockView"));
+    QCOMPARE(bar->actions()[1]->text(), QStringLiteral("unLockView"));
+    QCOMPARE(bar->actions()[1]->whatsThis(),
+             QStringLiteral("Click this button to unlock this view.\n\nYou can also select the UnLock command from the "
+                            "Operation menu."));
+    QVERIFY(!bar->actions()[0]->icon().isNull());
+    QCOMPARE(view.statusBar()->currentMessage(), QStringLiteral("Ready."));
+
+    // The canvas: 600 × 480 in (230, 230, 230), between tool bar and status bar.
+    CTopologyCanvasView* canvas = view.canvasView();
+    QCOMPARE(canvas->canvas()->sceneRect(), QRectF(0, 0, 600, 480));
+    QCOMPARE(canvas->canvas()->backgroundBrush().color(), QColor(230, 230, 230));
+    QVERIFY(canvas->geometry().top() >= bar->geometry().bottom());
+    QVERIFY(canvas->geometry().bottom() < view.statusBar()->geometry().top());
+    QCOMPARE(canvas->dragCursor().bitmap().size(), QSize(32, 32));
+    QCOMPARE(canvas->dragCursor().hotSpot(), QPoint(16, 16));
+
+    // The node info window: hidden, toggled by the Window menu, closing only hides it.
+    CTopologyLegendView* info = view.nodeInfoWindow();
+    QCOMPARE(info->windowTitle(), QStringLiteral("NodeInfo"));
+    QCOMPARE(info->size(), QSize(400, 150));
+    QVERIFY(info->isHidden() && info->isWindow());
+    QStringList headers;
+    for (int c = 0; c < 4; ++c)
+        headers << info->listView()->model()->headerData(c, Qt::Horizontal).toString();
+    QCOMPARE(headers, (QStringList{"Node No.", "IP Address", "No. of Packet sent", "No. of Packet received"}));
+    view.action(CTopologyView::IdNodeInfoWindow)->trigger();
+    QVERIFY(info->isVisible());
+    info->close();
+    QVERIFY(info->isHidden());
+    view.action(CTopologyView::IdNodeInfoWindow)->trigger();
+    view.action(CTopologyView::IdNodeInfoWindow)->trigger();
+    QVERIFY(info->isHidden());
+}
+
+void TestTopologyView::packetsLockAndClear()
+{
+    CTopologyView view;
+    QGraphicsScene* scene = view.canvasView()->canvas();
+    feed(view, {{A, B}, {B, A}, {A, B}, {A, A}});
+    QCOMPARE(view.model().nodes().size(), std::size_t(2));
+    QCOMPARE(view.model().links().size(), std::size_t(3));
+    int nodes = 0, links = 0;
+    for (QGraphicsItem* item : scene->items()) {
+        nodes += item->type() == QGraphicsItem::UserType + 5;
+        links += item->type() == QGraphicsItem::UserType + 4;
+    }
+    QCOMPARE(nodes, 2);
+    QCOMPARE(links, 3);
+    // The layout ran and the items follow their nodes.
+    for (int i = 0; i < 2; ++i) {
+        const CNode& n = *view.model().nodes()[std::size_t(i)];
+        QCOMPARE(view.canvasView()->nodeItem(i)->pos(), QPointF(n.nX, n.nY));
+        QVERIFY(n.nX >= 99 && n.nX <= 501 && n.nY >= 99 && n.nY <= 381);
+    }
+    CTopologyLegendView& info = *view.nodeInfoWindow();
+    QCOMPARE(shownRows(info), (QStringList{"0 10.0.0.1 3 2", "1 10.0.0.2 1 2"}));
+
+    // Locked: the label shows, packets leave no trace; unlocked, counting goes on.
+    view.action(CTopologyView::IdLock)->trigger();
+    QVERIFY(view.lockedLabel()->isVisible());
+    QCOMPARE(view.lockedLabel()->text(), QStringLiteral("Locked"));
+    feed(view, {{C, A}, {A, B}});
+    QCOMPARE(view.model().nodes().size(), std::size_t(2));
+    QCOMPARE(shownRows(info), (QStringList{"0 10.0.0.1 3 2", "1 10.0.0.2 1 2"}));
+    view.action(CTopologyView::IdUnlock)->trigger();
+    QVERIFY(view.lockedLabel()->isHidden());
+    feed(view, {{A, B}});
+    QCOMPARE(shownRows(info), (QStringList{"0 10.0.0.1 4 2", "1 10.0.0.2 1 3"}));
+
+    // Ctrl+C clears: the canvas empties, numbering restarts, the old rows stay and
+    // the new nodes count on rows of their own; the lock flag keeps its value.
+    view.action(CTopologyView::IdLock)->trigger();
+    view.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&view));
+    QTest::keyClick(view.canvasView()->viewport(), Qt::Key_C, Qt::ControlModifier);
+    QVERIFY(scene->items().isEmpty());
+    QVERIFY(view.model().bLocked);
+    view.action(CTopologyView::IdUnlock)->trigger();
+    feed(view, {{C, A}, {C, A}});
+    QCOMPARE(view.model().nodes()[0]->GetNodeName(), QStringLiteral("Node No.0"));
+    QCOMPARE(shownRows(info), (QStringList{"0 10.0.0.1 4 2", "1 10.0.0.2 1 3", "0 10.0.0.3 2 0", "1 10.0.0.1 0 2"}));
+    QCOMPARE(scene->items().size(), 3);
+}
+
+void TestTopologyView::viewTogglesReachEveryNode()
+{
+    CTopologyView view;
+    feed(view, {{A, B}});
+    QAction* showAddress = view.action(CTopologyView::IdShowIPAddress);
+    QAction* showStat = view.action(CTopologyView::IdShowStatInfo);
+    showAddress->trigger();
+    QCOMPARE(showAddress->text(), QStringLiteral("Hide IPAddress Below Nodes"));
+    feed(view, {{C, A}});
+    for (const auto& n : view.model().nodes())
+        QVERIFY(n->bShowIPAddress && !n->bShowStatInfo);
+    // The label lies below the circle: the item's area grows to repaint it.
+    QVERIFY(view.canvasView()->nodeItem(0)->boundingRect().bottom() > 30);
+    showStat->trigger();
+    QCOMPARE(showStat->text(), QStringLiteral("Hide Statistic Info"));
+    QVERIFY(view.canvasView()->nodeItem(0)->boundingRect().top() < -20);
+    showAddress->trigger();
+    QCOMPARE(showAddress->text(), QStringLiteral("Show IPAddress Below Nodes"));
+    for (const auto& n : view.model().nodes())
+        QVERIFY(!n->bShowIPAddress && n->bShowStatInfo);
+    showStat->trigger();
+    QCOMPARE(showStat->text(), QStringLiteral("Show Statistic Info"));
+    QVERIFY(!view.model().nodes()[2]->bShowStatInfo);
+}
+
+void TestTopologyView::selectionAndTheDragRule()
+{
+    CTopologyView view;
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    twoNodes(view);
+    CTopologyCanvasView* canvas = view.canvasView();
+    QWidget* port = canvas->viewport();
+    CNode* first = view.model().nodes()[0].get();
+
+    // A press on a node names and selects it; released within 150 ms, it stays.
+    QTest::mousePress(port, Qt::LeftButton, {}, viewportPoint(view, {110, 110}));
+    QCOMPARE(view.statusBar()->currentMessage(), QStringLiteral("Node No.0"));
+    QVERIFY(first->bSelected && canvas->isDragPending());
+    QCOMPARE(canvas->selectedItem(), canvas->nodeItem(0));
+    QTest::mouseRelease(port, Qt::LeftButton, {}, viewportPoint(view, {400, 300}));
+    QTest::qWait(200);
+    QVERIFY(!canvas->isDragging());
+    QCOMPARE(QPoint(first->nX, first->nY), QPoint(100, 100));
+
+    // A press on a link names it and moves the selection; empty canvas clears it.
+    QTest::mousePress(port, Qt::LeftButton, {}, viewportPoint(view, {200, 106}));
+    QCOMPARE(view.statusBar()->currentMessage(), QStringLiteral("Link from Node No.1 to Node No. 0"));
+    QVERIFY(!first->bSelected);
+    QVERIFY(qgraphicsitem_cast<CLinkItem*>(canvas->selectedItem()));
+    QTest::mouseRelease(port, Qt::LeftButton, {}, viewportPoint(view, {200, 106}));
+    QTest::mousePress(port, Qt::LeftButton, {}, viewportPoint(view, {50, 400}));
+    QVERIFY(!canvas->selectedItem());
+    QTest::mouseRelease(port, Qt::LeftButton, {}, viewportPoint(view, {50, 400}));
+
+    // Held over 150 ms: the drag cursor; released at (3, 700) the corner goes to
+    // (5, 700) and the canvas grows to 700 × 800.
+    QTest::mousePress(port, Qt::LeftButton, {}, viewportPoint(view, {110, 110}));
+    QTRY_VERIFY(canvas->isDragging());
+    QCOMPARE(port->cursor().shape(), Qt::BitmapCursor);
+    QTest::mouseRelease(port, Qt::LeftButton, {}, viewportPoint(view, {3, 700}));
+    QVERIFY(!canvas->isDragging());
+    QCOMPARE(port->cursor().shape(), Qt::ArrowCursor);
+    QCOMPARE(QPoint(first->nX, first->nY), QPoint(5, 700));
+    QCOMPARE(canvas->nodeItem(0)->pos(), QPointF(5, 700));
+    QCOMPARE(canvas->canvas()->sceneRect(), QRectF(0, 0, 700, 800));
+    QCOMPARE(view.model().canvasWidth(), 700);
+    // Inside the canvas it does not grow.
+    QTest::mousePress(port, Qt::LeftButton, {}, viewportPoint(view, {300 + 10, 110}));
+    QTRY_VERIFY(canvas->isDragging());
+    QTest::mouseRelease(port, Qt::LeftButton, {}, viewportPoint(view, {640, 20}));
+    QCOMPARE(QPoint(view.model().nodes()[1]->nX, view.model().nodes()[1]->nY), QPoint(640, 20));
+    QCOMPARE(canvas->canvas()->sceneRect(), QRectF(0, 0, 700, 800));
+}
+
+void TestTopologyView::rightButtonMenu()
+{
+    CTopologyView view;
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    twoNodes(view);
+    CTopologyCanvasView* canvas = view.canvasView();
+    QWidget* port = canvas->viewport();
+    QStringList shown;
+    QString pick = QStringLiteral("Zoom In");
+    const auto answerMenu = [&] {
+        QTimer::singleShot(50, [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu)
+                return;
+            shown = texts(menu->actions());
+            for (QAction* a : menu->actions())
+                if (a->text() == pick)
+                    a->trigger();
+            menu->close();
+        });
+    };
+    answerMenu();
+    QTest::mouseClick(port, Qt::RightButton, {}, viewportPoint(view, {110, 110}));
+    QTRY_COMPARE(shown, (QStringList{"Node No.0", "-", "Zoom In", "Zoom Out", "-", "Show/Hide IP Address",
+                                     "Show/Hide Node Info"}));
+    CNode* node = view.model().nodes()[0].get();
+    QCOMPARE(node->fZoom, 2.0f);
+    QCOMPARE(QPoint(node->nX, node->nY), QPoint(100, 100));
+    QCOMPARE(canvas->nodeItem(0)->shape().boundingRect(), QRectF(0, 0, 41, 41));
+    QCOMPARE(view.model().nodes()[1]->fZoom, 1.0f);
+    QCOMPARE(view.model().links()[0]->fZoom, 1.0f);  // the smaller zoom of its ends
+
+    for (const char* entry : {"Show/Hide IP Address", "Show/Hide Node Info", "Zoom Out"}) {
+        pick = QString::fromLatin1(entry);
+        answerMenu();
+        QTest::mouseClick(port, Qt::RightButton, {}, viewportPoint(view, {110, 110}));
+        QTRY_VERIFY(!QApplication::activePopupWidget());
+    }
+    QVERIFY(node->bShowIPAddress && node->bShowStatInfo);
+    QVERIFY(!view.model().nodes()[1]->bShowIPAddress);
+    QCOMPARE(node->fZoom, 1.0f);
+
+    // A right click on a link selects it and opens nothing.
+    shown.clear();
+    answerMenu();
+    QTest::mouseClick(port, Qt::RightButton, {}, viewportPoint(view, {200, 112}));
+    QTest::qWait(100);
+    QVERIFY(shown.isEmpty());
+    QVERIFY(qgraphicsitem_cast<CLinkItem*>(canvas->selectedItem()));
+
+    // Zooming stops before the geometry overflows.
+    canvas->contentsMousePressEvent(QPoint(110, 110), Qt::RightButton);
+    for (int i = 0; i < 40; ++i)
+        canvas->slotRightHandEnlarge();
+    QCOMPARE(node->fZoom, CTopologyCanvasView::kMaxZoom);
+
+}
+
+void TestTopologyView::renderedScene()
+{
+    g_TimeDelayRatio = 100000.0f;  // 100 s to cross: the packets stand still for the test
+    CTopologyView view;
+    feed(view, {{A, B}, {B, A}});
+    TopologyModel& model = view.model();
+    model.nodes()[0]->SetPosition(100, 100);
+    model.nodes()[1]->SetPosition(300, 100);
+    model.nodes()[1]->bSelected = true;
+    model.nodes()[1]->bShowStatInfo = true;
+    for (int i = 0; i < 9; ++i)
+        model.nodes()[1]->AddSendPacket(nullptr);
+    // A's packets half and a quarter of the way to the right, B's a quarter of the
+    // way to the left.
+    const qint64 now = monotonicMs();
+    model.links()[0]->packetList.front().tStart = now - 50'000;
+    model.links()[0]->packetList.push_back(LINKPACKET{model.links()[0]->packetList.front().pPacket, now - 25'000});
+    model.links()[1]->packetList.front().tStart = now - 25'000;
+    view.canvasView()->syncItems();
+
+    QImage image(600, 480, QImage::Format_RGB32);
+    QPainter painter(&image);
+    view.canvasView()->drawCanvas(painter);
+    painter.end();
+    const auto at = [&](int x, int y) { return QColor(image.pixel(x, y)); };
+    QCOMPARE(at(50, 400), QColor(230, 230, 230));
+    QCOMPARE(at(200, 110), QColor(Qt::black));                   // the line, clipped at the rims
+    QCOMPARE(at(150, 106), QColor(233, 128, 128));               // A's trail, above the line
+    QCOMPARE(at(230, 106), QColor(230, 230, 230));               // ahead of A's packet
+    QCOMPARE(at(280, 114), QColor(128, 233, 128));               // B's trail, below the line
+    QCOMPARE(at(230, 114), QColor(230, 230, 230));               // ahead of B's packet
+    QCOMPARE(at(166, 105), QColor(230, 230, 230));               // the younger packet's notch
+    QCOMPARE(at(310, 101), QColor(128, 128, 233));               // B's circle, selected
+    QCOMPARE(at(110, 101), QColor(Qt::black));                   // A's circle
+    // B's chart: the sent bar full length (sent 10, received 1), the received one a tenth.
+    int sentBar = 0, receivedBar = 0;
+    for (int x = 320; x < 400; ++x)
+        for (int y = 40; y < 100; ++y) {
+            sentBar += at(x, y) == QColor(52, 160, 255);
+            receivedBar += at(x, y) == QColor(125, 68, 25);
+        }
+    QVERIFY(sentBar > 0 && receivedBar > 0);
+    QVERIFY(sentBar > 5 * receivedBar);
+}
+
+void TestTopologyView::exportAndSortedNodeInfo()
+{
+    CTopologyView view;
+    feed(view, {{A, B}, {C, B}, {C, A}, {C, B}});
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("map.png"));
+    viewui::setSaveFileHandler([&](QWidget*, const QString&, const QString&, const QString&, QString*) { return file; });
+    view.action(CTopologyView::IdExport)->trigger();
+    viewui::setSaveFileHandler({});
+    const QImage image(file);
+    QCOMPARE(image.size(), QSize(600, 480));
+    QCOMPARE(image.pixelColor(5, 5), QColor(230, 230, 230));
+
+    // Rows sort by any column, numbers as numbers; new rows take their place.
+    CTopologyLegendView& info = *view.nodeInfoWindow();
+    QCOMPARE(shownRows(info), (QStringList{"0 10.0.0.1 1 1", "1 10.0.0.2 0 3", "2 10.0.0.3 3 0"}));
+    info.listView()->header()->setSortIndicator(NodeInfoModel::ColSent, Qt::DescendingOrder);
+    QCOMPARE(shownRows(info), (QStringList{"2 10.0.0.3 3 0", "0 10.0.0.1 1 1", "1 10.0.0.2 0 3"}));
+    feed(view, {{B, 0x0a00000a}, {B, A}, {B, A}, {B, C}});
+    QCOMPARE(shownRows(info), (QStringList{"1 10.0.0.2 4 3", "2 10.0.0.3 3 1", "0 10.0.0.1 1 3", "3 10.0.0.10 0 1"}));
+    info.listView()->header()->setSortIndicator(NodeInfoModel::ColAddress, Qt::AscendingOrder);
+    QCOMPARE(info.shownText(3, 1), QStringLiteral("10.0.0.10"));
+}
+
+void TestTopologyView::closingUnregistersTheView()
+{
+    ControlPanel controller;
+    CTimeBasedView* created = createView(ViewKind::Topology, QStringLiteral("Machine Distribution View"), &controller);
+    QPointer<CTopologyView> view(dynamic_cast<CTopologyView*>(created));
+    QVERIFY(view);
+    QCOMPARE(view->objectName(), QStringLiteral("Machine Distribution View"));
+    controller.AddView(created, QStringLiteral("MachineDistributionView"));
+    QVERIFY(m_View2MenuID.contains(created));
+    QPointer<CTopologyLegendView> info = view->nodeInfoWindow();
+    view->action(CTopologyView::IdNodeInfoWindow)->trigger();
+    view->action(CTopologyView::IdExit)->trigger();
+    QTRY_VERIFY(view.isNull());
+    QVERIFY(info.isNull());
+    QVERIFY(!m_View2MenuID.contains(created));
+}
+
+QTEST_MAIN(TestTopologyView)
+#include "tst_topologyview.moc"

@@ -1,0 +1,174 @@
+#include "views/topology/topologymodel.h"
+
+#include "capture/cpacket.h"
+#include "capture/settings.h"
+
+#include <QTime>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+qint64 monotonicMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+qint64 travelTime(int duration)
+{
+    const float t = float(duration) * g_TimeDelayRatio.load();
+    // A pace that is not a number or absurdly large must not overflow the conversion.
+    if (!(t > 0.0f))
+        return 0;
+    return qint64(std::min(t, 1e15f));
+}
+
+QString CNode::GetNodeName() const { return QStringLiteral("Node No.") + QString::number(nNodeNo); }
+
+QString CLink::GetLinkName() const
+{
+    return QStringLiteral("Link from Node No.") + QString::number(pFromNode ? pFromNode->nNodeNo : 0) +
+           QStringLiteral(" to Node No. ") + QString::number(pToNode ? pToNode->nNodeNo : 0);
+}
+
+void CLink::AddNewPacket(const CPacket* packet, qint64 now)
+{
+    // Packets arrive in order of their start times, so the expired ones are in front.
+    const qint64 travel = travelTime();
+    while (!packetList.empty() && now - packetList.front().tStart > travel)
+        packetList.pop_front();
+    packetList.push_back(LINKPACKET{packet, now});
+    ++nPackets;
+}
+
+qint64 CLink::UpdateData(qint64 now)
+{
+    const qint64 travel = travelTime();
+    packetList.erase(std::remove_if(packetList.begin(), packetList.end(),
+                                    [&](const LINKPACKET& p) { return now - p.tStart > travel; }),
+                     packetList.end());
+    return now;
+}
+
+namespace {
+int timeOfDayMillisecond() { return QTime::currentTime().msec(); }
+}  // namespace
+
+TopologyModel::TopologyModel(NodeInfoSink* sink, bool keepInFlight)
+    : m_sink(sink), m_keepInFlight(keepInFlight), m_seedSource(timeOfDayMillisecond)
+{
+}
+
+CNode* TopologyModel::createNode(std::uint32_t address, const char* text)
+{
+    auto node = std::make_unique<CNode>(QString::fromLatin1(text), address);
+    node->nX = m_random.next() % (m_width - 100) + 50;
+    node->nY = m_random.next() % (m_height - 100) + 50;
+    node->fZoom = fZoom;
+    node->nNodeNo = nNextNodeNo++;
+    node->bShowIPAddress = bShowIPAddress;
+    node->bShowStatInfo = bShowStatInfo;
+    CNode* created = node.get();
+    m_nodes.push_back(std::move(node));
+    m_nodeIndex.insert(address, created);
+    return created;
+}
+
+bool TopologyModel::AddPacket(const CPacket* packet, qint64 now)
+{
+    if (bLocked)
+        return false;
+    const std::uint32_t srcAddress = packet->GetSrcIPAddr();
+    const std::uint32_t dstAddress = packet->GetDstIPAddr();
+    CNode* src = findNode(srcAddress);
+    CNode* dst = findNode(dstAddress);
+    CLink* link = src && dst ? findLink(srcAddress, dstAddress) : nullptr;
+    if (srcAddress == dstAddress && !src)
+        bSelfPending = true;
+    bool created = false;
+
+    if (src) {
+        src->AddSendPacket(packet);
+        if (m_sink)
+            m_sink->SendPacket(src->nNodeNo);
+    } else {
+        char text[64];
+        src = createNode(srcAddress, packet->GetSrcIPAddr(0, text, sizeof text));
+        src->AddSendPacket(packet);
+        if (m_sink)
+            m_sink->AddNode(src->nNodeNo, src->strIPAddress, 0, 1);
+        created = true;
+    }
+
+    if (!dst && !bSelfPending) {
+        char text[64];
+        dst = createNode(dstAddress, packet->GetDstIPAddr(0, text, sizeof text));
+        dst->AddReceivePacket(packet);
+        if (m_sink)
+            m_sink->AddNode(dst->nNodeNo, dst->strIPAddress, 1, 0);
+        created = true;
+    } else {
+        if (bSelfPending) {
+            dst = src;
+            bSelfPending = false;
+        }
+        dst->AddReceivePacket(packet);
+        if (m_sink)
+            m_sink->ReceivePacket(dst->nNodeNo);
+    }
+
+    if (!link) {
+        auto made = std::make_unique<CLink>();
+        made->SetLink(src, dst);
+        link = made.get();
+        m_links.push_back(std::move(made));
+        m_linkIndex.insert(pairKey(srcAddress, dstAddress), link);
+        created = true;
+    }
+    if (m_keepInFlight)
+        link->AddNewPacket(packet, now);
+    else
+        ++link->nPackets;
+    return created;
+}
+
+void TopologyModel::clear()
+{
+    bSelfPending = false;
+    m_linkIndex.clear();
+    m_nodeIndex.clear();
+    m_links.clear();
+    m_nodes.clear();
+    nNextNodeNo = 0;
+}
+
+void TopologyModel::expirePackets(qint64 now)
+{
+    for (const auto& link : m_links)
+        if (!link->packetList.empty())
+            link->UpdateData(now);
+}
+
+void TopologyModel::ReForceLayout(int nIterations, float linkLength)
+{
+    forceLayout(m_nodes, m_links, nIterations, linkLength, m_width, m_height, m_random, unsigned(m_seedSource()));
+}
+
+void TopologyModel::setAllShowIPAddress(bool show)
+{
+    for (const auto& node : m_nodes)
+        node->bShowIPAddress = show;
+}
+
+void TopologyModel::setAllShowStatInfo(bool show)
+{
+    for (const auto& node : m_nodes)
+        node->bShowStatInfo = show;
+}
+
+void TopologyModel::resizeCanvas(int width, int height)
+{
+    m_width = width;
+    m_height = height;
+}

@@ -1,0 +1,85 @@
+#pragma once
+// The machine distribution window: the canvas of hosts and links with packets moving
+// along them, a menu bar, the "Operations" tool bar and a status bar, and beside it
+// the "NodeInfo" window.
+//
+// AddPacket runs on the capture controller's reader thread: it stamps the packet with
+// the time it arrived and hands it to the GUI thread through a HandoffQueue. The GUI
+// thread applies the packets to the model in arrival order, in batches; when a batch
+// created a node or a link, the layout runs once for the batch.
+
+#include "capture/handoff.h"
+#include "capture/timebasedview.h"
+
+#include <QMainWindow>
+
+#include <memory>
+
+class CTopologyCanvasView;
+class CTopologyLegendView;
+class QLabel;
+class QMenu;
+class QToolBar;
+class TopologyModel;
+
+class CTopologyView : public QMainWindow, public CTimeBasedView {
+    Q_OBJECT
+public:
+    enum MenuId {
+        IdClear = 20000,
+        IdLock,
+        IdUnlock,
+        IdExit,
+        IdExport,
+        IdShowIPAddress,
+        IdShowStatInfo,
+        IdNodeInfoWindow,
+    };
+
+    explicit CTopologyView(QWidget* parent = nullptr, const char* name = nullptr);
+    ~CTopologyView() override;
+
+    void InitiateView() override {}
+    void UpdateView() override;
+    void AddPacket(CPacket* packet) override;  // reader thread
+
+    TopologyModel& model() const { return *m_model; }
+    CTopologyCanvasView* canvasView() const { return m_canvasView; }
+    CTopologyLegendView* nodeInfoWindow() const { return m_nodeInfo; }
+    HandoffBase* handoff() const { return m_handoff; }
+    QAction* action(int id) const;
+    QLabel* lockedLabel() const { return m_lockedLabel; }
+
+public slots:
+    void slotLockView();
+    void slotNodeInfoWindow();
+    void slotShowStatisInfo(int nIndex);
+    void slotShowIPAddress(int nIndex);
+    void slotUnlockView();
+    void slotExit();
+    void slotClearView();
+    void slotExportImage();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    struct Arrival {
+        const CPacket* packet;
+        qint64 tStart;
+    };
+    void initMenuBar();
+    void initToolBar();
+    void initStatusBar();
+    void applyBatch(std::vector<Arrival>& batch);
+
+    QMenu* m_operationMenu = nullptr;
+    QMenu* m_windowMenu = nullptr;
+    QMenu* m_viewMenu = nullptr;
+    QToolBar* m_toolBar = nullptr;
+    CTopologyCanvasView* m_canvasView = nullptr;
+    CTopologyLegendView* m_nodeInfo = nullptr;
+    std::unique_ptr<TopologyModel> m_model;
+    HandoffQueue<Arrival>* m_handoff = nullptr;
+    QLabel* m_lockedLabel = nullptr;
+};
