@@ -1,9 +1,10 @@
 // nukdump [--filter EXPR] [MODE] TRACE
 //
-// Replays a tcpdump trace through the capture helper of NUKPATH (mode 0), reads
-// its packet records with the program's own record reader and hands each packet to
-// the chosen mode (app/dump), which prints JSON lines: by default each packet
-// decoded as the packet list view decodes it.
+// Replays a tcpdump trace (a file, a named pipe, or "-" for standard input) through
+// the capture helper of NUKPATH (mode 0), reads its packet records with the
+// program's own record reader and hands each packet to the chosen mode (app/dump),
+// which prints JSON lines: by default each packet decoded as the packet list view
+// decodes it.
 // The helper's own complaints (no such file, bad filter) reach standard error
 // directly; a helper that fails makes nukdump fail.
 //
@@ -27,7 +28,9 @@
 #include <cstring>
 #include <deque>
 #include <dirent.h>
+#include <grp.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -109,7 +112,7 @@ int main(int argc, char** argv)
     if (trace.empty())
         return usage();
     const std::unique_ptr<DumpMode> mode = makeDumpMode(modeFlag);
-    if (::access(trace.c_str(), R_OK) != 0) {
+    if (trace != "-" && ::access(trace.c_str(), R_OK) != 0) {  // "-": standard input, read by the helper
         std::fprintf(stderr, "nukdump: %s: %s\n", trace.c_str(), std::strerror(errno));
         return 1;
     }
@@ -117,7 +120,14 @@ int main(int argc, char** argv)
     const std::string root = installRoot();
     const std::string helper = root + "/nuk/pcap";
     if (root.empty() || ::access(helper.c_str(), X_OK) != 0) {
-        std::fprintf(stderr, "nukdump: no capture helper at %s (set NUKPATH)\n", helper.c_str());
+        struct stat st;
+        const group* owners = errno == EACCES && ::stat(helper.c_str(), &st) == 0 ? ::getgrgid(st.st_gid) : nullptr;
+        if (owners)  // an installed helper that captures runs for the members of its group only
+            std::fprintf(stderr, "nukdump: %s may be run by the members of the group %s only "
+                                 "(join it: sudo adduser \"$USER\" %s, then log in again)\n",
+                         helper.c_str(), owners->gr_name, owners->gr_name);
+        else
+            std::fprintf(stderr, "nukdump: no capture helper at %s (set NUKPATH)\n", helper.c_str());
         return 1;
     }
 
@@ -164,10 +174,13 @@ int main(int argc, char** argv)
     std::deque<CPacket> kept;  // for modes whose models point at their packets
     DumpOutput out;
     bool readFailed = false;
+    // What is printed goes out whenever the records pause, so a trace that is still
+    // being captured (a named pipe) shows each packet as it arrives.
+    const auto flushWhileWaiting = [&out] { return out.flush(); };
     for (;;) {
-        const RecordReader::Status status = reader.next(raw);
-        if (status == RecordReader::Status::Eof)
-            break;
+        const RecordReader::Status status = reader.next(raw, flushWhileWaiting);
+        if (status == RecordReader::Status::Eof || status == RecordReader::Status::Cancelled)
+            break;  // the end, or our reader went away
         if (status != RecordReader::Status::Record) {
             std::perror("nukdump: reading packet records");
             readFailed = true;

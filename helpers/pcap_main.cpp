@@ -5,6 +5,7 @@
 #include "helpers/appfollower.h"
 #include "helpers/pipeline.h"
 #include "helpers/recordsink.h"
+#include "helpers/streaminput.h"
 #include "capture/tmpfiles.h"
 #include "helpers/tracefile.h"
 
@@ -22,6 +23,7 @@
 #include <sstream>
 #include <string>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 #include <vector>
@@ -205,16 +207,28 @@ void openOutputFiles(TraceFileWriter& trace, AppFollower* follower)
 
 int replay(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceFileWriter& trace)
 {
-    const int fd = ::open(o.file.c_str(), O_RDONLY | O_CLOEXEC);
+    // "-" is standard input. A named pipe opens at once even before its writer does:
+    // the wait for data is a poll that a stop can end.
+    const int fd = o.file == "-" ? STDIN_FILENO : ::open(o.file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         std::fprintf(stderr, "pcap: cannot open the trace file %s: %s\n", o.file.c_str(), std::strerror(errno));
         return kExitFailed;
     }
-    FILE* f = fdopen(fd, "rb");
+    // A pipe delivers packets as they are captured: each goes out before the helper
+    // waits for the next, instead of waiting in a batch.
+    struct stat st;
+    const bool stream = ::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode);
+    StreamInput input(fd, [&] { trace.flush(); return sink.flush(); }, g_stop);
+    FILE* f = stream ? input.open() : fdopen(fd, "rb");
     if (f)
         setvbuf(f, nullptr, _IOFBF, 1 << 20);
     char err[PCAP_ERRBUF_SIZE] = "";
     pcap_t* p = f ? pcap_fopen_offline_with_tstamp_precision(f, PCAP_TSTAMP_PRECISION_MICRO, err) : nullptr;
+    if (!p && (g_stop || input.cutShort())) {
+        if (f)
+            std::fclose(f);
+        return outputStatus(sink);
+    }
     if (!p) {
         std::fprintf(stderr, "pcap: %s is not a trace file tcpdump can read (%s)\n", o.file.c_str(),
                      f ? err : std::strerror(errno));
@@ -244,8 +258,8 @@ int replay(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceFi
         pcap_pkthdr* header;
         const u_char* data;
         const int r = pcap_next_ex(p, &header, &data);
-        if (r == PCAP_ERROR_BREAK)
-            break;  // end of the file
+        if (r == PCAP_ERROR_BREAK || (r < 0 && (g_stop || input.cutShort())))
+            break;  // end of the file, or of the stream
         if (r < 0) {
             // A truncated or damaged file: what came before was delivered.
             pipeline.countDamaged();

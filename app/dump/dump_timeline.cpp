@@ -6,6 +6,8 @@
 #include "views/timeline/timelinejson.h"
 #include "views/timeline/timelinemodel.h"
 
+#include <cstdio>
+
 namespace {
 
 class TimeLineMode : public DumpMode {
@@ -13,8 +15,11 @@ public:
     bool packet(const CPacket* packet, std::int64_t number, DumpOutput& out) override
     {
         (void)number;  // the model numbers the packets itself, the same way
-        if (!m_model.myAdd(*packet))
-            return !m_model.isFull();  // a full time line ends the dump
+        if (!m_model.myAdd(*packet)) {
+            // Only a full time line leaves a packet out here: the dump ends, failed.
+            std::fprintf(stderr, "nukdump: the time line is full after %d packets\n", m_model.packetCount());
+            return false;
+        }
         const theTimeLines r = m_model.record(m_model.recordCount() - 1);
         const auto label = [&](int x) { return m_model.line(TimeLineModel::lineIndex(x)).getHost(); };
         return out.line(timelinejson::line(r, label(r.x1), label(r.x2)));

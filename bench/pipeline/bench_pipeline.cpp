@@ -9,6 +9,7 @@
 //   inprocess:  a reader thread that reads the trace with libpcap (no helper)
 
 #include "app/process.h"
+#include "bench/common/procstatus.h"
 #include "capture/controlpanel.h"
 #include "capture/cpacket.h"
 #include "capture/recordreader.h"
@@ -35,17 +36,6 @@
 #include <unistd.h>
 
 namespace {
-
-long statusKb(const char* key)
-{
-    std::ifstream f("/proc/self/status");
-    std::string line;
-    const std::size_t n = std::strlen(key);
-    while (std::getline(f, line))
-        if (line.compare(0, n, key) == 0)
-            return std::atol(line.c_str() + n + 1);
-    return 0;
-}
 
 std::atomic<bool> g_feedFailed{false};
 

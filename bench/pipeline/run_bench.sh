@@ -17,24 +17,8 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DNUK_TESTS=OFF -DNUK_BE
 cmake --build "$build" -j2 --target bench_pipeline >/dev/null
 cmake --build "$build" -j2 --target pcap >/dev/null 2>&1 || true
 
-work="$(mktemp -d /tmp/nukbench.XXXXXX)"  # owner-only
-# The capture helper keeps a copy of what it replays in the default trace file;
-# remove that copy afterwards unless it was there before the benchmark.
-default_trace="/tmp/$(id -u)_NukDefaultTraceFile"
-keep_default=0
-[ -e "$default_trace" ] && keep_default=1
-cleanup() {
-    rm -rf "$work"
-    [ "$keep_default" = 1 ] || rm -f "$default_trace"
-}
-trap cleanup EXIT
-trace="$work/trace.tr"
-echo "generating $n packets ..." >&2
-python3 "$here/gen_trace.py" "$trace" "$n"
-# Let the new file reach the disk and read it once, so that every reader below
-# starts from the same warm cache and none pays for the generator's writeback.
-sync
-cat "$trace" >/dev/null
+. "$root/bench/common/trace.sh"
+bench_trace "$n"
 
 export NUKPATH="$build"
 run_pipeline() {

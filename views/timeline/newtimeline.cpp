@@ -138,8 +138,8 @@ bool NewTimeLine::askExportRange(int records, int& first, int& last)
     dialog.setObjectName(QStringLiteral("exportRange"));
     dialog.setWindowTitle(QStringLiteral("Export as Image"));
     auto* layout = new QFormLayout(&dialog);
-    layout->addRow(new QLabel(QStringLiteral("The time line holds %1 packets; a picture of all of them would be "
-                                             "very large.\nExport the packets numbered:")
+    layout->addRow(new QLabel(QStringLiteral("The time line holds %1 arrows; a picture of all of them would be "
+                                             "very large.\nExport those of the packets numbered:")
                                   .arg(records)));
     const auto spin = [&](const char* name, int value) {
         auto* s = new QSpinBox(&dialog);

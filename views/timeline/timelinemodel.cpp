@@ -10,6 +10,8 @@ HostTimeLine::HostTimeLine(const QString& host, const QString& port)
 {
 }
 
+static_assert(sizeof(theTimeLines) == 48, "a record stays a few dozen bytes");
+
 namespace {
 // Lines beyond this would put x past what an int holds.
 constexpr int kMaxLines = (TimeLineModel::kMaxHeight - 100) / TimeLineModel::kLineSpacing - 1;
