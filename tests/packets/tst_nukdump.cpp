@@ -292,6 +292,8 @@ void TestNukdump::anInterruptedDumpRemovesItsDirectory()
         QCOMPARE(p.exitStatus(), QProcess::CrashExit);  // the signal is raised again
     }
     QCOMPARE(privateDirIn(tmp.path()), QString());
+}
+
 // One line per conversation in creation order, keys in a fixed order; each TCP
 // direction reassembled as tshark reassembles it, on real loss and reordering and
 // on wrapping sequence numbers.
