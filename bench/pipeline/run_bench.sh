@@ -4,6 +4,7 @@
 # the same trace. Prints a table; the figures go into bench/README.md by hand.
 #
 # usage: bench/pipeline/run_bench.sh [N]
+#   NUK_BENCH_VIEWS=connections  both connection views open beside the list
 #   NUK_BENCH_FEED=controller|reader|inprocess  how packets reach the view
 #     (default: controller, falling back to reader when the controller's capture
 #     does not deliver, and to inprocess when there is no capture helper)
@@ -22,7 +23,8 @@ bench_trace "$n"
 
 export NUKPATH="$build"
 run_pipeline() {
-    "$build/bench/bin/bench_pipeline" --trace "$trace" --packets "$n" --feed "$1" 2>"$work/pipeline.err" | tail -1
+    "$build/bench/bin/bench_pipeline" --trace "$trace" --packets "$n" --feed "$1" --views "${NUK_BENCH_VIEWS:-list}" \
+        2>"$work/pipeline.err" | tail -1
 }
 feeds="${NUK_BENCH_FEED:-controller reader inprocess}"
 result=""
@@ -59,10 +61,18 @@ nuk_pps="$(field pps)"
 ratio() { awk -v a="$1" -v b="$tcpdump_pps" 'BEGIN { printf "%.2f", a / b }'; }
 
 printf '\n%-34s %10s %9s %12s %12s\n' "reader" "packets" "seconds" "packets/s" "vs tcpdump"
-printf '%-34s %10s %9s %12s %12s\n' "nuk pipeline ($(field feed)) -> list view" "$n" "$(field seconds)" "$nuk_pps" "$(ratio "$nuk_pps")"
+printf '%-34s %10s %9s %12s %12s\n' "nuk pipeline ($(field feed)) -> views" "$n" "$(field seconds)" "$nuk_pps" "$(ratio "$nuk_pps")"
 printf '%-34s %10s %9s %12s %12s\n' "tcpdump -nn -r" "$n" "$tcpdump_s" "$tcpdump_pps" "1.00"
 printf '%-34s %10s %9s %12s %12s\n' "tshark -T fields" "$cut_n" "$tshark_s" "$tshark_pps" "$(ratio "$tshark_pps")"
-printf '\nGUI longest stall: %s ms (target < 100)\n' "$(field max_stall_ms)"
+printf '\nGUI longest stall: %s ms (target < 100), of which the GUI thread worked %s ms\n' "$(field max_stall_ms)" \
+    "$(field max_stall_working_ms)"
 printf 'peak RSS: %s MB, payload %s MB: %s bytes/packet beyond payload for the whole process (target <= 512), %s above the empty view\n' \
     "$(field peak_rss_mb)" "$(field payload_mb)" "$(field bytes_per_packet)" "$(field bytes_per_packet_above_baseline)"
 printf 'sorting the full list by Info: %s ms, back to No.: %s ms\n' "$(field sort_info_ms)" "$(field sort_back_ms)"
+if [ -n "$(field largest_conversation)" ]; then
+    printf 'largest conversation (%s packets), wall clock (GUI thread processor time): select and list %s ms (%s),\n' \
+        "$(field largest_conversation)" "$(field select_ms)" "$(field select_cpu_ms)"
+    printf '  live pane %s ms (%s), reconstruct all conversations %s ms (%s); %s bytes/packet after reconstructing\n' \
+        "$(field live_ms)" "$(field live_cpu_ms)" "$(field reconstruct_ms)" "$(field reconstruct_cpu_ms)" \
+        "$(field bytes_per_packet_after_reconstruct)"
+fi
