@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -119,8 +120,18 @@ void TestStatTranDiagram::replayLightsTheDiagram()
     // 500 ms after the paint nothing is pending any more.
     QVERIFY(m_view->snapshot().dirty);
     QTRY_VERIFY_WITH_TIMEOUT(!m_view->snapshot().dirty, 3000);
+    // A paint of the state before a packet leaves that packet still to be painted.
+    {
+        const StatTranDiagram::Snapshot before = m_view->snapshot();
+        m_view->AddPacket(m_frames[3].packet.get());
+        QImage stale(kSize, QImage::Format_RGB32);
+        QPainter painter(&stale);
+        m_view->drawView(&painter, before);
+    }
+    QTest::qWait(700);
+    QVERIFY(m_view->snapshot().dirty);
 
-    image = feed(3, 9);
+    image = feed(4, 9);
     QCOMPARE(m_view->snapshot().step, 12);
     QCOMPARE(shadeAt(image, FinWait1), colourOf(Shade::ServerPassed));
     QCOMPARE(shadeAt(image, FinWait2), colourOf(Shade::ServerCurrent));

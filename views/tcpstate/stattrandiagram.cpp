@@ -32,7 +32,7 @@ protected:
     void paintEvent(QPaintEvent*) override
     {
         QPainter painter(this);
-        m_view->drawView(&painter, m_view->snapshot().step);
+        m_view->drawView(&painter, m_view->snapshot());
     }
 
 private:
@@ -120,19 +120,16 @@ StatTranDiagram::Snapshot StatTranDiagram::snapshot() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return {m_tracker.step(), m_tracker.sticky(), m_tracker.isDirty(), m_tracker.isLocked(),
-            m_tracker.connectionText()};
+            m_tracker.connectionText(), m_tracker.packetsTaken()};
 }
 
-void StatTranDiagram::drawView(QPainter* painter, int step)
+// The step, the flags and the packet count come from one look at the tracker: a count
+// read later than the step could belong to a packet this paint does not show, and
+// fixView would then clear dirty for a picture never painted.
+void StatTranDiagram::drawView(QPainter* painter, const Snapshot& state)
 {
-    TcpStickyFlags sticky;
-    std::uint64_t taken;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        sticky = m_tracker.sticky();
-        taken = m_tracker.packetsTaken();
-    }
-    tcpdiagram::paint(*painter, step, sticky);
+    tcpdiagram::paint(*painter, state.step, state.sticky);
+    const std::uint64_t taken = state.packetsTaken;
     QTimer::singleShot(500, this, [this, taken] { fixView(taken); });
 }
 

@@ -30,18 +30,20 @@ public:
     void UpdateView() override;
     void AddPacket(CPacket* packet) override;  // reader thread
 
-    // Paints the diagram for `step` and the current sticky flags, then clears dirty
-    // 500 ms later unless a packet came meanwhile.
-    void drawView(QPainter* painter, int step);
-
     struct Snapshot {
         int step;
         TcpStickyFlags sticky;
         bool dirty;
         bool locked;
         QString connection;
+        std::uint64_t packetsTaken;
     };
     Snapshot snapshot() const;
+
+    // Paints the diagram as `state` has it, then clears dirty 500 ms later unless a
+    // packet came after `state` was taken.
+    void drawView(QPainter* painter, const Snapshot& state);
+
     QWidget* canvas() const { return m_canvas; }
     QLabel* connectionLabel() const { return m_connection; }
     QLabel* lockedLabel() const { return m_lockedLabel; }
