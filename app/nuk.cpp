@@ -1,5 +1,6 @@
 #include "app/nuk.h"
 
+#include "app/capturestatus.h"
 #include "app/nukdoc.h"
 #include "app/nukprompts.h"
 #include "app/nukview.h"
@@ -66,6 +67,9 @@ QAction* addEntry(QMenu* menu, const QString& text, const QKeySequence& shortcut
 {
     QAction* action = menu->addAction(text);
     action->setShortcut(shortcut);
+    // Start, Stop and Step are pressed while watching a view, not the main window.
+    if (id == ID_CONTROL_START || id == ID_CONTROL_STOP || id == ID_CONTROL_STEP)
+        action->setShortcutContext(Qt::ApplicationShortcut);
     action->setData(id);
     QObject::connect(action, &QAction::triggered, window, slot);
     return action;
@@ -178,11 +182,17 @@ void NUK::initToolBar()
     addButtons(m_pViewToolbar, this, std::begin(kViewButtons), std::end(kViewButtons));
 }
 
-void NUK::initStatusBar() { statusBar()->showMessage(QStringLiteral("Ready."), 2000); }
+void NUK::initStatusBar()
+{
+    m_pCaptureStatus = new CaptureStatus(statusBar());
+    statusBar()->showMessage(QStringLiteral("Ready."), 2000);
+}
 
 void NUK::showMessage(const QString& title, const QString& text) { nukPrompts().message(this, title, text); }
 
 void NUK::showStatus(const QString& text) { statusBar()->showMessage(text); }
+
+void NUK::showProgress(const CaptureProgress& progress) { m_pCaptureStatus->show(progress); }
 
 bool NUK::openWizard(const QString& traceFile)
 {

@@ -11,6 +11,7 @@
 
 #include <memory>
 
+class CaptureStatus;
 class NUKDoc;
 class NUKView;
 class QMenu;
@@ -48,10 +49,12 @@ public:
     NUKDoc* document() const { return m_pDoc; }
     SetPaceDialog* paceDialog() const;
     QWidget* currentWizard() const { return m_pWizard; }
+    CaptureStatus* captureStatus() const { return m_pCaptureStatus; }
 
     // ControlPanelUi
     void showMessage(const QString& title, const QString& text) override;
     void showStatus(const QString& text) override;
+    void showProgress(const CaptureProgress& progress) override;
 
 public slots:
     void slotUserWizard();
@@ -90,6 +93,7 @@ private:
     QPointer<SetPaceDialog> m_pPaceDialog;
     QToolBar* m_pFileToolbar = nullptr;
     QToolBar* m_pViewToolbar = nullptr;
+    CaptureStatus* m_pCaptureStatus = nullptr;
     std::unique_ptr<ControlPanel> m_pControlPanel;
     QPointer<QWidget> m_pWizard;
     QList<QPointer<QWidget>> m_wizards;  // every wizard opened, destroyed with the window

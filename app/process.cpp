@@ -181,9 +181,11 @@ void closeUnneededForHelper(int keep1, int keep2)
     char* argv[] = {pcapName,  fileName ? fileName : nullText, pipeText, modeText,
                     device ? loText : nullText, expressionText, nullptr};
 
-    // The helper's complaints reach the GUI through the error pipe.
+    // The helper's complaints reach the GUI through the error pipe, and so does a
+    // replay's progress, which the helper reports only when asked.
     if (nErrorPipe[1] >= 0)
         dup2(nErrorPipe[1], STDERR_FILENO);
+    setenv("NUK_PROGRESS", "1", 1);
     closeUnneededForHelper(nControlPipe[1], STDERR_FILENO);
     execv(g_pcapProgram, argv);
     std::fprintf(stderr, "cannot execute %s: %s\n", g_pcapProgram, std::strerror(errno));

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -95,6 +96,7 @@ ControlPanel::ControlPanel(ControlPanelUi* ui) : m_pUi(ui)
 {
     m_pTimer = new QTimer(this);
     connect(m_pTimer, &QTimer::timeout, this, &ControlPanel::UpdateView);
+    connect(m_pTimer, &QTimer::timeout, this, &ControlPanel::reportProgress);
     g_TimeDelayRatio = 1.0f;
     try {
         m_PacketCapThread = std::thread([this] { PacketCap(); });
@@ -204,6 +206,7 @@ void ControlPanel::readCapture(unsigned capture)
         if (superseded())
             return;
         AddPacket(packet.release());
+        m_delivered.fetch_add(1, std::memory_order_relaxed);
     }
 }
 
@@ -295,6 +298,7 @@ void ControlPanel::Start()
     {
         std::lock_guard<std::recursive_mutex> lock(registryMutex());
         ++m_captureId;
+        m_delivered = 0;
     }
     g_Scheduler.wake();
 
@@ -321,6 +325,10 @@ void ControlPanel::Start()
     // Records an old helper wrote after the last Stop's drain must not open this capture.
     waitUntilReaderOutOfPipe();
     CleanPipe();
+    // Nor may its last lines count as this capture's progress.
+    drainHelperErrors();
+    m_replay.reset();
+    m_finishShown = false;
     signalLauncher(SIGUSR1);
 
     m_pTimer->start(m_nRefreshInterval);
@@ -331,6 +339,7 @@ void ControlPanel::Start()
     }
     m_stateChanged.notify_all();
     status(QStringLiteral("System start running"));
+    reportProgress();
 }
 
 void ControlPanel::Stop()
@@ -357,6 +366,29 @@ void ControlPanel::Stop()
     message(QString(), QStringLiteral("Packet Transfering Stopped. If you're reading from a file, "
                                       "then you need to reset the filename again."));
     status(QStringLiteral("System has stopped"));
+    reportProgress();
+}
+
+CaptureProgress ControlPanel::progress() const
+{
+    CaptureProgress p;
+    p.running = m_bRunning;
+    p.delivered = m_delivered.load(std::memory_order_relaxed);
+    p.replay = m_replay.isReplay();
+    p.share = m_replay.share(p.delivered);
+    p.finished = m_replay.finished(p.delivered);
+    return p;
+}
+
+void ControlPanel::reportProgress()
+{
+    const CaptureProgress p = progress();
+    if (p.running && p.finished && !m_finishShown) {
+        m_finishShown = true;
+        status(QStringLiteral("Replay finished: %1 packets").arg(p.delivered));
+    }
+    if (m_pUi)
+        m_pUi->showProgress(p);
 }
 
 // The capture helper's standard error arrives here through the launcher child.
@@ -370,7 +402,27 @@ void ControlPanel::readHelperErrors()
             m_pErrorNotifier->setEnabled(false);
         return;
     }
-    m_errorPartial.append(buffer, n);
+    takeHelperText(buffer, std::size_t(n));
+}
+
+// Everything the error pipe holds now, without waiting for more.
+void ControlPanel::drainHelperErrors()
+{
+    if (!m_pErrorNotifier || !m_pErrorNotifier->isEnabled())
+        return;
+    pollfd pending{nErrorPipe[0], POLLIN, 0};
+    while (::poll(&pending, 1, 0) > 0 && (pending.revents & POLLIN)) {
+        char buffer[4096];
+        const ssize_t n = ::read(nErrorPipe[0], buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        takeHelperText(buffer, std::size_t(n));
+    }
+}
+
+void ControlPanel::takeHelperText(const char* bytes, std::size_t size)
+{
+    m_errorPartial.append(bytes, qsizetype(size));
     QByteArray last;
     for (;;) {
         const qsizetype newline = m_errorPartial.indexOf('\n');
@@ -378,7 +430,7 @@ void ControlPanel::readHelperErrors()
             break;
         const QByteArray line = m_errorPartial.left(newline).trimmed();
         m_errorPartial.remove(0, newline + 1);
-        if (!line.isEmpty())
+        if (!line.isEmpty() && !m_replay.take(std::string_view(line.constData(), std::size_t(line.size()))))
             last = line;
     }
     if (m_errorPartial.size() > kMaxErrorLine)

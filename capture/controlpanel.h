@@ -4,6 +4,7 @@
 // through the step scheduler and hands it to every registered view, and asks the
 // views to repaint on a 500 ms refresh timer.
 
+#include "capture/replayprogress.h"
 #include "capture/timebasedview.h"
 
 #include <QByteArray>
@@ -13,6 +14,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -21,6 +23,15 @@
 class CPacket;
 class QSocketNotifier;
 class QTimer;
+
+// Where a capture stands, for the main window's status bar.
+struct CaptureProgress {
+    bool running = false;
+    std::uint64_t delivered = 0;  // packets handed to the views since Start
+    bool replay = false;          // a replay that reports how far it has come
+    double share = -1;            // of the trace behind the delivered packets, 0 to 1; -1 unknown
+    bool finished = false;        // the replay has ended and every packet is delivered
+};
 
 // What the controller needs from the main window; the widgets side implements it
 // (message boxes, status bar). Tests give their own.
@@ -31,6 +42,8 @@ public:
     virtual void showMessage(const QString& title, const QString& text) = 0;
     // Replaces the status bar's text. Also carries the capture helper's last error line.
     virtual void showStatus(const QString& text) = 0;
+    // At Start, at every refresh tick while running, and at Stop.
+    virtual void showProgress(const CaptureProgress&) {}
 };
 
 // View registry (process-wide). Guarded by a mutex against the reader's walk.
@@ -62,6 +75,7 @@ public:
     // Packets received since construction, in arrival order (owned here).
     std::size_t packetCount() const;
     int viewCount() const { return m_nViewCount; }
+    CaptureProgress progress() const;
 
 public slots:
     void UpdateView();
@@ -74,6 +88,9 @@ private:
     bool writeParameterBlock();
     bool createApplicationSocketFile();
     void readHelperErrors();
+    void drainHelperErrors();
+    void takeHelperText(const char* bytes, std::size_t size);
+    void reportProgress();
     void message(const QString& title, const QString& text);
     void status(const QString& text);
 
@@ -98,6 +115,10 @@ private:
 
     QSocketNotifier* m_pErrorNotifier = nullptr;
     QByteArray m_errorPartial;  // helper error text after the last newline
+
+    std::atomic<std::uint64_t> m_delivered{0};  // this capture's packets; the reader counts
+    ReplayProgress m_replay;                     // GUI thread
+    bool m_finishShown = false;
 };
 
 // Returns "/tmp/<uid>_NukAppSockFile" and keeps it in nukAppFile.

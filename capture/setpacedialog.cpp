@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QSlider>
 
+#include <algorithm>
+
 SetPaceDialog::SetPaceDialog(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("SetPaceDialog"));
@@ -59,12 +61,16 @@ SetPaceDialog::SetPaceDialog(QWidget* parent) : QWidget(parent)
     m_pUsage->setText(QStringLiteral(
         "Usage: This dialog is used to control packet divery speed \nin the step mode. If the pace is "
         "set large enough, you can see \nthe animation of packets flow in the machine distribution view."));
-    m_pUsage->setGeometry(20, 107, 350, 40);
+    // The text takes four lines where 40 pixels hold three: the label, the buttons
+    // below it and the dialog grow by what the text needs.
+    const int extra = std::max(0, m_pUsage->heightForWidth(350) - 40);
+    m_pUsage->setGeometry(20, 107, 350, 40 + extra);
+    resize(409, 202 + extra);
 
     m_pOkButton = new QPushButton(QStringLiteral("OK"), this);
-    m_pOkButton->setGeometry(240, 160, 70, 28);
+    m_pOkButton->setGeometry(240, 160 + extra, 70, 28);
     m_pCancelButton = new QPushButton(QStringLiteral("Cancel"), this);
-    m_pCancelButton->setGeometry(320, 160, 70, 28);
+    m_pCancelButton->setGeometry(320, 160 + extra, 70, 28);
 
     connect(m_pSlider, &QSlider::valueChanged, this, &SetPaceDialog::Changed);
     connect(m_pOkButton, &QPushButton::clicked, this, &SetPaceDialog::OK);

@@ -14,6 +14,8 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -46,6 +48,18 @@ Committed& lastCommitted()
 {
     static Committed committed;
     return committed;
+}
+
+// The width `field` needs to show `sample` whole.
+int fieldWidthFor(const QLineEdit* field, const QString& sample)
+{
+    QStyleOptionFrame option;
+    option.initFrom(field);
+    option.lineWidth = field->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, field);
+    const QMargins margins = field->textMargins();
+    const QSize text(field->fontMetrics().horizontalAdvance(sample) + margins.left() + margins.right() + 4,
+                     field->fontMetrics().height());
+    return field->style()->sizeFromContents(QStyle::CT_LineEdit, &option, text, field).width();
 }
 
 QStringList entryTexts(const QListWidget* list)
@@ -145,14 +159,22 @@ QWidget* Filter::buildAddressTab()
     auto makeSide = [&](const QString& title, QLineEdit*& address, QLineEdit*& port, QPushButton*& add,
                         QListWidget*& list) {
         auto* grid = new QGridLayout;
+        // Fields and lists wide enough for the largest address and port; a longer
+        // host name scrolls rather than being cut off.
         address = new QLineEdit(tab);
+        address->setMinimumWidth(fieldWidthFor(address, QStringLiteral("255.255.255.255")));
         port = new QLineEdit(tab);
-        port->setMaximumWidth(60);
+        port->setFixedWidth(fieldWidthFor(port, QStringLiteral("65535")));
         add = new QPushButton(QStringLiteral("Add"), tab);
         add->setAutoDefault(false);
         list = new QListWidget(tab);
         list->setSelectionMode(QAbstractItemView::SingleSelection);
         list->setFont(fixed);
+        list->setTextElideMode(Qt::ElideNone);
+        const QString widest = filterEntryText(FilterSide::Destination,
+                                               {QStringLiteral("255.255.255.255"), QStringLiteral("65535")});
+        list->setMinimumWidth(QFontMetrics(fixed).horizontalAdvance(widest) + 2 * list->frameWidth() +
+                              list->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 8);
         grid->addWidget(new QLabel(title, tab), 0, 0);
         grid->addWidget(new QLabel(QStringLiteral("Port:"), tab), 0, 1);
         grid->addWidget(address, 1, 0);

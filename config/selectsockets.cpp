@@ -3,18 +3,20 @@
 #include "app/process.h"
 #include "capture/launchersignals.h"
 #include "capture/settings.h"
+#include "capture/wraplabel.h"
 #include "config/sockettext.h"
 #include "config/sockreader.h"
 
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QLabel>
+#include <QHeaderView>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <csignal>
 
 namespace {
@@ -45,18 +47,19 @@ SelectSockets::SelectSockets(QWidget* parent, const char* name) : QWidget(parent
     m_list->setUniformRowHeights(true);
     m_list->setSelectionMode(QAbstractItemView::MultiSelection);
     m_list->setAllColumnsShowFocus(true);
-    m_list->setColumnWidth(ProtocolColumn, 60);
-    m_list->setColumnWidth(LocalColumn, 140);
-    m_list->setColumnWidth(ForeignColumn, 140);
-    m_list->setColumnWidth(StateColumn, 90);
+    // Columns start at these widths and grow to their widest text, the header's
+    // included: a socket list is short, so rows are measured as they come.
+    m_list->header()->setStretchLastSection(false);
+    const int widths[] = {60, 140, 140, 90, 160};
+    for (int c = ProtocolColumn; c <= ProgramColumn; ++c)
+        m_list->setColumnWidth(c, std::max(widths[c], m_list->header()->sectionSizeHint(c)));
 
     auto* box = new QGroupBox(QStringLiteral("Select Sockets"), splitter);
-    auto* text = new QLabel(
+    auto* text = new WrapLabel(
         QStringLiteral("This is a list of current active sockets on your system. Non-owned process info is not "
                        "shown. You will have to be root to see it all. Note that the list will change with time. "
                        "Clicking OK without selection will set NUK to visualize all these sockets."),
         box);
-    text->setWordWrap(true);
     m_refresh = new QPushButton(QStringLiteral("Refresh"), box);
     m_ok = new QPushButton(QStringLiteral("OK"), box);
     m_cancel = new QPushButton(QStringLiteral("Cancel"), box);
@@ -106,6 +109,12 @@ bool SelectSockets::isCollecting() const
 void SelectSockets::addConnection(const SockInfo* info)
 {
     new QTreeWidgetItem(m_list, socketRow(*info).columns());
+    const int row = m_list->topLevelItemCount() - 1;
+    for (int c = ProtocolColumn; c <= ProgramColumn; ++c) {
+        const int needed = m_list->sizeHintForIndex(m_list->model()->index(row, c)).width();
+        if (needed > m_list->columnWidth(c))
+            m_list->setColumnWidth(c, needed);
+    }
 }
 
 void SelectSockets::CleanPipe()

@@ -2,6 +2,7 @@
 
 #include "capture/controlpanel.h"
 #include "capture/settings.h"
+#include "capture/wraplabel.h"
 #include "config/filter.h"
 #include "config/selectsockets.h"
 #include "config/uihooks.h"
@@ -12,7 +13,6 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QToolButton>
@@ -48,12 +48,14 @@ Layout* compact(Layout* layout, int margin = 6)
 QGroupBox* instructionBox(QWidget* parent, const QString& text)
 {
     auto* box = new QGroupBox(QStringLiteral("Instructions"), parent);
-    auto* label = new QLabel(text, box);
-    label->setWordWrap(true);
+    auto* label = new WrapLabel(text, box);
     auto* layout = compact(new QVBoxLayout(box));
     layout->addWidget(label);
     return box;
 }
+
+// Traces are more often named .pcap than .tr; the first filter is the one in force.
+const QString kTraceFileFilter = QStringLiteral("Trace files (*.tr *.pcap *.pcapng *.cap);;All files (*)");
 
 struct ViewOrder {
     ViewKind kind;
@@ -355,7 +357,7 @@ QCheckBox* userwizard::viewBox(ViewKind kind) const
 
 void userwizard::getfile()
 {
-    const QString name = nukui::getOpenFileName(this, QString(), QString(), QStringLiteral("*.tr"));
+    const QString name = nukui::getOpenFileName(this, QString(), QString(), kTraceFileFilter);
     if (name.isEmpty()) {
         m_fileChosen = false;
         refreshButtons();

@@ -205,6 +205,52 @@ void openOutputFiles(TraceFileWriter& trace, AppFollower* follower)
 
 // ---- Mode 0: replay -------------------------------------------------------
 
+// With NUK_PROGRESS set (the GUI's launcher sets it) a replay tells on standard
+// error how far it has come, so that the GUI can show it:
+//   "pcap: replay progress R O S"  R records made by the time O bytes of the S-byte
+//                                  trace were read (S 0: not a regular file)
+//   "pcap: replay finished R"      all R records are in the pipe; the helper ends
+class ProgressLines {
+public:
+    static constexpr long long kEveryMs = 200;
+
+    ProgressLines(FILE* file, const PacketPipeline& pipeline)
+        : m_enabled(std::getenv("NUK_PROGRESS") != nullptr), m_file(file), m_pipeline(pipeline)
+    {
+        struct stat st;
+        if (m_enabled && fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode))
+            m_size = st.st_size;
+    }
+    void report()
+    {
+        if (!m_enabled)
+            return;
+        const long offset = std::ftell(m_file);
+        std::fprintf(stderr, "pcap: replay progress %llu %lld %lld\n", m_pipeline.records(),
+                     offset < 0 ? 0LL : (long long)offset, m_size);
+        m_next = monotonicMs() + kEveryMs;
+    }
+    // Cheap enough per frame: the clock is read every 64th call.
+    void tick()
+    {
+        if (m_enabled && (++m_calls & 63) == 0 && monotonicMs() >= m_next)
+            report();
+    }
+    void finished()
+    {
+        if (m_enabled)
+            std::fprintf(stderr, "pcap: replay finished %llu\n", m_pipeline.records());
+    }
+
+private:
+    bool m_enabled;
+    FILE* m_file;
+    const PacketPipeline& m_pipeline;
+    long long m_size = 0;
+    long long m_next = 0;
+    unsigned m_calls = 0;
+};
+
 int replay(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceFileWriter& trace)
 {
     // "-" is standard input. A named pipe opens at once even before its writer does:
@@ -249,6 +295,8 @@ int replay(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceFi
         return kExitFailed;
     }
     openOutputFiles(trace, nullptr);
+    ProgressLines progress(pcap_file(p), pipeline);
+    progress.report();
 
     long long nextFlush = monotonicMs() + kFlushEveryMs;
     unsigned counter = 0;
@@ -268,13 +316,17 @@ int replay(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceFi
         }
         if (!pipeline.handle(kind, *header, data))
             return outputStatus(sink);
+        progress.tick();
         if ((++counter & 1023) == 0 && monotonicMs() >= nextFlush) {
             trace.flush();
             nextFlush = monotonicMs() + kFlushEveryMs;
         }
     }
-    if (!sink.flush() && sink.state() != RecordSink::State::Open)
+    const bool flushed = sink.flush();
+    if (!flushed && sink.state() != RecordSink::State::Open)
         return outputStatus(sink);
+    if (flushed)  // not when a stop cut the last batch
+        progress.finished();
     return kExitOk;
 }
 

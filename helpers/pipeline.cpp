@@ -77,6 +77,7 @@ bool PacketPipeline::handle(LinkKind kind, const pcap_pkthdr& header, const u_ch
     if (payloadLen)
         std::memcpy(out + record::FixedSize, payload, payloadLen);
     m_sink.commit(record::FixedSize + payloadLen);
+    ++m_records;
     m_trace.write(header.ts, frame);
     if (!m_sink.wantsFlush())
         return true;

@@ -31,6 +31,8 @@ public:
     bool handle(LinkKind kind, const pcap_pkthdr& header, const u_char* data);
     void countDamaged() { ++m_skips.malformed; }
     const SkipCounts& skips() const { return m_skips; }
+    // Records made so far (some may still wait in the output batch).
+    unsigned long long records() const { return m_records; }
 
 private:
     RecordSink& m_sink;
@@ -40,6 +42,7 @@ private:
     AppFollower* m_follower = nullptr;
     std::vector<unsigned char> m_scratch;
     SkipCounts m_skips;
+    unsigned long long m_records = 0;
 };
 
 // Maps a libpcap link type to one we convert; false when unsupported.

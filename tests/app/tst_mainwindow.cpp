@@ -318,6 +318,31 @@ private slots:
             QCOMPARE(m_shutdowns, 1);
     }
 
+    // F5, F10 and F11 reach the main window from the program's other windows.
+    void startStopAndStepFromOtherWindows()
+    {
+        NUK w;
+        w.show();
+        entry(w, ID_WINDOW_PACKET_LIST)->trigger();
+        QWidget* view = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (top->objectName() == QLatin1String("Packet List View"))
+                view = top;
+        QVERIFY(view && w.currentWizard());
+        for (QWidget* window : {view, w.currentWizard()}) {
+            window->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(window));
+            g_bStepIt = false;
+            QTest::keyClick(window, Qt::Key_F11);
+            QVERIFY(g_bStepIt);
+            QTest::keyClick(window, Qt::Key_F5);
+            QVERIFY(w.controller()->isRunning());
+            QTest::keyClick(window, Qt::Key_F10);
+            QVERIFY(!w.controller()->isRunning());
+        }
+        view->close();
+    }
+
     void wizardCommand()
     {
         NUK w;

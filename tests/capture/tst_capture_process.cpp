@@ -3,14 +3,18 @@
 // one capture reaches the next, that no helper outlives its capture, and that a
 // helper's complaint reaches the main window's status bar.
 
+#include "app/capturestatus.h"
 #include "app/nuk.h"
 #include "app/nukprompts.h"
 #include "app/process.h"
 #include "capture/controlpanel.h"
+#include "capture/scheduler.h"
 #include "capture/settings.h"
 #include "testviews.h"
 
 #include <QDir>
+#include <QLabel>
+#include <QProgressBar>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -162,6 +166,52 @@ private slots:
         window.slotStopPlay();
         QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("System has stopped"));
         resetNukPrompts();
+    }
+
+    // The real capture helper replays a committed trace over 0.5 s; the default
+    // filter takes its 12 TCP packets (and leaves 3 UDP ones).
+    void replayShowsItsProgressInTheStatusBar()
+    {
+        const QString link = m_root.filePath(QStringLiteral("nuk/pcap"));
+        QVERIFY(QFile::remove(link) && QFile::link(QStringLiteral(NUK_BUILD_DIR "/nuk/pcap"), link));
+        const auto restore = qScopeGuard([&] {
+            QFile::remove(link);
+            QFile::link(QStringLiteral(FAKEPCAP), link);
+            g_Scheduler.SetPace(1);
+            resetNukPrompts();
+        });
+        NukPrompts& prompts = nukPrompts();
+        prompts.message = [](QWidget*, const QString&, const QString&) {};
+        prompts.shutdown = [] {};
+        NUK window;
+        const CaptureStatus* status = window.captureStatus();
+        const QString trace = QStringLiteral(NUK_TEST_DATA "/packets/loopback.tr");
+
+        g_FileName = trace;
+        nukOpMode = OpDiskFile;
+        g_Scheduler.SetPace(4);  // two seconds
+        window.slotStartPlay();
+        QCOMPARE(status->modeLabel()->text(), QStringLiteral("Pace 1:4"));
+        QVERIFY(!status->modeLabel()->isHidden());
+        QTRY_VERIFY(!status->replayBar()->isHidden() && status->replayBar()->value() > 0 &&
+                    status->replayBar()->value() < status->replayBar()->maximum());
+        QTRY_COMPARE_WITH_TIMEOUT(window.statusBar()->currentMessage(), QStringLiteral("Replay finished: 12 packets"),
+                                  5000);
+        QCOMPARE(status->countLabel()->text(), QStringLiteral("12 packets"));
+        QVERIFY(status->replayBar()->isHidden());
+        window.slotStopPlay();
+        QVERIFY(status->modeLabel()->isHidden());
+
+        // Step mode: two packets at once, then one a Step, counted at the refresh rate.
+        g_FileName = trace;
+        window.slotStartStep();
+        QCOMPARE(status->modeLabel()->text(), QStringLiteral("Step mode"));
+        QTRY_COMPARE(status->countLabel()->text(), QStringLiteral("2 packets"));
+        window.slotStepPlay();
+        QTRY_COMPARE(status->countLabel()->text(), QStringLiteral("3 packets"));
+        QVERIFY(!status->replayBar()->isHidden());
+        window.slotStopPlay();
+        QVERIFY(status->replayBar()->isHidden());
     }
 
 private:

@@ -7,6 +7,7 @@
 #include "capture/scheduler.h"
 #include "capture/settings.h"
 #include "capture/recordreader.h"
+#include "capture/replayprogress.h"
 #include "testviews.h"
 
 #include <QTemporaryDir>
@@ -193,6 +194,40 @@ private slots:
         QCOMPARE(ui.messages.last(), QStringLiteral("Invalid file name. Choose user wizard to reset filename."));
         QVERIFY(readParameterPipe().isEmpty());
         QVERIFY(ValidWizard);
+    }
+
+    // The helper's progress lines: the share of the trace behind the delivered
+    // packets, interpolated between reports, and the finish once all have arrived.
+    void replayProgressFromHelperLines()
+    {
+        ReplayProgress p;
+        QVERIFY(!p.take("pcap: capturing on lo"));
+        QVERIFY(p.take("pcap: replay progress 7 500 1024"));  // an earlier helper's late line
+        QVERIFY(!p.isReplay());
+        QCOMPARE(p.share(5), -1.0);
+        for (const char* line : {"pcap: replay progress 0 24 1024", "pcap: replay progress 100 524 1024",
+                                 "pcap: replay progress 50 600 1024", "pcap: replay progress 1x 600 1024",
+                                 "pcap: replay progress 200 1024 1024 9", "pcap: replay progress 120 500 1024"})
+            QVERIFY(p.take(line));  // taken; backwards or malformed ones change nothing
+        QVERIFY(p.isReplay());
+        QCOMPARE(p.share(0), 24 / 1024.0);
+        QCOMPARE(p.share(50), 274 / 1024.0);
+        QCOMPARE(p.share(150), 524 / 1024.0);  // past the last report: no guess
+        QVERIFY(!p.finished(150));
+        QVERIFY(p.take("pcap: replay finished 180"));
+        QCOMPARE(p.share(140), 774 / 1024.0);
+        QVERIFY(!p.finished(179) && p.finished(180));
+        QCOMPARE(p.share(180), 1.0);
+        p.take("pcap: replay progress 0 24 1024");  // nothing after the finish
+        QVERIFY(p.finished(180));
+
+        // A trace without a size (a pipe): no share, still a finish.
+        p.reset();
+        QVERIFY(!p.isReplay() && !p.finished(0));
+        p.take("pcap: replay progress 0 0 0");
+        p.take("pcap: replay finished 3");
+        QCOMPARE(p.share(1), -1.0);
+        QVERIFY(p.finished(3));
     }
 
     void staleBytesNeverReachNextCapture()

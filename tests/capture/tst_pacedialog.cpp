@@ -18,7 +18,8 @@ private slots:
     {
         SetPaceDialog dialog;
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Set Display Pace Dialog"));
-        QCOMPARE(dialog.size(), QSize(409, 202));
+        QCOMPARE(dialog.width(), 409);
+        QVERIFY(dialog.height() >= 202);  // taller where the usage text needs it
         QCOMPARE(dialog.findChild<QGroupBox*>()->title(), QStringLiteral("Pace Ratio"));
         QStringList labels;
         for (QLabel* label : dialog.findChildren<QLabel*>())

@@ -100,7 +100,7 @@ private slots:
         m_fileDialogs = 0;
         nukui::setOpenFileHandler([this](QWidget*, const QString& caption, const QString& dir, const QString& filter) {
             ++m_fileDialogs;
-            if (!caption.isEmpty() || !dir.isEmpty() || filter != QLatin1String("*.tr"))
+            if (!caption.isEmpty() || !dir.isEmpty() || filter != QLatin1String("Trace files (*.tr *.pcap *.pcapng *.cap);;All files (*)"))
                 return QStringLiteral("wrong-arguments");
             return m_fileAnswer;
         });

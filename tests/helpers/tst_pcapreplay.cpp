@@ -120,14 +120,26 @@ void TestPcapReplay::matchesTshark()
     QFETCH(QString, expected);
     QFETCH(QByteArrayList, stderrLines);
     QTemporaryDir dir;
+    // Asked for, the replay also tells how far it has come and how many records it made.
+    qputenv("NUK_PROGRESS", "1");
     const ReplayResult r = replayTrace(file, QStringLiteral("tcp or udp"), dir.path());
+    qunsetenv("NUK_PROGRESS");
     QCOMPARE(r.status, 0);
     QVERIFY(r.records.size() >= 5);
     const QString diff = compareWithExpected(r.records, expected + QStringLiteral(".expected"));
     QVERIFY2(diff.isEmpty(), qPrintable(diff));
+    QByteArrayList others;  // the lines besides the progress reports
+    for (const QByteArray& line : r.stderrText.split('\n'))
+        if (!line.isEmpty() && !line.startsWith("pcap: replay "))
+            others << line;
     for (const QByteArray& line : stderrLines)
         QVERIFY2(r.stderrText.contains(line), r.stderrText.constData());
-    QCOMPARE(r.stderrText.count('\n'), stderrLines.size());
+    QCOMPARE(others.size(), stderrLines.size());
+    const QByteArray start = "pcap: replay progress 0 ";
+    const QByteArray size = ' ' + QByteArray::number(QFileInfo(file).size()) + '\n';
+    QVERIFY2(r.stderrText.startsWith(start) && r.stderrText.indexOf(size) > start.size(), r.stderrText.constData());
+    QVERIFY2(r.stderrText.contains("pcap: replay finished " + QByteArray::number(qulonglong(r.records.size())) + '\n'),
+             r.stderrText.constData());
 }
 
 void TestPcapReplay::twinsGiveTheSameRecords_data()

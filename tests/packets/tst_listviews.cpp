@@ -10,6 +10,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMenuBar>
 #include <QPainter>
 #include <QPointer>
@@ -33,6 +34,7 @@ private slots:
     void selectionFillsTreeAndMarksCells();
     void bytePaneGrowsWithTheFrame();
     void sortByClickedColumnAndBack();
+    void newestRowStaysInViewUntilTheUserLooksElsewhere();
     void closingUnregistersTheView();
 
 private:
@@ -113,16 +115,20 @@ void TestListViews::numberingAcrossLockUnlockClear()
     feed(*view, 0, 5);
     QTRY_COMPARE(shown(), firstThree + QStringList({"00000004   |0.75    ", "00000005   |1    "}));
 
+    QVERIFY(view->lockedLabel()->isHidden());
     view->slotLockView();
     QVERIFY(view->isLocked());
+    QCOMPARE(view->lockedLabel()->text(), QStringLiteral("Locked"));  // in the status bar while locked
+    QVERIFY(!view->lockedLabel()->isHidden());
     feed(*view, 5, 3);  // lost to this view, unnumbered
     view->slotUnlockView();
+    QVERIFY(view->lockedLabel()->isHidden());
     feed(*view, 8, 2);  // timed against packet 0
     QTRY_COMPARE(shown().mid(5), (QStringList{"00000006   |2    ", "00000007   |2.25    "}));
 
     view->slotLockView();
     view->menuBar()->actions()[0]->menu()->actions()[0]->trigger();  // &Clear View also unlocks
-    QVERIFY(!view->isLocked());
+    QVERIFY(!view->isLocked() && view->lockedLabel()->isHidden());
     QCOMPARE(m->rowCount(), 0);
     feed(*view, 10, 3);
     QTRY_COMPARE(shown(), firstThree);
@@ -283,6 +289,32 @@ void TestListViews::sortByClickedColumnAndBack()
     for (int r = 0; r < 40; ++r)
         QCOMPARE(view->model()->item(r).number(), std::uint32_t(r + 1));
     QCOMPARE(view->packetList()->currentIndex().row(), 10);
+}
+
+void TestListViews::newestRowStaysInViewUntilTheUserLooksElsewhere()
+{
+    auto view = newView();
+    QVERIFY(QTest::qWaitForWindowExposed(view.get()));
+    QScrollBar* bar = view->packetList()->verticalScrollBar();
+    const auto fed = [&](int from, int count) {
+        feed(*view, from, count);
+        QTRY_COMPARE(view->model()->rowCount(), from + count);
+        QCoreApplication::processEvents();
+    };
+    fed(0, 30);
+    QVERIFY(bar->maximum() > 0);
+    QCOMPARE(bar->value(), bar->maximum());
+    bar->setValue(0);  // scrolled away: left there
+    fed(30, 10);
+    QCOMPARE(bar->value(), 0);
+    bar->setValue(bar->maximum());  // back at the end: followed again
+    fed(40, 10);
+    QCOMPARE(bar->value(), bar->maximum());
+    view->packetList()->setCurrentIndex(view->model()->index(45, 0));  // a row picked
+    const int at = bar->value();
+    fed(50, 10);
+    QCOMPARE(bar->value(), at);
+    QVERIFY(at < bar->maximum());
 }
 
 void TestListViews::closingUnregistersTheView()

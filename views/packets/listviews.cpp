@@ -9,11 +9,15 @@
 #include <QCloseEvent>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMenuBar>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTreeWidget>
+
+#include <algorithm>
 
 ItemFolderListItem::ItemFolderListItem(QTreeWidget* parent, const ItemFolder* folder)
     : QTreeWidgetItem(parent, QStringList(folder->folderName())), m_folder(folder)
@@ -55,17 +59,26 @@ ListViews::ListViews(QWidget* parent, const char* name) : QMainWindow(parent)
     m_list->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
-    // Widths measured on typical texts once: measuring the contents would touch
-    // every row of a live list.
-    const QFontMetrics metrics = m_list->fontMetrics();
-    const char* samples[] = {"00000000   ", "0.0134567    ", "255.255.255.255   ", "255.255.255.255   ",
-                             "Protocol   "};
-    for (int c = 0; c < 5; ++c)
-        m_list->setColumnWidth(c, metrics.horizontalAdvance(QLatin1String(samples[c])) + 16);
-    m_list->horizontalHeader()->setStretchLastSection(true);
     m_list->horizontalHeader()->setSortIndicator(PacketListItem::ColNo, Qt::AscendingOrder);
     m_list->horizontalHeader()->setSortIndicatorShown(true);
     m_list->setSortingEnabled(true);
+    // Widths measured once on the widest texts a column can hold (and on its title,
+    // with room for the sort indicator): measuring the contents would touch every
+    // row of a live list. "Info" fills the rest of the width, but never less than
+    // its widest text: a narrow window scrolls rather than cutting it off.
+    const QFontMetrics metrics = m_list->fontMetrics();
+    const char* samples[] = {"00000000   ", "-1.23457e+06    ", "255.255.255.255   ", "255.255.255.255   ", "TCP   ",
+                             "65535 > 65535     [ URG ACK PSH RST SYN FIN ]  Seq=4294967295  Ack=4294967295  Win=ffff"};
+    for (int c = 0; c < PacketListItem::ColumnCount; ++c)
+        m_list->setColumnWidth(c, std::max(metrics.horizontalAdvance(QLatin1String(samples[c])) + 16,
+                                           m_list->horizontalHeader()->sectionSizeHint(c)));
+    m_infoWidth = m_list->columnWidth(PacketListItem::ColInfo);
+    m_list->horizontalHeader()->setStretchLastSection(false);
+    m_list->viewport()->installEventFilter(this);
+    connect(m_list->horizontalHeader(), &QHeaderView::sectionResized, this, [this](int section) {
+        if (section != PacketListItem::ColInfo)
+            fitInfoColumn();
+    });
 
     m_inner = new QSplitter(Qt::Horizontal, m_outer);
     m_tree = new QTreeWidget(m_inner);
@@ -113,7 +126,14 @@ void ListViews::initMenuBar()
     add("&Unlock View", QKeySequence(Qt::CTRL | Qt::Key_U), IdUnlock, &ListViews::slotUnlockView);
 }
 
-void ListViews::initStatusBar() { statusBar()->showMessage(QStringLiteral("Packet List View started ..."), 3000); }
+void ListViews::initStatusBar()
+{
+    // A locked view drops what arrives: it says so for as long as it is locked.
+    m_lockedLabel = new QLabel(QStringLiteral("Locked"), statusBar());
+    statusBar()->addPermanentWidget(m_lockedLabel);
+    m_lockedLabel->hide();
+    statusBar()->showMessage(QStringLiteral("Packet List View started ..."), 3000);
+}
 
 void ListViews::InitiateView()
 {
@@ -143,7 +163,34 @@ void ListViews::appendBatch(std::vector<Handed>& batch)
     rows.reserve(batch.size());
     for (const Handed& h : batch)
         rows.push_back(h.row);
+    const bool follow = followsNewest();
     m_model->appendRows(rows.data(), rows.size(), batch.front().base);
+    if (follow)
+        m_list->scrollToBottom();
+}
+
+// The newest row stays in view while the list is in arrival order, unless the
+// user has scrolled away from the end or picked a row to look at.
+bool ListViews::followsNewest() const
+{
+    const QScrollBar* bar = m_list->verticalScrollBar();
+    return m_model->sortColumn() == PacketListItem::ColNo && m_model->sortOrder() == Qt::AscendingOrder &&
+           bar->value() >= bar->maximum() && !m_list->selectionModel()->hasSelection();
+}
+
+void ListViews::fitInfoColumn()
+{
+    int others = 0;
+    for (int c = 0; c < PacketListItem::ColInfo; ++c)
+        others += m_list->columnWidth(c);
+    m_list->setColumnWidth(PacketListItem::ColInfo, std::max(m_infoWidth, m_list->viewport()->width() - others));
+}
+
+bool ListViews::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_list->viewport() && event->type() == QEvent::Resize)
+        fitInfoColumn();
+    return QMainWindow::eventFilter(watched, event);
 }
 
 bool ListViews::isLocked() const
@@ -193,24 +240,25 @@ void ListViews::slotClearView()
         std::lock_guard<std::mutex> lock(m_mutex);
         m_handoff->discard();
         m_count = 0;
-        m_locked = false;
     }
+    setLocked(false);
     m_tree->clear();
     m_bytes->clear();
     m_model->clear();
     m_current.reset();
 }
 
-void ListViews::slotLockView()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_locked = true;
-}
+void ListViews::slotLockView() { setLocked(true); }
 
-void ListViews::slotUnlockView()
+void ListViews::slotUnlockView() { setLocked(false); }
+
+void ListViews::setLocked(bool locked)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_locked = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_locked = locked;
+    }
+    m_lockedLabel->setVisible(locked);
 }
 
 void ListViews::closeEvent(QCloseEvent* event)

@@ -22,6 +22,7 @@ class DetailScrollView;
 class ItemFolder;
 class PacketListModel;
 class QAction;
+class QLabel;
 class QSplitter;
 class QTableView;
 class QTreeWidget;
@@ -60,6 +61,7 @@ public:
     HandoffBase* handoff() const { return m_handoff; }
     bool isLocked() const;
     int packetCount() const;
+    QLabel* lockedLabel() const { return m_lockedLabel; }
 
 public slots:
     void slotPacketChanged();
@@ -70,6 +72,7 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct Handed {
@@ -80,11 +83,16 @@ private:
     void initStatusBar();
     void showPacketTree();
     void appendBatch(std::vector<Handed>& batch);
+    bool followsNewest() const;
+    void setLocked(bool locked);
+    void fitInfoColumn();
 
     QTableView* m_list = nullptr;
     PacketListModel* m_model = nullptr;
     QTreeWidget* m_tree = nullptr;
     DetailScrollView* m_bytes = nullptr;
+    QLabel* m_lockedLabel = nullptr;
+    int m_infoWidth = 0;  // what the widest "Info" text needs
     QSplitter* m_outer = nullptr;
     QSplitter* m_inner = nullptr;
     HandoffQueue<Handed>* m_handoff = nullptr;
