@@ -39,7 +39,8 @@ printf '%-38s %10s %9s %12s %12s\n' "nuk pipeline -> machine distribution" "$n" 
     "$(awk -v a="$nuk_pps" -v b="$tcpdump_pps" 'BEGIN { printf "%.2f", a / b }')"
 printf '%-38s %10s %9s %12s %12s\n' "tcpdump -nn -r" "$n" "$tcpdump_s" "$tcpdump_pps" "1.00"
 printf '\nnodes %s, links %s\n' "$(field nodes)" "$(field links)"
-printf 'GUI longest stall: %s ms (target < 100)\n' "$(field max_stall_ms)"
+printf 'GUI longest stall: %s ms (target < 100); longest GUI-thread work between two 1 ms ticks: %s ms of CPU\n' \
+    "$(field max_stall_ms)" "$(field max_stall_cpu_ms)"
 printf 'packets in flight: at most %s during the replay, %s after the next refresh\n' \
     "$(field max_in_flight)" "$(field in_flight_after)"
 printf 'one layout run (3 iterations) over all nodes: %s ms (CPU %s ms), with the items following: %s ms (CPU %s ms) (target < 16)\n' \

@@ -63,6 +63,9 @@ CTopologyCanvasView::CTopologyCanvasView(TopologyModel* model, QMainWindow* owne
     m_canvas->setItemIndexMethod(QGraphicsScene::NoIndex);
     setScene(m_canvas);
     setAlignment(Qt::AlignLeft | Qt::AlignTop);  // the canvas starts at the top-left corner
+    // A layout changes thousands of items at once: one rectangle around all changes
+    // costs less to gather than the exact region.
+    setViewportUpdateMode(QGraphicsView::BoundingRectViewportUpdate);
     setRenderHint(QPainter::Antialiasing, false);
     viewport()->setMouseTracking(true);
     savedCursor = viewport()->cursor();
@@ -180,12 +183,10 @@ void CTopologyCanvasView::mouseDoubleClickEvent(QMouseEvent* event) { mousePress
 
 void CTopologyCanvasView::setSelectedFlag(QGraphicsItem* item, bool selected)
 {
-    if (auto* node = qgraphicsitem_cast<CNodeItem*>(item)) {
+    if (auto* node = qgraphicsitem_cast<CNodeItem*>(item))
         node->node()->bSelected = selected;
-        node->sync();  // a kept picture in the other colour
-    } else if (auto* link = qgraphicsitem_cast<CLinkItem*>(item)) {
+    else if (auto* link = qgraphicsitem_cast<CLinkItem*>(item))
         link->link()->bSelected = selected;
-    }
 }
 
 CNode* CTopologyCanvasView::selectedNode() const

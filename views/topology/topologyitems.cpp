@@ -3,7 +3,10 @@
 #include "capture/cpacket.h"
 
 #include <QFontMetrics>
+#include <QHash>
+#include <QPaintEngine>
 #include <QPainter>
+#include <QImage>
 
 #include <algorithm>
 
@@ -49,14 +52,36 @@ namespace {
 
 QPolygon polygon(const QPoint* points, int n) { return QPolygon(QList<QPoint>(points, points + n)); }
 
+// The circle of a node: stroking a thick arc is costly, and a burst of new hosts
+// draws hundreds of equal ones. Drawn once per size, pen and colour into a picture
+// with a margin of `kRingMargin`, then copied (the same pixels: integer offsets, no
+// antialiasing).
+constexpr int kRingMargin = 4;
+
+const QImage& ring(int diameter, int pen, const QColor& colour)
+{
+    // Images, not pixmaps: these outlive the application object.
+    static QHash<quint64, QImage> rings;
+    const bool selected = colour != QColor(Qt::black);
+    const quint64 key = (quint64(quint32(diameter)) << 32) | (quint64(quint32(pen)) << 1) | quint64(selected);
+    auto it = rings.find(key);
+    if (it == rings.end()) {
+        const int side = std::max(0, diameter) + pen + 2 * kRingMargin;
+        QImage picture(side, side, QImage::Format_ARGB32_Premultiplied);
+        picture.fill(Qt::transparent);
+        QPainter p(&picture);
+        p.setPen(QPen(colour, pen, Qt::SolidLine));
+        p.drawArc(kRingMargin, kRingMargin, diameter, diameter, 0, 5760);
+        it = rings.insert(key, picture);
+    }
+    return *it;
+}
+
 }  // namespace
 
 CNodeItem::CNodeItem(CNode* node) : m_node(node)
 {
     setZValue(1);  // nodes answer clicks before the links beneath them
-    // Thick arcs and text are costly to draw, and a layout moves every node: keep the
-    // picture and move it.
-    setCacheMode(DeviceCoordinateCache);
     sync();
 }
 
@@ -107,10 +132,14 @@ void CNodeItem::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidge
     const NodeLook& look = *m_look;
     painter->save();
     painter->translate(-pos());  // draw in canvas coordinates
-    painter->setPen(QPen(n.bSelected ? topologycolours::kSelected : Qt::black, look.p, Qt::SolidLine));
-    painter->setBrush(Qt::NoBrush);
     const int d = int(look.g - float(look.p));
-    painter->drawArc(n.nX + look.p / 2, n.nY + look.p / 2, d, d, 0, 5760);
+    const QColor colour = n.bSelected ? topologycolours::kSelected : QColor(Qt::black);
+    if (painter->paintEngine()->type() == QPaintEngine::Raster) {
+        painter->drawImage(n.nX + look.p / 2 - kRingMargin, n.nY + look.p / 2 - kRingMargin, ring(d, look.p, colour));
+    } else {  // a drawing that stays a drawing (SVG export)
+        painter->setPen(QPen(colour, look.p, Qt::SolidLine));
+        painter->drawArc(n.nX + look.p / 2, n.nY + look.p / 2, d, d, 0, 5760);
+    }
 
     painter->setFont(look.font);
     painter->setPen(Qt::black);

@@ -33,7 +33,7 @@ public:
     int type() const override { return Type; }
     CNode* node() const { return m_node; }
     // Position, size and the extent of the label and chart from the model; the
-    // picture is drawn again only when what it shows changed.
+    // node is drawn again when what it shows changed.
     void sync();
 
     QRectF boundingRect() const override { return m_bounds; }
@@ -45,7 +45,7 @@ private:
     CNode* m_node;
     std::unique_ptr<NodeLook> m_look;  // fonts and sizes, made again when the zoom changes
     QRectF m_bounds;
-    // What the cached picture shows; a change repaints it, a move does not.
+    // What the node shows besides its place.
     struct Shown {
         float zoom;
         bool selected, showAddress, showStat;
