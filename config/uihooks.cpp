@@ -29,7 +29,11 @@ QString getOpenFileName(QWidget* parent, const QString& caption, const QString& 
 {
     if (openFileHandler())
         return openFileHandler()(parent, caption, dir, filter);
-    return QFileDialog::getOpenFileName(parent, caption, dir, filter);
+    QFileDialog dialog(parent, caption, dir, filter);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    // Named pipes too: a trace can be read while it is being captured elsewhere.
+    dialog.setFilter(dialog.filter() | QDir::System);
+    return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
 }
 
 void setWarningHandler(WarningHandler handler) { warningHandler() = std::move(handler); }

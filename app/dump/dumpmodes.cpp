@@ -50,6 +50,7 @@ private:
 }  // namespace
 
 // Modes in files of their own (app/dump/dump_<name>.cpp).
+std::unique_ptr<DumpMode> makeStreamsDumpMode();
 std::unique_ptr<DumpMode> makeTimeLineDumpMode();
 std::unique_ptr<DumpMode> makeTcpStateMode();
 
@@ -64,6 +65,7 @@ struct ModeEntry {
 const ModeEntry kModes[] = {
     {"", [] { return std::unique_ptr<DumpMode>(new PacketListMode(false)); }},
     {"--tree", [] { return std::unique_ptr<DumpMode>(new PacketListMode(true)); }},
+    {"--streams", makeStreamsDumpMode},
     {"--timeline", makeTimeLineDumpMode},
     {"--tcpstate", makeTcpStateMode},
     {"--hosts", makeHostsMode},

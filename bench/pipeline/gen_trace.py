@@ -3,7 +3,9 @@
 IPv4, a mix of TCP conversations (handshake, data, acknowledgements, close) and UDP
 datagrams between 50 hosts, payloads from 0 to 1400 bytes, microsecond spacing.
 
-usage: gen_trace.py OUT [N]"""
+usage: gen_trace.py OUT [N [HOSTS FLOWS]]
+With HOSTS and FLOWS, flow i starts at host i mod HOSTS, so every host appears once
+FLOWS >= HOSTS (the machine distribution benchmark: 1,000 hosts)."""
 import random
 import struct
 import sys
@@ -12,14 +14,21 @@ import sys
 def main():
     out = sys.argv[1]
     n = int(sys.argv[2]) if len(sys.argv) > 2 else 1_000_000
+    cover = len(sys.argv) > 4
+    n_hosts, n_flows = (int(sys.argv[3]), int(sys.argv[4])) if cover else (50, 400)
     rng = random.Random(20261206)
-    hosts = [bytes([10, 1, i // 250, 1 + i % 250]) for i in range(50)]
-    macs = [bytes([2, 0, 0, 0, 0, i]) for i in range(50)]
+    hosts = [bytes([10, 1, i // 250, 1 + i % 250]) for i in range(n_hosts)]
+    macs = [bytes([2, 0, 0, 0, i >> 8, i & 0xff]) for i in range(n_hosts)]
     blob = bytes(rng.getrandbits(8) for _ in range(4096))
 
     flows = []
-    for _ in range(400):
-        a, b = rng.sample(range(50), 2)
+    for i in range(n_flows):
+        if cover:
+            a = i % n_hosts
+            b = rng.randrange(n_hosts - 1)
+            b += b >= a
+        else:
+            a, b = rng.sample(range(n_hosts), 2)
         flows.append({"a": a, "b": b, "sp": rng.randrange(1024, 65535),
                       "dp": rng.choice([80, 443, 22, 8080, 5432]),
                       "seq": [rng.getrandbits(32), rng.getrandbits(32)], "state": 0,

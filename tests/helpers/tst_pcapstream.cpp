@@ -1,6 +1,7 @@
 // A trace that is still being written (a named pipe, standard input) is read as it
 // arrives: a process writes a real trace slowly and holds back the rest until the
-// test has seen the first packets in a view and in nukdump's output.
+// test has seen the first packets in a view and in nukdump's output. The wizard's
+// file dialog offers the pipe.
 
 #include "helperrunner.h"
 
@@ -8,8 +9,13 @@
 #include "capture/controlpanel.h"
 #include "capture/settings.h"
 #include "capture/testviews.h"
+#include "config/uihooks.h"
 
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -90,6 +96,7 @@ private slots:
     void aViewSeesPacketsAsTheyArrive();
     void nukdumpPrintsPacketsAsTheyArrive_data();
     void nukdumpPrintsPacketsAsTheyArrive();
+    void theFileDialogOffersThePipe();
 
 private:
     QTemporaryDir m_dir;
@@ -178,5 +185,34 @@ void TestPcapStream::nukdumpPrintsPacketsAsTheyArrive()
     QCOMPARE(out + dump.readAllStandardOutput(), whole);
 }
 
-QTEST_GUILESS_MAIN(TestPcapStream)
+// Typed in the wizard's open-file dialog, the pipe's name enables Open (once the
+// dialog has listed the directory) and is what the dialog answers.
+void TestPcapStream::theFileDialogOffersThePipe()
+{
+    bool opened = false;
+    QTimer typist;
+    connect(&typist, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        dialog->selectNameFilter(QStringLiteral("All files (*)"));
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        name->clear();  // typed again: the dialog judges it anew once the directory is listed
+        name->setText(QStringLiteral("fifo"));
+        QPushButton* open = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open);
+        if (open->isEnabled() || typist.property("tries").toInt() > 100) {
+            opened = open->isEnabled();
+            typist.stop();
+            opened ? open->click() : dialog->reject();
+        }
+        typist.setProperty("tries", typist.property("tries").toInt() + 1);
+    });
+    typist.start(50);
+    const QString chosen = nukui::getOpenFileName(nullptr, QString(), m_dir.path(),
+                                                  QStringLiteral("*.tr;;All files (*)"));
+    QVERIFY(opened);
+    QCOMPARE(chosen, m_fifo);
+}
+
+QTEST_MAIN(TestPcapStream)
 #include "tst_pcapstream.moc"

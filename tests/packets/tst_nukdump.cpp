@@ -1,6 +1,6 @@
 // nukdump on the committed loopback trace, through the real capture helper.
 
-#include "packetfixtures.h"
+#include "connectionfixtures.h"
 #include "views/packets/packet.h"
 
 #include <QDir>
@@ -50,6 +50,7 @@ private slots:
     void helperErrorsFailWithAMessage();
     void leavesTheCaptureOfARunningNukAlone();
     void aReaderThatGoesAwayEndsTheDump();
+    void streamsAgreeWithTshark();
 };
 
 // One line a packet, keys in this order and nothing else, carrying the decodes that
@@ -146,6 +147,44 @@ void TestNukdump::aReaderThatGoesAwayEndsTheDump()
                       dir.path(), QStringLiteral("/bin/sh"));
     QCOMPARE(r.out, QByteArray("{\"no\":\"000"));
     QCOMPARE(r.err, QByteArray("status 0\n"));
+}
+
+// One line per conversation in creation order, keys in a fixed order; each TCP
+// direction reassembled as tshark reassembles it, on real loss and reordering and
+// on wrapping sequence numbers.
+void TestNukdump::streamsAgreeWithTshark()
+{
+    const QString dir = QStringLiteral(NUK_TEST_DATA "/connections/");
+    for (const char* name : {"lossy", "wrapped"}) {
+        const Run r = run({QStringLiteral("--streams"), dir + name + ".tr"});
+        QCOMPARE(r.exitCode, 0);
+        const auto followed = fixtures::readFollow(dir + name + ".follow.tsv");
+        QCOMPARE(r.lines.size(), qsizetype(followed.size()));
+        for (const QByteArray& line : r.lines) {
+            QVERIFY(line.startsWith("{\"ep1\":\""));
+            const QJsonObject o = QJsonDocument::fromJson(line).object();
+            QCOMPARE(o.keys().size(), 6);
+            qsizetype at = 0;
+            for (const char* key : {"ep1", "ep2", "packets", "live", "forward", "backward"}) {
+                const qsizetype next = line.indexOf(QByteArray("\"") + key + "\":", at);
+                QVERIFY2(next >= at, key);
+                at = next;
+            }
+            const auto f = std::find_if(followed.begin(), followed.end(), [&](const fixtures::Followed& x) {
+                return fixtures::endPoint(x.node0) == o.value(QLatin1String("ep1")).toString() &&
+                       fixtures::endPoint(x.node1) == o.value(QLatin1String("ep2")).toString();
+            });
+            QVERIFY(f != followed.end());
+            const bool tcp = f->protocol == QLatin1String("tcp");
+            QCOMPARE(o.value(QLatin1String("forward")).toString().toLatin1(), tcp ? f->bytes0.toHex() : QByteArray());
+            QCOMPARE(o.value(QLatin1String("backward")).toString().toLatin1(), tcp ? f->bytes1.toHex() : QByteArray());
+            QVERIFY(o.value(QLatin1String("live")).toString().size() >= 2 * (f->bytes0.size() + f->bytes1.size()));
+            QVERIFY(o.value(QLatin1String("packets")).toInt() > 0);
+        }
+    }
+    const Run udp = run({QStringLiteral("--streams"), QStringLiteral("--filter"), QStringLiteral("udp"), dir + "lossy.tr"});
+    QCOMPARE(udp.lines.size(), 1);
+    QVERIFY(udp.lines[0].contains("\"packets\":4,\"live\":\"70696e67206f6e65"));  // "ping one"
 }
 
 QTEST_GUILESS_MAIN(TestNukdump)

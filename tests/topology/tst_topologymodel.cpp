@@ -1,6 +1,6 @@
 // The machine distribution model as data: packets into nodes, links, counts and
 // node info rows; packets in flight against the pace; the layout's phases; the
-// drawing geometry of a link.
+// drawing geometry of a link. (Node info rows after a clear: tst_topologyview.)
 
 #include "capture/settings.h"
 #include "packets/packetfixtures.h"
@@ -107,9 +107,7 @@ private slots:
     void init() { g_TimeDelayRatio = 1.0f; }
     void addPacketSequences_data();
     void addPacketSequences();
-    void names();
     void packetsInFlightFollowThePace();
-    void nodeInfoRowsAfterClear();
     void layoutPhases();
     void layoutFitsIntoTheCanvas();
     void linkGeometry();
@@ -179,19 +177,6 @@ void TestTopologyModel::addPacketSequences()
     QCOMPARE(model.findNode(A)->nReceived, nodes[0].section(' ', 3).toInt() + 1);
 }
 
-void TestTopologyModel::names()
-{
-    CNode node(QStringLiteral("10.0.0.1"), A);
-    node.nNodeNo = 12;
-    QCOMPARE(node.GetNodeName(), QStringLiteral("Node No.12"));
-    CNode other(QStringLiteral("10.0.0.2"), B);
-    other.nNodeNo = 1;
-    node.nNodeNo = 0;
-    CLink link;
-    link.SetLink(&node, &other);
-    QCOMPARE(link.GetLinkName(), QStringLiteral("Link from Node No.0 to Node No. 1"));
-}
-
 void TestTopologyModel::packetsInFlightFollowThePace()
 {
     Packets kept;
@@ -229,43 +214,6 @@ void TestTopologyModel::packetsInFlightFollowThePace()
     counting.AddPacket(kept.get(A, B), 0);
     QCOMPARE(counting.links()[0]->nPackets, qint64(2));
     QVERIFY(counting.links()[0]->packetList.empty());
-}
-
-// After a clear the old rows stay, the new nodes get rows of their own and count
-// there, not on the old rows that carry the same numbers.
-void TestTopologyModel::nodeInfoRowsAfterClear()
-{
-    Packets kept;
-    NodeInfoModel info;
-    QAbstractItemModelTester tester(&info);
-    TopologyModel model(&info);
-    model.AddPacket(kept.get(A, B), 0);
-    model.AddPacket(kept.get(A, B), 0);
-    model.bSelfPending = true;
-    model.clear();
-    QVERIFY(model.nodes().empty() && model.links().empty() && !model.bSelfPending);
-    QVERIFY(!model.findNode(A));
-    model.AddPacket(kept.get(C, A), 0);
-    model.AddPacket(kept.get(C, A), 0);
-    model.AddPacket(kept.get(A, C), 0);
-    QCOMPARE(rows(info), (QStringList{"0 10.0.0.1 2 0", "1 10.0.0.2 0 2", "0 10.0.0.3 2 1", "1 10.0.0.1 1 2"}));
-    QCOMPARE(nodes(model), (QStringList{"0 10.0.0.3 2 1", "1 10.0.0.1 1 2"}));
-
-    // Counts are announced once per flush.
-    info.flush();
-    QSignalSpy changed(&info, &QAbstractItemModel::dataChanged);
-    info.SendPacket(0);
-    info.ReceivePacket(1);
-    info.SendPacket(99);  // no such node: nothing
-    QCOMPARE(changed.size(), qsizetype(0));
-    info.flush();
-    QCOMPARE(changed.size(), qsizetype(1));
-    QCOMPARE(changed[0][0].toModelIndex().row(), 2);
-    QCOMPARE(changed[0][1].toModelIndex().row(), 3);
-    info.flush();
-    QCOMPARE(changed.size(), qsizetype(1));
-    QCOMPARE(info.headerData(3, Qt::Horizontal).toString(), QStringLiteral("No. of Packet received"));
-    QCOMPARE(info.index(2, 1).data(NodeInfoModel::SortRole).toUInt(), C);
 }
 
 void TestTopologyModel::layoutPhases()

@@ -96,6 +96,7 @@ void TestTopologyView::feed(CTopologyView& view, const QList<QPair<std::uint32_t
     });
     reader.join();
     QTRY_COMPARE(view.handoff()->pending(), std::size_t(0));
+    QTRY_VERIFY(!view.layoutPending());
 }
 
 void TestTopologyView::twoNodes(CTopologyView& view)
@@ -248,6 +249,8 @@ void TestTopologyView::selectionAndTheDragRule()
     QCOMPARE(view.statusBar()->currentMessage(), QStringLiteral("Node No.0"));
     QVERIFY(first->bSelected && canvas->isDragPending());
     QCOMPARE(canvas->selectedItem(), canvas->nodeItem(0));
+    const auto circleTop = [&] { return port->grab().toImage().pixelColor(viewportPoint(view, {110, 101})); };
+    QTRY_COMPARE(circleTop(), QColor(128, 128, 233));
     QTest::mouseRelease(port, Qt::LeftButton, {}, viewportPoint(view, {400, 300}));
     QTest::qWait(200);
     QVERIFY(!canvas->isDragging());
@@ -261,6 +264,7 @@ void TestTopologyView::selectionAndTheDragRule()
     QTest::mouseRelease(port, Qt::LeftButton, {}, viewportPoint(view, {200, 106}));
     QTest::mousePress(port, Qt::LeftButton, {}, viewportPoint(view, {50, 400}));
     QVERIFY(!canvas->selectedItem());
+    QTRY_COMPARE(circleTop(), QColor(Qt::black));
     QTest::mouseRelease(port, Qt::LeftButton, {}, viewportPoint(view, {50, 400}));
 
     // Held over 150 ms: the drag cursor; released at (3, 700) the corner goes to
@@ -391,13 +395,19 @@ void TestTopologyView::exportAndSortedNodeInfo()
     CTopologyView view;
     feed(view, {{A, B}, {C, B}, {C, A}, {C, B}});
     QTemporaryDir dir;
-    const QString file = dir.filePath(QStringLiteral("map.png"));
+    QString file = dir.filePath(QStringLiteral("map.png"));
     viewui::setSaveFileHandler([&](QWidget*, const QString&, const QString&, const QString&, QString*) { return file; });
     view.action(CTopologyView::IdExport)->trigger();
-    viewui::setSaveFileHandler({});
     const QImage image(file);
     QCOMPARE(image.size(), QSize(600, 480));
     QCOMPARE(image.pixelColor(5, 5), QColor(230, 230, 230));
+    file = dir.filePath(QStringLiteral("map.svg"));
+    view.action(CTopologyView::IdExport)->trigger();
+    viewui::setSaveFileHandler({});
+    QFile svg(file);
+    QVERIFY(svg.open(QIODevice::ReadOnly));
+    const QByteArray drawing = svg.readAll();
+    QVERIFY(drawing.contains("<svg") && drawing.contains("viewBox=\"0 0 600 480\""));
 
     // Rows sort by any column, numbers as numbers; new rows take their place.
     CTopologyLegendView& info = *view.nodeInfoWindow();

@@ -23,23 +23,18 @@ void NodeInfoModel::touch(int row)
         m_dirtyLast = row;
 }
 
-void NodeInfoModel::SendPacket(int nodeNo)
+void NodeInfoModel::count(int nodeNo, int Row::*column)
 {
     const auto it = m_current.constFind(nodeNo);
     if (it == m_current.constEnd())
         return;
-    ++m_rows[std::size_t(*it)].sent;
+    ++(m_rows[std::size_t(*it)].*column);
     touch(*it);
 }
 
-void NodeInfoModel::ReceivePacket(int nodeNo)
-{
-    const auto it = m_current.constFind(nodeNo);
-    if (it == m_current.constEnd())
-        return;
-    ++m_rows[std::size_t(*it)].received;
-    touch(*it);
-}
+void NodeInfoModel::SendPacket(int nodeNo) { count(nodeNo, &Row::sent); }
+
+void NodeInfoModel::ReceivePacket(int nodeNo) { count(nodeNo, &Row::received); }
 
 void NodeInfoModel::flush()
 {

@@ -50,6 +50,7 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
 private:
+    void count(int nodeNo, int Row::*column);
     void touch(int row);
 
     std::vector<Row> m_rows;

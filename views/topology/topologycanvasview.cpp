@@ -111,22 +111,20 @@ void CTopologyCanvasView::HideStatInfo()
 
 void CTopologyCanvasView::UpdateView()
 {
-    // Links that had packets move them on or erase their trails; the scene repaints
-    // only what lies on screen. Expiry happens here too, so packets on links that
-    // are never drawn still leave.
-    for (CLinkItem* item : m_linkItems)
-        if (!item->link()->packetList.empty())
-            item->update();
+    // Expiry happens here, so packets on links that are never drawn still leave.
+    // Links with packets in flight move them on; links whose last painting showed
+    // packets now gone erase them. The scene repaints only what lies on screen.
     m_model->expirePackets(monotonicMs());
+    for (CLinkItem* item : m_linkItems)
+        if (!item->link()->packetList.empty() || item->drewPackets())
+            item->update();
     for (CNodeItem* item : m_nodeItems) {
         CNode* node = item->node();
         if (!node->bCountsChanged)
             continue;
         node->bCountsChanged = false;
-        if (node->bShowStatInfo) {
+        if (node->bShowStatInfo)
             item->sync();
-            item->update();
-        }
     }
 }
 
@@ -182,10 +180,12 @@ void CTopologyCanvasView::mouseDoubleClickEvent(QMouseEvent* event) { mousePress
 
 void CTopologyCanvasView::setSelectedFlag(QGraphicsItem* item, bool selected)
 {
-    if (auto* node = qgraphicsitem_cast<CNodeItem*>(item))
+    if (auto* node = qgraphicsitem_cast<CNodeItem*>(item)) {
         node->node()->bSelected = selected;
-    else if (auto* link = qgraphicsitem_cast<CLinkItem*>(item))
+        node->sync();  // a kept picture in the other colour
+    } else if (auto* link = qgraphicsitem_cast<CLinkItem*>(item)) {
         link->link()->bSelected = selected;
+    }
 }
 
 CNode* CTopologyCanvasView::selectedNode() const

@@ -54,6 +54,9 @@ QPolygon polygon(const QPoint* points, int n) { return QPolygon(QList<QPoint>(po
 CNodeItem::CNodeItem(CNode* node) : m_node(node)
 {
     setZValue(1);  // nodes answer clicks before the links beneath them
+    // Thick arcs and text are costly to draw, and a layout moves every node: keep the
+    // picture and move it.
+    setCacheMode(DeviceCoordinateCache);
     sync();
 }
 
@@ -75,8 +78,18 @@ void CNodeItem::sync()
         const int counts = std::max(look.countWidth(m_node->nSent), look.countWidth(m_node->nReceived));
         bounds |= QRectF(int(look.g), -axis - look.h, look.lw + axis + counts, axis + 2 * look.h);
     }
-    prepareGeometryChange();
-    m_bounds = bounds.adjusted(-2, -2, 2, 2);
+    bounds.adjust(-2, -2, 2, 2);
+    if (bounds != m_bounds) {
+        prepareGeometryChange();
+        m_bounds = bounds;
+    }
+    const bool stat = m_node->bShowStatInfo;
+    const Shown shown{m_node->fZoom, m_node->bSelected, m_node->bShowIPAddress, stat, stat ? m_node->nSent : 0,
+                      stat ? m_node->nReceived : 0};
+    if (!(shown == m_shown)) {
+        m_shown = shown;
+        update();
+    }
     setPos(m_node->nX, m_node->nY);
 }
 
@@ -163,6 +176,7 @@ void CLinkItem::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidge
 
     const qint64 now = m_link->UpdateData(monotonicMs());
     const qint64 travel = m_link->travelTime();
+    m_drewPackets = !m_link->packetList.empty();
     qint64 oldest[2] = {-1, -1};  // leftward, rightward; −1: none
     for (const LINKPACKET& p : m_link->packetList) {
         const bool right = travelsRightward(g, p.pPacket->GetSrcIPAddr());

@@ -32,7 +32,8 @@ public:
     ~CNodeItem() override;
     int type() const override { return Type; }
     CNode* node() const { return m_node; }
-    // Position, size and the extent of the label and chart from the model.
+    // Position, size and the extent of the label and chart from the model; the
+    // picture is drawn again only when what it shows changed.
     void sync();
 
     QRectF boundingRect() const override { return m_bounds; }
@@ -44,6 +45,13 @@ private:
     CNode* m_node;
     std::unique_ptr<NodeLook> m_look;  // fonts and sizes, made again when the zoom changes
     QRectF m_bounds;
+    // What the cached picture shows; a change repaints it, a move does not.
+    struct Shown {
+        float zoom;
+        bool selected, showAddress, showStat;
+        int sent, received;
+        bool operator==(const Shown&) const = default;
+    } m_shown{};
 };
 
 class CLinkItem : public QGraphicsItem {
@@ -56,6 +64,9 @@ public:
     // The line and band from the two ends' positions and zoom.
     void sync();
     const LinkGeometry& geometry() const { return m_geometry; }
+    // The last painting drew trails or marks, which a repaint must erase once the
+    // packets are gone.
+    bool drewPackets() const { return m_drewPackets; }
 
     QRectF boundingRect() const override { return m_bounds; }
     // The band; a link with nothing drawn (self-link, touching circles) has no area.
@@ -67,4 +78,5 @@ private:
     LinkGeometry m_geometry;
     QPolygon m_band;
     QRectF m_bounds;
+    bool m_drewPackets = false;
 };

@@ -65,6 +65,8 @@ CTopologyView::CTopologyView(QWidget* parent, const char* name) : QMainWindow(pa
     m_canvasView->canvas()->setBackgroundBrush(topologycolours::kBackground);
     setCentralWidget(m_canvasView);
 
+    m_layoutTimer.setSingleShot(true);
+    connect(&m_layoutTimer, &QTimer::timeout, this, &CTopologyView::runLayout);
     m_handoff = new HandoffQueue<Arrival>([this](std::vector<Arrival>& batch) { applyBatch(batch); }, this,
                                           std::chrono::milliseconds(8), 2048);
     show();
@@ -147,12 +149,28 @@ void CTopologyView::applyBatch(std::vector<Arrival>& batch)
     for (const Arrival& a : batch)
         created |= m_model->AddPacket(a.packet, a.tStart);
     if (created) {
-        // One layout for all that the batch created: a burst of new hosts costs one
-        // run per batch, not one per packet.
         m_canvasView->addNewItems();
-        m_canvasView->ReForceLayout(3);
+        scheduleLayout();
     }
     m_nodeInfo->nodeInfo()->flush();
+}
+
+// A layout moves every node and so repaints the whole canvas: a burst of new hosts
+// gets one run per batch and at most one per interval, not one per packet.
+void CTopologyView::scheduleLayout()
+{
+    const qint64 since = m_sinceLayout.isValid() ? m_sinceLayout.elapsed() : kLayoutInterval;
+    if (since >= kLayoutInterval)
+        runLayout();
+    else if (!m_layoutTimer.isActive())
+        m_layoutTimer.start(int(kLayoutInterval - since));
+}
+
+void CTopologyView::runLayout()
+{
+    m_layoutTimer.stop();
+    m_canvasView->ReForceLayout(3);
+    m_sinceLayout.start();
 }
 
 void CTopologyView::UpdateView() { m_canvasView->UpdateView(); }
@@ -173,27 +191,25 @@ void CTopologyView::slotNodeInfoWindow() { m_nodeInfo->setVisible(m_nodeInfo->is
 
 void CTopologyView::slotShowIPAddress(int nIndex)
 {
-    TopologyModel& m = *m_model;
-    m.bShowIPAddress = !m.bShowIPAddress;
-    if (QAction* item = action(nIndex))
-        item->setText(m.bShowIPAddress ? tr("Hide IPAddress Below Nodes") : tr("Show IPAddress Below Nodes"));
-    if (m.bShowIPAddress)
-        m_canvasView->ShowIPAddress();
-    else
-        m_canvasView->HideIPAddress();
-    m_canvasView->UpdateWindow();
+    toggleLabels(m_model->bShowIPAddress, nIndex, tr("Show IPAddress Below Nodes"), tr("Hide IPAddress Below Nodes"),
+                 &CTopologyCanvasView::ShowIPAddress, &CTopologyCanvasView::HideIPAddress);
 }
 
 void CTopologyView::slotShowStatisInfo(int nIndex)
 {
-    TopologyModel& m = *m_model;
-    m.bShowStatInfo = !m.bShowStatInfo;
+    toggleLabels(m_model->bShowStatInfo, nIndex, tr("Show Statistic Info"), tr("Hide Statistic Info"),
+                 &CTopologyCanvasView::ShowStatInfo, &CTopologyCanvasView::HideStatInfo);
+}
+
+// Switches `flag` for the view and every node, and the View menu item `nIndex` to
+// offer the opposite.
+void CTopologyView::toggleLabels(bool& flag, int nIndex, const QString& showText, const QString& hideText,
+                                 void (CTopologyCanvasView::*show)(), void (CTopologyCanvasView::*hide)())
+{
+    flag = !flag;
     if (QAction* item = action(nIndex))
-        item->setText(m.bShowStatInfo ? tr("Hide Statistic Info") : tr("Show Statistic Info"));
-    if (m.bShowStatInfo)
-        m_canvasView->ShowStatInfo();
-    else
-        m_canvasView->HideStatInfo();
+        item->setText(flag ? hideText : showText);
+    (m_canvasView->*(flag ? show : hide))();
     m_canvasView->UpdateWindow();
 }
 
@@ -202,6 +218,7 @@ void CTopologyView::slotExit() { close(); }
 void CTopologyView::slotClearView()
 {
     m_handoff->discard();  // packets that arrived before the clear
+    m_layoutTimer.stop();
     m_canvasView->clearItems();
     m_model->clear();
     m_canvasView->UpdateWindow();

@@ -6,12 +6,15 @@
 // AddPacket runs on the capture controller's reader thread: it stamps the packet with
 // the time it arrived and hands it to the GUI thread through a HandoffQueue. The GUI
 // thread applies the packets to the model in arrival order, in batches; when a batch
-// created a node or a link, the layout runs once for the batch.
+// created a node or a link, the layout runs once for the batch, and during a burst of
+// new hosts at most once per kLayoutInterval (the last creation is always laid out).
 
 #include "capture/handoff.h"
 #include "capture/timebasedview.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
+#include <QTimer>
 
 #include <memory>
 
@@ -49,7 +52,10 @@ public:
     HandoffBase* handoff() const { return m_handoff; }
     QAction* action(int id) const;
     QLabel* lockedLabel() const { return m_lockedLabel; }
+    // A layout waits for its turn after one that ran a moment ago.
+    bool layoutPending() const { return m_layoutTimer.isActive(); }
 
+    static constexpr int kLayoutInterval = 200;  // milliseconds
 public slots:
     void slotLockView();
     void slotNodeInfoWindow();
@@ -72,6 +78,10 @@ private:
     void initToolBar();
     void initStatusBar();
     void applyBatch(std::vector<Arrival>& batch);
+    void scheduleLayout();
+    void toggleLabels(bool& flag, int nIndex, const QString& showText, const QString& hideText,
+                      void (CTopologyCanvasView::*show)(), void (CTopologyCanvasView::*hide)());
+    void runLayout();
 
     QMenu* m_operationMenu = nullptr;
     QMenu* m_windowMenu = nullptr;
@@ -82,4 +92,6 @@ private:
     std::unique_ptr<TopologyModel> m_model;
     HandoffQueue<Arrival>* m_handoff = nullptr;
     QLabel* m_lockedLabel = nullptr;
+    QTimer m_layoutTimer;
+    QElapsedTimer m_sinceLayout;
 };

@@ -1,0 +1,44 @@
+#include "views/packets/connectiontable.h"
+
+#include "capture/cpacket.h"
+
+std::size_t ConnectionTable::KeyHash::operator()(const Key& k) const
+{
+    const std::uint64_t a = (std::uint64_t(k.host1) << 32 | k.host2) * 0x9e3779b97f4a7c15ull;
+    const std::uint64_t b = (std::uint64_t(k.port1) << 16 | k.port2) * 0xc2b2ae3d27d4eb4full;
+    return std::size_t(a ^ (b >> 7) ^ b);
+}
+
+Connection* ConnectionTable::file(const CPacket* packet, bool* created)
+{
+    const bool tcp = packet->isTcp();
+    const Key forward{packet->GetSrcIPAddr(), packet->GetDstIPAddr(), tcp ? packet->GetSrcPort() : packet->GetUDPSrcPort(),
+                      tcp ? packet->GetDstPort() : packet->GetUDPDstPort()};
+    const Key reverse{forward.host2, forward.host1, forward.port2, forward.port1};
+    Connection* connection = nullptr;
+    if (auto it = m_dictionary.find(forward); it != m_dictionary.end())
+        connection = it->second;
+    else if (auto back = m_dictionary.find(reverse); back != m_dictionary.end())
+        connection = back->second;
+    if (created)
+        *created = !connection;
+    if (!connection) {
+        m_connections.push_back(std::make_unique<Connection>(Connection::endPointText(*packet, true),
+                                                             Connection::endPointText(*packet, false)));
+        connection = m_connections.back().get();
+        m_dictionary.emplace(forward, connection);
+    }
+    if (++m_count == 1) {
+        const std::int32_t* ts = packet->GetTimeStamp();
+        m_base = BaseTime{ts[0], ts[1]};
+    }
+    connection->add_packet(packet, m_count, m_base);
+    return connection;
+}
+
+void ConnectionTable::clear()
+{
+    m_dictionary.clear();
+    m_connections.clear();
+    m_count = 0;
+}

@@ -1,0 +1,101 @@
+#include "views/packets/connectionviews.h"
+
+#include "views/packets/connection.h"
+#include "views/packets/connectionfeed.h"
+#include "views/packets/connectionwidgets.h"
+#include "views/packets/packetlistmodel.h"
+#include "views/packets/payloadpanes.h"
+
+#include <QMenuBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTableView>
+
+ConnectionViews::ConnectionViews(QWidget* parent, const char* name)
+    : ConnectionWindow(parent, name, QStringLiteral("NUK Connection Packet View"))
+{
+    m_outer = new QSplitter(Qt::Vertical, this);
+    makeConnectionList(m_outer);
+    m_packetModel = new PacketListModel(this);
+    m_packets = connectionwidgets::makeList(m_outer, m_packetModel, PacketListItem::ColNo);
+    const QFontMetrics metrics = m_packets->fontMetrics();
+    const char* samples[] = {"00000000   ", "0.0134567    ", "255.255.255.255   ", "255.255.255.255   ", "Protocol   "};
+    for (int c = 0; c < 5; ++c)
+        m_packets->setColumnWidth(c, metrics.horizontalAdvance(QLatin1String(samples[c])) + 16);
+    m_inner = new QSplitter(Qt::Horizontal, m_outer);
+    m_binary = new BinaryScrollView(m_inner);
+    m_ascii = new ASCIIScrollView(m_inner);
+    m_inner->setSizes({430, 170});
+    m_outer->setSizes({200, 200, 200});
+    setCentralWidget(m_outer);
+    connect(m_packets->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &ConnectionViews::slotPacketChanged);
+
+    initMenuBar();
+    statusBar()->showMessage(QStringLiteral("Packet List View started ..."), 3000);
+    resize(600, 640);
+    show();
+}
+
+ConnectionViews::~ConnectionViews() = default;
+
+void ConnectionViews::initMenuBar()
+{
+    using connectionwidgets::addItem;
+    QMenu* operation = menuBar()->addMenu(QStringLiteral("&Operation"));
+    connect(addItem(operation, "&Clear View", QKeySequence(Qt::CTRL | Qt::Key_C), IdClear), &QAction::triggered, this,
+            &ConnectionViews::slotClearView);
+    connect(addItem(operation, "&Update View", QKeySequence(Qt::CTRL | Qt::Key_R), IdUpdate), &QAction::triggered, this,
+            &ConnectionViews::slotRefreshView);
+    operation->addSeparator();
+    connect(addItem(operation, "&Lock View", QKeySequence(Qt::CTRL | Qt::Key_L), IdLock), &QAction::triggered, this,
+            &ConnectionViews::slotLockView);
+    connect(addItem(operation, "&Unlock View", QKeySequence(Qt::CTRL | Qt::Key_U), IdUnlock), &QAction::triggered, this,
+            &ConnectionViews::slotUnlockView);
+}
+
+void ConnectionViews::listPackets(Connection* connection)
+{
+    m_packetModel->clear();
+    if (!connection)
+        return;
+    std::vector<PacketListItem> rows;
+    {
+        const auto lock = m_feed->lock();  // filing appends to the packet list
+        rows = connection->packets();
+    }
+    m_packetModel->appendRows(rows.data(), rows.size(), connection->baseTime());
+}
+
+void ConnectionViews::slotConnectionChanged()
+{
+    if (Connection* selected = currentRowConnection(true)) {
+        m_current = selected;
+        listPackets(m_current);
+    }
+}
+
+void ConnectionViews::slotPacketChanged()
+{
+    const QModelIndex current = m_packets->selectionModel()->currentIndex();
+    if (!current.isValid() || !m_packets->selectionModel()->isRowSelected(current.row(), QModelIndex()))
+        return;
+    m_currentPacket = m_packetModel->item(current.row()).decode(m_packetModel->baseTime());
+    m_binary->updateview(m_currentPacket.get());
+    m_ascii->updateview(m_currentPacket.get());
+}
+
+void ConnectionViews::slotRefreshView()
+{
+    if (Connection* current = currentRowConnection(false))
+        listPackets(current);
+}
+
+void ConnectionViews::slotClearView()
+{
+    m_binary->updateview(nullptr);
+    m_ascii->updateview(nullptr);
+    m_packetModel->clear();
+    m_currentPacket.reset();
+    clearConnections();
+}

@@ -1,0 +1,66 @@
+#include "views/packets/connectionwindow.h"
+
+#include "capture/controlpanel.h"
+#include "views/packets/connectionfeed.h"
+#include "views/packets/connectionlistmodel.h"
+#include "views/packets/connectionwidgets.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QStatusBar>
+#include <QTableView>
+
+ConnectionWindow::ConnectionWindow(QWidget* parent, const char* name, const QString& caption) : QMainWindow(parent)
+{
+    if (name)
+        setObjectName(QString::fromLatin1(name));
+    setAttribute(Qt::WA_DeleteOnClose, false);  // RemoveView destroys the view
+    setWindowTitle(caption);
+    m_feed = new ConnectionFeed(this);
+    m_locked = new QLabel(QStringLiteral("Locked"), this);
+    statusBar()->addPermanentWidget(m_locked);
+    m_locked->hide();
+}
+
+QTableView* ConnectionWindow::makeConnectionList(QWidget* parent)
+{
+    m_connections = connectionwidgets::makeList(parent, m_feed->model(), 0);
+    m_connections->setColumnWidth(0, 290);
+    connect(m_connections->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &ConnectionWindow::slotConnectionChanged);
+    return m_connections;
+}
+
+Connection* ConnectionWindow::currentRowConnection(bool selected) const
+{
+    const QModelIndex current = m_connections->selectionModel()->currentIndex();
+    if (!current.isValid() || (selected && !m_connections->selectionModel()->isRowSelected(current.row(), QModelIndex())))
+        return nullptr;
+    return m_feed->model()->connection(current.row());
+}
+
+void ConnectionWindow::InitiateView() { m_feed->removeRows(); }
+
+void ConnectionWindow::AddPacket(CPacket* packet) { m_feed->addPacket(packet); }
+
+void ConnectionWindow::clearConnections()
+{
+    m_current = nullptr;
+    m_feed->clear();
+    setLocked(false);
+}
+
+void ConnectionWindow::setLocked(bool locked)
+{
+    m_feed->setLocked(locked);
+    m_locked->setVisible(locked);
+}
+
+void ConnectionWindow::slotLockView() { setLocked(true); }
+void ConnectionWindow::slotUnlockView() { setLocked(false); }
+
+void ConnectionWindow::closeEvent(QCloseEvent* event)
+{
+    event->accept();
+    RemoveView(this);
+}

@@ -1,0 +1,49 @@
+#pragma once
+// The connection packet view's two panes for the selected packet's payload: a
+// hexadecimal dump with byte offsets (16 bytes a row in two groups of 8) and the
+// same bytes as characters. Both grow as rows are drawn and never shrink.
+
+#include "views/packets/contentspane.h"
+
+#include <QByteArray>
+
+class Packet;
+
+// Shared by both panes: the payload shown (empty: nothing, not even the title).
+class PayloadPane : public ContentsPane {
+public:
+    using ContentsPane::ContentsPane;
+    // The packet's payload; null shows nothing.
+    void updateview(const Packet* packet);
+    const QByteArray& shownBytes() const { return m_bytes; }
+
+protected:
+    // Grows the contents for the rows the payload begins.
+    virtual void grow() = 0;
+    QByteArray m_bytes;
+};
+
+class BinaryScrollView : public PayloadPane {
+public:
+    static constexpr int CellWidth = 8;
+    explicit BinaryScrollView(QWidget* parent = nullptr);
+    // Where the hex digit `digit` (0 or 1) of byte `index` is drawn: x of its cell and the baseline.
+    static QPoint cellOf(int index, int digit);
+
+protected:
+    void grow() override;
+    void paintContents(QPainter& painter, const QRect& exposed, int left, qint64 top) override;
+};
+
+class ASCIIScrollView : public PayloadPane {
+public:
+    explicit ASCIIScrollView(QWidget* parent = nullptr);
+    static QPoint cellOf(int index);
+
+protected:
+    void grow() override;
+    void paintContents(QPainter& painter, const QRect& exposed, int left, qint64 top) override;
+};
+
+// isprint() of the POSIX locale.
+inline bool isPrintableByte(unsigned char c) { return c >= 0x20 && c < 0x7f; }
