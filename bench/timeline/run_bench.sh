@@ -16,6 +16,9 @@ cmake --build "$build" -j2 --target bench_timeline pcap >/dev/null
 
 . "$root/bench/common/trace.sh"
 bench_trace "$n"
+# The capture helper's copy of what it replays goes there too, not over the one of a
+# nuk that is running.
+export NUK_TMPDIR="$work"
 
 export NUKPATH="$build"
 "$build/bench/bin/bench_timeline" --trace "$trace" --packets "$n" | tee "$work/out.txt"

@@ -21,6 +21,11 @@ LineScrollView::LineScrollView(QWidget* parent, const char* name)
         setObjectName(QString::fromLatin1(name));
     // Every paint fills what it exposes.
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    // The texts' places are laid out for 12-pixel text (rows 15 pixels apart, values
+    // 80 pixels right of their names): a 12-point font on a 96 dpi screen would overlap.
+    QFont drawingFont = font();
+    drawingFont.setPixelSize(12);
+    viewport()->setFont(drawingFont);
     m_fixTimer.setSingleShot(true);
     m_fixTimer.setInterval(500);
     connect(&m_fixTimer, &QTimer::timeout, this, &LineScrollView::fixView);
@@ -62,6 +67,7 @@ QPoint LineScrollView::contentsOrigin() const
 
 void LineScrollView::updateScrollBars(QSize contents)
 {
+    m_scrollContents = contents;
     const QSize page = viewport()->size();
     horizontalScrollBar()->setRange(0, std::max(0, contents.width() - page.width()));
     horizontalScrollBar()->setPageStep(page.width());
@@ -81,14 +87,21 @@ void LineScrollView::scrollContentsBy(int dx, int dy) { viewport()->scroll(dx, d
 
 void LineScrollView::paintEvent(QPaintEvent* event)
 {
+    // A drawing grows the contents even when no refresh step follows the last packets
+    // (the capture stopped); the scroll bars change once the paint is over.
+    if (m_model->grow() != m_scrollContents)
+        QMetaObject::invokeMethod(this, [this] { updateScrollBars(m_model->contentsSize()); }, Qt::QueuedConnection);
     const QPoint origin = contentsOrigin();
     const QRect area = event->rect().translated(origin);
     // A record's texts stay within its own 70 pixels but for the font's reach; a
     // line's label starts 40 pixels left of it.
-    const QFontMetrics metrics = fontMetrics();
+    const QFontMetrics metrics = viewport()->fontMetrics();
     const int margin = 2 * metrics.height() + 20;
     const int labelWidth = metrics.horizontalAdvance(QStringLiteral("255.255.255.255  <65535> "));
-    m_drawnChanges = m_model->changeCount();
+    // Only a paint of the whole viewport shows every change: a strip exposed by
+    // scrolling leaves the rest as it was.
+    if (event->rect().contains(viewport()->rect()))
+        m_drawnChanges = m_model->changeCount();
     const TimeLineFrame frame =
         m_model->frame(area.top() - margin, area.bottom() + margin, area.left() - labelWidth, area.right() + 40);
     QPainter painter(viewport());

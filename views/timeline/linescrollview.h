@@ -51,4 +51,5 @@ private:
     std::unique_ptr<TimeLineModel> m_model;
     QTimer m_fixTimer;
     std::uint64_t m_drawnChanges = 0;
+    QSize m_scrollContents;  // what the scroll bars were last set for
 };

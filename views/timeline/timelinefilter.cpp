@@ -12,6 +12,11 @@ TimeLineFilter::TimeLineFilter(QWidget* parent, const char* name, bool modal) : 
     setModal(modal);
     resize(465, 282);
     setWindowTitle(tr("Time Line Host Filter"));
+    // The fixed geometry below is laid out for 12-pixel text; a 12-point font on a
+    // 96 dpi screen would be cut off in the 70- and 80-pixel labels.
+    QFont small = font();
+    small.setPixelSize(12);
+    setFont(small);
 
     m_hostList = new QTreeWidget(this);
     m_hostList->setObjectName(QStringLiteral("hostList"));
