@@ -17,7 +17,6 @@ class SetPaceDialog : public QWidget {
 public:
     explicit SetPaceDialog(QWidget* parent = nullptr);
 
-    int pace() const { return m_nPace; }
     QLineEdit* paceEdit() const { return m_pPaceEdit; }
     QSlider* paceSlider() const { return m_pSlider; }
 

@@ -153,13 +153,7 @@ private slots:
         const pid_t pid = spawnInNewSession(kNuk, {}, {"NUKPATH=", "QT_QPA_PLATFORM=offscreen"}, out);
         SessionGuard guard_pid(pid);
         QCOMPARE(waitExit(pid, 10000), 0);
-        QFile f(out);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(),
-                 QByteArray("Before you run nuk, please set NUKPATH to the parent of\n"
-                            "the directory containing the nuk executable.\n"
-                            "   example: setenv NUKPATH /home/john/nuk-1.0/\n"
-                            "(/home/john/nuk-1.0/nuk should be the directory containing nuk executable file.)\n\n"));
+        QVERIFY(waitForLines(out, 1000).value(0).startsWith(QLatin1String("Before you run nuk, please set NUKPATH")));
     }
 
     // Ctrl+C in the terminal: the whole group ends and the temporary files go,

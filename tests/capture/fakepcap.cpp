@@ -1,8 +1,7 @@
 // A stand-in for the capture helper, installed as <NUKPATH>/nuk/pcap by the tests
 // and the controller benchmark. Command line as the real helper's:
 //   pcap <file|NULL> <fd> <mode> <lo|NULL> <expression>
-// It appends "<pid>\t<file>\t<fd>\t<mode>\t<device>\t<expression>\n" to
-// $NUKPATH/helpers.log, then writes packet records into <fd> until SIGTERM.
+// It writes packet records into <fd> until SIGTERM.
 // Words in the expression steer it:
 //   tag N     every record carries N in the TCP acknowledgement field (default 0)
 //   count N   stop writing after N records and wait to be killed
@@ -63,14 +62,6 @@ int main(int argc, char** argv)
     if (argc != 6) {
         std::fprintf(stderr, "pcap: expected 5 arguments, got %d\n", argc - 1);
         return 2;
-    }
-    const char* root = std::getenv("NUKPATH");
-    if (root) {
-        const std::string log = std::string(root) + "/helpers.log";
-        if (FILE* f = std::fopen(log.c_str(), "a")) {
-            std::fprintf(f, "%d\t%s\t%s\t%s\t%s\t%s\n", int(getpid()), argv[1], argv[2], argv[3], argv[4], argv[5]);
-            std::fclose(f);
-        }
     }
     if (std::strcmp(argv[3], "0") == 0) {
         const int trace = ::open(argv[1], O_RDONLY);

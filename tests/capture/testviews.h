@@ -1,25 +1,28 @@
 #pragma once
-// Views and UIs for the controller tests: they record what reaches them.
+// A view and a UI for the controller tests that record what reaches them, and the
+// processes a capture leaves behind.
 
 #include "capture/controlpanel.h"
 #include "capture/cpacket.h"
 
-#include <QString>
+#include <QDir>
+#include <QFile>
 #include <QStringList>
 
 #include <arpa/inet.h>
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <vector>
 
-// Counts calls and remembers each packet's tag (TCP acknowledgement) and number (sequence).
+// Remembers each packet's tag (TCP acknowledgement) and number (sequence).
 class RecordingView : public CTimeBasedView {
 public:
-    static constexpr std::uint32_t kAlive = 0x600dd00d;
+    static constexpr std::uint32_t kMark = 0xffffffffu;
 
-    ~RecordingView() override { m_magic = 0; }
+    ~RecordingView() override { m_alive = false; }
     void InitiateView() override { ++inits; }
     void UpdateView() override
     {
@@ -30,50 +33,45 @@ public:
     {
         checkAlive();
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_tags.push_back(packet->GetAcknowlegetNo());
-        m_numbers.push_back(packet->GetSequenceNo());
+        m_seen.push_back({packet->GetAcknowlegetNo(), packet->GetSequenceNo()});
         ++packets;
     }
-    std::vector<std::uint32_t> tags() const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_tags;
-    }
-    std::vector<std::uint32_t> numbers() const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_numbers;
-    }
+    std::vector<std::uint32_t> tags() const { return column(0); }
+    std::vector<std::uint32_t> numbers() const { return column(1); }
     // Puts a boundary into the tag list (GUI thread), e.g. right after a Start.
-    static constexpr std::uint32_t kMark = 0xffffffffu;
     void mark()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_tags.push_back(kMark);
+        m_seen.push_back({kMark, kMark});
     }
     void clear()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_tags.clear();
-        m_numbers.clear();
+        m_seen.clear();
         packets = 0;
     }
 
-    std::atomic<int> inits{0};
-    std::atomic<int> updates{0};
-    std::atomic<int> packets{0};
+    std::atomic<int> inits{0}, updates{0}, packets{0};
 
 private:
-    // A call on a destroyed view is caught by AddressSanitizer; without it, by the magic.
+    // A call on a destroyed view is caught by AddressSanitizer; without it, here.
     void checkAlive()
     {
-        if (m_magic != kAlive)
+        if (!m_alive)
             std::abort();
     }
-    std::uint32_t m_magic = kAlive;
+    std::vector<std::uint32_t> column(int which) const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::vector<std::uint32_t> out;
+        for (const auto& s : m_seen)
+            if (which == 0 || s[0] != kMark)
+                out.push_back(s[which]);
+        return out;
+    }
+    volatile bool m_alive = true;
     mutable std::mutex m_mutex;
-    std::vector<std::uint32_t> m_tags;
-    std::vector<std::uint32_t> m_numbers;
+    std::vector<std::array<std::uint32_t, 2>> m_seen;
 };
 
 class RecordingUi : public ControlPanelUi {
@@ -100,6 +98,19 @@ inline std::vector<unsigned char> makeRecord(std::uint32_t number, std::uint32_t
     std::memcpy(r.data() + 92 + 4, &seq, 4);
     std::memcpy(r.data() + 92 + 8, &ack, 4);
     r[92 + 12] = 0x50;
-    std::memcpy(r.data() + 160, &tag, 4);
     return r;
+}
+
+// Processes whose parent is `parent`, zombies included.
+inline int childrenOf(pid_t parent)
+{
+    int found = 0;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (entry.toInt() <= 0 || !stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = stat.readAll();
+        found += text.mid(text.lastIndexOf(')') + 2).split(' ').value(1).toInt() == parent;
+    }
+    return found;
 }

@@ -1,7 +1,7 @@
 // Start and Stop against the real launcher child, with a stand-in capture helper
-// installed in a temporary NUKPATH: what the helper is given, that no record of
-// one capture reaches the next, that no helper outlives its capture, and that a
-// helper's complaint reaches the main window's status bar.
+// installed in a temporary NUKPATH: no record of one capture reaches the next, no
+// helper outlives its capture, and a helper's complaint and a replay's progress
+// reach the main window's status bar.
 
 #include "app/capturestatus.h"
 #include "app/nuk.h"
@@ -20,32 +20,7 @@
 #include <QtTest>
 
 #include <csignal>
-#include <cstdio>
-#include <dirent.h>
 #include <unistd.h>
-
-namespace {
-// Processes whose parent is `parent`, zombies included.
-int childrenOf(pid_t parent)
-{
-    int found = 0;
-    DIR* proc = ::opendir("/proc");
-    while (const dirent* e = ::readdir(proc)) {
-        const int pid = std::atoi(e->d_name);
-        if (pid <= 0)
-            continue;
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray text = stat.readAll();
-        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 1 && fields[1].toInt() == parent)
-            ++found;
-    }
-    ::closedir(proc);
-    return found;
-}
-}  // namespace
 
 class TestCaptureProcess : public QObject {
     Q_OBJECT
@@ -75,33 +50,6 @@ private slots:
         nukOpMode = OpRealtime;
         g_bPureStepMode = false;
         g_bStepIt = false;
-    }
-
-    void helperGetsTheParameterBlock()
-    {
-        RecordingUi ui;
-        ControlPanel controller(&ui);
-        auto* view = new RecordingView;
-        controller.AddView(view, QStringLiteral("PacketListView"));
-        const QString pipeText = QString::number(nControlPipe[1]);
-        controller.Start();  // no expression, no file, mode 1
-        QTRY_VERIFY(view->packets.load() > 0);
-        QCOMPARE(lastHelperLine().mid(1), (QStringList{"NULL", pipeText, "1", "NULL", "tcp"}));
-        controller.Stop();
-
-        const QString trace = m_root.filePath(QStringLiteral("replay me.tr"));
-        QFile(trace).open(QIODevice::WriteOnly);
-        g_FileName = trace;
-        expression = QStringLiteral("tag 9 gap 500");
-        deviceFlag = 1;
-        nukOpMode = OpDiskFile;
-        view->clear();
-        controller.Start();
-        QTRY_VERIFY(view->packets.load() > 0);
-        QCOMPARE(lastHelperLine().mid(1), (QStringList{trace, pipeText, "0", "lo", "tag 9 gap 500"}));
-        controller.Stop();
-        QCOMPARE(view->tags().front(), 9u);
-        RemoveView(view);
     }
 
     void captureStopsAndStartsCleanly()
@@ -220,18 +168,6 @@ private slots:
     }
 
 private:
-    QStringList lastHelperLine() const
-    {
-        QFile log(m_root.filePath(QStringLiteral("helpers.log")));
-        if (!log.open(QIODevice::ReadOnly))
-            return {};
-        const QList<QByteArray> lines = log.readAll().split('\n');
-        for (auto it = lines.crbegin(); it != lines.crend(); ++it)
-            if (!it->isEmpty())
-                return QString::fromLocal8Bit(*it).split(QLatin1Char('\t'));
-        return {};
-    }
-
     QTemporaryDir m_root;
 };
 

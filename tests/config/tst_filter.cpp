@@ -140,9 +140,7 @@ private slots:
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("message");
         QTest::newRow("five parts") << true << "1.2.3.4.5" << "" << "Invalid Destination Address!";
-        QTest::newRow("source invalid") << false << "1.2.3.999" << "" << "Invalid Source IP Address!";
         QTest::newRow("unknown host") << true << "nuk-no-such-host.invalid" << "" << "Unknown Destination Address!";
-        QTest::newRow("unknown source host") << false << "nuk-no-such-host.invalid" << "" << "Unknown Source IP Address!";
         QTest::newRow("port 0") << true << "10.0.0.1" << "0" << "Invalid Destination Port!";
         QTest::newRow("source port") << false << "" << "70000" << "Invalid Source Port!";
     }
@@ -213,7 +211,6 @@ private slots:
         QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
         QCOMPARE(m_warnings, QStringList());
         QCOMPARE(expression, expected);
-        QVERIFY(!dialog.isVisible());
         const QVector<int> wanted = selected(m_packets, {}, meaning);
         QVERIFY(!wanted.isEmpty() && wanted.size() < m_packets.size());
         QCOMPARE(selected(m_packets, expression), wanted);

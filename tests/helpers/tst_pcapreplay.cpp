@@ -56,16 +56,13 @@ QString writeTaggedCopy(const QString& source, const QString& target)
     QByteArray tagged = data.left(24);  // little-endian pcap file header, Ethernet
     for (qsizetype at = 24; at + 16 <= data.size();) {
         QByteArray header = data.mid(at, 16);
-        quint32 captured;
-        std::memcpy(&captured, header.constData() + 8, 4);
-        const QByteArray frame = data.mid(at + 16, captured);
-        at += 16 + captured;
-        const quint32 longer = captured + 4;
-        quint32 original;
-        std::memcpy(&original, header.constData() + 12, 4);
-        original += 4;
-        std::memcpy(header.data() + 8, &longer, 4);
-        std::memcpy(header.data() + 12, &original, 4);
+        quint32 lengths[2];  // captured, original
+        std::memcpy(lengths, header.constData() + 8, 8);
+        const QByteArray frame = data.mid(at + 16, lengths[0]);
+        at += 16 + lengths[0];
+        lengths[0] += 4;
+        lengths[1] += 4;
+        std::memcpy(header.data() + 8, lengths, 8);
         tagged += header + frame.left(12) + QByteArray::fromHex("8100002a") + frame.mid(12);
     }
     out.write(tagged);

@@ -20,7 +20,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -71,21 +70,6 @@ QByteArray nukdumpOf(const QString& trace, const QString& tmpDir)
     return dump.readAllStandardOutput();
 }
 
-// Processes whose parent is `parent`.
-int childrenOf(pid_t parent)
-{
-    int found = 0;
-    DIR* proc = ::opendir("/proc");
-    while (const dirent* e = ::readdir(proc)) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(QLatin1String(e->d_name)));
-        if (std::atoi(e->d_name) <= 0 || !stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray text = stat.readAll();
-        found += text.mid(text.lastIndexOf(')') + 2).split(' ').value(1).toInt() == parent;
-    }
-    ::closedir(proc);
-    return found;
-}
 }  // namespace
 
 class TestPcapStream : public QObject {
