@@ -23,6 +23,14 @@ foreach(rule IN LISTS forbidden_from)
       list(APPEND problems "${file}: ${hit}")
     endforeach()
   endforeach()
+  # Nor may the folder's build files take sources from above.
+  file(GLOB_RECURSE lists "${SOURCE_DIR}/${folder}/CMakeLists.txt")
+  foreach(file IN LISTS lists)
+    file(STRINGS "${file}" hits REGEX "(CMAKE_SOURCE_DIR}|\\.\\.)/(${above})/")
+    foreach(hit IN LISTS hits)
+      list(APPEND problems "${file}: ${hit}")
+    endforeach()
+  endforeach()
 endforeach()
 
 # Every Qt header the core library includes must come from QtCore.
