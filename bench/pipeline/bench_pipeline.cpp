@@ -17,6 +17,8 @@
 //   --steps N: step mode instead (controller feed): N Steps with the whole trace
 //     queued behind the first packets, then half the trace released at pace 0 and
 //     N Steps more; each timed until every view shows the stepped packet.
+// NUK_BENCH_REPLAY_ONLY=1 ends after the replay (for profiling it);
+// NUK_BENCH_DEBUG=1 reports progress, stalls and long GUI work on standard error.
 
 #include "app/process.h"
 #include "bench/common/procstatus.h"
@@ -57,7 +59,9 @@
 #include <functional>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -162,6 +166,33 @@ double processCpuMs()
     rusage u{};
     ::getrusage(RUSAGE_SELF, &u);
     return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
+}
+
+// Processor seconds of the busiest thread other than this one: the controller's
+// reader, which files every packet into every view.
+double busiestOtherThreadCpuS()
+{
+    const long self = long(::gettid());
+    const double tick = double(::sysconf(_SC_CLK_TCK));
+    double most = 0;
+    for (const std::filesystem::directory_entry& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        if (std::atol(task.path().filename().c_str()) == self)
+            continue;
+        std::ifstream f(task.path() / "stat");
+        std::string stat((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+        const std::size_t close = stat.rfind(')');
+        if (close == std::string::npos)
+            continue;
+        std::istringstream fields(stat.substr(close + 2));
+        std::string field;
+        double utime = 0, stime = 0;
+        for (int i = 3; i <= 15 && fields >> field; ++i) {
+            if (i == 14) utime = std::atof(field.c_str());
+            if (i == 15) stime = std::atof(field.c_str());
+        }
+        most = std::max(most, (utime + stime) / tick);
+    }
+    return most;
 }
 
 std::string loadAverage()
@@ -434,6 +465,9 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "stall %.1f ms (%.1f working) at %.3f s, %ld rows\n", maxStallNs / 1e6, maxStallCpuMs,
                              now / 1e9, v.listed());
         }
+        if (debug && cpu - lastCpu > 15)
+            std::fprintf(stderr, "GUI work %.1f ms (wall %.1f) at %.3f s, %ld rows\n", cpu - lastCpu,
+                         (now - lastTick) / 1e6, now / 1e9, v.listed());
         maxWorkMs = std::max(maxWorkMs, cpu - lastCpu);
         lastTick = now;
         lastCpu = cpu;
@@ -510,6 +544,16 @@ int main(int argc, char** argv)
     loop.exec();
     follow.stop();
     const double processCpuS = (processCpuMs() - processCpuStart) / 1e3, guiCpuS = (threadCpuMs() - guiCpuStart) / 1e3;
+    const double readerCpuS = busiestOtherThreadCpuS();
+    if (qEnvironmentVariableIsSet("NUK_BENCH_REPLAY_ONLY")) {
+        // For profiling the replay alone (perf record -- bench_pipeline ...).
+        std::printf("seconds=%.3f gui_cpu_s=%.2f reader_cpu_s=%.2f process_cpu_s=%.2f max_stall_ms=%.1f "
+                    "max_stall_working_ms=%.1f max_gui_work_ms=%.1f rss_mb=%.1f\n",
+                    double(doneNs) / 1e9, guiCpuS, readerCpuS, processCpuS, double(maxStallNs) / 1e6, maxStallCpuMs,
+                    maxWorkMs, statusKb("VmRSS:") / 1024.0);
+        std::fflush(stdout);
+        std::_Exit(0);
+    }
     if (feeder.joinable())
         feeder.join();
 
@@ -570,8 +614,9 @@ int main(int argc, char** argv)
     double payload = 0;  // counted from the rows, whoever built the packets
     for (long r = 0; r < rows; ++r)
         payload += view->model()->item(int(r)).packet()->payloadLength();
-    std::printf("views=%s pace=%g trace_seconds=%.3f gui_cpu_s=%.2f process_cpu_s=%.2f max_gui_work_ms=%.1f load=%s ",
-                views.c_str(), double(pace), traceSeconds, guiCpuS, processCpuS, maxWorkMs, loadAverage().c_str());
+    std::printf("views=%s pace=%g trace_seconds=%.3f gui_cpu_s=%.2f reader_cpu_s=%.2f process_cpu_s=%.2f max_gui_work_ms=%.1f "
+                "load=%s ",
+                views.c_str(), double(pace), traceSeconds, guiCpuS, readerCpuS, processCpuS, maxWorkMs, loadAverage().c_str());
     std::printf("sorted_by=%d max_stall_working_ms=%.1f ", sortColumn, maxStallCpuMs);
     if (withConnections)
         std::printf("largest_conversation=%zu select_ms=%.1f select_cpu_ms=%.1f live_ms=%.1f live_cpu_ms=%.1f "

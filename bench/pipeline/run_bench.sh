@@ -81,8 +81,8 @@ for pace in ${NUK_BENCH_PACE:-0}; do
     fi
     printf '\nGUI longest stall: %s ms (target < 100), of which the GUI thread worked %s ms; its longest work between two ticks %s ms\n' \
         "$(field max_stall_ms)" "$(field max_stall_working_ms)" "$(field max_gui_work_ms)"
-    printf 'processor time: GUI thread %s s, whole process %s s; load average at the end %s\n' "$(field gui_cpu_s)" \
-        "$(field process_cpu_s)" "$(field load)"
+    printf 'processor time: GUI thread %s s, reader thread %s s, whole process %s s; load average at the end %s\n' \
+        "$(field gui_cpu_s)" "$(field reader_cpu_s)" "$(field process_cpu_s)" "$(field load)"
     printf 'peak RSS: %s MB, payload %s MB: %s bytes/packet beyond payload for the whole process (target <= 512), %s above the empty views\n' \
         "$(field peak_rss_mb)" "$(field payload_mb)" "$(field bytes_per_packet)" "$(field bytes_per_packet_above_baseline)"
     printf 'sorting the full list by Info: %s ms, back to No.: %s ms\n' "$(field sort_info_ms)" "$(field sort_back_ms)"
