@@ -20,7 +20,7 @@
 // NUK_BENCH_REPLAY_ONLY=1 ends after the replay (for profiling it);
 // NUK_BENCH_DEBUG=1 reports progress, stalls and long GUI work on standard error.
 
-#include "app/process.h"
+#include "capture/process/process.h"
 #include "bench/common/procstatus.h"
 #include "capture/controlpanel.h"
 #include "capture/cpacket.h"
