@@ -42,13 +42,17 @@ QWidget* window(const QString& caption)
     return nullptr;
 }
 
-QWizard* wizard()
+template <class Window>
+Window* shown()
 {
     for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* wiz = qobject_cast<QWizard*>(w); wiz && wiz->isVisible())
-            return wiz;
+        if (auto* found = qobject_cast<Window*>(w); found && found->isVisible())
+            return found;
     return nullptr;
 }
+
+QWizard* wizard() { return shown<QWizard>(); }
+QMessageBox* messageBox() { return shown<QMessageBox>(); }
 
 bool trigger(QWidget* w, const QString& text)
 {
@@ -118,14 +122,6 @@ QTreeWidgetItem* findItem(QTreeWidget* tree, const QString& prefix)
     for (QTreeWidgetItemIterator it(tree); *it; ++it)
         if ((*it)->text(0).startsWith(prefix))
             return *it;
-    return nullptr;
-}
-
-QMessageBox* messageBox()
-{
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
-            return box;
     return nullptr;
 }
 
