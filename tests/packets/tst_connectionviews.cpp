@@ -4,7 +4,7 @@
 // closing, Save Bytes As, closing the windows.
 
 #include "connectionfixtures.h"
-#include "app/process.h"
+#include "capture/process/process.h"
 #include "capture/controlpanel.h"
 #include "capture/settings.h"
 #include "views/common/viewprompts.h"
