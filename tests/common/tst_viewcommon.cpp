@@ -5,7 +5,11 @@
 #include "views/common/viewprompts.h"
 
 #include <QFile>
+#include <QAbstractButton>
+#include <QApplication>
 #include <QImage>
+#include <QMessageBox>
+#include <QTimer>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -17,6 +21,7 @@ class TestViewCommon : public QObject {
 private slots:
     void savesRegularFilesOnly();
     void exportsPngAndSvg();
+    void askAnswersOnlyItsButtons();
 };
 
 void TestViewCommon::savesRegularFilesOnly()
@@ -86,3 +91,25 @@ void TestViewCommon::exportsPngAndSvg()
 
 QTEST_MAIN(TestViewCommon)
 #include "tst_viewcommon.moc"
+
+// A box closed by Escape or its title bar answers -1, even when it has a single
+// button: the one-button box must not take that button as its escape.
+void TestViewCommon::askAnswersOnlyItsButtons()
+{
+    const auto answer = [](const std::function<void(QMessageBox*)>& act) {
+        QTimer::singleShot(0, [act] {
+            QTRY_VERIFY(qobject_cast<QMessageBox*>(QApplication::activeModalWidget()));
+            act(qobject_cast<QMessageBox*>(QApplication::activeModalWidget()));
+        });
+        return viewui::ask(nullptr, QMessageBox::Information, QStringLiteral("NUK"), QStringLiteral("Stop?"),
+                           {QStringLiteral("Stop")});
+    };
+    QCOMPARE(answer([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); }), -1);
+    QCOMPARE(answer([](QMessageBox* box) { box->close(); }), -1);
+    QCOMPARE(answer([](QMessageBox* box) {
+                 for (QAbstractButton* b : box->buttons())
+                     if (b->text() == QStringLiteral("Stop"))
+                         b->click();
+             }),
+             0);
+}

@@ -190,6 +190,9 @@ void TestTopologyView::packetsLockAndClear()
     feed(view, {{C, A}, {A, B}});
     QCOMPARE(view.model().nodes().size(), std::size_t(2));
     QCOMPARE(shownRows(info), (QStringList{"0 10.0.0.1 3 2", "1 10.0.0.2 1 2"}));
+    // Arrived while locked is refused even when Unlock comes before the batch is applied.
+    const CPacket* lateCA = packet(C, A);
+    std::thread([&] { view.AddPacket(const_cast<CPacket*>(lateCA)); }).join();
     view.action(CTopologyView::IdUnlock)->trigger();
     QVERIFY(view.lockedLabel()->isHidden());
     feed(view, {{A, B}});
