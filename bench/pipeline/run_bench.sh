@@ -104,7 +104,15 @@ if [ "${NUK_BENCH_TSHARK:-1}" = 1 ]; then
         cut_n=200000
         editcap -r "$trace" "$cut" 1-200000
     fi
+    # tshark three ways: its one-line summaries (what tcpdump -nn -r prints), the list
+    # view's columns, and the frame numbers alone (dissection without formatting);
+    # the ratio is to the last tcpdump above.
     tshark_s="$( { time tshark -n -r "$cut" -T fields -e frame.number -e frame.time_relative -e ip.src -e ip.dst \
         -e _ws.col.Protocol -e _ws.col.Info >/dev/null 2>&1; } 2>&1 )"
-    printf '%-34s %10s %9s %12s\n' "tshark -T fields" "$cut_n" "$tshark_s" "$(pps "$cut_n" "$tshark_s")"
+    tshark_summary_s="$( { time tshark -n -r "$cut" >/dev/null 2>&1; } 2>&1 )"
+    tshark_numbers_s="$( { time tshark -n -r "$cut" -T fields -e frame.number >/dev/null 2>&1; } 2>&1 )"
+    for t in "tshark -T fields:$tshark_s" "tshark -n -r:$tshark_summary_s" "tshark -T fields -e frame.number:$tshark_numbers_s"; do
+        t_pps="$(pps "$cut_n" "${t##*:}")"
+        printf '%-34s %10s %9s %12s %12s\n' "${t%:*}" "$cut_n" "${t##*:}" "$t_pps" "$(ratio "$t_pps" "${tcpdump_pps:-$t_pps}")"
+    done
 fi
