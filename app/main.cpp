@@ -1,5 +1,5 @@
 #include "app/mainwindowfactory.h"
-#include "app/process.h"
+#include "capture/process/process.h"
 #include "capture/settings.h"
 
 #include <QApplication>

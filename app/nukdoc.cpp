@@ -1,6 +1,6 @@
 #include "app/nukdoc.h"
 
-#include "app/process.h"
+#include "capture/process/process.h"
 #include "capture/fdio.h"
 #include "capture/settings.h"
 #include "capture/tmpfiles.h"

@@ -13,7 +13,7 @@
 // overwrites the capture of a nuk that is running.
 
 #include "app/dump/dumpmode.h"
-#include "app/process.h"
+#include "capture/process/process.h"
 #include "capture/cpacket.h"
 #include "capture/recordreader.h"
 

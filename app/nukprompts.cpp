@@ -1,6 +1,6 @@
 #include "app/nukprompts.h"
 
-#include "app/process.h"
+#include "capture/process/process.h"
 
 #include <QFileDialog>
 #include <QMessageBox>

@@ -1,9 +1,7 @@
 #include "capture/controlpanel.h"
 
-#include "app/process.h"
 #include "capture/cpacket.h"
-#include "capture/fdio.h"
-#include "capture/launchersignals.h"
+#include "capture/process/helpercontrol.h"
 #include "capture/recordreader.h"
 #include "capture/scheduler.h"
 #include "capture/settings.h"
@@ -14,12 +12,9 @@
 #include <QTimer>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
-#include <fcntl.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -41,26 +36,6 @@ std::recursive_mutex& registryMutex()
 {
     static std::recursive_mutex m;
     return m;
-}
-
-void appendInt(QByteArray& block, std::int32_t value)
-{
-    block.append(reinterpret_cast<const char*>(&value), sizeof value);
-}
-
-// Writes the whole block without ever blocking the GUI thread: the launcher child
-// reads it only after the signal that follows.
-bool writeWhole(int fd, const QByteArray& block)
-{
-    if (fd < 0)
-        return false;
-    if (block.size() > 65536)
-        ::fcntl(fd, F_SETPIPE_SZ, int(block.size()));
-    const int flags = ::fcntl(fd, F_GETFL);
-    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-    const bool written = writeFully(fd, block.constData(), std::size_t(block.size()));
-    ::fcntl(fd, F_SETFL, flags);
-    return written;
 }
 }  // namespace
 
@@ -111,8 +86,8 @@ ControlPanel::ControlPanel(ControlPanelUi* ui) : m_pUi(ui)
     g_bStepIt = false;
     g_bPureStepMode = false;
 
-    if (nErrorPipe[0] >= 0) {
-        m_pErrorNotifier = new QSocketNotifier(nErrorPipe[0], QSocketNotifier::Read, this);
+    if (helpercontrol::errorPipe() >= 0) {
+        m_pErrorNotifier = new QSocketNotifier(helpercontrol::errorPipe(), QSocketNotifier::Read, this);
         connect(m_pErrorNotifier, &QSocketNotifier::activated, this, &ControlPanel::readHelperErrors);
     }
 }
@@ -167,7 +142,7 @@ void ControlPanel::PacketCap()
 // with a later capture's bytes.
 void ControlPanel::readCapture(unsigned capture)
 {
-    RecordReader reader(nControlPipe[0], [](RecordReader::Damage damage) {
+    RecordReader reader(helpercontrol::packetPipe(), [](RecordReader::Damage damage) {
         // Standard output is the GUI's log; a stop cuts records on purpose, so only
         // corruption is worth a line.
         if (damage == RecordReader::Damage::Corrupt) {
@@ -264,22 +239,18 @@ std::size_t ControlPanel::packetCount() const
 
 void ControlPanel::CleanPipe()
 {
-    if (nControlPipe[0] >= 0)
-        RecordReader::drain(nControlPipe[0]);
+    if (const int fd = helpercontrol::packetPipe(); fd >= 0)
+        RecordReader::drain(fd);
 }
 
 bool ControlPanel::writeParameterBlock()
 {
-    const QByteArray expr = expression.toLocal8Bit();
-    const QByteArray file = QFile::encodeName(g_FileName);
-    QByteArray block;
-    appendInt(block, std::int32_t(expr.size()));
-    block.append(expr);
-    appendInt(block, std::int32_t(file.size()));
-    block.append(file);
-    appendInt(block, std::int32_t(deviceFlag));
-    appendInt(block, std::int32_t(nukOpMode));
-    return writeWhole(nDataPipe[1], block);
+    helpercontrol::CaptureParameters parameters;
+    parameters.expression = expression.toLocal8Bit().toStdString();
+    parameters.fileName = QFile::encodeName(g_FileName).toStdString();
+    parameters.deviceFlag = std::int32_t(deviceFlag);
+    parameters.opMode = std::int32_t(nukOpMode);
+    return helpercontrol::sendParameters(parameters);
 }
 
 // The helper of mode 3 uses this file; it must be ours, empty and private, and a
@@ -309,8 +280,7 @@ void ControlPanel::Start()
     }
     g_Scheduler.wake();
 
-    if (nDataPipe[0] >= 0)
-        RecordReader::drain(nDataPipe[0]);  // a block an earlier Start abandoned
+    helpercontrol::discardParameters();  // a block an earlier Start abandoned
     if (expression.isEmpty())
         expression = QStringLiteral("tcp");
     if (g_FileName.isEmpty() && nukOpMode == OpDiskFile) {
@@ -340,7 +310,7 @@ void ControlPanel::Start()
     m_lastHelperLine.clear();
     m_replay.reset();
     m_finishShown = false;
-    signalLauncher(SIGUSR1);
+    helpercontrol::startCaptureHelper();
 
     m_pTimer->start(m_nRefreshInterval);
     m_bStopped = false;
@@ -364,11 +334,10 @@ void ControlPanel::Stop()
     m_stateChanged.notify_all();
     ValidWizard = true;
     g_FileName.clear();
-    signalLauncher(SIGUSR2);
-    if (g_SockFork > 0)
-        ::kill(g_SockFork, SIGUSR2);
+    helpercontrol::stopCaptureHelper();
+    helpercontrol::stopSocketListing();
 
-    waitForCaptureHelperExit();
+    helpercontrol::waitForCaptureHelperExit();
     waitUntilReaderOutOfPipe();
     CleanPipe();
     m_pTimer->stop();
@@ -408,7 +377,7 @@ void ControlPanel::reportProgress()
 void ControlPanel::readHelperErrors()
 {
     char buffer[4096];
-    const ssize_t n = ::read(nErrorPipe[0], buffer, sizeof buffer);
+    const ssize_t n = ::read(helpercontrol::errorPipe(), buffer, sizeof buffer);
     if (n <= 0) {
         if (n == 0 || (errno != EINTR && errno != EAGAIN))
             m_pErrorNotifier->setEnabled(false);
@@ -422,10 +391,10 @@ void ControlPanel::drainHelperErrors()
 {
     if (!m_pErrorNotifier || !m_pErrorNotifier->isEnabled())
         return;
-    pollfd pending{nErrorPipe[0], POLLIN, 0};
+    pollfd pending{helpercontrol::errorPipe(), POLLIN, 0};
     while (::poll(&pending, 1, 0) > 0 && (pending.revents & POLLIN)) {
         char buffer[4096];
-        const ssize_t n = ::read(nErrorPipe[0], buffer, sizeof buffer);
+        const ssize_t n = ::read(helpercontrol::errorPipe(), buffer, sizeof buffer);
         if (n <= 0)
             break;
         takeHelperText(buffer, std::size_t(n));
@@ -444,7 +413,7 @@ void ControlPanel::takeHelperText(const char* bytes, std::size_t size)
             break;
         const QByteArray line = m_errorPartial.left(newline).trimmed();
         m_errorPartial.remove(0, newline + 1);
-        if (line.startsWith(kHelperFailedMark))
+        if (line.startsWith(helpercontrol::kHelperFailedMark))
             failure = line.mid(1);
         else if (!line.isEmpty() && !m_replay.take(std::string_view(line.constData(), std::size_t(line.size()))))
             last = line;

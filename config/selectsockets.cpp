@@ -1,7 +1,6 @@
 #include "config/selectsockets.h"
 
-#include "app/process.h"
-#include "capture/launchersignals.h"
+#include "capture/process/helpercontrol.h"
 #include "capture/settings.h"
 #include "capture/wraplabel.h"
 #include "config/sockettext.h"
@@ -17,19 +16,9 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <csignal>
 
 namespace {
 enum Column { ProtocolColumn, LocalColumn, ForeignColumn, StateColumn, ProgramColumn };
-
-void signalSocketChild(int signo)
-{
-    // Never kill(0, ...): that would signal the whole process group. A Refresh sends
-    // a stop and a start back to back; each must be taken before the next is sent.
-    signalChild(g_SockFork, signo);
-    if (signo == SIGUSR2)
-        waitForHelperExit(g_SockFork);  // no record of the old listing after the drain
-}
 }  // namespace
 
 SelectSockets::SelectSockets(QWidget* parent, const char* name) : QWidget(parent, Qt::Window)
@@ -88,9 +77,9 @@ SelectSockets::SelectSockets(QWidget* parent, const char* name) : QWidget(parent
         this);
 
     show();
-    m_reader = std::make_unique<SockReader>(SockPipe[0], [this](const SockInfo& info) { m_arrivals->push(info); });
+    m_reader = std::make_unique<SockReader>(helpercontrol::socketPipe(), [this](const SockInfo& info) { m_arrivals->push(info); });
     m_reader->setCollecting(true);
-    signalSocketChild(SIGUSR1);
+    helpercontrol::startSocketListing();
 }
 
 SelectSockets::~SelectSockets()
@@ -125,7 +114,7 @@ void SelectSockets::CleanPipe()
 
 void SelectSockets::stopthread()
 {
-    signalSocketChild(SIGUSR2);
+    helpercontrol::stopSocketListing();
     CleanPipe();
 }
 
@@ -139,10 +128,10 @@ void SelectSockets::stopCollecting()
 
 void SelectSockets::slotRefresh()
 {
-    signalSocketChild(SIGUSR2);
+    helpercontrol::stopSocketListing();
     CleanPipe();
     m_list->clear();
-    signalSocketChild(SIGUSR1);
+    helpercontrol::startSocketListing();
 }
 
 void SelectSockets::GenExpression()
@@ -174,7 +163,7 @@ void SelectSockets::Cancel()
 
 void SelectSockets::closeEvent(QCloseEvent* event)
 {
-    signalSocketChild(SIGUSR2);
+    helpercontrol::stopSocketListing();
     m_reader->setCollecting(false);
     CleanPipe();
     event->accept();

@@ -6,7 +6,7 @@
 //
 //   bench_controller [packets]     (default 3,000,000)
 
-#include "app/process.h"
+#include "capture/process/process.h"
 #include "capture/controlpanel.h"
 #include "capture/cpacket.h"
 #include "capture/handoff.h"

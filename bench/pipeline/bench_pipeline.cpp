@@ -12,7 +12,7 @@
 //     View open too; afterwards the largest conversation is selected in both and
 //     reconstructed.
 
-#include "app/process.h"
+#include "capture/process/process.h"
 #include "bench/common/procstatus.h"
 #include "capture/controlpanel.h"
 #include "capture/cpacket.h"

@@ -10,7 +10,7 @@
 //
 // bench_timeline --trace FILE --packets N
 
-#include "app/process.h"
+#include "capture/process/process.h"
 #include "bench/common/procstatus.h"
 #include "capture/controlpanel.h"
 #include "capture/cpacket.h"

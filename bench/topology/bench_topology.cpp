@@ -7,7 +7,7 @@
 //
 // bench_topology --trace FILE --packets N
 
-#include "app/process.h"
+#include "capture/process/process.h"
 #include "capture/controlpanel.h"
 #include "capture/scheduler.h"
 #include "capture/settings.h"

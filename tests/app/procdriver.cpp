@@ -1,6 +1,6 @@
 // Plays the GUI process for tests: starts the two children, starts a capture
 // helper in mode 1 and then waits to be killed.
-#include "app/process.h"
+#include "capture/process/process.h"
 #include "proctools.h"
 
 #include <cstdio>

@@ -1,5 +1,5 @@
 // The three-process model, with real forks, pipes and signals.
-#include "app/process.h"
+#include "capture/process/process.h"
 #include "capture/tmpfiles.h"
 #include "proctools.h"
 

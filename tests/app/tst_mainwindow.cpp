@@ -3,7 +3,7 @@
 
 #include "app/nuk.h"
 #include "app/nukprompts.h"
-#include "app/process.h"
+#include "capture/process/process.h"
 #include "capture/setpacedialog.h"
 #include "capture/controlpanel.h"
 #include "capture/settings.h"

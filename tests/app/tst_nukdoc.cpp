@@ -1,7 +1,7 @@
 // Save as: the name rule, the pieces, and a trace that grows during the copy.
 
 #include "app/nukdoc.h"
-#include "app/process.h"
+#include "capture/process/process.h"
 #include "capture/settings.h"
 
 #include <QTemporaryDir>

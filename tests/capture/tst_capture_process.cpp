@@ -6,7 +6,7 @@
 #include "app/capturestatus.h"
 #include "app/nuk.h"
 #include "app/nukprompts.h"
-#include "app/process.h"
+#include "capture/process/process.h"
 #include "capture/controlpanel.h"
 #include "capture/scheduler.h"
 #include "capture/settings.h"

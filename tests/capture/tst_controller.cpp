@@ -2,7 +2,7 @@
 // plays the helper's part by writing records into the packet pipe and reads the
 // parameter block that Start writes.
 
-#include "app/process.h"
+#include "capture/process/process.h"
 #include "capture/controlpanel.h"
 #include "capture/scheduler.h"
 #include "capture/settings.h"

@@ -1,5 +1,5 @@
-// What every view shares: saving a file the user named, exporting a drawing, and
-// closing a view while the reader thread hands packets to it.
+// What every view shares: saving a file the user named, exporting a drawing, message
+// boxes, locking by shortcut, and closing a view while the reader thread hands it packets.
 
 #include "capture/controlpanel.h"
 #include "packets/packetfixtures.h"
@@ -9,8 +9,12 @@
 #include "views/viewfactory.h"
 
 #include <QFile>
+#include <QAbstractButton>
+#include <QApplication>
 #include <QImage>
 #include <QLabel>
+#include <QMessageBox>
+#include <QTimer>
 #include <QPainter>
 #include <QPointer>
 #include <QTemporaryDir>
@@ -29,6 +33,7 @@ private slots:
     void lockShortcutsShowTheLockedLabel();
     void closingAViewUnregistersIt_data();
     void closingAViewUnregistersIt();
+    void askAnswersOnlyItsButtons();
 };
 
 void TestViewCommon::savesRegularFilesOnly()
@@ -162,3 +167,25 @@ void TestViewCommon::closingAViewUnregistersIt()
 
 QTEST_MAIN(TestViewCommon)
 #include "tst_viewcommon.moc"
+
+// A box closed by Escape or its title bar answers -1, even when it has a single
+// button: the one-button box must not take that button as its escape.
+void TestViewCommon::askAnswersOnlyItsButtons()
+{
+    const auto answer = [](const std::function<void(QMessageBox*)>& act) {
+        QTimer::singleShot(0, [act] {
+            QTRY_VERIFY(qobject_cast<QMessageBox*>(QApplication::activeModalWidget()));
+            act(qobject_cast<QMessageBox*>(QApplication::activeModalWidget()));
+        });
+        return viewui::ask(nullptr, QMessageBox::Information, QStringLiteral("NUK"), QStringLiteral("Stop?"),
+                           {QStringLiteral("Stop")});
+    };
+    QCOMPARE(answer([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); }), -1);
+    QCOMPARE(answer([](QMessageBox* box) { box->close(); }), -1);
+    QCOMPARE(answer([](QMessageBox* box) {
+                 for (QAbstractButton* b : box->buttons())
+                     if (b->text() == QStringLiteral("Stop"))
+                         b->click();
+             }),
+             0);
+}

@@ -1,7 +1,7 @@
 // The socket selection dialog with the real socket child process and a stand-in
 // listing helper in a temporary NUKPATH.
 
-#include "app/process.h"
+#include "capture/process/process.h"
 #include "capture/settings.h"
 #include "config/filterexpression.h"
 #include "config/selectsockets.h"

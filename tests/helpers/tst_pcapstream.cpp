@@ -5,7 +5,7 @@
 
 #include "helperrunner.h"
 
-#include "app/process.h"
+#include "capture/process/process.h"
 #include "capture/controlpanel.h"
 #include "capture/settings.h"
 #include "capture/testviews.h"

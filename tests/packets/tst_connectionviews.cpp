@@ -3,7 +3,7 @@
 // widget size limit, the Reconstruct box with Stop and with closing, Save Bytes As.
 
 #include "connectionfixtures.h"
-#include "app/process.h"
+#include "capture/process/process.h"
 #include "capture/controlpanel.h"
 #include "capture/settings.h"
 #include "views/common/viewprompts.h"

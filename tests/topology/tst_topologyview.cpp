@@ -144,6 +144,9 @@ void TestTopologyView::packetsLockAndClear()
     view.action(CTopologyView::IdLock)->trigger();
     feed(view, {{C, A}, {A, B}});
     QCOMPARE(shownRows(info), (QStringList{"0 10.0.0.1 3 2", "1 10.0.0.2 1 2"}));
+    // Arrived while locked is refused even when Unlock comes before the batch is applied.
+    const CPacket* lateCA = packet(C, A);
+    std::thread([&] { view.AddPacket(const_cast<CPacket*>(lateCA)); }).join();
     view.action(CTopologyView::IdUnlock)->trigger();
     feed(view, {{A, B}});
     QCOMPARE(shownRows(info), (QStringList{"0 10.0.0.1 4 2", "1 10.0.0.2 1 3"}));

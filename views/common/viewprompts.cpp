@@ -28,6 +28,11 @@ int ask(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QSt
         made << box.addButton(label, QMessageBox::AcceptRole);
     if (!made.isEmpty())
         box.setDefaultButton(qobject_cast<QPushButton*>(made.first()));
+    // Escape and the title bar's close answer "none of them"; without an escape button
+    // of its own a one-button box would take its only button for it.
+    QAbstractButton* dismiss = box.addButton(QMessageBox::Cancel);
+    dismiss->hide();
+    box.setEscapeButton(dismiss);
     box.exec();
     return int(made.indexOf(box.clickedButton()));
 }

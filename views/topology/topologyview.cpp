@@ -141,7 +141,11 @@ void CTopologyView::initStatusBar()
     statusBar()->showMessage(tr("Ready."), 2000);
 }
 
-void CTopologyView::AddPacket(CPacket* packet) { m_handoff->push(Arrival{packet, monotonicMs()}); }
+void CTopologyView::AddPacket(CPacket* packet)
+{
+    if (!m_refusing.load(std::memory_order_acquire))
+        m_handoff->push(Arrival{packet, monotonicMs()});
+}
 
 void CTopologyView::applyBatch(std::vector<Arrival>& batch)
 {
@@ -178,12 +182,14 @@ void CTopologyView::UpdateView() { m_canvasView->UpdateView(); }
 void CTopologyView::slotLockView()
 {
     m_model->bLocked = true;
+    m_refusing.store(true, std::memory_order_release);
     m_lockedLabel->show();
 }
 
 void CTopologyView::slotUnlockView()
 {
     m_model->bLocked = false;
+    m_refusing.store(false, std::memory_order_release);
     m_lockedLabel->hide();
 }
 

@@ -16,6 +16,7 @@
 #include <QMainWindow>
 #include <QTimer>
 
+#include <atomic>
 #include <memory>
 
 class CTopologyCanvasView;
@@ -92,6 +93,8 @@ private:
     std::unique_ptr<TopologyModel> m_model;
     HandoffQueue<Arrival>* m_handoff = nullptr;
     QLabel* m_lockedLabel = nullptr;
+    // Read by the reader thread: a packet is refused when it arrives, not when it is applied.
+    std::atomic<bool> m_refusing{false};
     QTimer m_layoutTimer;
     QElapsedTimer m_sinceLayout;
 };

@@ -2,6 +2,9 @@
 // The three-process model: the GUI process, the launcher child that starts and
 // stops the capture helper, and the socket child that starts and stops the
 // socket-listing helper. Both children are forked before the toolkit starts.
+// main starts them and runs the shutdown; the capture side talks to the helpers
+// through helpercontrol.h. The globals are here for main and for tests that play
+// the GUI process with pipes of their own.
 
 #include <cstddef>
 #include <sys/types.h>
@@ -18,11 +21,6 @@ extern char* NUK_Default_Trace_File;
 // Pipe carrying the capture helper's standard error to the GUI (read end [0]),
 // so that the main window can show why a capture delivers nothing.
 extern int nErrorPipe[2];
-
-// When a capture helper it started ends with a failure, the launcher child adds
-// a line of its own to the error pipe: this byte, then "exit N" or "signal N".
-// No helper writes it: its text is printable lines.
-constexpr char kHelperFailedMark = '\x01';
 
 // A new copy of $NUKPATH with one trailing "/" removed, or null when unset.
 // The caller frees it with free().

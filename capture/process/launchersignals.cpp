@@ -1,6 +1,4 @@
-#include "capture/launchersignals.h"
-
-#include "app/process.h"
+#include "capture/process/launchersignals.h"
 
 #include <chrono>
 #include <cstdio>
@@ -77,8 +75,6 @@ void waitForHelperExit(pid_t child)
         ::usleep(1000);
 }
 
-void waitForCaptureHelperExit() { waitForHelperExit(g_ForkNumber); }
-
 // A Start's SIGUSR1 still pending when a Stop's SIGUSR2 arrives is taken after it
 // (lower numbers first) or merged with the next Start's. Once the child has taken a
 // signal, its work for it comes before it takes the next one.
@@ -91,6 +87,4 @@ void signalChild(pid_t child, int signo)
     while (signalPending(child, signo) && std::chrono::steady_clock::now() < deadline)
         ::usleep(200);
 }
-
-void signalLauncher(int signo) { signalChild(g_ForkNumber, signo); }
 

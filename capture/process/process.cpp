@@ -1,6 +1,7 @@
-#include "app/process.h"
+#include "capture/process/process.h"
 
 #include "capture/fdio.h"
+#include "capture/process/helpercontrol.h"
 #include "capture/tmpfiles.h"
 
 #include <cerrno>
@@ -24,6 +25,8 @@ int nDataPipe[2] = {-1, -1};
 int SockPipe[2] = {-1, -1};
 int nErrorPipe[2] = {-1, -1};
 char* NUK_Default_Trace_File = nullptr;
+
+using helpercontrol::kHelperFailedMark;
 
 namespace {
 
