@@ -196,7 +196,7 @@ void NUK::showProgress(const CaptureProgress& progress) { m_pCaptureStatus->show
 
 bool NUK::openWizard(const QString& traceFile)
 {
-    QWidget* wizard = createUserWizard(m_pControlPanel.get(), traceFile);
+    QWidget* wizard = createUserWizard(m_pControlPanel.get(), createView, traceFile);
     if (!wizard)
         return false;
     m_pWizard = wizard;

@@ -86,9 +86,6 @@ userwizard::userwizard(QWidget* parent, const char* name, bool modal, Qt::Window
     resize(306, 236);
     setWindowTitle(QStringLiteral("NUK user wizard"));
 
-    m_createView = [](ViewKind kind, const QString& objectName, ControlPanel* controller) {
-        return createView(kind, objectName, controller);
-    };
     m_start = [](ControlPanel* controller) { controller->Start(); };
 
     // Every run starts from the default filter, as the filter page promises; a
@@ -433,7 +430,7 @@ void userwizard::finish()
     m_finished = true;
 
     const bool ticked[] = {m_timeLine, m_tcpState, m_recon, m_connection, m_packetList, m_topology};
-    if (m_controller) {
+    if (m_controller && m_createView) {
         for (std::size_t i = 0; i < std::size(kViewOrder); ++i) {
             if (!ticked[i])
                 continue;

@@ -5,7 +5,7 @@
 
 #include "config/filter.h"
 #include "config/selectsockets.h"
-#include "views/viewfactory.h"
+#include "capture/viewkind.h"
 
 #include <QPointer>
 #include <QWizard>

@@ -2,10 +2,11 @@
 
 #include "config/userwizard.h"
 
-QWidget* createUserWizard(ControlPanel* controller, const QString& traceFile)
+QWidget* createUserWizard(ControlPanel* controller, const WizardViewCreator& createView, const QString& traceFile)
 {
     auto* wizard = new userwizard;
     wizard->setControlPanel(controller);
+    wizard->setViewCreator(createView);
     if (!traceFile.isEmpty())
         wizard->preselectTraceFile(traceFile);
     return wizard;

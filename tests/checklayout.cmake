@@ -4,7 +4,7 @@
 #   cmake -DSOURCE_DIR=<tree> -DCORE_SOURCES=<a|b|...> -DQT_CORE_DIRS=<a|b|...> -P checklayout.cmake
 set(forbidden_from
   "capture=app|config|views|helpers"
-  "config=app"
+  "config=app|views"
   "views=app"
   "helpers=app|config|views")
 set(problems "")

@@ -2,12 +2,12 @@
 // Creates the analysis views for the main window's commands and the wizard's
 // Finish. A kind whose view has not been built yet gives null.
 
+#include "capture/viewkind.h"
+
 #include <QString>
 
 class CTimeBasedView;
 class ControlPanel;
-
-enum class ViewKind { PacketList, Topology, StreamLink, TimeLine, TcpState, Reconstruction };
 
 // A new top-level view with the given object name, not yet registered.
 CTimeBasedView* createView(ViewKind kind, const QString& objectName, ControlPanel* controller);

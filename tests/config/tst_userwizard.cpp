@@ -403,7 +403,7 @@ private slots:
     void factoryPreselectsATraceFile()
     {
         ControlPanel controller;
-        QWidget* widget = createUserWizard(&controller, QStringLiteral("/data/cmdline.tr"));
+        QWidget* widget = createUserWizard(&controller, {}, QStringLiteral("/data/cmdline.tr"));
         auto* wizard = qobject_cast<userwizard*>(widget);
         QVERIFY(wizard);
         wizard->show();
@@ -417,7 +417,7 @@ private slots:
         QVERIFY(offers(*wizard, QWizard::NextButton));
         delete widget;
 
-        QWidget* plain = createUserWizard(&controller);
+        QWidget* plain = createUserWizard(&controller, {});
         QCOMPARE(qobject_cast<userwizard*>(plain)->source(), userwizard::Source::None);
         delete plain;
     }
