@@ -51,8 +51,12 @@ if [ "$n" -gt 200000 ]; then
     cut_n=200000
     editcap -r "$trace" "$cut" 1-200000
 fi
+# tshark three ways: its one-line summaries (what tcpdump -nn -r prints), the list
+# view's columns, and the frame numbers alone (dissection without formatting).
 tshark_s="$( { time tshark -n -r "$cut" -T fields -e frame.number -e frame.time_relative -e ip.src -e ip.dst \
     -e _ws.col.Protocol -e _ws.col.Info >/dev/null 2>&1; } 2>&1 )"
+tshark_summary_s="$( { time tshark -n -r "$cut" >/dev/null 2>&1; } 2>&1 )"
+tshark_numbers_s="$( { time tshark -n -r "$cut" -T fields -e frame.number >/dev/null 2>&1; } 2>&1 )"
 
 pps() { awk -v n="$1" -v s="$2" 'BEGIN { printf "%.0f", n / s }'; }
 tcpdump_pps="$(pps "$n" "$tcpdump_s")"
@@ -64,6 +68,11 @@ printf '\n%-34s %10s %9s %12s %12s\n' "reader" "packets" "seconds" "packets/s" "
 printf '%-34s %10s %9s %12s %12s\n' "nuk pipeline ($(field feed)) -> views" "$n" "$(field seconds)" "$nuk_pps" "$(ratio "$nuk_pps")"
 printf '%-34s %10s %9s %12s %12s\n' "tcpdump -nn -r" "$n" "$tcpdump_s" "$tcpdump_pps" "1.00"
 printf '%-34s %10s %9s %12s %12s\n' "tshark -T fields" "$cut_n" "$tshark_s" "$tshark_pps" "$(ratio "$tshark_pps")"
+for t in "tshark -n -r:$tshark_summary_s" "tshark -T fields -e frame.number:$tshark_numbers_s"; do
+    t_pps="$(pps "$cut_n" "${t##*:}")"
+    printf '%-34s %10s %9s %12s %12s\n' "${t%:*}" "$cut_n" "${t##*:}" "$t_pps" "$(ratio "$t_pps")"
+done
+printf '\n%s, load average %s\n' "$(date -u '+%F %H:%M UTC')" "$(cut -d' ' -f1-3 /proc/loadavg)"
 printf '\nGUI longest stall: %s ms (target < 100), of which the GUI thread worked %s ms\n' "$(field max_stall_ms)" \
     "$(field max_stall_working_ms)"
 printf 'peak RSS: %s MB, payload %s MB: %s bytes/packet beyond payload for the whole process (target <= 512), %s above the empty view\n' \
