@@ -179,19 +179,46 @@ void ControlPanel::readCapture(unsigned capture)
             return;
         }
 
-        auto packet = std::make_unique<CPacket>(&raw);
+        std::unique_ptr<CPacket> onHeap;
+        CPacket* packet = m_store.add(raw);
+        if (!packet) {
+            onHeap = std::make_unique<CPacket>(&raw);
+            packet = onHeap.get();
+        }
         // In step mode or with a pace this waits. A packet still waiting when a new
-        // capture starts belongs to the old one and is given up.
-        if (!g_Scheduler.AddPacket(packet.get(), superseded))
+        // capture starts belongs to the old one and is given up (a stored one stays
+        // in the store, unseen).
+        if (!g_Scheduler.AddPacket(packet, superseded))
             return;
         // Start advances the capture under the registry lock: once it has, no packet
         // of the old capture can reach a view.
         std::lock_guard<std::recursive_mutex> lock(registryMutex());
         if (superseded())
             return;
-        AddPacket(packet.release());
+        if (onHeap)
+            AddPacket(onHeap.release());
+        else
+            deliver(packet);
         m_delivered.fetch_add(1, std::memory_order_relaxed);
+        // A Step must answer within a frame: the drawing views show a stepped
+        // packet at once instead of at the next refresh tick.
+        if (g_bPureStepMode)
+            refreshSoon();
     }
+}
+
+void ControlPanel::refreshSoon()
+{
+    if (m_refreshPosted.exchange(true))
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_refreshPosted = false;
+            if (m_bRunning)
+                UpdateView();
+        },
+        Qt::QueuedConnection);
 }
 
 void ControlPanel::waitUntilReaderOutOfPipe()
@@ -217,7 +244,16 @@ void ControlPanel::AddPacket(CPacket* packet)
 {
     {
         std::lock_guard<std::mutex> lock(m_packetMutex);
-        m_PacketList.emplace_back(packet);
+        m_adopted.emplace_back(packet);
+    }
+    deliver(packet);
+}
+
+void ControlPanel::deliver(CPacket* packet)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_packetMutex);
+        ++m_packetCount;
     }
     std::lock_guard<std::recursive_mutex> lock(registryMutex());
     for (auto it = m_View2MenuID.cbegin(); it != m_View2MenuID.cend(); ++it)
@@ -234,7 +270,7 @@ void ControlPanel::UpdateView()
 std::size_t ControlPanel::packetCount() const
 {
     std::lock_guard<std::mutex> lock(m_packetMutex);
-    return m_PacketList.size();
+    return m_packetCount;
 }
 
 void ControlPanel::CleanPipe()

@@ -4,6 +4,7 @@
 // through the step scheduler and hands it to every registered view, and asks the
 // views to repaint on a 500 ms refresh timer.
 
+#include "capture/packetstore.h"
 #include "capture/replayprogress.h"
 #include "capture/timebasedview.h"
 
@@ -67,7 +68,8 @@ public:
     void Start();
     void Stop();
     void AddView(CTimeBasedView* view, const QString& typeName);
-    void AddPacket(CPacket* packet);  // reader thread
+    // Reader thread: keeps `packet` (built with new) and hands it to every view.
+    void AddPacket(CPacket* packet);
     void CleanPipe();
 
     bool isRunning() const { return m_bRunning.load(); }
@@ -92,6 +94,8 @@ private:
     void takeHelperText(const char* bytes, std::size_t size);
     static QString printable(const QByteArray& text);
     void reportProgress();
+    // Reader thread: one refresh of every view on the GUI thread, posted once.
+    void refreshSoon();
     void message(const QString& title, const QString& text);
     void status(const QString& text);
 
@@ -99,7 +103,13 @@ private:
     std::thread m_PacketCapThread;
     int m_nViewCount = 0;
     ControlPanelUi* m_pUi;
-    std::vector<std::unique_ptr<CPacket>> m_PacketList;  // written by the reader thread only
+    void deliver(CPacket* packet);
+
+    // Every packet is kept until the controller is destroyed. The reader thread
+    // builds its own in the store; AddPacket's callers build theirs on the heap.
+    PacketStore m_store;                             // reader thread only
+    std::vector<std::unique_ptr<CPacket>> m_adopted;  // guarded by m_packetMutex
+    std::size_t m_packetCount = 0;                   // guarded by m_packetMutex
     QTimer* m_pTimer = nullptr;
     int m_nRefreshInterval = 500;
     std::atomic<bool> m_bStopped{false};
@@ -119,6 +129,7 @@ private:
     QString m_lastHelperLine;   // the helper's last whole line in this capture
     bool m_bShowingFailure = false;
 
+    std::atomic<bool> m_refreshPosted{false};
     std::atomic<std::uint64_t> m_delivered{0};  // this capture's packets; the reader counts
     ReplayProgress m_replay;                     // GUI thread
     bool m_finishShown = false;

@@ -32,10 +32,17 @@ CPacket::CPacket(const RawPacket* raw) : CPacket()
              f + record::TcpOptions, f + record::Udp, raw->payload);
 }
 
+CPacket::CPacket(const RawPacket* raw, unsigned char* payloadSpace) : CPacket()
+{
+    const unsigned char* f = raw->fixed;
+    copyFrom(f, f + record::Ethernet, f + record::Ip, f + record::IpOptions, f + record::Tcp,
+             f + record::TcpOptions, f + record::Udp, raw->payload, payloadSpace);
+}
+
 CPacket::CPacket(const CPacket& other) : CPacket()
 {
     copyFrom(reinterpret_cast<const unsigned char*>(other.m_header), other.m_eth, other.m_ip,
-             other.m_ipOptions, other.m_tcp, other.m_tcpOptions, other.m_udp, other.m_payload.get());
+             other.m_ipOptions, other.m_tcp, other.m_tcpOptions, other.m_udp, other.m_payload);
 }
 
 CPacket& CPacket::operator=(const CPacket& other)
@@ -50,7 +57,8 @@ CPacket& CPacket::operator=(const CPacket& other)
     std::memcpy(m_udp, copy.m_udp, sizeof m_udp);
     std::memcpy(m_tcp, copy.m_tcp, sizeof m_tcp);
     std::memcpy(m_tcpOptions, copy.m_tcpOptions, sizeof m_tcpOptions);
-    m_payload = std::move(copy.m_payload);
+    m_ownedPayload = std::move(copy.m_ownedPayload);
+    m_payload = m_ownedPayload.get();
     return *this;
 }
 
@@ -58,7 +66,7 @@ CPacket& CPacket::operator=(const CPacket& other)
 void CPacket::copyFrom(const unsigned char* header, const unsigned char* eth, const unsigned char* ip,
                        const unsigned char* ipOptions, const unsigned char* tcp,
                        const unsigned char* tcpOptions, const unsigned char* udp,
-                       const unsigned char* payload)
+                       const unsigned char* payload, unsigned char* payloadSpace)
 {
     std::memcpy(m_header, header, sizeof m_header);
     std::memcpy(m_eth, eth, sizeof m_eth);
@@ -74,14 +82,25 @@ void CPacket::copyFrom(const unsigned char* header, const unsigned char* eth, co
     const std::uint32_t length = GetPacketLength();
     if (length > std::uint32_t(packetlen) && payload) {
         const std::uint32_t size = length - packetlen;
-        m_payload.reset(new unsigned char[size]);
-        std::memcpy(m_payload.get(), payload, size);
+        if (!payloadSpace) {
+            m_ownedPayload.reset(new unsigned char[size]);
+            payloadSpace = m_ownedPayload.get();
+        }
+        std::memcpy(payloadSpace, payload, size);
+        m_payload = payloadSpace;
     }
 }
 
 const std::int32_t* CPacket::GetTimeStamp() const { return m_header; }
 std::uint32_t CPacket::GetPacketType() const { return std::uint32_t(m_header[2]); }
 std::uint32_t CPacket::GetPacketLength() const { return std::uint32_t(m_header[3]); }
+std::uint32_t CPacket::payloadSize(const RawPacket& raw)
+{
+    std::uint32_t length;
+    std::memcpy(&length, raw.fixed + record::Length, sizeof length);
+    return length > std::uint32_t(packetlen) && raw.payload ? length - packetlen : 0;
+}
+
 std::uint32_t CPacket::payloadLength() const
 {
     return m_payload && GetPacketLength() > std::uint32_t(packetlen) ? GetPacketLength() - packetlen : 0;

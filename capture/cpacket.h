@@ -12,6 +12,9 @@ class CPacket {
 public:
     CPacket();
     explicit CPacket(const RawPacket* raw);
+    // The payload copied into `payloadSpace` (payloadSize(*raw) bytes, or null when
+    // that is 0), which outlives the packet and stays its owner's (see PacketStore).
+    CPacket(const RawPacket* raw, unsigned char* payloadSpace);
     CPacket(const CPacket& other);
     CPacket& operator=(const CPacket& other);
     ~CPacket() = default;
@@ -22,6 +25,8 @@ public:
     std::uint32_t GetPacketLength() const;
     bool isTcp() const { return GetPacketType() == record::TypeTcp; }
     std::uint32_t payloadLength() const;
+    // The payload bytes a packet built from `raw` keeps.
+    static std::uint32_t payloadSize(const RawPacket& raw);
 
     // Ethernet.
     std::uint16_t GetEthernetType() const;
@@ -68,7 +73,7 @@ public:
     std::uint16_t GetUDPChecksum() const;
 
     // Raw slots.
-    const unsigned char* GetRealData() const { return m_payload.get(); }
+    const unsigned char* GetRealData() const { return m_payload; }
     const unsigned char* GetEthernetHeader() const { return m_eth; }
     const unsigned char* GetIpHeader() const { return m_ip; }
     const unsigned char* GetIpOptions() const { return m_ipOptions; }
@@ -80,7 +85,7 @@ private:
     void copyFrom(const unsigned char* header, const unsigned char* eth, const unsigned char* ip,
                   const unsigned char* ipOptions, const unsigned char* tcp,
                   const unsigned char* tcpOptions, const unsigned char* udp,
-                  const unsigned char* payload);
+                  const unsigned char* payload, unsigned char* payloadSpace = nullptr);
     const char* addressText(std::uint32_t networkOrder, int resolve, char* buf, int len) const;
 
     std::int32_t m_header[4];  // seconds, microseconds, type, length (host order)
@@ -90,5 +95,6 @@ private:
     unsigned char m_udp[8];
     unsigned char m_tcp[20];
     unsigned char m_tcpOptions[40];
-    std::unique_ptr<unsigned char[]> m_payload;
+    const unsigned char* m_payload = nullptr;
+    std::unique_ptr<unsigned char[]> m_ownedPayload;  // unless the payload lives elsewhere
 };

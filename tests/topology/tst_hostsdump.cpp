@@ -1,9 +1,9 @@
 // nukdump --hosts on a real trace of seven hosts, through the real capture helper,
 // against tshark's reading of the same trace.
 
+#include "packets/nukdumprun.h"
 #include "packets/packetfixtures.h"
 
-#include <QProcess>
 #include <QtTest>
 
 namespace {
@@ -12,16 +12,8 @@ const QString kTrace = QStringLiteral(NUK_TEST_DATA "/topology/hosts7.pcap");
 
 QList<QByteArray> hostsDump(const QStringList& args)
 {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("NUKPATH"), QStringLiteral(NUK_BUILD_DIR));
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(NUK_BUILD_DIR "/nuk/nukdump"), QStringList{"--hosts"} + args);
-    if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-        return {"nukdump failed: " + p.readAllStandardError()};
-    QList<QByteArray> lines = p.readAllStandardOutput().split('\n');
-    lines.removeAll(QByteArray());
-    return lines;
+    const fixtures::Run r = fixtures::runNukdump(QStringList{"--hosts"} + args);
+    return r.exitCode == 0 ? r.lines : QList<QByteArray>{"nukdump failed: " + r.err};
 }
 
 // Hosts numbered in order of first appearance (source before destination), each

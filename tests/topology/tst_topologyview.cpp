@@ -1,9 +1,8 @@
-// The machine distribution window offscreen: menus and tool bar, packets from a
+// The machine distribution window offscreen: the node info window, packets from a
 // reader thread into nodes, links and node info rows, lock and clear, the View
 // toggles, selection and the drag rule, the right-button menu, a rendered scene at
-// a few points, export, sorting the node info rows, closing.
+// a few points, export, sorting the node info rows.
 
-#include "capture/controlpanel.h"
 #include "capture/settings.h"
 #include "packets/packetfixtures.h"
 #include "views/common/viewprompts.h"
@@ -13,17 +12,14 @@
 #include "views/topology/topologylegendview.h"
 #include "views/topology/topologymodel.h"
 #include "views/topology/topologyview.h"
-#include "views/viewfactory.h"
 
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
-#include <QMenuBar>
 #include <QPainter>
 #include <QPointer>
 #include <QStatusBar>
 #include <QTemporaryDir>
-#include <QToolBar>
 #include <QTreeView>
 #include <QtTest>
 
@@ -58,14 +54,13 @@ class TestTopologyView : public QObject {
     Q_OBJECT
 private slots:
     void init() { g_TimeDelayRatio = 1.0f; }
-    void windowMenusAndToolBar();
+    void nodeInfoWindowGoesWithTheView();
     void packetsLockAndClear();
     void viewTogglesReachEveryNode();
     void selectionAndTheDragRule();
     void rightButtonMenu();
     void renderedScene();
     void exportAndSortedNodeInfo();
-    void closingUnregistersTheView();
 
 private:
     const CPacket* packet(std::uint32_t src, std::uint32_t dst);
@@ -107,57 +102,21 @@ void TestTopologyView::twoNodes(CTopologyView& view)
     view.canvasView()->syncItems();
 }
 
-void TestTopologyView::windowMenusAndToolBar()
+// Hidden at first, toggled by the Window menu; closing it only hides it, closing
+// the view takes it along.
+void TestTopologyView::nodeInfoWindowGoesWithTheView()
 {
-    CTopologyView view(nullptr, "Machine Distribution View");
-    QCOMPARE(view.windowTitle(), QStringLiteral("NUK Machine Distribution View"));
-    QCOMPARE(view.size(), QSize(600, 480));
-    QVERIFY(view.isVisible());
-    QStringList menus;
-    for (QAction* top : view.menuBar()->actions())
-        menus << top->text() + ": " + texts(top->menu()->actions()).join(QStringLiteral(" | "));
-    QCOMPARE(menus, (QStringList{
-                        "&Operation: &Clear View Ctrl+C | - | &Lock View Ctrl+L | &UnLock View Ctrl+U | E&xit Ctrl+X | - | "
-                        "Export as Image...",
-                        "&View: Show IPAddress Below Nodes | Show Statistic Info",
-                        "&Window: Show/Hide Node Info Window"}));
-    QToolBar* bar = view.findChild<QToolBar*>(QStringLiteral("Operations"));
-    QVERIFY(bar);
-    QCOMPARE(bar->windowTitle(), QStringLiteral("Operations"));
-    QCOMPARE(bar->actions().size(), 3);
-    QCOMPARE(bar->actions()[0]->text(), QStringLiteral("LockView"));
-    QCOMPARE(bar->actions()[1]->text(), QStringLiteral("unLockView"));
-    QCOMPARE(bar->actions()[1]->whatsThis(),
-             QStringLiteral("Click this button to unlock this view.\n\nYou can also select the UnLock command from the "
-                            "Operation menu."));
-    QVERIFY(!bar->actions()[0]->icon().isNull());
-    QCOMPARE(view.statusBar()->currentMessage(), QStringLiteral("Ready."));
-
-    // The canvas: 600 × 480 in (230, 230, 230), between tool bar and status bar.
-    CTopologyCanvasView* canvas = view.canvasView();
-    QCOMPARE(canvas->canvas()->sceneRect(), QRectF(0, 0, 600, 480));
-    QCOMPARE(canvas->canvas()->backgroundBrush().color(), QColor(230, 230, 230));
-    QVERIFY(canvas->geometry().top() >= bar->geometry().bottom());
-    QVERIFY(canvas->geometry().bottom() < view.statusBar()->geometry().top());
-    QCOMPARE(canvas->dragCursor().bitmap().size(), QSize(32, 32));
-    QCOMPARE(canvas->dragCursor().hotSpot(), QPoint(16, 16));
-
-    // The node info window: hidden, toggled by the Window menu, closing only hides it.
-    CTopologyLegendView* info = view.nodeInfoWindow();
-    QCOMPARE(info->windowTitle(), QStringLiteral("NodeInfo"));
-    QCOMPARE(info->size(), QSize(400, 150));
+    QPointer<CTopologyView> view = new CTopologyView(nullptr, "Machine Distribution View");
+    QPointer<CTopologyLegendView> info = view->nodeInfoWindow();
     QVERIFY(info->isHidden() && info->isWindow());
-    QStringList headers;
-    for (int c = 0; c < 4; ++c)
-        headers << info->listView()->model()->headerData(c, Qt::Horizontal).toString();
-    QCOMPARE(headers, (QStringList{"Node No.", "IP Address", "No. of Packet sent", "No. of Packet received"}));
-    view.action(CTopologyView::IdNodeInfoWindow)->trigger();
+    view->action(CTopologyView::IdNodeInfoWindow)->trigger();
     QVERIFY(info->isVisible());
     info->close();
     QVERIFY(info->isHidden());
-    view.action(CTopologyView::IdNodeInfoWindow)->trigger();
-    view.action(CTopologyView::IdNodeInfoWindow)->trigger();
-    QVERIFY(info->isHidden());
+    view->action(CTopologyView::IdNodeInfoWindow)->trigger();
+    view->action(CTopologyView::IdExit)->trigger();
+    QTRY_VERIFY(view.isNull());
+    QVERIFY(info.isNull());
 }
 
 void TestTopologyView::packetsLockAndClear()
@@ -165,8 +124,6 @@ void TestTopologyView::packetsLockAndClear()
     CTopologyView view;
     QGraphicsScene* scene = view.canvasView()->canvas();
     feed(view, {{A, B}, {B, A}, {A, B}, {A, A}});
-    QCOMPARE(view.model().nodes().size(), std::size_t(2));
-    QCOMPARE(view.model().links().size(), std::size_t(3));
     int nodes = 0, links = 0;
     for (QGraphicsItem* item : scene->items()) {
         nodes += item->type() == QGraphicsItem::UserType + 5;
@@ -183,18 +140,14 @@ void TestTopologyView::packetsLockAndClear()
     CTopologyLegendView& info = *view.nodeInfoWindow();
     QCOMPARE(shownRows(info), (QStringList{"0 10.0.0.1 3 2", "1 10.0.0.2 1 2"}));
 
-    // Locked: the label shows, packets leave no trace; unlocked, counting goes on.
+    // Locked: packets leave no trace; unlocked, counting goes on.
     view.action(CTopologyView::IdLock)->trigger();
-    QVERIFY(view.lockedLabel()->isVisible());
-    QCOMPARE(view.lockedLabel()->text(), QStringLiteral("Locked"));
     feed(view, {{C, A}, {A, B}});
-    QCOMPARE(view.model().nodes().size(), std::size_t(2));
     QCOMPARE(shownRows(info), (QStringList{"0 10.0.0.1 3 2", "1 10.0.0.2 1 2"}));
     // Arrived while locked is refused even when Unlock comes before the batch is applied.
     const CPacket* lateCA = packet(C, A);
     std::thread([&] { view.AddPacket(const_cast<CPacket*>(lateCA)); }).join();
     view.action(CTopologyView::IdUnlock)->trigger();
-    QVERIFY(view.lockedLabel()->isHidden());
     feed(view, {{A, B}});
     QCOMPARE(shownRows(info), (QStringList{"0 10.0.0.1 4 2", "1 10.0.0.2 1 3"}));
 
@@ -221,21 +174,17 @@ void TestTopologyView::viewTogglesReachEveryNode()
     QAction* showStat = view.action(CTopologyView::IdShowStatInfo);
     showAddress->trigger();
     QCOMPARE(showAddress->text(), QStringLiteral("Hide IPAddress Below Nodes"));
-    feed(view, {{C, A}});
+    feed(view, {{C, A}});  // a node made later follows the toggles
     for (const auto& n : view.model().nodes())
         QVERIFY(n->bShowIPAddress && !n->bShowStatInfo);
     // The label lies below the circle: the item's area grows to repaint it.
     QVERIFY(view.canvasView()->nodeItem(0)->boundingRect().bottom() > 30);
     showStat->trigger();
-    QCOMPARE(showStat->text(), QStringLiteral("Hide Statistic Info"));
     QVERIFY(view.canvasView()->nodeItem(0)->boundingRect().top() < -20);
     showAddress->trigger();
     QCOMPARE(showAddress->text(), QStringLiteral("Show IPAddress Below Nodes"));
     for (const auto& n : view.model().nodes())
         QVERIFY(!n->bShowIPAddress && n->bShowStatInfo);
-    showStat->trigger();
-    QCOMPARE(showStat->text(), QStringLiteral("Show Statistic Info"));
-    QVERIFY(!view.model().nodes()[2]->bShowStatInfo);
 }
 
 void TestTopologyView::selectionAndTheDragRule()
@@ -318,20 +267,14 @@ void TestTopologyView::rightButtonMenu()
                                      "Show/Hide Node Info"}));
     CNode* node = view.model().nodes()[0].get();
     QCOMPARE(node->fZoom, 2.0f);
-    QCOMPARE(QPoint(node->nX, node->nY), QPoint(100, 100));
     QCOMPARE(canvas->nodeItem(0)->shape().boundingRect(), QRectF(0, 0, 41, 41));
-    QCOMPARE(view.model().nodes()[1]->fZoom, 1.0f);
     QCOMPARE(view.model().links()[0]->fZoom, 1.0f);  // the smaller zoom of its ends
 
-    for (const char* entry : {"Show/Hide IP Address", "Show/Hide Node Info", "Zoom Out"}) {
-        pick = QString::fromLatin1(entry);
-        answerMenu();
-        QTest::mouseClick(port, Qt::RightButton, {}, viewportPoint(view, {110, 110}));
-        QTRY_VERIFY(!QApplication::activePopupWidget());
-    }
-    QVERIFY(node->bShowIPAddress && node->bShowStatInfo);
+    pick = QStringLiteral("Show/Hide IP Address");  // this node only
+    answerMenu();
+    QTest::mouseClick(port, Qt::RightButton, {}, viewportPoint(view, {110, 110}));
+    QTRY_VERIFY(node->bShowIPAddress);
     QVERIFY(!view.model().nodes()[1]->bShowIPAddress);
-    QCOMPARE(node->fZoom, 1.0f);
 
     // A right click on a link selects it and opens nothing.
     shown.clear();
@@ -402,17 +345,14 @@ void TestTopologyView::exportAndSortedNodeInfo()
     QString file = dir.filePath(QStringLiteral("map.png"));
     viewui::setSaveFileHandler([&](QWidget*, const QString&, const QString&, const QString&, QString*) { return file; });
     view.action(CTopologyView::IdExport)->trigger();
-    const QImage image(file);
-    QCOMPARE(image.size(), QSize(600, 480));
-    QCOMPARE(image.pixelColor(5, 5), QColor(230, 230, 230));
+    QCOMPARE(QImage(file).pixelColor(5, 5), QColor(230, 230, 230));
     file = dir.filePath(QStringLiteral("map.svg"));
     view.action(CTopologyView::IdExport)->trigger();
     viewui::setSaveFileHandler({});
     QFile svg(file);
     QVERIFY(svg.open(QIODevice::ReadOnly));
     const QByteArray drawing = svg.readAll();
-    QVERIFY(drawing.contains("<svg") && drawing.contains("viewBox=\"0 0 600 480\""));
-    QVERIFY(!drawing.contains("<image"));  // circles stay circles
+    QVERIFY(drawing.contains("viewBox=\"0 0 600 480\"") && !drawing.contains("<image"));  // circles stay circles
 
     // Rows sort by any column, numbers as numbers; new rows take their place.
     CTopologyLegendView& info = *view.nodeInfoWindow();
@@ -423,23 +363,6 @@ void TestTopologyView::exportAndSortedNodeInfo()
     QCOMPARE(shownRows(info), (QStringList{"1 10.0.0.2 4 3", "2 10.0.0.3 3 1", "0 10.0.0.1 1 3", "3 10.0.0.10 0 1"}));
     info.listView()->header()->setSortIndicator(NodeInfoModel::ColAddress, Qt::AscendingOrder);
     QCOMPARE(info.shownText(3, 1), QStringLiteral("10.0.0.10"));
-}
-
-void TestTopologyView::closingUnregistersTheView()
-{
-    ControlPanel controller;
-    CTimeBasedView* created = createView(ViewKind::Topology, QStringLiteral("Machine Distribution View"), &controller);
-    QPointer<CTopologyView> view(dynamic_cast<CTopologyView*>(created));
-    QVERIFY(view);
-    QCOMPARE(view->objectName(), QStringLiteral("Machine Distribution View"));
-    controller.AddView(created, QStringLiteral("MachineDistributionView"));
-    QVERIFY(m_View2MenuID.contains(created));
-    QPointer<CTopologyLegendView> info = view->nodeInfoWindow();
-    view->action(CTopologyView::IdNodeInfoWindow)->trigger();
-    view->action(CTopologyView::IdExit)->trigger();
-    QTRY_VERIFY(view.isNull());
-    QVERIFY(info.isNull());
-    QVERIFY(!m_View2MenuID.contains(created));
 }
 
 QTEST_MAIN(TestTopologyView)

@@ -276,7 +276,7 @@ void PacketListModel::mergeNewRows(std::size_t firstNew)
 void PacketListModel::clear()
 {
     beginResetModel();
-    std::vector<PacketListItem>().swap(m_rows);
+    std::deque<PacketListItem>().swap(m_rows);
     std::vector<std::uint32_t>().swap(m_order);
     endResetModel();
 }

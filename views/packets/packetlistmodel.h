@@ -12,6 +12,7 @@
 
 #include <QAbstractTableModel>
 
+#include <deque>
 #include <vector>
 
 class PacketListModel : public QAbstractTableModel {
@@ -48,7 +49,9 @@ private:
     void mergeNewRows(std::size_t firstNew);
     void remapPersistent(const std::vector<std::uint32_t>& oldOrder);
 
-    std::vector<PacketListItem> m_rows;  // arrival order
+    // Arrival order. Grown in blocks: a vector of a million rows would move them all,
+    // on fresh pages, whenever it outgrew its capacity, stalling the list.
+    std::deque<PacketListItem> m_rows;
     std::vector<std::uint32_t> m_order;  // display row -> arrival index; empty = arrival order
     BaseTime m_base;
     int m_sortColumn = PacketListItem::ColNo;

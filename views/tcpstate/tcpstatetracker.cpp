@@ -6,11 +6,6 @@
 
 namespace {
 
-bool sameAddress(const char* a, const char* b)
-{
-    return std::strncmp(a, b, TcpStateTracker::kAddressWidth) == 0;
-}
-
 void fillBlanks(char* text)
 {
     std::memset(text, ' ', TcpStateTracker::kAddressWidth);
@@ -72,21 +67,23 @@ TcpStateTracker::Verdict TcpStateTracker::addPacket(const CPacket& packet)
 
     bool member = false;
     bool fixedHere = false;
-    char src[kAddressWidth + 1] = {};
-    char dst[kAddressWidth + 1] = {};
+    // Addresses compare as numbers: their texts here are the dotted forms, equal
+    // exactly when the numbers are, and making two for every packet is costly.
+    const std::uint32_t src = packet.GetSrcIPAddr();
+    const std::uint32_t dst = packet.GetDstIPAddr();
     const std::uint16_t sport = packet.GetSrcPort();
     const std::uint16_t dport = packet.GetDstPort();
     if (m_awaitingReference) {
         packet.GetSrcIPAddr(0, m_refSrc, kAddressWidth);
         packet.GetDstIPAddr(0, m_refDst, kAddressWidth);
+        m_refSrcAddress = src;
+        m_refDstAddress = dst;
         m_refSport = sport;
         m_refDport = dport;
         m_awaitingReference = false;
         member = true;
         fixedHere = true;
     } else {
-        packet.GetSrcIPAddr(0, src, kAddressWidth);
-        packet.GetDstIPAddr(0, dst, kAddressWidth);
         member = belongs(src, dst, sport, dport);
     }
     if (!member)
@@ -106,7 +103,7 @@ TcpStateTracker::Verdict TcpStateTracker::addPacket(const CPacket& packet)
     if (!fixedHere) {
         if (m_packetFlags.fin && m_awaitingFirstFin)
             noteFirstFin(src, sport);
-        if (m_packetFlags.syn && m_packetFlags.ack && sameAddress(dst, m_refDst) && !sameAddress(m_refSrc, m_refDst))
+        if (m_packetFlags.syn && m_packetFlags.ack && dst == m_refDstAddress && m_refSrcAddress != m_refDstAddress)
             m_sticky.simultaneousOpen = true;
     }
     applyStepRules();
@@ -114,13 +111,13 @@ TcpStateTracker::Verdict TcpStateTracker::addPacket(const CPacket& packet)
 }
 
 // Addresses and ports are matched each on their own, in either direction.
-bool TcpStateTracker::belongs(const char* src, const char* dst, std::uint16_t sport, std::uint16_t dport) const
+bool TcpStateTracker::belongs(std::uint32_t src, std::uint32_t dst, std::uint16_t sport, std::uint16_t dport) const
 {
     bool addressMatch = false;
-    if (sameAddress(src, m_refSrc))
-        addressMatch = sameAddress(dst, m_refDst);
-    else if (sameAddress(dst, m_refSrc))
-        addressMatch = sameAddress(src, m_refDst);
+    if (src == m_refSrcAddress)
+        addressMatch = dst == m_refDstAddress;
+    else if (dst == m_refSrcAddress)
+        addressMatch = src == m_refDstAddress;
     bool portMatch = false;
     if (sport == m_refSport)
         portMatch = dport == m_refDport;
@@ -129,12 +126,12 @@ bool TcpStateTracker::belongs(const char* src, const char* dst, std::uint16_t sp
     return addressMatch && portMatch;
 }
 
-void TcpStateTracker::noteFirstFin(const char* src, std::uint16_t sport)
+void TcpStateTracker::noteFirstFin(std::uint32_t src, std::uint16_t sport)
 {
-    if (sameAddress(src, m_refSrc) && sport == m_refSport) {
+    if (src == m_refSrcAddress && sport == m_refSport) {
         m_sticky.serverClosedFirst = false;
         m_awaitingFirstFin = false;
-    } else if (sameAddress(src, m_refDst) && sport == m_refDport) {
+    } else if (src == m_refDstAddress && sport == m_refDport) {
         m_sticky.serverClosedFirst = true;
         m_awaitingFirstFin = false;
     }

@@ -83,13 +83,15 @@ public:
     QString connectionText() const;
 
 private:
-    bool belongs(const char* src, const char* dst, std::uint16_t sport, std::uint16_t dport) const;
-    void noteFirstFin(const char* src, std::uint16_t sport);
+    bool belongs(std::uint32_t src, std::uint32_t dst, std::uint16_t sport, std::uint16_t dport) const;
+    void noteFirstFin(std::uint32_t src, std::uint16_t sport);
     void applyStepRules();
 
     int m_step = StepClosed;
     char m_refSrc[kAddressWidth + 1];
     char m_refDst[kAddressWidth + 1];
+    std::uint32_t m_refSrcAddress = 0;
+    std::uint32_t m_refDstAddress = 0;
     std::uint16_t m_refSport = 0;
     std::uint16_t m_refDport = 0;
     bool m_awaitingReference = true;

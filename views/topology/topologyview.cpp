@@ -1,6 +1,7 @@
 #include "views/topology/topologyview.h"
 
 #include "capture/controlpanel.h"
+#include "capture/settings.h"
 #include "views/common/imageexport.h"
 #include "views/topology/nodeinfomodel.h"
 #include "views/topology/topologycanvasview.h"
@@ -157,6 +158,9 @@ void CTopologyView::applyBatch(std::vector<Arrival>& batch)
         scheduleLayout();
     }
     m_nodeInfo->nodeInfo()->flush();
+    // A stepped packet sets off on its link now, not at the next refresh tick.
+    if (g_bPureStepMode)
+        m_canvasView->UpdateView();
 }
 
 // A layout moves every node and so repaints the whole canvas: a burst of new hosts
