@@ -383,8 +383,9 @@ OpenResult openDevice(LiveDevice& dev, const Options& o, bool kernelFilterIsUser
     const int r = pcap_activate(dev.handle);
     if (r == PCAP_ERROR_PERM_DENIED || r == PCAP_ERROR_PROMISC_PERM_DENIED) {
         std::fprintf(stderr,
-                     "pcap: no permission to capture on %s: run as root or give the helper capture rights "
-                     "(setcap cap_net_raw=ep <build>/nuk/pcap)\n",
+                     "pcap: no permission to capture on %s: run as root, join the group the helper grants "
+                     "capture to (nukrit for the package), or grant it to yours "
+                     "(scripts/grant-capture <build>/nuk/pcap <group>)\n",
                      dev.name.c_str());
         return OpenResult::Failed;
     }

@@ -227,7 +227,7 @@ void TestPcapLive::noCaptureRightsIsOneClearLine()
     QCOMPARE(helper.wait(), 1);
     QVERIFY(helper.readRecords().empty());
     QVERIFY2(helper.stderrText().contains("no permission to capture on "), helper.stderrText().constData());
-    QVERIFY(helper.stderrText().contains("setcap"));
+    QVERIFY(helper.stderrText().contains("grant-capture"));
 }
 
 // A copy of the helper granted to one group the way scripts/run does it: only
