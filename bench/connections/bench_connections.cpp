@@ -6,6 +6,7 @@
 //
 // bench_connections --trace FILE
 
+#include "bench/common/tracepackets.h"
 #include "capture/cpacket.h"
 #include "helpers/framerecord.h"
 #include "views/packets/connection.h"
@@ -34,41 +35,6 @@
 
 namespace {
 
-std::vector<std::unique_ptr<CPacket>> readTrace(const std::string& path)
-{
-    std::vector<std::unique_ptr<CPacket>> out;
-    char err[PCAP_ERRBUF_SIZE];
-    pcap_t* pc = pcap_open_offline(path.c_str(), err);
-    if (!pc) {
-        std::fprintf(stderr, "%s\n", err);
-        return out;
-    }
-    pcap_pkthdr* h;
-    const u_char* data;
-    std::vector<unsigned char> scratch;
-    while (pcap_next_ex(pc, &h, &data) == 1) {
-        EthernetFrame eth;
-        FrameRecord rec;
-        if (!toEthernet(LinkKind::Ethernet, data, h->caplen, h->len, scratch, eth) ||
-            frameToRecord(eth, std::uint32_t(h->ts.tv_sec), std::uint32_t(h->ts.tv_usec), rec) != FrameVerdict::Record)
-            continue;
-        RawPacket raw{};
-        std::memcpy(raw.fixed, rec.fixed, sizeof raw.fixed);
-        raw.payload = rec.payload;
-        out.push_back(std::make_unique<CPacket>(&raw));
-    }
-    pcap_close(pc);
-    return out;
-}
-
-// This thread's processor time: on a machine shared with other work the wall clock
-// mostly measures the others.
-double cpuMs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
-}
 
 struct Took {
     double wallMs, cpuMs;
@@ -79,11 +45,11 @@ Took timed(QWidget* window, const std::function<void()>& step)
 {
     QElapsedTimer clock;
     clock.start();
-    const double cpu = cpuMs();
+    const double cpu = threadCpuMs();
     step();
     QCoreApplication::processEvents();
     window->grab();
-    return {double(clock.nsecsElapsed()) / 1e6, cpuMs() - cpu};
+    return {double(clock.nsecsElapsed()) / 1e6, threadCpuMs() - cpu};
 }
 
 void select(QTableView* list, int row)
@@ -108,7 +74,7 @@ int main(int argc, char** argv)
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const auto packets = readTrace(trace);
+    const auto packets = readTracePackets(trace);
     if (packets.empty())
         return 1;
 
@@ -118,12 +84,12 @@ int main(int argc, char** argv)
     clock.start();
     double fileCpuMs = 0;
     std::thread reader([&] {
-        const double cpu = cpuMs();
+        const double cpu = threadCpuMs();
         for (const auto& p : packets) {
             packetView.AddPacket(p.get());
             reconView.AddPacket(p.get());
         }
-        fileCpuMs = cpuMs() - cpu;
+        fileCpuMs = threadCpuMs() - cpu;
     });
     reader.join();
     const Took file{double(clock.nsecsElapsed()) / 1e6, fileCpuMs};

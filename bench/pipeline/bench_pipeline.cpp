@@ -22,6 +22,7 @@
 
 #include "capture/process/process.h"
 #include "bench/common/procstatus.h"
+#include "bench/common/tracepackets.h"
 #include "capture/controlpanel.h"
 #include "capture/cpacket.h"
 #include "capture/recordreader.h"
@@ -72,13 +73,6 @@
 namespace {
 
 std::atomic<bool> g_feedFailed{false};
-
-double threadCpuMs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
-}
 
 void deliver(ControlPanel& controller, const RawPacket& raw)
 {

@@ -12,6 +12,7 @@
 
 #include "capture/process/process.h"
 #include "bench/common/procstatus.h"
+#include "bench/common/tracepackets.h"
 #include "capture/controlpanel.h"
 #include "capture/cpacket.h"
 #include "capture/scheduler.h"
@@ -38,49 +39,16 @@
 
 namespace {
 
-// The first `count` packets of an Ethernet trace, made into records as the helper does.
-std::vector<std::unique_ptr<CPacket>> readPackets(const std::string& trace, std::size_t count)
-{
-    std::vector<std::unique_ptr<CPacket>> out;
-    char err[PCAP_ERRBUF_SIZE];
-    pcap_t* pc = pcap_open_offline(trace.c_str(), err);
-    pcap_pkthdr* h;
-    const u_char* data;
-    std::vector<unsigned char> scratch;
-    while (pc && out.size() < count && pcap_next_ex(pc, &h, &data) == 1) {
-        EthernetFrame eth;
-        FrameRecord rec;
-        if (!toEthernet(LinkKind::Ethernet, data, h->caplen, h->len, scratch, eth) ||
-            frameToRecord(eth, std::uint32_t(h->ts.tv_sec), std::uint32_t(h->ts.tv_usec), rec) != FrameVerdict::Record)
-            continue;
-        RawPacket raw{};
-        std::memcpy(raw.fixed, rec.fixed, sizeof raw.fixed);
-        raw.payload = rec.payload;
-        out.push_back(std::make_unique<CPacket>(&raw));
-    }
-    if (pc)
-        pcap_close(pc);
-    return out;
-}
-
-// This thread's processor time in milliseconds: on a machine shared with other work
-// the wall clock mostly measures the others.
-double cpuMs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
-}
 
 // Milliseconds per synchronous repaint of the whole viewport, scrolled to `y`.
 double repaintMs(LineScrollView* view, int y, int times)
 {
     view->verticalScrollBar()->setValue(y);
     view->viewport()->repaint();
-    const double start = cpuMs();
+    const double start = threadCpuMs();
     for (int i = 0; i < times; ++i)
         view->viewport()->repaint();
-    return (cpuMs() - start) / times;
+    return (threadCpuMs() - start) / times;
 }
 
 // Milliseconds per page scrolled down (the new strip painted), from `y`.
@@ -89,12 +57,12 @@ double pageScrollMs(LineScrollView* view, int y, int pages)
     QScrollBar* bar = view->verticalScrollBar();
     bar->setValue(y);
     view->viewport()->repaint();
-    const double start = cpuMs();
+    const double start = threadCpuMs();
     for (int i = 0; i < pages; ++i) {
         bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
         view->viewport()->repaint();
     }
-    return (cpuMs() - start) / pages;
+    return (threadCpuMs() - start) / pages;
 }
 
 void measureRepaint(const std::vector<std::unique_ptr<CPacket>>& packets, int records)
@@ -103,10 +71,10 @@ void measureRepaint(const std::vector<std::unique_ptr<CPacket>>& packets, int re
     window.InitiateView();
     LineScrollView* view = window.drawing();
     const long beforeKb = statusKb("VmRSS:");
-    const double addStart = cpuMs();
+    const double addStart = threadCpuMs();
     for (int i = 0; i < records; ++i)
         window.AddPacket(packets[std::size_t(i) % packets.size()].get());
-    const double addMs = cpuMs() - addStart;
+    const double addMs = threadCpuMs() - addStart;
     const long afterKb = statusKb("VmRSS:");
     window.UpdateView();
     QCoreApplication::processEvents();
@@ -144,7 +112,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
 
     {
-        const auto packets = readPackets(trace, 10000);
+        const auto packets = readTracePackets(trace, 10000);
         if (packets.empty()) {
             std::fprintf(stderr, "bench_timeline: no packets in %s\n", trace.c_str());
             return 1;
@@ -167,13 +135,13 @@ int main(int argc, char** argv)
     qint64 lastTick = 0, maxStallNs = 0, doneNs = 0;
     // How much of the longest stall the GUI thread spent working; the rest it waited
     // for a processor.
-    double lastCpu = cpuMs(), maxStallCpuMs = 0;
+    double lastCpu = threadCpuMs(), maxStallCpuMs = 0;
     QTimer probe;
     probe.setTimerType(Qt::PreciseTimer);
     probe.setInterval(1);
     QObject::connect(&probe, &QTimer::timeout, [&] {
         const qint64 now = clock.nsecsElapsed();
-        const double cpu = cpuMs();
+        const double cpu = threadCpuMs();
         if (now - lastTick > maxStallNs) {
             maxStallNs = now - lastTick;
             maxStallCpuMs = cpu - lastCpu;

@@ -333,9 +333,9 @@ class TourPlugin : public QGenericPlugin {
     Q_OBJECT
     Q_PLUGIN_METADATA(IID QGenericPluginFactoryInterface_iid FILE "tourplugin.json")
 public:
-    QObject* create(const QString& key, const QString& specification) override
+    QObject* create(const QString& key, const QString& options) override
     {
-        return key.compare(QLatin1String("nuktour"), Qt::CaseInsensitive) == 0 ? new Tour(specification) : nullptr;
+        return key.compare(QLatin1String("nuktour"), Qt::CaseInsensitive) == 0 ? new Tour(options) : nullptr;
     }
 };
 

@@ -42,9 +42,9 @@ class PressPlugin : public QGenericPlugin {
     Q_OBJECT
     Q_PLUGIN_METADATA(IID QGenericPluginFactoryInterface_iid FILE "pressplugin.json")
 public:
-    QObject* create(const QString& key, const QString& specification) override
+    QObject* create(const QString& key, const QString& options) override
     {
-        return key.compare(QLatin1String("nukpress"), Qt::CaseInsensitive) == 0 ? new Presser(specification) : nullptr;
+        return key.compare(QLatin1String("nukpress"), Qt::CaseInsensitive) == 0 ? new Presser(options) : nullptr;
     }
 };
 
