@@ -1,11 +1,16 @@
 // nukdump [--filter EXPR] [MODE] TRACE
+// nukdump [--filter EXPR] [MODE] --live [--loopback]
 //
 // Replays a tcpdump trace (a file, a named pipe, or "-" for standard input) through
 // the capture helper of NUKPATH (mode 0), reads its packet records with the
 // program's own record reader and hands each packet to the chosen mode (app/dump),
 // which prints JSON lines: by default each packet decoded as the packet list view
 // decodes it.
-// The helper's own complaints (no such file, bad filter) reach standard error
+// With --live it captures instead (mode 1: the default device, and the loopback
+// device with --loopback; root only) until it is interrupted, which ends the dump
+// like the end of a trace.
+// The helper's own complaints (no such file, bad filter) and the closing line of a
+// live capture (packets captured, dropped by the kernel) reach standard error
 // directly; a helper that fails makes nukdump fail.
 //
 // The helper keeps a copy of what it delivers in its temporary files; nukdump points
@@ -39,7 +44,7 @@ namespace {
 
 int usage()
 {
-    std::fprintf(stderr, "usage: nukdump [--filter EXPR] %s TRACE\n", dumpModeFlags().c_str());
+    std::fprintf(stderr, "usage: nukdump [--filter EXPR] %s TRACE | --live [--loopback]\n", dumpModeFlags().c_str());
     return 2;
 }
 
@@ -80,12 +85,14 @@ volatile std::sig_atomic_t g_interrupted = 0;
 
 void onInterrupt(int signo) { g_interrupted = signo; }
 
-void catchInterrupts()
+// An interrupt is the normal end of a live capture: a write of its output must not
+// fail then, so writes are restarted. A replay's interrupt cuts a blocked write short.
+void catchInterrupts(bool restartWrites)
 {
     struct sigaction action {};
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no SA_RESTART: a blocked read or write returns and sees the flag
+    action.sa_flags = restartWrites ? SA_RESTART : 0;  // polls return and see the flag either way
     for (int signo : {SIGINT, SIGTERM, SIGHUP})
         ::sigaction(signo, &action, nullptr);
 }
@@ -118,9 +125,14 @@ int main(int argc, char** argv)
     std::string filter = "tcp or udp";
     std::string trace;
     std::string modeFlag;
+    bool live = false, loopback = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg != "--filter" && arg.rfind("--", 0) == 0 && makeDumpMode(arg)) {
+        if (arg == "--live") {
+            live = true;
+        } else if (arg == "--loopback") {
+            loopback = true;
+        } else if (arg != "--filter" && arg.rfind("--", 0) == 0 && makeDumpMode(arg)) {
             if (!modeFlag.empty())
                 return usage();
             modeFlag = arg;
@@ -134,10 +146,10 @@ int main(int argc, char** argv)
             trace = arg;
         }
     }
-    if (trace.empty())
+    if (live == !trace.empty() || (loopback && !live))
         return usage();
     const std::unique_ptr<DumpMode> mode = makeDumpMode(modeFlag);
-    if (trace != "-" && ::access(trace.c_str(), R_OK) != 0) {  // "-": standard input, read by the helper
+    if (!live && trace != "-" && ::access(trace.c_str(), R_OK) != 0) {  // "-": standard input, read by the helper
         std::fprintf(stderr, "nukdump: %s: %s\n", trace.c_str(), std::strerror(errno));
         return 1;
     }
@@ -156,7 +168,7 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    catchInterrupts();
+    catchInterrupts(live);
     const std::string tmpDir = makePrivateDir();
     if (tmpDir.empty()) {
         std::perror("nukdump: private directory");
@@ -188,9 +200,9 @@ int main(int argc, char** argv)
         ::dup2(2, 1);  // anything the helper prints must not mix with the JSON lines
         char fdText[16];
         std::snprintf(fdText, sizeof fdText, "%d", fds[1]);
-        char* args[] = {const_cast<char*>("pcap"), const_cast<char*>(trace.c_str()), fdText,
-                        const_cast<char*>("0"), const_cast<char*>("NULL"), const_cast<char*>(filter.c_str()),
-                        nullptr};
+        char* args[] = {const_cast<char*>("pcap"), const_cast<char*>(live ? "NULL" : trace.c_str()), fdText,
+                        const_cast<char*>(live ? "1" : "0"), const_cast<char*>(loopback ? "lo" : "NULL"),
+                        const_cast<char*>(filter.c_str()), nullptr};
         std::signal(SIGPIPE, SIG_DFL);
         ::execv(helper.c_str(), args);
         const char msg[] = "nukdump: cannot run the capture helper\n";
@@ -209,10 +221,17 @@ int main(int argc, char** argv)
     bool readFailed = false;
     // What is printed goes out whenever the records pause, so a trace that is still
     // being captured (a named pipe) shows each packet as it arrives. An interrupt
-    // ends the dump like the end of the trace.
-    const auto flushWhileWaiting = [&out] { return g_interrupted == 0 && out.flush(); };
+    // ends the dump like the end of the trace; a live capture is stopped then, and
+    // the records it still sends are read to its end.
+    bool stoppingCapture = false;
+    const auto flushWhileWaiting = [&] { return (g_interrupted == 0 || stoppingCapture) && out.flush(); };
     for (;;) {
         const RecordReader::Status status = reader.next(raw, flushWhileWaiting);
+        if (status == RecordReader::Status::Cancelled && live && g_interrupted && !stoppingCapture && !out.failed()) {
+            ::kill(child, SIGTERM);
+            stoppingCapture = true;
+            continue;
+        }
         if (status == RecordReader::Status::Eof || status == RecordReader::Status::Cancelled)
             break;  // the end, an interrupt, or our reader went away
         if (status != RecordReader::Status::Record) {
@@ -231,6 +250,8 @@ int main(int argc, char** argv)
         if (!more)
             break;
     }
+    if (stoppingCapture)
+        g_interrupted = 0;  // the normal end of a live capture
     if (!out.failed() && !readFailed && !g_interrupted)
         mode->finish(out);
     out.flush();

@@ -3,6 +3,7 @@
 // record per IPv4 TCP or UDP packet into the pipe; see helpers/README-capture.md.
 
 #include "helpers/appfollower.h"
+#include "helpers/livecapture.h"
 #include "helpers/pipeline.h"
 #include "helpers/privileges.h"
 #include "helpers/recordsink.h"
@@ -368,7 +369,8 @@ std::string defaultDevice()
 
 enum class OpenResult { Ok, Failed, BadFilter };
 
-OpenResult openDevice(LiveDevice& dev, const Options& o, bool kernelFilterIsUsers)
+OpenResult openDevice(LiveDevice& dev, const Options& o, bool kernelFilterIsUsers,
+                      const livecapture::Settings& ring)
 {
     char err[PCAP_ERRBUF_SIZE] = "";
     dev.handle = pcap_create(dev.name.c_str(), err);
@@ -378,8 +380,7 @@ OpenResult openDevice(LiveDevice& dev, const Options& o, bool kernelFilterIsUser
     }
     pcap_set_snaplen(dev.handle, kSnapLen);
     pcap_set_promisc(dev.handle, 0);
-    pcap_set_immediate_mode(dev.handle, 1);
-    pcap_set_timeout(dev.handle, 10);
+    livecapture::configure(dev.handle, ring);
     const int r = pcap_activate(dev.handle);
     if (r == PCAP_ERROR_PERM_DENIED || r == PCAP_ERROR_PROMISC_PERM_DENIED) {
         std::fprintf(stderr,
@@ -405,7 +406,8 @@ OpenResult openDevice(LiveDevice& dev, const Options& o, bool kernelFilterIsUser
     if (pcap_lookupnet(dev.name.c_str(), &net, &mask, err) != 0)
         mask = PCAP_NETMASK_UNKNOWN;
     // Mode 3 needs to see every SYN; the user's filter then runs on the Ethernet view.
-    const std::string text = kernelFilterIsUsers ? filterText(o.expression) : "ip and (tcp or udp)";
+    const std::string text = livecapture::kernelFilter(
+        dev.name, kernelFilterIsUsers ? filterText(o.expression) : "ip and (tcp or udp)");
     if (!compile(dev.handle, text, o.expression, mask, dev.filter))
         return OpenResult::BadFilter;
     if (pcap_setfilter(dev.handle, &dev.filter.program) != 0) {
@@ -449,9 +451,13 @@ int capture(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceF
         devices.push_back(std::make_unique<LiveDevice>());
         devices.back()->name = "lo";
     }
+    std::string warning;
+    const livecapture::Settings ring = livecapture::settingsFromEnvironment(warning);
+    if (!warning.empty())
+        std::fprintf(stderr, "pcap: %s\n", warning.c_str());
     std::string names;
     for (auto& dev : devices) {
-        const OpenResult r = openDevice(*dev, o, follower == nullptr);
+        const OpenResult r = openDevice(*dev, o, follower == nullptr, ring);
         if (r == OpenResult::BadFilter)
             return kExitBadFilter;
         if (r != OpenResult::Ok)
@@ -465,6 +471,11 @@ int capture(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceF
     }
     openOutputFiles(trace, follower);
     std::fprintf(stderr, "pcap: capturing on%s\n", names.c_str());
+    // Whichever way the capture ends, it says what it captured and what was lost.
+    livecapture::Statistics statistics;
+    for (auto& dev : devices)
+        statistics.addDevice(dev->name, dev->handle);
+    const livecapture::ClosingReport closing(statistics);
 
     std::vector<pollfd> fds;
     for (auto& dev : devices)
@@ -481,6 +492,7 @@ int capture(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceF
                 continue;
             DispatchContext ctx{&pipeline, devices[i]->kind};
             const int n = pcap_dispatch(devices[i]->handle, -1, onPacket, reinterpret_cast<u_char*>(&ctx));
+            statistics.countCaptured(i, n);
             if (ctx.outputEnded)
                 return outputStatus(sink);
             if (n == PCAP_ERROR) {
@@ -493,6 +505,7 @@ int capture(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceF
         if (!sink.flush())
             return g_stop ? kExitOk : outputStatus(sink);
         const long long now = monotonicMs();
+        statistics.tick(now);
         if (follower)
             follower->tick(now);
         if (now >= nextFlush) {
