@@ -2,6 +2,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <linux/filter.h>
+#include <sys/socket.h>
 
 namespace livecapture {
 
@@ -42,9 +45,21 @@ void configure(pcap_t* handle, const Settings& settings)
     pcap_set_timeout(handle, kRingTimeoutMs);
 }
 
-std::string kernelFilter(const std::string& device, const std::string& text)
+bool keepIncomingOnly(pcap_t* handle, const std::string& text, bpf_u_int32 netmask)
 {
-    return device == "lo" ? "(" + text + ") and inbound" : text;
+    bpf_program program{};
+    if (pcap_compile(handle, &program, ("(" + text + ") and inbound").c_str(), 1, netmask) != 0) {
+        std::fprintf(stderr, "pcap: lo: both copies of each packet enter the ring: %s\n", pcap_geterr(handle));
+        return false;
+    }
+    // libpcap's instructions have the kernel's layout (it hands them over alike).
+    const sock_fprog kernel{static_cast<unsigned short>(program.bf_len),
+                            reinterpret_cast<sock_filter*>(program.bf_insns)};
+    const bool ok = ::setsockopt(pcap_fileno(handle), SOL_SOCKET, SO_ATTACH_FILTER, &kernel, sizeof kernel) == 0;
+    if (!ok)
+        std::fprintf(stderr, "pcap: lo: both copies of each packet enter the ring: %s\n", std::strerror(errno));
+    pcap_freecode(&program);
+    return ok;
 }
 
 Counts& Counts::operator+=(const Counts& o)

@@ -29,6 +29,8 @@ namespace livecapture {
 
 constexpr int kDefaultBufferMb = 32;
 constexpr int kRingTimeoutMs = 20;
+// How long the helper waits for packets before it reads the rings anyway.
+constexpr int kWaitMs = kRingTimeoutMs;
 
 struct Settings {
     int bufferMb = kDefaultBufferMb;
@@ -42,10 +44,14 @@ Settings settingsFromEnvironment(std::string& warning);
 // Applies `settings` to a created, not yet activated handle.
 void configure(pcap_t* handle, const Settings& settings);
 
-// The kernel filter for `device`. The loopback device shows every packet twice,
-// going out and coming in; libpcap drops the outgoing copy only after it has taken
-// room in the ring, so the kernel keeps only the incoming one.
-std::string kernelFilter(const std::string& device, const std::string& text);
+// The loopback device shows the kernel every packet twice, going out and coming
+// in; libpcap skips the outgoing copy only after it has taken room in the ring and
+// been counted. This narrows the kernel's filter of a handle whose filter `text`
+// is set to the incoming copies. libpcap keeps the filter it was given for the
+// packets it checks itself (those of the ring's first block): it cannot tell their
+// direction and would reject every one. False, with a line on standard error,
+// when the kernel keeps both copies.
+bool keepIncomingOnly(pcap_t* handle, const std::string& text, bpf_u_int32 netmask);
 
 struct Counts {
     unsigned long long captured = 0;

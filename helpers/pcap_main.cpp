@@ -406,14 +406,15 @@ OpenResult openDevice(LiveDevice& dev, const Options& o, bool kernelFilterIsUser
     if (pcap_lookupnet(dev.name.c_str(), &net, &mask, err) != 0)
         mask = PCAP_NETMASK_UNKNOWN;
     // Mode 3 needs to see every SYN; the user's filter then runs on the Ethernet view.
-    const std::string text = livecapture::kernelFilter(
-        dev.name, kernelFilterIsUsers ? filterText(o.expression) : "ip and (tcp or udp)");
+    const std::string text = kernelFilterIsUsers ? filterText(o.expression) : "ip and (tcp or udp)";
     if (!compile(dev.handle, text, o.expression, mask, dev.filter))
         return OpenResult::BadFilter;
     if (pcap_setfilter(dev.handle, &dev.filter.program) != 0) {
         std::fprintf(stderr, "pcap: cannot set the filter on %s: %s\n", dev.name.c_str(), pcap_geterr(dev.handle));
         return OpenResult::Failed;
     }
+    if (dev.name == "lo")
+        livecapture::keepIncomingOnly(dev.handle, text, mask);
     if (pcap_setnonblock(dev.handle, 1, err) != 0 || pcap_get_selectable_fd(dev.handle) < 0) {
         std::fprintf(stderr, "pcap: cannot wait for packets on %s\n", dev.name.c_str());
         return OpenResult::Failed;
@@ -425,12 +426,16 @@ struct DispatchContext {
     PacketPipeline* pipeline;
     LinkKind kind;
     bool outputEnded = false;
+    int taken = 0;  // frames handed to the pipeline; those after the output ended are not
 };
 
 void onPacket(u_char* user, const pcap_pkthdr* header, const u_char* data)
 {
     auto* ctx = reinterpret_cast<DispatchContext*>(user);
-    if (!ctx->outputEnded && !ctx->pipeline->handle(ctx->kind, *header, data))
+    if (ctx->outputEnded)
+        return;
+    ++ctx->taken;
+    if (!ctx->pipeline->handle(ctx->kind, *header, data))
         ctx->outputEnded = true;
 }
 
@@ -482,17 +487,17 @@ int capture(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceF
         fds.push_back(pollfd{pcap_get_selectable_fd(dev->handle), POLLIN, 0});
     long long nextFlush = monotonicMs() + kFlushEveryMs;
     while (!g_stop) {
-        const int ready = ::poll(fds.data(), fds.size(), int(kFlushEveryMs));
+        const int ready = ::poll(fds.data(), fds.size(), livecapture::kWaitMs);
         if (ready < 0 && errno != EINTR) {
             std::fprintf(stderr, "pcap: waiting for packets failed: %s\n", std::strerror(errno));
             return kExitFailed;
         }
-        for (std::size_t i = 0; ready > 0 && i < fds.size(); ++i) {
-            if (!(fds[i].revents & (POLLIN | POLLERR | POLLHUP)))
-                continue;
+        // Every device is read after every wait: some kernels hand a block of the
+        // ring over at its timeout without waking the poll.
+        for (std::size_t i = 0; i < fds.size(); ++i) {
             DispatchContext ctx{&pipeline, devices[i]->kind};
             const int n = pcap_dispatch(devices[i]->handle, -1, onPacket, reinterpret_cast<u_char*>(&ctx));
-            statistics.countCaptured(i, n);
+            statistics.countCaptured(i, ctx.taken);
             if (ctx.outputEnded)
                 return outputStatus(sink);
             if (n == PCAP_ERROR) {
@@ -573,5 +578,10 @@ int main(int argc, char** argv)
     }
     trace.close();
     reportSkips(pipeline);
+    // A stop while the reader is behind leaves the rest of a batch unsent: say so.
+    if (const unsigned long long n = sink.dropped())
+        std::fprintf(stderr, "pcap: %llu packet%s not delivered: the capture stopped before the reader took %s; "
+                             "the trace file has %s\n",
+                     n, n == 1 ? "" : "s", n == 1 ? "it" : "them", n == 1 ? "it" : "them");
     return status;
 }

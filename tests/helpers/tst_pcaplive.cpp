@@ -62,20 +62,32 @@ QStringList liveArgs(int mode, const QString& filter)
     return pcapArgs(QStringLiteral("NULL"), filter, mode, QStringLiteral("lo"));
 }
 
-// The helper's closing line: packets captured and dropped by the kernel (-1, -1 when missing).
-QPair<qint64, qint64> closingCounts(const QByteArray& stderrText)
+// The helper's closing lines: packets captured, received by the filter, dropped by
+// the kernel (-1 when missing) and taken but not delivered because the capture
+// stopped (0 when not said).
+struct ClosingCounts {
+    qint64 captured = -1, received = -1, dropped = -1, undelivered = 0;
+};
+
+ClosingCounts closingCounts(const QByteArray& stderrText)
 {
     static const QRegularExpression line(QStringLiteral(
-        "^pcap: (\\d+) packets? captured, \\d+ received by the filter, (\\d+) dropped by the kernel, "
+        "^pcap: (\\d+) packets? captured, (\\d+) received by the filter, (\\d+) dropped by the kernel, "
         "\\d+ dropped by the interface$"),
                                          QRegularExpression::MultilineOption);
-    QRegularExpressionMatchIterator it = line.globalMatch(QString::fromLocal8Bit(stderrText));
-    QPair<qint64, qint64> last{-1, -1};
-    while (it.hasNext()) {
+    static const QRegularExpression undelivered(QStringLiteral("^pcap: (\\d+) packets? not delivered"),
+                                                QRegularExpression::MultilineOption);
+    const QString text = QString::fromLocal8Bit(stderrText);
+    ClosingCounts c;
+    for (QRegularExpressionMatchIterator it = line.globalMatch(text); it.hasNext();) {
         const QRegularExpressionMatch m = it.next();
-        last = {m.captured(1).toLongLong(), m.captured(2).toLongLong()};
+        c.captured = m.captured(1).toLongLong();
+        c.received = m.captured(2).toLongLong();
+        c.dropped = m.captured(3).toLongLong();
     }
-    return last;
+    if (const QRegularExpressionMatch m = undelivered.match(text); m.hasMatch())
+        c.undelivered = m.captured(1).toLongLong();
+    return c;
 }
 
 // Sends `count` datagrams of 1000 bytes to `port` as fast as the socket takes them.
@@ -251,15 +263,18 @@ void TestPcapLive::burstBeyondTheRingIsCounted()
         records = dump.readAllStandardOutput().count('\n');
         stderrText += dump.readAllStandardError();
     }
-    const auto [captured, dropped] = closingCounts(stderrText);
+    const auto [captured, received, dropped, undelivered] = closingCounts(stderrText);
+    QCOMPARE(received, qint64(kBurst));  // on lo, each packet once (not its outgoing copy too)
     QVERIFY2(captured >= 0, stderrText.constData());
-    QCOMPARE(records, captured);  // the filter passes only the burst
+    // The filter passes only the burst; a stop may leave some of it unsent, and says so.
+    QVERIFY2(records + undelivered == captured, qPrintable(QStringLiteral("%1 records; ").arg(records) + stderrText));
     if (bufferMb.isEmpty()) {
         QCOMPARE(records, qint64(kBurst));
         QCOMPARE(dropped, qint64(0));
     } else {
         QVERIFY2(dropped > 0, stderrText.constData());
-        QCOMPARE(records + dropped, qint64(kBurst));
+        // nukdump is stopped while still behind: the rest of the burst stays in the ring.
+        QVERIFY(nukdump ? captured + dropped <= kBurst : captured + dropped == kBurst);
     }
     ::close(udp);
 }
