@@ -4,7 +4,8 @@
 //
 // bench_live --loadgen PATH --port P --rate R --seconds S [--latency]
 // Prints one line: sent, delivered to the views, rows in the packet list, what the
-// helper took from the kernel and what the kernel dropped; with --latency the time
+// helper took from the kernel and what the kernel dropped, how long after the
+// sender's end the last packet reached the views (seconds); with --latency the time
 // from each datagram's send to its row in the packet list (median, 99th percentile),
 // polled every millisecond on the GUI thread.
 
@@ -152,14 +153,18 @@ int main(int argc, char** argv)
         std::sscanf(text, "sent %llu", &sent);
 
         // Until the views have taken everything: nothing new for a second.
+        // How long the views lag behind the sender: its end to the last delivery.
         std::uint64_t last = ~0ull;
-        QElapsedTimer quiet;
+        QElapsedTimer quiet, behind;
         quiet.start();
+        behind.start();
+        qint64 behindMs = 0;
         runFor(120000, [&] {
             const std::uint64_t now = controller.progress().delivered + std::uint64_t(model->rowCount());
             if (now != last) {
                 last = now;
                 quiet.restart();
+                behindMs = behind.elapsed();
             }
             return quiet.elapsed() > 1000;
         });
@@ -170,9 +175,10 @@ int main(int argc, char** argv)
         runFor(1000, [] { return false; });  // the helper's closing line
         const CaptureProgress p = controller.progress();
 
-        std::printf("sent=%llu delivered=%llu listed=%d captured=%llu kernel_drops=%llu interface_drops=%llu",
+        std::printf("sent=%llu delivered=%llu listed=%d captured=%llu kernel_drops=%llu interface_drops=%llu "
+                    "behind_s=%.1f",
                     sent, (unsigned long long)delivered, listed, (unsigned long long)p.captured,
-                    (unsigned long long)p.kernelDrops, (unsigned long long)p.interfaceDrops);
+                    (unsigned long long)p.kernelDrops, (unsigned long long)p.interfaceDrops, behindMs / 1000.0);
         if (latency && !latenciesMs.empty()) {
             std::sort(latenciesMs.begin(), latenciesMs.end());
             std::printf(" latency_median_ms=%.2f latency_p99_ms=%.2f", latenciesMs[latenciesMs.size() / 2],

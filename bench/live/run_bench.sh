@@ -66,13 +66,13 @@ field() { sed -n "s/.*\b$1=\([^ ]*\).*/\1/p" <<<"$2"; }
 label() { [ "$1" = 0 ] && echo max || echo "$1"; }
 
 echo "== live capture on lo, ${seconds} s per run, $(date -u '+%F %H:%M UTC'), load average $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) cores"
-echo "| rate/s | sent | helper alone: records | dropped (kernel) | nuk, 6 views: sent | delivered | dropped (kernel) | tcpdump: sent | captured | dropped |"
-echo "|---|---|---|---|---|---|---|---|---|---|"
+echo "| rate/s | sent | helper alone: records | dropped (kernel) | nuk, 6 views: sent | delivered | dropped (kernel) | behind (s) | tcpdump: sent | captured | dropped |"
+echo "|---|---|---|---|---|---|---|---|---|---|---|"
 for rate in "${rates[@]}"; do
     read -r hs hr hd <<<"$(helper_alone "$rate")"
     nuk="$("$build/bench/bin/bench_live" --loadgen "$loadgen" --port $port --rate "$rate" --seconds "$seconds" 2>"$work/nuk.err" | tail -1)"
     read -r ts tc td <<<"$(tcpdump_run "$rate")"
-    echo "| $(label "$rate") | $hs | $hr | $hd | $(field sent "$nuk") | $(field delivered "$nuk") | $(field kernel_drops "$nuk") | $ts | $tc | $td |"
+    echo "| $(label "$rate") | $hs | $hr | $hd | $(field sent "$nuk") | $(field delivered "$nuk") | $(field kernel_drops "$nuk") | $(field behind_s "$nuk") | $ts | $tc | $td |"
 done
 
 for vars in ${NUK_BENCH_RINGS:-}; do
@@ -88,5 +88,7 @@ for vars in ${NUK_BENCH_RINGS:-}; do
 done
 
 echo
-nuk="$("$build/bench/bin/bench_live" --loadgen "$loadgen" --port $port --rate 1000 --seconds "$seconds" --latency 2>"$work/nuk.err" | tail -1)"
-echo "latency send -> packet list at 1,000/s, all six views: median $(field latency_median_ms "$nuk") ms, 99th percentile $(field latency_p99_ms "$nuk") ms ($(field delivered "$nuk") of $(field sent "$nuk") delivered)"
+for vars in "" NUK_IMMEDIATE=1; do
+    nuk="$(env $vars "$build/bench/bin/bench_live" --loadgen "$loadgen" --port $port --rate 1000 --seconds "$seconds" --latency 2>"$work/nuk.err" | tail -1)"
+    echo "latency send -> packet list at 1,000/s, all six views${vars:+, $vars}: median $(field latency_median_ms "$nuk") ms, 99th percentile $(field latency_p99_ms "$nuk") ms ($(field delivered "$nuk") of $(field sent "$nuk") delivered)"
+done
