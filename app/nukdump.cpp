@@ -58,7 +58,8 @@ int help()
                 "Modes (at most one):\n"
                 "%s"
                 "Without --filter the expression is \"tcp or udp\".\n"
-                "Exit status: 0 done, 1 failed (the reason is on standard error), 2 wrong usage.\n"
+                "Exit status: 0 done, 1 failed (the reason is on standard error),\n"
+                "2 wrong usage.\n"
                 "See nukdump(1) for the JSON keys of each mode.\n",
                 dumpModeFlags().c_str(), dumpModeHelp().c_str());
     return std::fflush(stdout) == 0 ? 0 : 1;
