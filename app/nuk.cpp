@@ -321,7 +321,7 @@ void NUK::slotNewReconstructionView()
 void NUK::slotHelpAbout()
 {
     nukPrompts().about(this, QStringLiteral("About..."),
-                       QStringLiteral("NUK Version 1.0\n"
+                       QStringLiteral("NUK Version " NUK_VERSION "\n"
                                       "Watches TCP and UDP traffic over IPv4, live or from tcpdump traces.\n"
                                       "Built with Qt and libpcap by the Nukrit developers."));
 }

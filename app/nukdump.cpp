@@ -1,4 +1,5 @@
 // nukdump [--filter EXPR] [MODE] TRACE
+// nukdump --help | --version
 //
 // Replays a tcpdump trace (a file, a named pipe, or "-" for standard input) through
 // the capture helper of NUKPATH (mode 0), reads its packet records with the
@@ -40,7 +41,28 @@ namespace {
 int usage()
 {
     std::fprintf(stderr, "usage: nukdump [--filter EXPR] %s TRACE\n", dumpModeFlags().c_str());
+    std::fprintf(stderr, "Try 'nukdump --help' for more information.\n");
     return 2;
+}
+
+int help()
+{
+    std::printf("usage: nukdump [--filter EXPR] %s TRACE\n"
+                "       nukdump --help | --version\n"
+                "Replays TRACE (a pcap or pcapng file, a named pipe, or - for standard input)\n"
+                "through Nukrit's capture helper and prints JSON lines, decoded as the views do.\n"
+                "Options:\n"
+                "  --filter EXPR    only the packets EXPR matches, in tcpdump's filter syntax\n"
+                "  --help           print this help and exit\n"
+                "  --version        print the version and exit\n"
+                "Modes (at most one):\n"
+                "%s"
+                "Without --filter the expression is \"tcp or udp\".\n"
+                "Exit status: 0 done, 1 failed (the reason is on standard error),\n"
+                "2 wrong usage.\n"
+                "See nukdump(1) for the JSON keys of each mode.\n",
+                dumpModeFlags().c_str(), dumpModeHelp().c_str());
+    return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
 // NUKPATH, or else the tree this program was started from (<root>/nuk/nukdump).
@@ -120,6 +142,12 @@ int main(int argc, char** argv)
     std::string modeFlag;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg == "--help")
+            return help();
+        if (arg == "--version") {
+            std::printf("nukdump (Nukrit) %s\n", NUK_VERSION);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        }
         if (arg != "--filter" && arg.rfind("--", 0) == 0 && makeDumpMode(arg)) {
             if (!modeFlag.empty())
                 return usage();

@@ -41,3 +41,5 @@ public:
 std::unique_ptr<DumpMode> makeDumpMode(const std::string& flag);
 // The mode flags, for the usage line: "[--tree | --streams | ...]".
 std::string dumpModeFlags();
+// One line a mode, for --help.
+std::string dumpModeHelp();

@@ -59,16 +59,19 @@ namespace {
 struct ModeEntry {
     const char* flag;
     std::unique_ptr<DumpMode> (*make)();
+    const char* help;  // one line for --help
 };
 
 // One row a mode; a view's mode lives beside the view's model.
 const ModeEntry kModes[] = {
-    {"", [] { return std::unique_ptr<DumpMode>(new PacketListMode(false)); }},
-    {"--tree", [] { return std::unique_ptr<DumpMode>(new PacketListMode(true)); }},
-    {"--streams", makeStreamsDumpMode},
-    {"--timeline", makeTimeLineDumpMode},
-    {"--tcpstate", makeTcpStateMode},
-    {"--hosts", makeHostsMode},
+    {"", [] { return std::unique_ptr<DumpMode>(new PacketListMode(false)); },
+     "each packet as the packet list decodes it"},
+    {"--tree", [] { return std::unique_ptr<DumpMode>(new PacketListMode(true)); },
+     "each packet with its field tree"},
+    {"--streams", makeStreamsDumpMode, "each conversation, its payload live and reassembled"},
+    {"--timeline", makeTimeLineDumpMode, "each packet's arrow in the time line"},
+    {"--tcpstate", makeTcpStateMode, "the TCP states of the first connection, a line a packet"},
+    {"--hosts", makeHostsMode, "the hosts and links of the machine distribution map"},
 };
 
 }  // namespace
@@ -90,4 +93,14 @@ std::string dumpModeFlags()
             flags += std::string(flags.empty() ? "[" : " | ") + m.flag;
     }
     return flags.empty() ? flags : flags + "]";
+}
+
+std::string dumpModeHelp()
+{
+    std::string text;
+    for (const ModeEntry& m : kModes) {
+        const std::string flag = *m.flag ? m.flag : "(none)";
+        text += "  " + flag + std::string(flag.size() < 17 ? 17 - flag.size() : 1, ' ') + m.help + "\n";
+    }
+    return text;
 }
