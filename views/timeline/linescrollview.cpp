@@ -201,8 +201,9 @@ void LineScrollView::paintEvent(QPaintEvent* event)
     const int margin = 2 * metrics.height() + 20;
     const int labelWidth = metrics.horizontalAdvance(QStringLiteral("255.255.255.255  <65535> "));
     // Only a paint of the whole viewport shows every change: a strip exposed by
-    // scrolling leaves the rest as it was.
-    if (event->rect().contains(viewport()->rect()))
+    // scrolling leaves the rest as it was. The header covers the viewport's top, so
+    // paints leave that out.
+    if (event->rect().contains(viewport()->rect().adjusted(0, m_header->height(), 0, 0)))
         m_drawnChanges = m_model->changeCount();
     const TimeLineFrame frame =
         m_model->frame(area.top() - margin, area.bottom() + margin, area.left() - labelWidth, area.right() + 40);
