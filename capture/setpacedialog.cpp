@@ -4,9 +4,11 @@
 
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QSlider>
 
 #include <algorithm>
@@ -36,7 +38,8 @@ SetPaceDialog::SetPaceDialog(QWidget* parent) : QWidget(parent)
     m_pPaceEdit = new QLineEdit(QStringLiteral("1"), ratioRow);
     m_pPaceEdit->setObjectName(QStringLiteral("paceEdit"));
     m_pPaceEdit->setAlignment(Qt::AlignCenter);
-    m_pPaceEdit->setFocusPolicy(Qt::NoFocus);
+    // Typed values are held to the slider's range; Return is OK.
+    m_pPaceEdit->setValidator(new QIntValidator(0, 2000, m_pPaceEdit));
     ratioLayout->addWidget(m_pPaceEdit);
     ratioLayout->addWidget(new QLabel(QStringLiteral("millisecond\nin displaying"), ratioRow));
 
@@ -73,6 +76,8 @@ SetPaceDialog::SetPaceDialog(QWidget* parent) : QWidget(parent)
     m_pCancelButton->setGeometry(320, 160 + extra, 70, 28);
 
     connect(m_pSlider, &QSlider::valueChanged, this, &SetPaceDialog::Changed);
+    connect(m_pPaceEdit, &QLineEdit::textEdited, this, &SetPaceDialog::Typed);
+    connect(m_pPaceEdit, &QLineEdit::returnPressed, this, &SetPaceDialog::OK);
     connect(m_pOkButton, &QPushButton::clicked, this, &SetPaceDialog::OK);
     connect(m_pCancelButton, &QPushButton::clicked, this, &SetPaceDialog::Cancel);
 }
@@ -83,9 +88,20 @@ void SetPaceDialog::Changed(int value)
     m_pPaceEdit->setText(QString::number(value));
 }
 
+// The slider follows a typed value without writing the field back under the cursor.
+void SetPaceDialog::Typed(const QString& text)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok)
+        return;
+    const QSignalBlocker quiet(m_pSlider);
+    m_pSlider->setValue(value);
+}
+
 void SetPaceDialog::OK()
 {
-    m_nPace = m_pPaceEdit->text().toInt();  // not a number: 0
+    m_nPace = std::clamp(m_pPaceEdit->text().toInt(), 0, 2000);  // not a number: 0
     g_Scheduler.SetPace(float(m_nPace));
     hide();
 }
