@@ -256,6 +256,14 @@ void TestTimeLineView::headerFollowingAndWideNumbers()
     w.UpdateView();
     const int bottom = 60 + 29 * 70 + 50;
     QCOMPARE(bar->value(), bottom - view->viewport()->height());
+    // Sideways too, while the newest arrow would be wholly out of sight.
+    QScrollBar* sideways = view->horizontalScrollBar();
+    const auto newestInSight = [&] {
+        const theTimeLines& r = view->model().record(view->model().recordCount() - 1);
+        return std::max(r.x1, r.x2) >= sideways->value() && std::min(r.x1, r.x2) <= sideways->value() + view->viewport()->width();
+    };
+    QVERIFY(sideways->value() > 0 && newestInSight());
+    sideways->setValue(0);
     QImage header = view->header()->grab().toImage();
     QVERIFY(hasColour(header, QRect(10, 5, 120, 16), kNavy));  // line 0's label, scrolled far down
     QCOMPARE(header.pixelColor(50, LineScrollView::kHeaderHeight - 3), kNavy);  // its line goes on through
@@ -267,9 +275,12 @@ void TestTimeLineView::headerFollowingAndWideNumbers()
     QCOMPARE(bar->value(), 0);
     bar->setValue(bar->maximum());
     QVERIFY(view->isFollowing());
+    sideways->setValue(sideways->maximum());  // a look sideways is kept while following down
     feed(w, 0, 10);
     w.UpdateView();
     QCOMPARE(bar->value(), 60 + 40 * 70 + 50 - view->viewport()->height());
+    QCOMPARE(sideways->value(), sideways->maximum());
+    QVERIFY(!newestInSight());
 
     // A UDP record numbered 88888888: blank between the number and "Packet Length: ".
     QImage image(400, 140, QImage::Format_RGB32);

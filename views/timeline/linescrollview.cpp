@@ -83,6 +83,7 @@ LineScrollView::LineScrollView(QWidget* parent, const char* name)
     viewport()->setFont(drawingFont);
     m_header = new TimeLineHeader(this);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &LineScrollView::userScrolled);
+    connect(horizontalScrollBar(), &QScrollBar::valueChanged, this, &LineScrollView::userScrolledSideways);
     m_fixTimer.setSingleShot(true);
     m_fixTimer.setInterval(500);
     connect(&m_fixTimer, &QTimer::timeout, this, &LineScrollView::fixView);
@@ -94,7 +95,7 @@ LineScrollView::~LineScrollView() = default;
 void LineScrollView::myInitiate()
 {
     m_model->myInitiate();
-    m_follow = true;
+    m_follow = m_followSideways = true;
     updateScrollBars(m_model->grow());
     viewport()->update();
     m_header->update();
@@ -129,16 +130,25 @@ int LineScrollView::newestBottom() const
 
 // Like the packet list: the newest arrow stays in sight while the user has not
 // scrolled away from it.
+// Sideways it moves only when the arrow is wholly out of sight and the user has not
+// scrolled sideways since the view last took up following.
 void LineScrollView::followNewest()
 {
     if (!m_follow)
         return;
-    const int target = newestBottom() - viewport()->height();
-    if (target <= verticalScrollBar()->value())
-        return;
     m_scrolling = true;
-    verticalScrollBar()->setValue(target);
-    m_scrolling = false;
+    const auto done = qScopeGuard([this] { m_scrolling = false; });
+    const int target = newestBottom() - viewport()->height();
+    if (target > verticalScrollBar()->value())
+        verticalScrollBar()->setValue(target);
+    const std::size_t records = m_model->recordCount();
+    if (!m_followSideways || records == 0)
+        return;
+    const theTimeLines& r = m_model->record(records - 1);
+    const int left = std::min(r.x1, r.x2), right = std::max(r.x1, r.x2);
+    const int shown = horizontalScrollBar()->value();
+    if (right < shown || left > shown + viewport()->width())
+        horizontalScrollBar()->setValue(left - TimeLineModel::kFirstLineX);
 }
 
 void LineScrollView::userScrolled()
@@ -147,7 +157,16 @@ void LineScrollView::userScrolled()
         return;
     // Back at the newest arrow (or at the end) the view follows again.
     const int bottom = verticalScrollBar()->value() + viewport()->height();
-    m_follow = bottom >= newestBottom() || verticalScrollBar()->value() >= verticalScrollBar()->maximum();
+    const bool follow = bottom >= newestBottom() || verticalScrollBar()->value() >= verticalScrollBar()->maximum();
+    if (follow && !m_follow)
+        m_followSideways = true;
+    m_follow = follow;
+}
+
+void LineScrollView::userScrolledSideways()
+{
+    if (!m_scrolling)
+        m_followSideways = false;
 }
 
 void LineScrollView::fixView() { m_model->fixView(m_drawnChanges); }

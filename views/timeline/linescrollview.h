@@ -64,6 +64,7 @@ private:
     void updateScrollBars(QSize contents);
     void followNewest();
     void userScrolled();
+    void userScrolledSideways();
     int newestBottom() const;
 
     std::unique_ptr<TimeLineModel> m_model;
@@ -72,5 +73,6 @@ private:
     QSize m_scrollContents;  // what the scroll bars were last set for
     QWidget* m_header = nullptr;
     bool m_follow = true;
+    bool m_followSideways = true;  // the user has not scrolled sideways while following
     bool m_scrolling = false;  // the view moves its scroll bars itself
 };
