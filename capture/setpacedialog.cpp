@@ -42,9 +42,14 @@ SetPaceDialog::SetPaceDialog(QWidget* parent) : QWidget(parent)
     m_pPaceEdit->setValidator(new QIntValidator(0, 2000, m_pPaceEdit));
     ratioLayout->addWidget(m_pPaceEdit);
     ratioLayout->addWidget(new QLabel(QStringLiteral("millisecond\nin displaying"), ratioRow));
+    // Two lines of some fonts need more than the row's 32 pixels: the row, its group
+    // and everything below grow by what they need.
+    const int rowExtra = std::max(0, ratioLayout->sizeHint().height() - 32);
+    ratioRow->resize(330, 32 + rowExtra);
+    m_pRatioGroup->resize(370, 61 + rowExtra);
 
     auto* sliderRow = new QWidget(this);
-    sliderRow->setGeometry(20, 80, 370, 18);
+    sliderRow->setGeometry(20, 80 + rowExtra, 370, 18);
     auto* sliderLayout = new QHBoxLayout(sliderRow);
     sliderLayout->setSpacing(6);
     sliderLayout->setContentsMargins(0, 0, 0, 0);
@@ -66,8 +71,8 @@ SetPaceDialog::SetPaceDialog(QWidget* parent) : QWidget(parent)
         "set large enough, you can see \nthe animation of packets flow in the machine distribution view."));
     // The text takes four lines where 40 pixels hold three: the label, the buttons
     // below it and the dialog grow by what the text needs.
-    const int extra = std::max(0, m_pUsage->heightForWidth(350) - 40);
-    m_pUsage->setGeometry(20, 107, 350, 40 + extra);
+    const int extra = std::max(0, m_pUsage->heightForWidth(350) - 40) + rowExtra;
+    m_pUsage->setGeometry(20, 107 + rowExtra, 350, 40 + extra - rowExtra);
     resize(409, 202 + extra);
 
     m_pOkButton = new QPushButton(QStringLiteral("OK"), this);
