@@ -62,7 +62,8 @@ void TestListView::showConnection(Connection* connection, bool sortedToo)
 void TestListView::slotConnectionChanged()
 {
     if (Connection* selected = currentRowConnection(true)) {
-        const bool stopped = m_controller && m_controller->isStopped();
+        // The reconstruction panes follow only while no packets flow into the lists.
+        const bool stopped = m_controller && !m_controller->isRunning();
         showConnection(selected, stopped && m_reconBuilt);
     }
 }
@@ -75,7 +76,9 @@ void TestListView::slotReconView()
 
 void showStop::exec()
 {
-    if (!m_controller->isStopped()) {
+    // Only while packets still flow: after a Stop or a finished replay there is
+    // nothing to stop.
+    if (m_controller->isRunning()) {
         const int pressed = viewui::ask(m_view, QMessageBox::Information, QStringLiteral("NUK"),
                                         QStringLiteral("You need to stop packet transfer before viewing details."),
                                         {QStringLiteral("Stop")});
