@@ -35,9 +35,9 @@ protected:
         const int labelWidth = p.fontMetrics().horizontalAdvance(QStringLiteral("255.255.255.255  <65535> "));
         const TimeLineFrame frame = m_view->model().frame(0, -1, origin.x() - labelWidth, origin.x() + width() + 40);
         p.setPen(QPen(kNavy, 0, Qt::SolidLine));
-        // Lines start 50 pixels down the contents: below the labels at the top, and
-        // through the whole header once scrolled.
-        const int lineTop = std::max(0, 50 - origin.y());
+        // Lines start 50 pixels down the contents and, once scrolled, just below the
+        // labels, never through them.
+        const int lineTop = std::max(20 + p.fontMetrics().descent() + 2, 50 - origin.y());
         for (std::size_t k = 0; k < frame.labels.size(); ++k) {
             const int x = TimeLineModel::kLineSpacing * (frame.firstLine + int(k)) - origin.x();
             p.drawText(x + 10, 20, frame.labels[k]);
