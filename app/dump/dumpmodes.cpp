@@ -9,10 +9,25 @@
 
 bool DumpOutput::line(const QByteArray& json)
 {
+    return part(json.constData(), std::size_t(json.size())) && endLine();
+}
+
+bool DumpOutput::part(const char* data, std::size_t length)
+{
     if (m_error)
         return false;
-    if (std::fwrite(json.constData(), 1, std::size_t(json.size()), stdout) != std::size_t(json.size()) ||
-        std::fputc('\n', stdout) == EOF) {
+    if (std::fwrite(data, 1, length, stdout) != length) {
+        m_error = errno ? errno : EIO;
+        return false;
+    }
+    return true;
+}
+
+bool DumpOutput::endLine()
+{
+    if (m_error)
+        return false;
+    if (std::fputc('\n', stdout) == EOF) {
         m_error = errno ? errno : EIO;
         return false;
     }

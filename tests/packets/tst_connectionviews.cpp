@@ -347,6 +347,19 @@ void TestConnectionViews::reconstructBoxWithClosingAndStop()
     QTest::keyClick(view.connectionList(), Qt::Key_C, Qt::ControlModifier);
     QVERIFY(view.backwardPane() && view.backwardPane()->text().isEmpty() && view.forwardPane()->text().isEmpty());
     QVERIFY(view.livePane()->text().isEmpty() && view.isReconstructionBuilt());
+
+    // A port pair used again: two rows, each reassembled as tshark's own stream.
+    const auto reused = readTrace(QStringLiteral(NUK_TEST_DATA "/connections/reused.tr"));
+    const auto streams = readFollow(QStringLiteral(NUK_TEST_DATA "/connections/reused.follow.tsv"));
+    feed(view, reused, 0, reused.size());
+    QTRY_COMPARE(view.feed()->model()->rowCount(), 2);
+    menuItem(view, TestListView::IdRecon)->trigger();
+    for (int row : {1, 0}) {
+        select(view.connectionList(), row);
+        QCOMPARE(view.forwardPane()->text().bytes(), streams[row].bytes0);
+        QCOMPARE(view.backwardPane()->text().bytes(), streams[row].bytes1);
+    }
+    view.grab().save(QStringLiteral(NUK_BUILD_DIR "/connection-reconstruction-reused.png"));
 }
 
 // The wide panes' context menu writes the bytes shown, raw; a failure is reported.
