@@ -97,6 +97,34 @@ void catchInterrupts()
     ::_exit(128 + signo);
 }
 
+// Waits for the helper to end. An interrupt, now or earlier, stops it; one that has
+// not ended a moment after its stop is killed, so nukdump never hangs on it.
+int waitForHelper(pid_t child, bool stopSent)
+{
+    constexpr int kGraceMs = 2000;
+    constexpr int kStepMs = 10;
+    int waitedMs = 0;
+    int status = 0;
+    for (;;) {
+        const pid_t r = ::waitpid(child, &status, WNOHANG);
+        if (r == child || (r < 0 && errno != EINTR))
+            return status;
+        if (g_interrupted && !stopSent) {
+            ::kill(child, SIGTERM);
+            stopSent = true;
+        }
+        if (stopSent && waitedMs >= kGraceMs) {
+            ::kill(child, SIGKILL);
+            while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+            }
+            return status;
+        }
+        ::usleep(kStepMs * 1000);
+        if (stopSent)
+            waitedMs += kStepMs;
+    }
+}
+
 void removePrivateDir(const std::string& dir)
 {
     if (dir.empty())
@@ -236,16 +264,16 @@ int main(int argc, char** argv)
     out.flush();
     const bool outputClosed = out.failed();
     const int writeError = out.error();
+    bool stopSent = false;
     if (outputClosed || g_interrupted) {
         ::kill(child, SIGTERM);
+        stopSent = true;
         if (outputClosed && writeError != EPIPE && !g_interrupted)
             std::fprintf(stderr, "nukdump: writing: %s\n", std::strerror(writeError));
     }
     ::close(fds[0]);
 
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    const int status = waitForHelper(child, stopSent);
     removePrivateDir(tmpDir);
     if (g_interrupted)
         dieOf(g_interrupted);

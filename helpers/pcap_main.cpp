@@ -3,6 +3,7 @@
 // record per IPv4 TCP or UDP packet into the pipe; see helpers/README-capture.md.
 
 #include "helpers/appfollower.h"
+#include "capture/filtercompile.h"
 #include "helpers/pipeline.h"
 #include "helpers/privileges.h"
 #include "helpers/recordsink.h"
@@ -138,26 +139,38 @@ bool onlyPicksProtocols(const std::string& expression, int& protocol)
     return true;
 }
 
-// A compiled filter that frees itself.
+// A compiled filter program.
 struct Filter {
+    std::vector<bpf_insn> instructions;
     bpf_program program{};
-    bool compiled = false;
-    ~Filter()
-    {
-        if (compiled)
-            pcap_freecode(&program);
-    }
 };
 
+// Compiled in a child process, so that a stop ends even a compile that would run for
+// minutes, and an expression past the child's limits is refused.
 bool compile(pcap_t* p, const std::string& text, const std::string& expression, bpf_u_int32 netmask, Filter& f)
 {
-    if (pcap_compile(p, &f.program, text.c_str(), 1, netmask) != 0) {
-        std::fprintf(stderr, "pcap: cannot compile the filter expression \"%s\": %s\n", expression.c_str(),
-                     pcap_geterr(p));
+    FilterCompileChild child;
+    switch (compileStoppably(child, p, text, netmask, true, g_stop)) {
+    case FilterCompileChild::Outcome::Compiled:
+        f.instructions = child.program();
+        f.program.bf_len = u_int(f.instructions.size());
+        f.program.bf_insns = f.instructions.data();
+        return true;
+    case FilterCompileChild::Outcome::Running:
+        return false;  // stopped
+    case FilterCompileChild::Outcome::TooComplex:
+        std::fprintf(stderr, "pcap: %s: \"%s\" (more than %d s or %llu MiB to compile)\n", kFilterTooComplex,
+                     expression.c_str(), FilterCompileChild::cpuSeconds(), FilterCompileChild::kMemoryBytes >> 20);
         return false;
+    case FilterCompileChild::Outcome::Invalid:
+        std::fprintf(stderr, "pcap: cannot compile the filter expression \"%s\": %s\n", expression.c_str(),
+                     child.message().c_str());
+        return false;
+    case FilterCompileChild::Outcome::Failed:
+        break;
     }
-    f.compiled = true;
-    return true;
+    std::fprintf(stderr, "pcap: %s\n", child.message().c_str());
+    return false;
 }
 
 bool compileForEthernet(const std::string& expression, Filter& f)
@@ -453,7 +466,7 @@ int capture(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceF
     for (auto& dev : devices) {
         const OpenResult r = openDevice(*dev, o, follower == nullptr);
         if (r == OpenResult::BadFilter)
-            return kExitBadFilter;
+            return g_stop ? kExitOk : kExitBadFilter;
         if (r != OpenResult::Ok)
             return kExitFailed;
         names += " " + dev->name;
@@ -530,7 +543,7 @@ int main(int argc, char** argv)
     // Checked before anything is opened, so a bad filter fails the same way everywhere.
     Filter ethernetFilter;
     if (!compileForEthernet(o.expression, ethernetFilter))
-        return kExitBadFilter;
+        return g_stop ? kExitOk : kExitBadFilter;
 
     TraceFileWriter trace;
 
