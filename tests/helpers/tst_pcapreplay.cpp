@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <sys/stat.h>
@@ -69,6 +70,29 @@ QString writeTaggedCopy(const QString& source, const QString& target)
     return target;
 }
 
+// "port 1 or port 2 or ... or port N": libpcap's optimizer takes minutes over 3,000 terms.
+QString longPortList(int terms)
+{
+    QStringList ports;
+    for (int i = 1; i <= terms; ++i)
+        ports << QStringLiteral("port %1").arg(i);
+    return ports.join(QStringLiteral(" or "));
+}
+
+// The processes `pid` has started and not yet reaped.
+QList<pid_t> childrenOf(pid_t pid)
+{
+    QList<pid_t> children;
+    QFile list(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
+    if (list.open(QIODevice::ReadOnly))
+        for (const QByteArray& word : list.readAll().split(' '))
+            if (word.toInt() > 0)
+                children << pid_t(word.toInt());
+    return children;
+}
+
+bool isGone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
+
 QTemporaryDir& scratch()
 {
     static QTemporaryDir dir;
@@ -89,6 +113,9 @@ private slots:
     void userErrors();
     void closedPipeEndsQuietly();
     void stopNeverCutsARecord();
+    void stopEndsALongFilterCompile_data();
+    void stopEndsALongFilterCompile();
+    void filterPastTheLimitsIsRefused();
 };
 
 void TestPcapReplay::matchesTshark_data()
@@ -313,6 +340,73 @@ void TestPcapReplay::stopNeverCutsARecord()
         QVERIFY(records > 100);
         QVERIFY(records < 20000);  // it did stop early
     }
+}
+
+void TestPcapReplay::stopEndsALongFilterCompile_data()
+{
+    QTest::addColumn<bool>("throughNukdump");
+    QTest::addColumn<int>("signo");
+    QTest::newRow("nukdump, SIGTERM") << true << SIGTERM;
+    QTest::newRow("nukdump, SIGINT") << true << SIGINT;
+    QTest::newRow("helper, SIGTERM") << false << SIGTERM;
+}
+
+// While the filter compiles, a stop ends nukdump, the helper and the compiling child
+// within a second, and nukdump's private directory is gone.
+void TestPcapReplay::stopEndsALongFilterCompile()
+{
+    QFETCH(bool, throughNukdump);
+    QFETCH(int, signo);
+    QTemporaryDir dir;
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TMPDIR"), dir.path());  // nukdump's private directory goes here
+    env.insert(QStringLiteral("NUK_TMPDIR"), dir.path());
+    env.insert(QStringLiteral("NUKPATH"), QStringLiteral(NUK_BUILD_DIR));
+    process.setProcessEnvironment(env);
+    const QStringList filter{QStringLiteral("--filter"), longPortList(3000)};
+    if (throughNukdump)
+        process.start(QStringLiteral(NUK_BUILD_DIR "/nuk/nukdump"), filter + QStringList{trace("veth-eth.pcap")});
+    else
+        process.start(QStringLiteral(NUK_BUILD_DIR "/nuk/pcap"), pcapArgs(trace("veth-eth.pcap"), filter[1]).replaceInStrings("%fd", "1"));
+    QVERIFY(process.waitForStarted());
+    // The compiling child is the grandchild under nukdump, else the helper's child.
+    const pid_t top = pid_t(process.processId());
+    QList<pid_t> tree{top};
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            tree = {top};
+            for (int depth = throughNukdump ? 2 : 1; depth > 0 && tree.size() < 3; --depth) {
+                const QList<pid_t> below = childrenOf(tree.last());
+                if (below.size() != 1)
+                    return false;
+                tree << below.first();
+            }
+            return tree.size() == (throughNukdump ? 3 : 2);
+        }(),
+        20000);
+    QCOMPARE(::kill(top, signo), 0);
+    QVERIFY(process.waitForFinished(1000));
+    if (throughNukdump) {
+        QCOMPARE(process.exitStatus(), QProcess::CrashExit);  // it dies of the signal, as asked
+        QCOMPARE(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+    } else {
+        QCOMPARE(process.exitCode(), 0);
+    }
+    for (pid_t pid : tree)
+        QTRY_VERIFY_WITH_TIMEOUT(isGone(pid), 1000);
+}
+
+void TestPcapReplay::filterPastTheLimitsIsRefused()
+{
+    QTemporaryDir dir;
+    qputenv("NUK_FILTER_CPU_SECONDS", "1");
+    const ReplayResult r = replayTrace(trace("veth-eth.pcap"), longPortList(3000), dir.path());
+    qunsetenv("NUK_FILTER_CPU_SECONDS");
+    QCOMPARE(r.status, 2);
+    QVERIFY(r.records.empty());
+    QVERIFY2(r.stderrText.startsWith("pcap: filter expression too complex: \"port 1 or port 2 "), r.stderrText.constData());
+    QCOMPARE(r.stderrText.count('\n'), 1);
 }
 
 QTEST_GUILESS_MAIN(TestPcapReplay)
