@@ -4,6 +4,7 @@
 
 #include "helpers/appfollower.h"
 #include "capture/filtercompile.h"
+#include "helpers/pcapngreader.h"
 #include "helpers/pipeline.h"
 #include "helpers/privileges.h"
 #include "helpers/recordsink.h"
@@ -13,6 +14,7 @@
 
 #include <pcap/pcap.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <sys/prctl.h>
@@ -265,7 +267,92 @@ private:
     unsigned m_calls = 0;
 };
 
-int replay(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceFileWriter& trace)
+// One frame of a trace, from libpcap's reader (pcap files) or ours (pcapng files).
+struct TraceFrame {
+    const pcap_pkthdr* header = nullptr;
+    const u_char* data = nullptr;
+    int dlt = 0;
+};
+enum class NextFrame { Frame, End, Damaged };
+
+// Frames of link types the helper cannot convert (interfaces of a pcapng file), by type.
+class UnsupportedLinks {
+public:
+    void count(int dlt)
+    {
+        for (auto& entry : m_counts)
+            if (entry.first == dlt) {
+                ++entry.second;
+                return;
+            }
+        m_counts.emplace_back(dlt, 1);
+    }
+    void report() const
+    {
+        for (const auto& [dlt, frames] : m_counts) {
+            const char* name = pcap_datalink_val_to_name(dlt);
+            std::fprintf(stderr, "pcap: %llu frame%s of link type %s skipped (not supported)\n", frames,
+                         frames == 1 ? "" : "s", name ? name : std::to_string(dlt).c_str());
+        }
+    }
+
+private:
+    std::vector<std::pair<int, unsigned long long>> m_counts;
+};
+
+// Delivers the frames `next` gives. A damaged file ends the replay with status 1 after
+// what came before was delivered; `lastWords` then says why, to be printed last.
+template <class Next>
+int replayFrames(const Options& o, FILE* f, StreamInput& input, PacketPipeline& pipeline, RecordSink& sink,
+                 TraceFileWriter& trace, std::string& lastWords, Next next)
+{
+    openOutputFiles(trace, nullptr);
+    ProgressLines progress(f, pipeline);
+    progress.report();
+    UnsupportedLinks unsupported;
+    bool damaged = false;
+    long long nextFlush = monotonicMs() + kFlushEveryMs;
+    unsigned counter = 0;
+    for (;;) {
+        if (g_stop)
+            return kExitOk;
+        TraceFrame frame;
+        std::string why;
+        const NextFrame r = next(frame, why);
+        if (r == NextFrame::End || (r == NextFrame::Damaged && (g_stop || input.cutShort())))
+            break;  // end of the file, or of the stream
+        if (r == NextFrame::Damaged) {
+            pipeline.countDamaged();
+            lastWords = "pcap: " + o.file + " is damaged; replay ends here: " + why + "\n";
+            damaged = true;
+            break;
+        }
+        LinkKind kind;
+        if (!linkKindOf(frame.dlt, kind)) {
+            unsupported.count(frame.dlt);
+            continue;
+        }
+        if (!pipeline.handle(kind, *frame.header, frame.data))
+            return outputStatus(sink);
+        progress.tick();
+        if ((++counter & 1023) == 0 && monotonicMs() >= nextFlush) {
+            trace.flush();
+            nextFlush = monotonicMs() + kFlushEveryMs;
+        }
+    }
+    unsupported.report();
+    const bool flushed = sink.flush();
+    if (!flushed && sink.state() != RecordSink::State::Open)
+        return outputStatus(sink);
+    if (damaged)
+        return kExitFailed;  // a replay that stopped early never reports success
+    if (flushed)  // not when a stop cut the last batch
+        progress.finished();
+    return kExitOk;
+}
+
+int replay(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceFileWriter& trace,
+           std::string& lastWords)
 {
     // "-" is standard input. A named pipe opens at once even before its writer does:
     // the wait for data is a poll that a stop can end.
@@ -279,9 +366,30 @@ int replay(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceFi
     struct stat st;
     const bool stream = ::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode);
     StreamInput input(fd, [&] { trace.flush(); return sink.flush(); }, g_stop);
+    // pcapng files are ours to read: libpcap's reader cannot mix link types.
+    unsigned char magic[4] = {};
+    const std::size_t magicBytes = stream ? input.peek(magic, sizeof magic) : std::size_t(std::max<ssize_t>(::pread(fd, magic, sizeof magic, 0), 0));
+    const bool pcapng = magicBytes == sizeof magic && PcapngReader::isPcapng(magic);
     FILE* f = stream ? input.open() : fdopen(fd, "rb");
     if (f)
         setvbuf(f, nullptr, _IOFBF, 1 << 20);
+    if (f && pcapng) {
+        std::unique_ptr<FILE, int (*)(FILE*)> closer(f, std::fclose);
+        PcapngReader reader(f);
+        return replayFrames(o, f, input, pipeline, sink, trace, lastWords, [&](TraceFrame& frame, std::string& why) {
+            switch (reader.next()) {
+            case PcapngReader::Result::Packet:
+                frame = TraceFrame{&reader.header(), reader.data(), PcapngReader::dltOf(reader.linkType())};
+                return NextFrame::Frame;
+            case PcapngReader::Result::End:
+                return NextFrame::End;
+            case PcapngReader::Result::Damaged:
+                break;
+            }
+            why = reader.error();
+            return NextFrame::Damaged;
+        });
+    }
     char err[PCAP_ERRBUF_SIZE] = "";
     pcap_t* p = f ? pcap_fopen_offline_with_tstamp_precision(f, PCAP_TSTAMP_PRECISION_MICRO, err) : nullptr;
     if (!p && (g_stop || input.cutShort())) {
@@ -308,40 +416,21 @@ int replay(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceFi
                      o.file.c_str(), name ? name : std::to_string(pcap_datalink(p)).c_str());
         return kExitFailed;
     }
-    openOutputFiles(trace, nullptr);
-    ProgressLines progress(pcap_file(p), pipeline);
-    progress.report();
-
-    long long nextFlush = monotonicMs() + kFlushEveryMs;
-    unsigned counter = 0;
-    for (;;) {
-        if (g_stop)
-            return kExitOk;
-        pcap_pkthdr* header;
-        const u_char* data;
-        const int r = pcap_next_ex(p, &header, &data);
-        if (r == PCAP_ERROR_BREAK || (r < 0 && (g_stop || input.cutShort())))
-            break;  // end of the file, or of the stream
-        if (r < 0) {
-            // A truncated or damaged file: what came before was delivered.
-            pipeline.countDamaged();
-            std::fprintf(stderr, "pcap: %s is damaged; replay ends here: %s\n", o.file.c_str(), pcap_geterr(p));
-            break;
-        }
-        if (!pipeline.handle(kind, *header, data))
-            return outputStatus(sink);
-        progress.tick();
-        if ((++counter & 1023) == 0 && monotonicMs() >= nextFlush) {
-            trace.flush();
-            nextFlush = monotonicMs() + kFlushEveryMs;
-        }
-    }
-    const bool flushed = sink.flush();
-    if (!flushed && sink.state() != RecordSink::State::Open)
-        return outputStatus(sink);
-    if (flushed)  // not when a stop cut the last batch
-        progress.finished();
-    return kExitOk;
+    const int dlt = pcap_datalink(p);
+    return replayFrames(o, pcap_file(p), input, pipeline, sink, trace, lastWords,
+                        [&](TraceFrame& frame, std::string& why) {
+                            pcap_pkthdr* header;
+                            const u_char* data;
+                            const int r = pcap_next_ex(p, &header, &data);
+                            if (r == PCAP_ERROR_BREAK)
+                                return NextFrame::End;
+                            if (r < 0) {
+                                why = pcap_geterr(p);
+                                return NextFrame::Damaged;
+                            }
+                            frame = TraceFrame{header, data, dlt};
+                            return NextFrame::Frame;
+                        });
 }
 
 // ---- Modes 1-3: live capture ------------------------------------------------
@@ -546,6 +635,7 @@ int main(int argc, char** argv)
         return g_stop ? kExitOk : kExitBadFilter;
 
     TraceFileWriter trace;
+    std::string lastWords;  // why a replay ended early, printed after everything else
 
     RecordSink sink(o.fd, g_stop);
     PacketPipeline pipeline(sink, trace);
@@ -562,7 +652,7 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "pcap: cannot give up the capture rights: %s\n", std::strerror(errno));
             return kExitFailed;
         }
-        status = replay(o, pipeline, sink, trace);
+        status = replay(o, pipeline, sink, trace, lastWords);
     } else if (o.mode == 3) {
         AppFollower follower(tmpfiles::path(tmpfiles::kAppSockets), tmpfiles::path(tmpfiles::kSynPackets));
         pipeline.setFollower(&follower);
@@ -573,5 +663,6 @@ int main(int argc, char** argv)
     }
     trace.close();
     reportSkips(pipeline);
+    std::fputs(lastWords.c_str(), stderr);
     return status;
 }
