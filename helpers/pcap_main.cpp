@@ -287,16 +287,28 @@ public:
             }
         m_counts.emplace_back(dlt, 1);
     }
+    bool any() const { return !m_counts.empty(); }
     void report() const
     {
-        for (const auto& [dlt, frames] : m_counts) {
-            const char* name = pcap_datalink_val_to_name(dlt);
+        for (const auto& [dlt, frames] : m_counts)
             std::fprintf(stderr, "pcap: %llu frame%s of link type %s skipped (not supported)\n", frames,
-                         frames == 1 ? "" : "s", name ? name : std::to_string(dlt).c_str());
-        }
+                         frames == 1 ? "" : "s", nameOf(dlt).c_str());
+    }
+    std::string names() const
+    {
+        std::string all;
+        for (const auto& entry : m_counts)
+            all += (all.empty() ? "" : ", ") + nameOf(entry.first);
+        return all;
     }
 
 private:
+    static std::string nameOf(int dlt)
+    {
+        const char* name = pcap_datalink_val_to_name(dlt);
+        return name ? name : std::to_string(dlt);
+    }
+
     std::vector<std::pair<int, unsigned long long>> m_counts;
 };
 
@@ -306,16 +318,26 @@ template <class Next>
 int replayFrames(const Options& o, FILE* f, StreamInput& input, PacketPipeline& pipeline, RecordSink& sink,
                  TraceFileWriter& trace, std::string& lastWords, Next next)
 {
-    openOutputFiles(trace, nullptr);
+    // The default trace file is opened at the first frame to deliver, or at a clean
+    // end: a file that fails before either leaves the previous capture's trace alone.
+    bool opened = false;
+    const auto openOnce = [&] {
+        if (!opened)
+            openOutputFiles(trace, nullptr);
+        opened = true;
+    };
     ProgressLines progress(f, pipeline);
     progress.report();
     UnsupportedLinks unsupported;
     bool damaged = false;
+    bool convertible = false;  // a frame of a link type the helper converts was seen
     long long nextFlush = monotonicMs() + kFlushEveryMs;
     unsigned counter = 0;
     for (;;) {
-        if (g_stop)
+        if (g_stop) {
+            openOnce();
             return kExitOk;
+        }
         TraceFrame frame;
         std::string why;
         const NextFrame r = next(frame, why);
@@ -332,6 +354,8 @@ int replayFrames(const Options& o, FILE* f, StreamInput& input, PacketPipeline& 
             unsupported.count(frame.dlt);
             continue;
         }
+        convertible = true;
+        openOnce();
         if (!pipeline.handle(kind, *frame.header, frame.data))
             return outputStatus(sink);
         progress.tick();
@@ -340,12 +364,17 @@ int replayFrames(const Options& o, FILE* f, StreamInput& input, PacketPipeline& 
             nextFlush = monotonicMs() + kFlushEveryMs;
         }
     }
+    if (!damaged && unsupported.any() && !convertible) {  // as for a pcap file of such a link type
+        lastWords = "pcap: " + o.file + " has no frames of a supported link type (" + unsupported.names() + ")\n";
+        return kExitFailed;
+    }
     unsupported.report();
     const bool flushed = sink.flush();
     if (!flushed && sink.state() != RecordSink::State::Open)
         return outputStatus(sink);
     if (damaged)
         return kExitFailed;  // a replay that stopped early never reports success
+    openOnce();
     if (flushed)  // not when a stop cut the last batch
         progress.finished();
     return kExitOk;

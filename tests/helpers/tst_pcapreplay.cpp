@@ -28,12 +28,18 @@ const struct {
     {"links/prism.pcap", "1 frame"},  {"links/avs.pcap", "1 frame"},
 };
 
-// A pcap file of link type `linkType` with one empty frame.
-QString writeTraceOfLinkType(quint32 linkType, const QString& target)
+// A pcap (or pcapng) file of link type `linkType` with one empty frame.
+QString writeTraceOfLinkType(quint32 linkType, const QString& target, bool pcapng = false)
 {
     QFile out(target);
     if (!out.open(QIODevice::WriteOnly))
         return {};
+    if (pcapng) {  // little-endian section header, interface description, enhanced packet
+        const quint32 blocks[] = {0x0A0D0D0A, 28, 0x1A2B3C4D, 1, ~0u, ~0u, 28, 1, 20, linkType, 0, 20,
+                                  6,          36, 0,          0, 0,   4,   4,  0, 36};
+        out.write(reinterpret_cast<const char*>(blocks), sizeof blocks);
+        return target;
+    }
     const quint32 header[] = {0xa1b2c3d4, 0x00040002, 0, 0, 65535, linkType, 1, 0, 4, 4};
     out.write(reinterpret_cast<const char*>(header), sizeof header);
     out.write("\0\0\0\0", 4);
@@ -297,6 +303,9 @@ void TestPcapReplay::userErrors_data()
                                          << QByteArray("hostt 1.2.3.4");
     QTest::newRow("USB link type") << writeTraceOfLinkType(189, scratch().filePath("usb.pcap")) << QStringLiteral("tcp")
                                    << 1 << QByteArray("has link type USB_LINUX, which is not supported (Ethernet, ");
+    QTest::newRow("USB link type, pcapng") << writeTraceOfLinkType(189, scratch().filePath("usb.pcapng"), true)
+                                           << QStringLiteral("tcp") << 1
+                                           << QByteArray("usb.pcapng has no frames of a supported link type (USB_LINUX)\n");
 }
 
 void TestPcapReplay::userErrors()
