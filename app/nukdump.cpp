@@ -239,8 +239,10 @@ int main(int argc, char** argv)
     // being captured (a named pipe) shows each packet as it arrives. An interrupt
     // ends the dump like the end of the trace.
     const auto flushWhileWaiting = [&out] { return g_interrupted == 0 && out.flush(); };
+    RecordReader::Status ended = RecordReader::Status::Eof;
     for (;;) {
         const RecordReader::Status status = reader.next(raw, flushWhileWaiting);
+        ended = status;
         if (status == RecordReader::Status::Eof || status == RecordReader::Status::Cancelled)
             break;  // the end, an interrupt, or our reader went away
         if (status != RecordReader::Status::Record) {
@@ -259,22 +261,38 @@ int main(int argc, char** argv)
         if (!more)
             break;
     }
-    if (!out.failed() && !readFailed && !g_interrupted)
+    int status = 0;
+    bool helperDone = false;
+    if (!out.failed() && !readFailed && !g_interrupted) {
+        if (ended == RecordReader::Status::Eof) {
+            // The helper is done: with it gone and its directory removed nothing is
+            // left to clean up, so a stop may end a long finish (--streams) at once.
+            status = waitForHelper(child, false);
+            removePrivateDir(tmpDir);
+            helperDone = true;
+            for (int signo : {SIGINT, SIGTERM, SIGHUP})
+                std::signal(signo, SIG_DFL);
+            if (g_interrupted)
+                dieOf(g_interrupted);
+        }
         mode->finish(out);
+    }
     out.flush();
     const bool outputClosed = out.failed();
     const int writeError = out.error();
     bool stopSent = false;
-    if (outputClosed || g_interrupted) {
+    if (!helperDone && (outputClosed || g_interrupted)) {
         ::kill(child, SIGTERM);
         stopSent = true;
-        if (outputClosed && writeError != EPIPE && !g_interrupted)
-            std::fprintf(stderr, "nukdump: writing: %s\n", std::strerror(writeError));
     }
+    if (outputClosed && writeError != EPIPE && !g_interrupted)
+        std::fprintf(stderr, "nukdump: writing: %s\n", std::strerror(writeError));
     ::close(fds[0]);
 
-    const int status = waitForHelper(child, stopSent);
-    removePrivateDir(tmpDir);
+    if (!helperDone) {
+        status = waitForHelper(child, stopSent);
+        removePrivateDir(tmpDir);
+    }
     if (g_interrupted)
         dieOf(g_interrupted);
     if (outputClosed)
