@@ -119,6 +119,34 @@ void catchInterrupts()
     ::_exit(128 + signo);
 }
 
+// Waits for the helper to end. An interrupt, now or earlier, stops it; one that has
+// not ended a moment after its stop is killed, so nukdump never hangs on it.
+int waitForHelper(pid_t child, bool stopSent)
+{
+    constexpr int kGraceMs = 2000;
+    constexpr int kStepMs = 10;
+    int waitedMs = 0;
+    int status = 0;
+    for (;;) {
+        const pid_t r = ::waitpid(child, &status, WNOHANG);
+        if (r == child || (r < 0 && errno != EINTR))
+            return status;
+        if (g_interrupted && !stopSent) {
+            ::kill(child, SIGTERM);
+            stopSent = true;
+        }
+        if (stopSent && waitedMs >= kGraceMs) {
+            ::kill(child, SIGKILL);
+            while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+            }
+            return status;
+        }
+        ::usleep(kStepMs * 1000);
+        if (stopSent)
+            waitedMs += kStepMs;
+    }
+}
+
 void removePrivateDir(const std::string& dir)
 {
     if (dir.empty())
@@ -239,8 +267,10 @@ int main(int argc, char** argv)
     // being captured (a named pipe) shows each packet as it arrives. An interrupt
     // ends the dump like the end of the trace.
     const auto flushWhileWaiting = [&out] { return g_interrupted == 0 && out.flush(); };
+    RecordReader::Status ended = RecordReader::Status::Eof;
     for (;;) {
         const RecordReader::Status status = reader.next(raw, flushWhileWaiting);
+        ended = status;
         if (status == RecordReader::Status::Eof || status == RecordReader::Status::Cancelled)
             break;  // the end, an interrupt, or our reader went away
         if (status != RecordReader::Status::Record) {
@@ -259,22 +289,38 @@ int main(int argc, char** argv)
         if (!more)
             break;
     }
-    if (!out.failed() && !readFailed && !g_interrupted)
+    int status = 0;
+    bool helperDone = false;
+    if (!out.failed() && !readFailed && !g_interrupted) {
+        if (ended == RecordReader::Status::Eof) {
+            // The helper is done: with it gone and its directory removed nothing is
+            // left to clean up, so a stop may end a long finish (--streams) at once.
+            status = waitForHelper(child, false);
+            removePrivateDir(tmpDir);
+            helperDone = true;
+            for (int signo : {SIGINT, SIGTERM, SIGHUP})
+                std::signal(signo, SIG_DFL);
+            if (g_interrupted)
+                dieOf(g_interrupted);
+        }
         mode->finish(out);
+    }
     out.flush();
     const bool outputClosed = out.failed();
     const int writeError = out.error();
-    if (outputClosed || g_interrupted) {
+    bool stopSent = false;
+    if (!helperDone && (outputClosed || g_interrupted)) {
         ::kill(child, SIGTERM);
-        if (outputClosed && writeError != EPIPE && !g_interrupted)
-            std::fprintf(stderr, "nukdump: writing: %s\n", std::strerror(writeError));
+        stopSent = true;
     }
+    if (outputClosed && writeError != EPIPE && !g_interrupted)
+        std::fprintf(stderr, "nukdump: writing: %s\n", std::strerror(writeError));
     ::close(fds[0]);
 
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    if (!helperDone) {
+        status = waitForHelper(child, stopSent);
+        removePrivateDir(tmpDir);
     }
-    removePrivateDir(tmpDir);
     if (g_interrupted)
         dieOf(g_interrupted);
     if (outputClosed)

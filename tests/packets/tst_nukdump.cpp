@@ -146,6 +146,11 @@ void TestNukdump::helperErrorsFailWithAMessage()
         QVERIFY(!r.err.isEmpty());
     }
     QCOMPARE(run({}).exitCode, 2);
+    // A replay ended early by damage gives what came before it, and still fails.
+    const Run cut = run({QStringLiteral(NUK_TEST_DATA "/multi-link-cut.pcapng")});
+    QCOMPARE(cut.exitCode, 1);
+    QVERIFY(!cut.lines.isEmpty());
+    QVERIFY2(cut.err.contains("is damaged; replay ends here"), cut.err.constData());
 }
 
 // The helper keeps a copy of what it replays in the default trace file; nukdump
