@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QPainter>
+#include <QStyle>
 
 namespace {
 constexpr int kBaseline0 = 20;
@@ -25,6 +26,12 @@ QPoint WideASCIIScrollView::cellOf(std::uint64_t index)
 {
     return QPoint(9 * int(index % WideText::RowBytes) + 10,
                   int(RowHeight * qint64(index / WideText::RowBytes + 1) + kBaseline0));
+}
+
+int WideASCIIScrollView::rowFittingWidth() const
+{
+    const int row = cellOf(WideText::RowBytes - 1).x() + 9 + cellOf(0).x();
+    return row + style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this) + 2 * frameWidth();
 }
 
 void WideASCIIScrollView::updateview(const Connection* connection)
