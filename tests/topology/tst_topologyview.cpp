@@ -111,6 +111,8 @@ void TestTopologyView::nodeInfoWindowGoesWithTheView()
     QVERIFY(info->isHidden() && info->isWindow());
     view->action(CTopologyView::IdNodeInfoWindow)->trigger();
     QVERIFY(info->isVisible());
+    // Every column in view, the last one included.
+    QTRY_VERIFY(info->listView()->header()->length() <= info->listView()->viewport()->width());
     info->close();
     QVERIFY(info->isHidden());
     view->action(CTopologyView::IdNodeInfoWindow)->trigger();
