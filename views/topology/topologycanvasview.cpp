@@ -85,6 +85,8 @@ CTopologyCanvasView::~CTopologyCanvasView()
 void CTopologyCanvasView::ReForceLayout(int nIterations)
 {
     m_model->ReForceLayout(nIterations, fLinkLength);
+    if (m_canvas->sceneRect() != QRectF(0, 0, m_model->canvasWidth(), m_model->canvasHeight()))
+        m_canvas->setSceneRect(0, 0, m_model->canvasWidth(), m_model->canvasHeight());
     syncItems();
 }
 
