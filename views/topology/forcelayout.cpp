@@ -15,7 +15,7 @@ namespace {
 constexpr float kGravity = 3.0f;
 // How far (in ideal distances) a node keeps off a line it does not belong to, and
 // how hard it is pushed off.
-constexpr float kLineClearance = 0.7f;
+constexpr float kLineClearance = 1.0f;
 constexpr float kLinePush = 5.0f;
 // Each round's steps shrink by this factor, so that repeated runs settle.
 constexpr float kCooling = 0.9f;
