@@ -350,7 +350,8 @@ void TestConnectionViews::reconstructBoxWithClosingAndStop()
     QVERIFY(view.isReconstructionBuilt());
     // Each pane shows a whole row of 58 characters without scrolling sideways.
     const int rowEnd = WideASCIIScrollView::cellOf(57).x() + 9;
-    QTRY_VERIFY(view.backwardPane()->viewport()->width() >= rowEnd && view.forwardPane()->viewport()->width() >= rowEnd);
+    for (WideASCIIScrollView* pane : {view.backwardPane(), view.forwardPane()})
+        QTRY_VERIFY(pane->viewport()->width() >= rowEnd && pane->horizontalScrollBar()->maximum() == 0);
     // Out-of-order segments in sequence order: the first 10 packets hold the
     // client's bytes 0-1500 and the server's ACK.
     const auto tshark = readFollow(QStringLiteral(NUK_TEST_DATA "/connections/wrapped.follow.tsv"));

@@ -8,6 +8,8 @@
 #include <QPainter>
 #include <QStyle>
 
+#include <algorithm>
+
 namespace {
 constexpr int kBaseline0 = 20;
 }
@@ -31,7 +33,8 @@ QPoint WideASCIIScrollView::cellOf(std::uint64_t index)
 int WideASCIIScrollView::rowFittingWidth() const
 {
     const int row = cellOf(WideText::RowBytes - 1).x() + 9 + cellOf(0).x();
-    return row + style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this) + 2 * frameWidth();
+    return std::max(row, contentsWidth()) + style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this) +
+           2 * frameWidth();
 }
 
 void WideASCIIScrollView::updateview(const Connection* connection)
