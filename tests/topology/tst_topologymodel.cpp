@@ -275,6 +275,9 @@ void TestTopologyModel::layoutReadability()
     // The same packets give the same picture.
     layOut(again, kept, pairs);
     QCOMPARE(positions(again), positions(model));
+    // Clearing gives back the canvas grown for the nodes.
+    model.clear();
+    QCOMPARE(QSize(model.canvasWidth(), model.canvasHeight()), QSize(600, 480));
 }
 
 void TestTopologyModel::layoutFitsIntoTheCanvas()

@@ -138,6 +138,9 @@ void TopologyModel::clear()
     m_nodes.clear();
     nNextNodeNo = 0;
     m_layoutHeat = 1.0f;
+    // What the layout grew for the nodes goes with them.
+    m_width = m_chosenWidth;
+    m_height = m_chosenHeight;
 }
 
 void TopologyModel::expirePackets(qint64 now)

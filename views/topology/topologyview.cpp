@@ -235,6 +235,7 @@ void CTopologyView::slotClearView()
     m_layoutTimer.stop();
     m_canvasView->clearItems();
     m_model->clear();
+    m_canvasView->syncItems();
     m_canvasView->UpdateWindow();
 }
 
