@@ -19,7 +19,7 @@
 using namespace fixtures;
 
 namespace {
-constexpr std::uint32_t A = 0x0a000001, B = 0x0a000002, C = 0x0a000003;
+constexpr std::uint32_t A = 0x0a000001, B = 0x0a000002, C = 0x0a000003, L = 0x7f000001;
 
 struct Seg {
     std::uint32_t src, dst;
@@ -80,7 +80,7 @@ private slots:
     void reassemblySkipsWhatWasShownAndJoinsGaps();
     void reassemblyAgreesWithTshark_data();
     void reassemblyAgreesWithTshark();
-    void wideTextColoursByReferenceHost();
+    void wideTextColoursByEndPoint1();
     void connectionListSortsAndMerges();
     void streamsJsonLine();
 };
@@ -342,7 +342,7 @@ void TestConnection::reassemblyAgreesWithTshark()
     }
 }
 
-void TestConnection::wideTextColoursByReferenceHost()
+void TestConnection::wideTextColoursByEndPoint1()
 {
     Conversation ab;
     ab.add({A, B, 1, 2, 0, 0, 40});
@@ -370,11 +370,18 @@ void TestConnection::wideTextColoursByReferenceHost()
     QCOMPARE(bytes, (std::vector<unsigned char>{38, 39, 40, 41, 42}));
     QCOMPARE(kinds, (std::vector<int>{0, 0, 1, 1, 1}));
 
-    // A conversation without the reference host empties it for the pane's lifetime.
+    // Each conversation by its own end point 1, each time it is shown; on loopback
+    // the port tells the ends apart.
+    Conversation loop;
+    loop.add({L, L, 5, 6, 0, 0, 10});
+    loop.add({L, L, 6, 5, 0, 0, 10});
+    for (const Conversation* c : {&cb, &ab, &loop})
+        text.showLive(c->connection);
+    QCOMPARE(colours(text), (Colours{ColoredText::Red, ColoredText::Blue}));
     text.showLive(cb.connection);
-    QCOMPARE(colours(text), Colours{ColoredText::Black});
+    QCOMPARE(colours(text), Colours{ColoredText::Red});
     text.showLive(ab.connection);
-    QCOMPARE(colours(text), (Colours{ColoredText::Black, ColoredText::Black}));
+    QCOMPARE(colours(text), (Colours{ColoredText::Red, ColoredText::Blue}));
 }
 
 void TestConnection::connectionListSortsAndMerges()

@@ -92,12 +92,14 @@ void showStop::exec()
 void TestListView::addNewRecon()
 {
     if (!m_reconBuilt && !m_backward && !m_forward) {
-        resize(600, 620);
         m_panes = new QSplitter(Qt::Horizontal, m_outer);
         m_backward = new WideASCIIScrollView(true, false, m_panes);
         m_forward = new WideASCIIScrollView(true, true, m_panes);
+        // Side by side, each pane wide enough for a whole row of 58 characters.
+        const int pane = m_backward->rowFittingWidth();
+        resize(std::max(width(), 2 * pane + m_panes->handleWidth()), 620);
         m_outer->setSizes({150, 250, 200});
-        m_panes->setSizes({300, 300});
+        m_panes->setSizes({pane, pane});
         m_panes->show();
     }
     {
