@@ -23,7 +23,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setFont(QFont(QStringLiteral("helvetica"), 12, QFont::Normal, false));
     QWidget* window = createMainWindow(argc > 1 ? argv[1] : nullptr);
-    window->setWindowTitle(QStringLiteral("Nukrit Version 1.0"));
+    window->setWindowTitle(QStringLiteral("Nukrit Version " NUK_VERSION));
     window->show();
     const int result = app.exec();
     delete window;

@@ -1,6 +1,7 @@
 #include "app/nuk.h"
 
 #include "app/capturestatus.h"
+#include "app/messagestatusbar.h"
 #include "app/nukdoc.h"
 #include "app/nukprompts.h"
 #include "app/nukview.h"
@@ -184,6 +185,8 @@ void NUK::initToolBar()
 
 void NUK::initStatusBar()
 {
+    // The window is narrow: a message wraps rather than hide behind the permanent widgets.
+    setStatusBar(new MessageStatusBar(this));
     m_pCaptureStatus = new CaptureStatus(statusBar());
     statusBar()->showMessage(QStringLiteral("Ready."), 2000);
 }
@@ -321,7 +324,7 @@ void NUK::slotNewReconstructionView()
 void NUK::slotHelpAbout()
 {
     nukPrompts().about(this, QStringLiteral("About..."),
-                       QStringLiteral("NUK Version 1.0\n"
+                       QStringLiteral("NUK Version " NUK_VERSION "\n"
                                       "Watches TCP and UDP traffic over IPv4, live or from tcpdump traces.\n"
                                       "Built with Qt and libpcap by the Nukrit developers."));
 }

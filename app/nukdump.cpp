@@ -1,5 +1,6 @@
 // nukdump [--filter EXPR] [MODE] TRACE
 // nukdump [--filter EXPR] [MODE] --live [--loopback]
+// nukdump --help | --version
 //
 // Replays a tcpdump trace (a file, a named pipe, or "-" for standard input) through
 // the capture helper of NUKPATH (mode 0), reads its packet records with the
@@ -45,7 +46,28 @@ namespace {
 int usage()
 {
     std::fprintf(stderr, "usage: nukdump [--filter EXPR] %s TRACE | --live [--loopback]\n", dumpModeFlags().c_str());
+    std::fprintf(stderr, "Try 'nukdump --help' for more information.\n");
     return 2;
+}
+
+int help()
+{
+    std::printf("usage: nukdump [--filter EXPR] %s TRACE\n"
+                "       nukdump --help | --version\n"
+                "Replays TRACE (a pcap or pcapng file, a named pipe, or - for standard input)\n"
+                "through Nukrit's capture helper and prints JSON lines, decoded as the views do.\n"
+                "Options:\n"
+                "  --filter EXPR    only the packets EXPR matches, in tcpdump's filter syntax\n"
+                "  --help           print this help and exit\n"
+                "  --version        print the version and exit\n"
+                "Modes (at most one):\n"
+                "%s"
+                "Without --filter the expression is \"tcp or udp\".\n"
+                "Exit status: 0 done, 1 failed (the reason is on standard error),\n"
+                "2 wrong usage.\n"
+                "See nukdump(1) for the JSON keys of each mode.\n",
+                dumpModeFlags().c_str(), dumpModeHelp().c_str());
+    return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
 // NUKPATH, or else the tree this program was started from (<root>/nuk/nukdump).
@@ -104,6 +126,34 @@ void catchInterrupts(bool restartWrites)
     ::_exit(128 + signo);
 }
 
+// Waits for the helper to end. An interrupt, now or earlier, stops it; one that has
+// not ended a moment after its stop is killed, so nukdump never hangs on it.
+int waitForHelper(pid_t child, bool stopSent)
+{
+    constexpr int kGraceMs = 2000;
+    constexpr int kStepMs = 10;
+    int waitedMs = 0;
+    int status = 0;
+    for (;;) {
+        const pid_t r = ::waitpid(child, &status, WNOHANG);
+        if (r == child || (r < 0 && errno != EINTR))
+            return status;
+        if (g_interrupted && !stopSent) {
+            ::kill(child, SIGTERM);
+            stopSent = true;
+        }
+        if (stopSent && waitedMs >= kGraceMs) {
+            ::kill(child, SIGKILL);
+            while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+            }
+            return status;
+        }
+        ::usleep(kStepMs * 1000);
+        if (stopSent)
+            waitedMs += kStepMs;
+    }
+}
+
 void removePrivateDir(const std::string& dir)
 {
     if (dir.empty())
@@ -128,6 +178,12 @@ int main(int argc, char** argv)
     bool live = false, loopback = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg == "--help")
+            return help();
+        if (arg == "--version") {
+            std::printf("nukdump (Nukrit) %s\n", NUK_VERSION);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        }
         if (arg == "--live") {
             live = true;
         } else if (arg == "--loopback") {
@@ -193,7 +249,8 @@ int main(int argc, char** argv)
     if (child == 0) {
         for (int signo : {SIGINT, SIGTERM, SIGHUP})
             std::signal(signo, SIG_DFL);
-        // A replay needs no capture rights, and a helper that was given them ignores
+        // A replay needs no capture rights (a live capture runs as root, who keeps its
+        // own), and a helper that was given them ignores
         // NUK_TMPDIR: run it without them, so its files go to the private directory.
         ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
         ::close(fds[0]);
@@ -225,6 +282,7 @@ int main(int argc, char** argv)
     // the records it still sends are read to its end.
     bool stoppingCapture = false;
     const auto flushWhileWaiting = [&] { return (g_interrupted == 0 || stoppingCapture) && out.flush(); };
+    RecordReader::Status ended = RecordReader::Status::Eof;
     for (;;) {
         const RecordReader::Status status = reader.next(raw, flushWhileWaiting);
         if (status == RecordReader::Status::Cancelled && live && g_interrupted && !stoppingCapture && !out.failed()) {
@@ -232,6 +290,7 @@ int main(int argc, char** argv)
             stoppingCapture = true;
             continue;
         }
+        ended = status;
         if (status == RecordReader::Status::Eof || status == RecordReader::Status::Cancelled)
             break;  // the end, an interrupt, or our reader went away
         if (status != RecordReader::Status::Record) {
@@ -252,22 +311,38 @@ int main(int argc, char** argv)
     }
     if (stoppingCapture)
         g_interrupted = 0;  // the normal end of a live capture
-    if (!out.failed() && !readFailed && !g_interrupted)
+    int status = 0;
+    bool helperDone = false;
+    if (!out.failed() && !readFailed && !g_interrupted) {
+        if (ended == RecordReader::Status::Eof) {
+            // The helper is done: with it gone and its directory removed nothing is
+            // left to clean up, so a stop may end a long finish (--streams) at once.
+            status = waitForHelper(child, false);
+            removePrivateDir(tmpDir);
+            helperDone = true;
+            for (int signo : {SIGINT, SIGTERM, SIGHUP})
+                std::signal(signo, SIG_DFL);
+            if (g_interrupted)
+                dieOf(g_interrupted);
+        }
         mode->finish(out);
+    }
     out.flush();
     const bool outputClosed = out.failed();
     const int writeError = out.error();
-    if (outputClosed || g_interrupted) {
+    bool stopSent = false;
+    if (!helperDone && (outputClosed || g_interrupted)) {
         ::kill(child, SIGTERM);
-        if (outputClosed && writeError != EPIPE && !g_interrupted)
-            std::fprintf(stderr, "nukdump: writing: %s\n", std::strerror(writeError));
+        stopSent = true;
     }
+    if (outputClosed && writeError != EPIPE && !g_interrupted)
+        std::fprintf(stderr, "nukdump: writing: %s\n", std::strerror(writeError));
     ::close(fds[0]);
 
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    if (!helperDone) {
+        status = waitForHelper(child, stopSent);
+        removePrivateDir(tmpDir);
     }
-    removePrivateDir(tmpDir);
     if (g_interrupted)
         dieOf(g_interrupted);
     if (outputClosed)

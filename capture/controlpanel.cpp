@@ -364,13 +364,22 @@ void ControlPanel::Stop()
 {
     if (!m_bRunning)
         return;
+    stopCapture();
+    // The trace's name stays: Start replays the same trace again.
+    message(QString(), QStringLiteral("Packet Transfering Stopped."));
+    status(QStringLiteral("System has stopped"));
+    reportProgress();
+}
+
+// Ends the running capture; the settings stay for the next Start.
+void ControlPanel::stopCapture()
+{
     {
         std::lock_guard<std::mutex> lock(m_stateMutex);
         m_bRunning = false;
     }
     m_stateChanged.notify_all();
     ValidWizard = true;
-    g_FileName.clear();
     helpercontrol::stopCaptureHelper();
     helpercontrol::stopSocketListing();
 
@@ -380,10 +389,6 @@ void ControlPanel::Stop()
     m_pTimer->stop();
     g_Scheduler.Reset();
     m_bStopped = true;
-    message(QString(), QStringLiteral("Packet Transfering Stopped. If you're reading from a file, "
-                                      "then you need to reset the filename again."));
-    status(QStringLiteral("System has stopped"));
-    reportProgress();
 }
 
 CaptureProgress ControlPanel::progress() const
@@ -403,9 +408,14 @@ CaptureProgress ControlPanel::progress() const
 
 void ControlPanel::reportProgress()
 {
-    const CaptureProgress p = progress();
+    CaptureProgress p = progress();
     if (p.running && p.finished && !m_finishShown) {
         m_finishShown = true;
+        // Nothing is left to deliver: a finished replay is a stopped capture, and
+        // Start replays the trace again. The views draw the last packets first.
+        UpdateView();
+        stopCapture();
+        p = progress();
         status(QStringLiteral("Replay finished: %1 packets").arg(p.delivered));
     }
     if (m_pUi)

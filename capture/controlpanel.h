@@ -95,6 +95,7 @@ private:
     void waitUntilReaderOutOfPipe();
     bool writeParameterBlock();
     QString createApplicationSocketFile();
+    void stopCapture();
     void readHelperErrors();
     void drainHelperErrors();
     void takeHelperText(const char* bytes, std::size_t size);

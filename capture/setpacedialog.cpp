@@ -4,9 +4,11 @@
 
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QSlider>
 
 #include <algorithm>
@@ -36,12 +38,18 @@ SetPaceDialog::SetPaceDialog(QWidget* parent) : QWidget(parent)
     m_pPaceEdit = new QLineEdit(QStringLiteral("1"), ratioRow);
     m_pPaceEdit->setObjectName(QStringLiteral("paceEdit"));
     m_pPaceEdit->setAlignment(Qt::AlignCenter);
-    m_pPaceEdit->setFocusPolicy(Qt::NoFocus);
+    // Typed values are held to the slider's range; Return is OK.
+    m_pPaceEdit->setValidator(new QIntValidator(0, 2000, m_pPaceEdit));
     ratioLayout->addWidget(m_pPaceEdit);
     ratioLayout->addWidget(new QLabel(QStringLiteral("millisecond\nin displaying"), ratioRow));
+    // Two lines of some fonts need more than the row's 32 pixels: the row, its group
+    // and everything below grow by what they need.
+    const int rowExtra = std::max(0, ratioLayout->sizeHint().height() - 32);
+    ratioRow->resize(330, 32 + rowExtra);
+    m_pRatioGroup->resize(370, 61 + rowExtra);
 
     auto* sliderRow = new QWidget(this);
-    sliderRow->setGeometry(20, 80, 370, 18);
+    sliderRow->setGeometry(20, 80 + rowExtra, 370, 18);
     auto* sliderLayout = new QHBoxLayout(sliderRow);
     sliderLayout->setSpacing(6);
     sliderLayout->setContentsMargins(0, 0, 0, 0);
@@ -63,8 +71,8 @@ SetPaceDialog::SetPaceDialog(QWidget* parent) : QWidget(parent)
         "set large enough, you can see \nthe animation of packets flow in the machine distribution view."));
     // The text takes four lines where 40 pixels hold three: the label, the buttons
     // below it and the dialog grow by what the text needs.
-    const int extra = std::max(0, m_pUsage->heightForWidth(350) - 40);
-    m_pUsage->setGeometry(20, 107, 350, 40 + extra);
+    const int extra = std::max(0, m_pUsage->heightForWidth(350) - 40) + rowExtra;
+    m_pUsage->setGeometry(20, 107 + rowExtra, 350, 40 + extra - rowExtra);
     resize(409, 202 + extra);
 
     m_pOkButton = new QPushButton(QStringLiteral("OK"), this);
@@ -73,6 +81,8 @@ SetPaceDialog::SetPaceDialog(QWidget* parent) : QWidget(parent)
     m_pCancelButton->setGeometry(320, 160 + extra, 70, 28);
 
     connect(m_pSlider, &QSlider::valueChanged, this, &SetPaceDialog::Changed);
+    connect(m_pPaceEdit, &QLineEdit::textEdited, this, &SetPaceDialog::Typed);
+    connect(m_pPaceEdit, &QLineEdit::returnPressed, this, &SetPaceDialog::OK);
     connect(m_pOkButton, &QPushButton::clicked, this, &SetPaceDialog::OK);
     connect(m_pCancelButton, &QPushButton::clicked, this, &SetPaceDialog::Cancel);
 }
@@ -83,9 +93,20 @@ void SetPaceDialog::Changed(int value)
     m_pPaceEdit->setText(QString::number(value));
 }
 
+// The slider follows a typed value without writing the field back under the cursor.
+void SetPaceDialog::Typed(const QString& text)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok)
+        return;
+    const QSignalBlocker quiet(m_pSlider);
+    m_pSlider->setValue(value);
+}
+
 void SetPaceDialog::OK()
 {
-    m_nPace = m_pPaceEdit->text().toInt();  // not a number: 0
+    m_nPace = std::clamp(m_pPaceEdit->text().toInt(), 0, 2000);  // not a number: 0
     g_Scheduler.SetPace(float(m_nPace));
     hide();
 }

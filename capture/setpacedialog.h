@@ -22,6 +22,7 @@ public:
 
 public slots:
     void Changed(int value);
+    void Typed(const QString& text);
     void OK();
     void Cancel();
 

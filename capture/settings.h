@@ -7,7 +7,7 @@
 #include <atomic>
 
 extern QString expression;      // tcpdump filter expression; Start substitutes "tcp" when empty
-extern QString g_FileName;      // trace file to replay (mode 0); emptied by Stop
+extern QString g_FileName;      // trace file to replay (mode 0); kept for the next Start
 extern QString g_SaveFileName;  // last Save as target
 extern int deviceFlag;          // nonzero: capture on the loopback device too
 extern int nukOpMode;           // 0 disk file, 1 all realtime traffic, 2 active sockets, 3 application

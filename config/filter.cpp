@@ -1,10 +1,12 @@
 #include "config/filter.h"
 
+#include "capture/filtercompile.h"
 #include "capture/settings.h"
 #include "config/uihooks.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QEventLoop>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -12,8 +14,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSocketNotifier>
 #include <QStyle>
 #include <QStyleOptionFrame>
 #include <QTabWidget>
@@ -96,9 +100,13 @@ Filter::Filter(QWidget* parent, const char* name, bool modal, Qt::WindowFlags fl
     m_inForce->setCursorPosition(0);
     m_inForce->setToolTip(m_inForce->text());
 
+    m_checking = new QLabel(QStringLiteral("Checking the filter..."), this);
+    m_checking->hide();
+
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(new QLabel(QStringLiteral("In force:"), this));
     buttons->addWidget(m_inForce, 1);
+    buttons->addWidget(m_checking);
     buttons->addWidget(m_ok);
     buttons->addWidget(m_cancel);
 
@@ -110,6 +118,70 @@ Filter::Filter(QWidget* parent, const char* name, bool modal, Qt::WindowFlags fl
     const Committed& last = lastCommitted();
     if (!last.expression.isEmpty() && last.expression == expression)
         showChoice(last.choice);
+}
+
+Filter::~Filter() { stopCheck(); }
+
+void Filter::reject()
+{
+    stopCheck();
+    QDialog::reject();
+}
+
+void Filter::stopCheck()
+{
+    if (m_stopCheck)
+        m_stopCheck();
+}
+
+// libpcap compiles in a child process (a long expression can take minutes there, and
+// Cancel or closing the dialog ends it); the event loop keeps turning meanwhile.
+// False with an empty `error` when the check was stopped.
+bool Filter::checkCompiles(const QString& expression, QString* error)
+{
+    FilterCompileChild child;
+    pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65535);
+    if (dead) {
+        child.start(dead, expression.toStdString(), PCAP_NETMASK_UNKNOWN, false);
+        pcap_close(dead);  // the child has its own copy
+    }
+    if (child.fd() >= 0) {
+        QEventLoop loop;
+        QSocketNotifier ready(child.fd(), QSocketNotifier::Read);
+        connect(&ready, &QSocketNotifier::activated, &loop, [&] {
+            if (child.readSome() != FilterCompileChild::Outcome::Running)
+                loop.quit();
+        });
+        m_stopCheck = [&] {
+            child.cancel();
+            loop.quit();
+        };
+        const QPointer<Filter> alive(this);
+        m_ok->setEnabled(false);
+        m_checking->show();
+        loop.exec();
+        if (!alive)
+            return false;
+        m_stopCheck = nullptr;
+        m_ok->setEnabled(true);
+        m_checking->hide();
+    }
+    switch (child.outcome()) {
+    case FilterCompileChild::Outcome::Compiled:
+        return true;
+    case FilterCompileChild::Outcome::Running:
+        error->clear();
+        return false;
+    case FilterCompileChild::Outcome::TooComplex:
+        *error = QString::fromLatin1(kFilterTooComplex);
+        return false;
+    case FilterCompileChild::Outcome::Invalid:
+    case FilterCompileChild::Outcome::Failed:
+        break;
+    }
+    *error = child.message().empty() && !dead ? QStringLiteral("libpcap could not be initialised")
+                                              : QString::fromLocal8Bit(child.message().c_str());
+    return false;
 }
 
 void Filter::showChoice(const FilterChoice& choice)
@@ -296,9 +368,10 @@ void Filter::commit()
         nukui::warning(this, kWarningTitle, QStringLiteral("You must choose the\n\t relationship!"));
         return;
     }
-    const QString error = filterCompileError(built);
-    if (!error.isEmpty()) {
-        nukui::warning(this, kWarningTitle, error);
+    QString error;
+    if (!checkCompiles(built, &error)) {
+        if (!error.isEmpty())
+            nukui::warning(this, kWarningTitle, error);
         return;
     }
     m_tcpFlag = choice.tcp ? 1 : 0;

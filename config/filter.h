@@ -6,7 +6,10 @@
 
 #include <QDialog>
 
+#include <functional>
+
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
@@ -18,6 +21,7 @@ class Filter : public QDialog {
 public:
     explicit Filter(QWidget* parent = nullptr, const char* name = nullptr, bool modal = false,
                     Qt::WindowFlags flags = {});
+    ~Filter() override;
 
     // The controls, for tests and screenshots.
     QTabWidget* tabs() const { return m_tabs; }
@@ -38,6 +42,7 @@ public:
     QLineEdit* inForceField() const { return m_inForce; }
     QPushButton* okButton() const { return m_ok; }
     QPushButton* cancelButton() const { return m_cancel; }
+    QLabel* checkingLabel() const { return m_checking; }
 
 public slots:
     void clicked();  // Cancel
@@ -50,12 +55,15 @@ public slots:
     void choose3();
     void choose4();
     void slot_lo();
+    void reject() override;  // Cancel, Escape and closing the window; stops a filter check
 
 private:
     QWidget* buildProtocolTab();
     QWidget* buildAddressTab();
     void addEntry(FilterSide side);
     void showChoice(const FilterChoice& choice);
+    bool checkCompiles(const QString& expression, QString* error);
+    void stopCheck();
 
     QTabWidget* m_tabs;
     QCheckBox* m_tcp = nullptr;
@@ -75,6 +83,8 @@ private:
     QLineEdit* m_inForce = nullptr;
     QPushButton* m_ok = nullptr;
     QPushButton* m_cancel = nullptr;
+    QLabel* m_checking = nullptr;
+    std::function<void()> m_stopCheck;  // set while a filter check runs
 
     Relationship m_relationship = Relationship::None;
     int m_tcpFlag = 1;

@@ -1,5 +1,7 @@
 #include "config/filterexpression.h"
 
+#include "capture/filtercompile.h"
+
 #include <netdb.h>
 #include <pcap/pcap.h>
 #include <sys/socket.h>
@@ -178,12 +180,17 @@ QString filterCompileError(const QString& expression)
     pcap_t* handle = pcap_open_dead(DLT_EN10MB, 65535);
     if (!handle)
         return QStringLiteral("libpcap could not be initialised");
-    bpf_program program{};
-    QString error;
-    if (pcap_compile(handle, &program, expression.toUtf8().constData(), 1, PCAP_NETMASK_UNKNOWN) < 0)
-        error = QString::fromLocal8Bit(pcap_geterr(handle));
-    else
-        pcap_freecode(&program);
+    // In a child under limits: a long expression would keep libpcap busy for minutes.
+    FilterCompileChild child;
+    static const std::sig_atomic_t never = 0;
+    const auto outcome = compileStoppably(child, handle, expression.toStdString(), PCAP_NETMASK_UNKNOWN, false, never);
     pcap_close(handle);
-    return error;
+    switch (outcome) {
+    case FilterCompileChild::Outcome::Compiled:
+        return QString();
+    case FilterCompileChild::Outcome::TooComplex:
+        return QString::fromLatin1(kFilterTooComplex);
+    default:
+        return QString::fromLocal8Bit(child.message().c_str());
+    }
 }

@@ -50,5 +50,6 @@ enum class BuildResult { Ok, MissingRelationship };
 //   " tcp and (( dst host 10.1.1.5 and dst port 80) or ( dst port 22))"
 BuildResult buildFilterExpression(const FilterChoice& choice, QString* out);
 
-// Empty when libpcap compiles `expression` for Ethernet, else libpcap's message.
+// Empty when libpcap compiles `expression` for Ethernet, else libpcap's message or
+// "filter expression too complex". Blocks until the compile (in a child) is done.
 QString filterCompileError(const QString& expression);

@@ -45,21 +45,17 @@ void configure(pcap_t* handle, const Settings& settings)
     pcap_set_timeout(handle, kRingTimeoutMs);
 }
 
-bool keepIncomingOnly(pcap_t* handle, const std::string& text, bpf_u_int32 netmask)
+std::string incomingOnly(const std::string& text) { return "(" + text + ") and inbound"; }
+
+bool keepIncomingOnly(pcap_t* handle, const bpf_program& program)
 {
-    bpf_program program{};
-    if (pcap_compile(handle, &program, ("(" + text + ") and inbound").c_str(), 1, netmask) != 0) {
-        std::fprintf(stderr, "pcap: lo: both copies of each packet enter the ring: %s\n", pcap_geterr(handle));
-        return false;
-    }
     // libpcap's instructions have the kernel's layout (it hands them over alike).
     const sock_fprog kernel{static_cast<unsigned short>(program.bf_len),
                             reinterpret_cast<sock_filter*>(program.bf_insns)};
-    const bool ok = ::setsockopt(pcap_fileno(handle), SOL_SOCKET, SO_ATTACH_FILTER, &kernel, sizeof kernel) == 0;
-    if (!ok)
-        std::fprintf(stderr, "pcap: lo: both copies of each packet enter the ring: %s\n", std::strerror(errno));
-    pcap_freecode(&program);
-    return ok;
+    if (::setsockopt(pcap_fileno(handle), SOL_SOCKET, SO_ATTACH_FILTER, &kernel, sizeof kernel) == 0)
+        return true;
+    std::fprintf(stderr, "pcap: lo: both copies of each packet enter the ring: %s\n", std::strerror(errno));
+    return false;
 }
 
 Counts& Counts::operator+=(const Counts& o)

@@ -46,12 +46,13 @@ void configure(pcap_t* handle, const Settings& settings);
 
 // The loopback device shows the kernel every packet twice, going out and coming
 // in; libpcap skips the outgoing copy only after it has taken room in the ring and
-// been counted. This narrows the kernel's filter of a handle whose filter `text`
-// is set to the incoming copies. libpcap keeps the filter it was given for the
-// packets it checks itself (those of the ring's first block): it cannot tell their
-// direction and would reject every one. False, with a line on standard error,
-// when the kernel keeps both copies.
-bool keepIncomingOnly(pcap_t* handle, const std::string& text, bpf_u_int32 netmask);
+// been counted. The helper sets the filter `text` with libpcap as usual, then puts
+// `program` (compiled from incomingOnly(text)) in the kernel in its place. libpcap
+// keeps the filter it was given for the packets it checks itself (those of the
+// ring's first block): it cannot tell their direction and would reject every one.
+// False, with a line on standard error, when the kernel keeps both copies.
+std::string incomingOnly(const std::string& text);
+bool keepIncomingOnly(pcap_t* handle, const bpf_program& program);
 
 struct Counts {
     unsigned long long captured = 0;

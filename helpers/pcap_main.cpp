@@ -3,6 +3,8 @@
 // record per IPv4 TCP or UDP packet into the pipe; see helpers/README-capture.md.
 
 #include "helpers/appfollower.h"
+#include "capture/filtercompile.h"
+#include "helpers/pcapngreader.h"
 #include "helpers/livecapture.h"
 #include "helpers/pipeline.h"
 #include "helpers/privileges.h"
@@ -13,6 +15,7 @@
 
 #include <pcap/pcap.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <sys/prctl.h>
@@ -139,26 +142,38 @@ bool onlyPicksProtocols(const std::string& expression, int& protocol)
     return true;
 }
 
-// A compiled filter that frees itself.
+// A compiled filter program.
 struct Filter {
+    std::vector<bpf_insn> instructions;
     bpf_program program{};
-    bool compiled = false;
-    ~Filter()
-    {
-        if (compiled)
-            pcap_freecode(&program);
-    }
 };
 
+// Compiled in a child process, so that a stop ends even a compile that would run for
+// minutes, and an expression past the child's limits is refused.
 bool compile(pcap_t* p, const std::string& text, const std::string& expression, bpf_u_int32 netmask, Filter& f)
 {
-    if (pcap_compile(p, &f.program, text.c_str(), 1, netmask) != 0) {
-        std::fprintf(stderr, "pcap: cannot compile the filter expression \"%s\": %s\n", expression.c_str(),
-                     pcap_geterr(p));
+    FilterCompileChild child;
+    switch (compileStoppably(child, p, text, netmask, true, g_stop)) {
+    case FilterCompileChild::Outcome::Compiled:
+        f.instructions = child.program();
+        f.program.bf_len = u_int(f.instructions.size());
+        f.program.bf_insns = f.instructions.data();
+        return true;
+    case FilterCompileChild::Outcome::Running:
+        return false;  // stopped
+    case FilterCompileChild::Outcome::TooComplex:
+        std::fprintf(stderr, "pcap: %s: \"%s\" (more than %d s or %llu MiB to compile)\n", kFilterTooComplex,
+                     expression.c_str(), FilterCompileChild::cpuSeconds(), FilterCompileChild::kMemoryBytes >> 20);
         return false;
+    case FilterCompileChild::Outcome::Invalid:
+        std::fprintf(stderr, "pcap: cannot compile the filter expression \"%s\": %s\n", expression.c_str(),
+                     child.message().c_str());
+        return false;
+    case FilterCompileChild::Outcome::Failed:
+        break;
     }
-    f.compiled = true;
-    return true;
+    std::fprintf(stderr, "pcap: %s\n", child.message().c_str());
+    return false;
 }
 
 bool compileForEthernet(const std::string& expression, Filter& f)
@@ -253,7 +268,121 @@ private:
     unsigned m_calls = 0;
 };
 
-int replay(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceFileWriter& trace)
+// One frame of a trace, from libpcap's reader (pcap files) or ours (pcapng files).
+struct TraceFrame {
+    const pcap_pkthdr* header = nullptr;
+    const u_char* data = nullptr;
+    int dlt = 0;
+};
+enum class NextFrame { Frame, End, Damaged };
+
+// Frames of link types the helper cannot convert (interfaces of a pcapng file), by type.
+class UnsupportedLinks {
+public:
+    void count(int dlt)
+    {
+        for (auto& entry : m_counts)
+            if (entry.first == dlt) {
+                ++entry.second;
+                return;
+            }
+        m_counts.emplace_back(dlt, 1);
+    }
+    bool any() const { return !m_counts.empty(); }
+    void report() const
+    {
+        for (const auto& [dlt, frames] : m_counts)
+            std::fprintf(stderr, "pcap: %llu frame%s of link type %s skipped (not supported)\n", frames,
+                         frames == 1 ? "" : "s", nameOf(dlt).c_str());
+    }
+    std::string names() const
+    {
+        std::string all;
+        for (const auto& entry : m_counts)
+            all += (all.empty() ? "" : ", ") + nameOf(entry.first);
+        return all;
+    }
+
+private:
+    static std::string nameOf(int dlt)
+    {
+        const char* name = pcap_datalink_val_to_name(dlt);
+        return name ? name : std::to_string(dlt);
+    }
+
+    std::vector<std::pair<int, unsigned long long>> m_counts;
+};
+
+// Delivers the frames `next` gives. A damaged file ends the replay with status 1 after
+// what came before was delivered; `lastWords` then says why, to be printed last.
+template <class Next>
+int replayFrames(const Options& o, FILE* f, StreamInput& input, PacketPipeline& pipeline, RecordSink& sink,
+                 TraceFileWriter& trace, std::string& lastWords, Next next)
+{
+    // The default trace file is opened at the first frame to deliver, or at a clean
+    // end: a file that fails before either leaves the previous capture's trace alone.
+    bool opened = false;
+    const auto openOnce = [&] {
+        if (!opened)
+            openOutputFiles(trace, nullptr);
+        opened = true;
+    };
+    ProgressLines progress(f, pipeline);
+    progress.report();
+    UnsupportedLinks unsupported;
+    bool damaged = false;
+    bool convertible = false;  // a frame of a link type the helper converts was seen
+    long long nextFlush = monotonicMs() + kFlushEveryMs;
+    unsigned counter = 0;
+    for (;;) {
+        if (g_stop) {
+            openOnce();
+            return kExitOk;
+        }
+        TraceFrame frame;
+        std::string why;
+        const NextFrame r = next(frame, why);
+        if (r == NextFrame::End || (r == NextFrame::Damaged && (g_stop || input.cutShort())))
+            break;  // end of the file, or of the stream
+        if (r == NextFrame::Damaged) {
+            pipeline.countDamaged();
+            lastWords = "pcap: " + o.file + " is damaged; replay ends here: " + why + "\n";
+            damaged = true;
+            break;
+        }
+        LinkKind kind;
+        if (!linkKindOf(frame.dlt, kind)) {
+            unsupported.count(frame.dlt);
+            continue;
+        }
+        convertible = true;
+        openOnce();
+        if (!pipeline.handle(kind, *frame.header, frame.data))
+            return outputStatus(sink);
+        progress.tick();
+        if ((++counter & 1023) == 0 && monotonicMs() >= nextFlush) {
+            trace.flush();
+            nextFlush = monotonicMs() + kFlushEveryMs;
+        }
+    }
+    if (!damaged && unsupported.any() && !convertible) {  // as for a pcap file of such a link type
+        lastWords = "pcap: " + o.file + " has no frames of a supported link type (" + unsupported.names() + ")\n";
+        return kExitFailed;
+    }
+    unsupported.report();
+    const bool flushed = sink.flush();
+    if (!flushed && sink.state() != RecordSink::State::Open)
+        return outputStatus(sink);
+    if (damaged)
+        return kExitFailed;  // a replay that stopped early never reports success
+    openOnce();
+    if (flushed)  // not when a stop cut the last batch
+        progress.finished();
+    return kExitOk;
+}
+
+int replay(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceFileWriter& trace,
+           std::string& lastWords)
 {
     // "-" is standard input. A named pipe opens at once even before its writer does:
     // the wait for data is a poll that a stop can end.
@@ -267,9 +396,30 @@ int replay(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceFi
     struct stat st;
     const bool stream = ::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode);
     StreamInput input(fd, [&] { trace.flush(); return sink.flush(); }, g_stop);
+    // pcapng files are ours to read: libpcap's reader cannot mix link types.
+    unsigned char magic[4] = {};
+    const std::size_t magicBytes = stream ? input.peek(magic, sizeof magic) : std::size_t(std::max<ssize_t>(::pread(fd, magic, sizeof magic, 0), 0));
+    const bool pcapng = magicBytes == sizeof magic && PcapngReader::isPcapng(magic);
     FILE* f = stream ? input.open() : fdopen(fd, "rb");
     if (f)
         setvbuf(f, nullptr, _IOFBF, 1 << 20);
+    if (f && pcapng) {
+        std::unique_ptr<FILE, int (*)(FILE*)> closer(f, std::fclose);
+        PcapngReader reader(f);
+        return replayFrames(o, f, input, pipeline, sink, trace, lastWords, [&](TraceFrame& frame, std::string& why) {
+            switch (reader.next()) {
+            case PcapngReader::Result::Packet:
+                frame = TraceFrame{&reader.header(), reader.data(), PcapngReader::dltOf(reader.linkType())};
+                return NextFrame::Frame;
+            case PcapngReader::Result::End:
+                return NextFrame::End;
+            case PcapngReader::Result::Damaged:
+                break;
+            }
+            why = reader.error();
+            return NextFrame::Damaged;
+        });
+    }
     char err[PCAP_ERRBUF_SIZE] = "";
     pcap_t* p = f ? pcap_fopen_offline_with_tstamp_precision(f, PCAP_TSTAMP_PRECISION_MICRO, err) : nullptr;
     if (!p && (g_stop || input.cutShort())) {
@@ -296,40 +446,21 @@ int replay(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceFi
                      o.file.c_str(), name ? name : std::to_string(pcap_datalink(p)).c_str());
         return kExitFailed;
     }
-    openOutputFiles(trace, nullptr);
-    ProgressLines progress(pcap_file(p), pipeline);
-    progress.report();
-
-    long long nextFlush = monotonicMs() + kFlushEveryMs;
-    unsigned counter = 0;
-    for (;;) {
-        if (g_stop)
-            return kExitOk;
-        pcap_pkthdr* header;
-        const u_char* data;
-        const int r = pcap_next_ex(p, &header, &data);
-        if (r == PCAP_ERROR_BREAK || (r < 0 && (g_stop || input.cutShort())))
-            break;  // end of the file, or of the stream
-        if (r < 0) {
-            // A truncated or damaged file: what came before was delivered.
-            pipeline.countDamaged();
-            std::fprintf(stderr, "pcap: %s is damaged; replay ends here: %s\n", o.file.c_str(), pcap_geterr(p));
-            break;
-        }
-        if (!pipeline.handle(kind, *header, data))
-            return outputStatus(sink);
-        progress.tick();
-        if ((++counter & 1023) == 0 && monotonicMs() >= nextFlush) {
-            trace.flush();
-            nextFlush = monotonicMs() + kFlushEveryMs;
-        }
-    }
-    const bool flushed = sink.flush();
-    if (!flushed && sink.state() != RecordSink::State::Open)
-        return outputStatus(sink);
-    if (flushed)  // not when a stop cut the last batch
-        progress.finished();
-    return kExitOk;
+    const int dlt = pcap_datalink(p);
+    return replayFrames(o, pcap_file(p), input, pipeline, sink, trace, lastWords,
+                        [&](TraceFrame& frame, std::string& why) {
+                            pcap_pkthdr* header;
+                            const u_char* data;
+                            const int r = pcap_next_ex(p, &header, &data);
+                            if (r == PCAP_ERROR_BREAK)
+                                return NextFrame::End;
+                            if (r < 0) {
+                                why = pcap_geterr(p);
+                                return NextFrame::Damaged;
+                            }
+                            frame = TraceFrame{header, data, dlt};
+                            return NextFrame::Frame;
+                        });
 }
 
 // ---- Modes 1-3: live capture ------------------------------------------------
@@ -413,8 +544,15 @@ OpenResult openDevice(LiveDevice& dev, const Options& o, bool kernelFilterIsUser
         std::fprintf(stderr, "pcap: cannot set the filter on %s: %s\n", dev.name.c_str(), pcap_geterr(dev.handle));
         return OpenResult::Failed;
     }
-    if (dev.name == "lo")
-        livecapture::keepIncomingOnly(dev.handle, text, mask);
+    if (dev.name == "lo") {
+        Filter incoming;
+        if (!compile(dev.handle, livecapture::incomingOnly(text), o.expression, mask, incoming)) {
+            if (g_stop)
+                return OpenResult::BadFilter;  // a stop: the caller ends quietly
+        } else {
+            livecapture::keepIncomingOnly(dev.handle, incoming.program);
+        }
+    }
     if (pcap_setnonblock(dev.handle, 1, err) != 0 || pcap_get_selectable_fd(dev.handle) < 0) {
         std::fprintf(stderr, "pcap: cannot wait for packets on %s\n", dev.name.c_str());
         return OpenResult::Failed;
@@ -464,7 +602,7 @@ int capture(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceF
     for (auto& dev : devices) {
         const OpenResult r = openDevice(*dev, o, follower == nullptr, ring);
         if (r == OpenResult::BadFilter)
-            return kExitBadFilter;
+            return g_stop ? kExitOk : kExitBadFilter;
         if (r != OpenResult::Ok)
             return kExitFailed;
         names += " " + dev->name;
@@ -548,9 +686,10 @@ int main(int argc, char** argv)
     // Checked before anything is opened, so a bad filter fails the same way everywhere.
     Filter ethernetFilter;
     if (!compileForEthernet(o.expression, ethernetFilter))
-        return kExitBadFilter;
+        return g_stop ? kExitOk : kExitBadFilter;
 
     TraceFileWriter trace;
+    std::string lastWords;  // why a replay ended early, printed after everything else
 
     RecordSink sink(o.fd, g_stop);
     PacketPipeline pipeline(sink, trace);
@@ -567,7 +706,7 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "pcap: cannot give up the capture rights: %s\n", std::strerror(errno));
             return kExitFailed;
         }
-        status = replay(o, pipeline, sink, trace);
+        status = replay(o, pipeline, sink, trace, lastWords);
     } else if (o.mode == 3) {
         AppFollower follower(tmpfiles::path(tmpfiles::kAppSockets), tmpfiles::path(tmpfiles::kSynPackets));
         pipeline.setFollower(&follower);
@@ -583,5 +722,6 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "pcap: %llu packet%s not delivered: the capture stopped before the reader took %s; "
                              "the trace file has %s\n",
                      n, n == 1 ? "" : "s", n == 1 ? "it" : "them", n == 1 ? "it" : "them");
+    std::fputs(lastWords.c_str(), stderr);
     return status;
 }

@@ -1,6 +1,8 @@
 #include "helpers/streaminput.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <poll.h>
 #include <unistd.h>
 
@@ -22,9 +24,34 @@ FILE* StreamInput::open()
     return fopencookie(this, "r", io);
 }
 
+std::size_t StreamInput::peek(unsigned char* out, std::size_t size)
+{
+    while (m_peeked.size() < size) {
+        char chunk[64];
+        const ssize_t n = readFromDescriptor(this, chunk, std::min(sizeof chunk, size - m_peeked.size()));
+        if (n <= 0)
+            break;
+        m_peeked.append(chunk, std::size_t(n));
+    }
+    const std::size_t n = std::min(size, m_peeked.size());
+    std::memcpy(out, m_peeked.data(), n);
+    return n;
+}
+
 ssize_t StreamInput::read(void* self, char* buffer, std::size_t size)
 {
     auto* in = static_cast<StreamInput*>(self);
+    if (!in->m_peeked.empty()) {
+        const std::size_t n = std::min(size, in->m_peeked.size());
+        std::memcpy(buffer, in->m_peeked.data(), n);
+        in->m_peeked.erase(0, n);
+        return ssize_t(n);
+    }
+    return readFromDescriptor(in, buffer, size);
+}
+
+ssize_t StreamInput::readFromDescriptor(StreamInput* in, char* buffer, std::size_t size)
+{
     for (;;) {
         if (in->m_stop || in->m_cutShort)
             return 0;

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <functional>
+#include <string>
 
 class StreamInput {
 public:
@@ -18,15 +19,20 @@ public:
     // A stream over the descriptor; closing it closes the descriptor. Null on failure.
     // The StreamInput must outlive the stream.
     FILE* open();
+    // Reads up to `size` bytes ahead (fewer only at the end of the input or on a stop);
+    // the stream still delivers them first. Call before open().
+    std::size_t peek(unsigned char* out, std::size_t size);
     // The input was ended because `beforeWait` said so.
     bool cutShort() const { return m_cutShort; }
 
 private:
     static ssize_t read(void* self, char* buffer, std::size_t size);
+    static ssize_t readFromDescriptor(StreamInput* in, char* buffer, std::size_t size);
     static int close(void* self);
 
     int m_fd;
     std::function<bool()> m_beforeWait;
     const volatile std::sig_atomic_t& m_stop;
     bool m_cutShort = false;
+    std::string m_peeked;  // delivered before anything else
 };

@@ -18,7 +18,8 @@ public:
     bool finish(DumpOutput& out) override
     {
         for (const auto& connection : m_table.connections()) {
-            if (!out.line(streamsjson::line(*connection)))
+            streamsjson::write(*connection, [&](const char* data, qsizetype length) { out.part(data, std::size_t(length)); });
+            if (!out.endLine())
                 return false;
         }
         return true;

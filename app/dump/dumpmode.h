@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -16,6 +17,9 @@ class CPacket;
 class DumpOutput {
 public:
     bool line(const QByteArray& json);
+    // A piece of a line too long to build whole; end it with endLine().
+    bool part(const char* data, std::size_t length);
+    bool endLine();
     bool flush();
     bool failed() const { return m_error != 0; }
     int error() const { return m_error; }
@@ -41,3 +45,5 @@ public:
 std::unique_ptr<DumpMode> makeDumpMode(const std::string& flag);
 // The mode flags, for the usage line: "[--tree | --streams | ...]".
 std::string dumpModeFlags();
+// One line a mode, for --help.
+std::string dumpModeHelp();

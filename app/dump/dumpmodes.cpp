@@ -9,10 +9,25 @@
 
 bool DumpOutput::line(const QByteArray& json)
 {
+    return part(json.constData(), std::size_t(json.size())) && endLine();
+}
+
+bool DumpOutput::part(const char* data, std::size_t length)
+{
     if (m_error)
         return false;
-    if (std::fwrite(json.constData(), 1, std::size_t(json.size()), stdout) != std::size_t(json.size()) ||
-        std::fputc('\n', stdout) == EOF) {
+    if (std::fwrite(data, 1, length, stdout) != length) {
+        m_error = errno ? errno : EIO;
+        return false;
+    }
+    return true;
+}
+
+bool DumpOutput::endLine()
+{
+    if (m_error)
+        return false;
+    if (std::fputc('\n', stdout) == EOF) {
         m_error = errno ? errno : EIO;
         return false;
     }
@@ -59,16 +74,19 @@ namespace {
 struct ModeEntry {
     const char* flag;
     std::unique_ptr<DumpMode> (*make)();
+    const char* help;  // one line for --help
 };
 
 // One row a mode; a view's mode lives beside the view's model.
 const ModeEntry kModes[] = {
-    {"", [] { return std::unique_ptr<DumpMode>(new PacketListMode(false)); }},
-    {"--tree", [] { return std::unique_ptr<DumpMode>(new PacketListMode(true)); }},
-    {"--streams", makeStreamsDumpMode},
-    {"--timeline", makeTimeLineDumpMode},
-    {"--tcpstate", makeTcpStateMode},
-    {"--hosts", makeHostsMode},
+    {"", [] { return std::unique_ptr<DumpMode>(new PacketListMode(false)); },
+     "each packet as the packet list decodes it"},
+    {"--tree", [] { return std::unique_ptr<DumpMode>(new PacketListMode(true)); },
+     "each packet with its field tree"},
+    {"--streams", makeStreamsDumpMode, "each conversation, its payload live and reassembled"},
+    {"--timeline", makeTimeLineDumpMode, "each packet's arrow in the time line"},
+    {"--tcpstate", makeTcpStateMode, "the TCP states of the first connection, a line a packet"},
+    {"--hosts", makeHostsMode, "the hosts and links of the machine distribution map"},
 };
 
 }  // namespace
@@ -90,4 +108,14 @@ std::string dumpModeFlags()
             flags += std::string(flags.empty() ? "[" : " | ") + m.flag;
     }
     return flags.empty() ? flags : flags + "]";
+}
+
+std::string dumpModeHelp()
+{
+    std::string text;
+    for (const ModeEntry& m : kModes) {
+        const std::string flag = *m.flag ? m.flag : "(none)";
+        text += "  " + flag + std::string(flag.size() < 17 ? 17 - flag.size() : 1, ' ') + m.help + "\n";
+    }
+    return text;
 }

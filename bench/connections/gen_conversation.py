@@ -5,7 +5,11 @@ acknowledging and now and then answering; about 2 % of the client's segments are
 resent (some merged with the next one under a newer acknowledgement), 1 %
 duplicated and 2 % overtaken by the next. Sequence numbers wrap past 2^32 early.
 
-usage: gen_conversation.py OUT [N]"""
+With "download": a plain download instead, the most common shape: the server
+sends 512-byte segments, the client acknowledges every second one with a pure
+acknowledgement, all at the client's same sequence number.
+
+usage: gen_conversation.py OUT [N] [download]"""
 import random
 import struct
 import sys
@@ -31,6 +35,19 @@ def main():
 
     frames.append(frame(0, seq[0] - 1, 0, 0x02, b"", 0))
     frames.append(frame(1, seq[1] - 1, seq[0], 0x12, b"", 1))
+    if len(sys.argv) > 3 and sys.argv[3] == "download":
+        seq[1] = 0xF0000000  # wraps past 2^32 after 256 MB
+        frames[1] = frame(1, seq[1] - 1, seq[0], 0x12, b"", 1)
+        frames.append(frame(0, seq[0], seq[1], 0x10, b"", 2))
+        while len(frames) < n:
+            i = len(frames)
+            off = rng.randrange(0, 8192 - 512)
+            frames.append(frame(1, seq[1], seq[0], 0x10, blob[off:off + 512], i))
+            seq[1] += 512
+            if i % 3 == 0:
+                frames.append(frame(0, seq[0], seq[1], 0x10, b"", i + 1))
+        write(out, frames[:n])
+        return
     recent = []  # the client's last segments: (seq, data)
     while len(frames) < n:
         i = len(frames)
@@ -59,9 +76,13 @@ def main():
             (s1, d1), (s2, d2) = recent[-2:]
             merged = rng.random() < 0.5 and s1 + len(d1) == s2
             frames.append(frame(0, s1, seq[1], 0x18, d1 + d2 if merged else d1, i))
+    write(out, frames[:n])
+
+
+def write(out, frames):
     with open(out, "wb") as f:
         f.write(struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, 1))
-        for i, fr in enumerate(frames[:n]):
+        for i, fr in enumerate(frames):
             f.write(struct.pack("<IIII", 1_700_000_000 + i // 100_000, (i * 10) % 1_000_000, len(fr), len(fr)) + fr)
 
 

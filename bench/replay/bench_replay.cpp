@@ -1,7 +1,9 @@
 // Replays a 1,000,000-packet trace of small packets through nuk/pcap into a pipe
 // read by a RecordReader that only counts records, and times
 // `tcpdump -r TRACE -w /dev/null` on the same file for comparison.
-// Usage: bench_replay [packets [runs]]   (run from a Release build)
+// Usage: bench_replay [packets [runs [pcapng]]]   (run from a Release build)
+// With "pcapng" the trace is converted with editcap first: the helper's own pcapng
+// reader against tcpdump's (libpcap's) on the same file.
 
 #include "capture/recordreader.h"
 
@@ -57,11 +59,20 @@ int main(int argc, char** argv)
         return 1;
     }
     const std::string dir = dirTemplate;
-    const std::string trace = dir + "/small.pcap";
+    std::string trace = dir + "/small.pcap";
     const std::string bin = NUK_BENCH_BIN_DIR;
     if (waitFor(spawn(bin + "/gentrace", {"gentrace", trace, std::to_string(packets)}, 2, dir)) != 0) {
         std::fprintf(stderr, "cannot generate the trace\n");
         return 1;
+    }
+    if (argc > 3 && std::string(argv[3]) == "pcapng") {
+        const std::string converted = dir + "/small.pcapng";
+        if (waitFor(spawn("editcap", {"editcap", "-F", "pcapng", trace, converted}, 2, dir)) != 0) {
+            std::fprintf(stderr, "cannot convert the trace to pcapng (editcap, from wireshark-common)\n");
+            return 1;
+        }
+        unlink(trace.c_str());
+        trace = converted;
     }
 
     // Interleaved runs; the best of each stands for the machine without the
@@ -109,7 +120,7 @@ int main(int argc, char** argv)
 
     const double rate = records / best;
     const double ratio = best / tcpdumpBest;
-    std::printf("packets in trace         %lu, %d runs each\n", packets, runs);
+    std::printf("packets in trace         %lu (%s), %d runs each\n", packets, trace.c_str() + dir.size() + 1, runs);
     std::printf("records received         %lu (helper exit %d)\n", records, helperStatus);
     std::printf("replay through pipe      best %.3f s, median %.3f s  = %.0f records/s best, %.0f median"
                 "  (target >= 1000000)\n",

@@ -3,14 +3,18 @@
 // thread hands every packet to the view, the view applies them on the GUI thread and
 // the 500 ms refresh repaints the canvas. Prints packets per second, the GUI thread's
 // longest stall, the most packets in flight at any moment, and the time of one layout
-// run over all the nodes.
+// run over all the nodes. Once the layout has come to rest, prints how readable it is
+// (node pairs closer than one node diameter, lines through a node they do not join)
+// and, with --shot, saves the whole canvas as FILE.png and, addresses shown, as
+// FILE-addresses.png.
 //
-// bench_topology --trace FILE --packets N
+// bench_topology --trace FILE --packets N [--shot FILE]
 
 #include "capture/process/process.h"
 #include "capture/controlpanel.h"
 #include "capture/scheduler.h"
 #include "capture/settings.h"
+#include "views/topology/forcelayout.h"
 #include "views/topology/topologycanvasview.h"
 #include "views/topology/topologymodel.h"
 #include "views/topology/topologyview.h"
@@ -87,12 +91,13 @@ std::string loadAverage()
 
 int main(int argc, char** argv)
 {
-    std::string trace;
+    std::string trace, shot;
     long expected = 0;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string k = argv[i];
         if (k == "--trace") trace = argv[i + 1];
         else if (k == "--packets") expected = std::atol(argv[i + 1]);
+        else if (k == "--shot") shot = argv[i + 1];
     }
     if (trace.empty() || expected <= 0) {
         std::fprintf(stderr, "usage: bench_topology --trace FILE --packets N\n");
@@ -165,6 +170,27 @@ int main(int argc, char** argv)
     loop.exec();
     const std::size_t leftInFlight = packetsInFlight(model);
 
+    // The view goes on laying out, a run per interval, until the nodes rest.
+    QElapsedTimer settling;
+    settling.start();
+    while (model.layoutSettling() && settling.elapsed() < 120'000)
+        app.processEvents(QEventLoop::WaitForMoreEvents, 50);
+    const double settledSeconds = double(settling.elapsed()) / 1e3;
+    const LayoutQuality quality = layoutQuality(model.nodes(), model.links());
+    auto saveCanvas = [&](const std::string& file) {
+        QImage image(model.canvasWidth(), model.canvasHeight(), QImage::Format_RGB32);
+        QPainter painter(&image);
+        view->canvasView()->drawCanvas(painter);
+        painter.end();
+        image.save(QString::fromStdString(file));
+    };
+    if (!shot.empty()) {
+        saveCanvas(shot + ".png");
+        view->canvasView()->ShowIPAddress();
+        saveCanvas(shot + "-addresses.png");
+        view->canvasView()->HideIPAddress();
+    }
+
     // One layout run over all nodes: the model alone, and with the items following.
     TopologyModel& layoutModel = view->model();
     const Timing layout = median(21, [&] { layoutModel.ReForceLayout(3, 2.0f); });
@@ -179,10 +205,13 @@ int main(int argc, char** argv)
     const double seconds = double(doneNs) / 1e9;
     std::printf("packets=%ld seconds=%.3f pps=%.0f max_stall_ms=%.1f max_stall_cpu_ms=%.1f nodes=%zu links=%zu max_in_flight=%zu "
                 "in_flight_after=%zu layout_ms=%.2f layout_cpu_ms=%.2f layout_items_ms=%.2f layout_items_cpu_ms=%.2f "
-                "repaint_ms=%.2f repaint_cpu_ms=%.2f load=%s\n",
+                "repaint_ms=%.2f repaint_cpu_ms=%.2f settled_s=%.1f canvas=%dx%d node_pairs=%zu close_pairs=%zu close_share=%.5f "
+                "lines=%zu lines_through_nodes=%zu load=%s\n",
                 applied, seconds, double(applied) / seconds, double(maxStallNs) / 1e6, maxStallCpu, model.nodes().size(),
                 model.links().size(), maxInFlight, leftInFlight, layout.wallMs, layout.cpuMs, layoutItems.wallMs,
-                layoutItems.cpuMs, repaint.wallMs, repaint.cpuMs, loadAverage().c_str());
+                layoutItems.cpuMs, repaint.wallMs, repaint.cpuMs, settledSeconds, model.canvasWidth(), model.canvasHeight(),
+                quality.nodePairs, quality.closePairs, quality.closeShare(), quality.lines, quality.linesThroughNodes,
+                loadAverage().c_str());
     std::fflush(stdout);
     runShutdownSteps();
     std::_Exit(0);

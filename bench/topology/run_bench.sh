@@ -5,10 +5,14 @@
 # table; the figures go into bench/README.md by hand.
 #
 # usage: bench/topology/run_bench.sh [N]
+# NUK_BENCH_HOSTS and NUK_BENCH_FLOWS choose other host and conversation counts;
+# NUK_BENCH_SHOT=PATH saves the canvas as PATH.png and PATH-addresses.png.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
 n="${1:-1000000}"
+hosts="${NUK_BENCH_HOSTS:-1000}"
+flows="${NUK_BENCH_FLOWS:-3000}"
 build="${NUK_BENCH_BUILD:-$root/build-rel}"
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DNUK_TESTS=OFF -DNUK_BENCH=ON >/dev/null
@@ -20,13 +24,13 @@ trap 'rm -rf "$work"' EXIT
 # nuk that is running.
 export NUK_TMPDIR="$work"
 trace="$work/trace.tr"
-echo "generating $n packets among 1,000 hosts ..." >&2
-python3 "$root/bench/pipeline/gen_trace.py" "$trace" "$n" 1000 3000
+echo "generating $n packets among $hosts hosts ..." >&2
+python3 "$root/bench/pipeline/gen_trace.py" "$trace" "$n" "$hosts" "$flows"
 sync
 cat "$trace" >/dev/null
 
 export NUKPATH="$build"
-result="$("$build/bench/bin/bench_topology" --trace "$trace" --packets "$n" | tail -1)"
+result="$("$build/bench/bin/bench_topology" --trace "$trace" --packets "$n" ${NUK_BENCH_SHOT:+--shot "$NUK_BENCH_SHOT"} | tail -1)"
 field() { sed -n "s/.*\b$1=\([^ ]*\).*/\1/p" <<<"$result"; }
 
 TIMEFORMAT=%R
@@ -45,4 +49,7 @@ printf 'packets in flight: at most %s during the replay, %s after the next refre
     "$(field max_in_flight)" "$(field in_flight_after)"
 printf 'one layout run (3 iterations) over all nodes: %s ms (CPU %s ms), with the items following: %s ms (CPU %s ms) (target < 16)\n' \
     "$(field layout_ms)" "$(field layout_cpu_ms)" "$(field layout_items_ms)" "$(field layout_items_cpu_ms)"
+printf 'layout at rest %s s after the last packet, canvas %s: %s of %s node pairs closer than one node diameter (share %s); %s of %s lines through a node they do not join\n' \
+    "$(field settled_s)" "$(field canvas)" "$(field close_pairs)" "$(field node_pairs)" "$(field close_share)" \
+    "$(field lines_through_nodes)" "$(field lines)"
 printf 'load average at the end: %s\n' "$(field load)"

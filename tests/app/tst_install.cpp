@@ -1,11 +1,14 @@
 // `cmake --install` into a temporary prefix, then the installed programs at work
 // without NUKPATH: nukdump replays a committed trace, and the nukrit launcher
 // starts nuk with a trace argument whose replay is started by the main window's
-// Start (pressed by a test plugin), bypassing the wizard.
+// Start (pressed by a test plugin), bypassing the wizard. Then what a user reads:
+// --help, --version and the manual pages, and the Debian package as lintian sees it.
 
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -49,6 +52,11 @@ private slots:
     void layout();
     void nukdumpWorksWithoutNukPath();
     void launcherReplaysTheTraceArgument();
+    void commandLineHelp_data();
+    void commandLineHelp();
+    void manualPages_data();
+    void manualPages();
+    void packageIsLintianClean();
 
 private:
     QTemporaryDir m_prefix;
@@ -108,6 +116,115 @@ void TestInstall::launcherReplaysTheTraceArgument()
     QVERIFY(nukrit.waitForFinished(10000));
     QCOMPARE(nukrit.exitCode(), 0);
     QVERIFY(!QFile::exists(copy));
+}
+
+void TestInstall::commandLineHelp_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("expected");  // regular expression on the output (stderr when failing)
+    const QString modes = QStringLiteral("(?s).*--filter EXPR.*--tree .*--streams .*--timeline .*--tcpstate .*--hosts ");
+    QTest::newRow("nukdump --help") << "bin/nukdump" << QStringList{"--help"} << 0 << "^usage: nukdump " + modes;
+    QTest::newRow("nukdump --version") << "bin/nukdump" << QStringList{"--tree", "--version"} << 0
+                                       << QStringLiteral("^nukdump \\(Nukrit\\) " NUK_VERSION "\n$");
+    QTest::newRow("nukdump, unknown option") << "bin/nukdump" << QStringList{"--trees", "x.pcap"} << 2
+                                             << QStringLiteral("Try 'nukdump --help'");
+    QTest::newRow("nukrit --help") << "bin/nukrit" << QStringList{"--help"} << 0
+                                   << QStringLiteral("^usage: nukrit \\[TRACE\\](?s).*--version ");
+    QTest::newRow("nukrit --version") << "bin/nukrit" << QStringList{"--version"} << 0
+                                      << QStringLiteral("^nukrit \\(Nukrit\\) " NUK_VERSION "\n$");
+    QTest::newRow("nukrit, unknown option") << "bin/nukrit" << QStringList{"-h"} << 2
+                                            << QStringLiteral("unknown option -h\nusage: nukrit ");
+    QTest::newRow("nukrit, two traces") << "bin/nukrit" << QStringList{"a.pcap", "b.pcap"} << 2
+                                        << QStringLiteral("^usage: nukrit ");
+}
+
+void TestInstall::commandLineHelp()
+{
+    QFETCH(QString, program);
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    QFETCH(QString, expected);
+    const Output o = run(path(program.toLatin1().constData()), args, withoutNukPath(m_tmp.path()));
+    QCOMPARE(o.status, status);
+    const QString text = QString::fromLocal8Bit(status == 0 ? o.out : o.err);
+    QVERIFY2(text.contains(QRegularExpression(expected)), qPrintable(text));
+    for (const QString& line : text.split(QLatin1Char('\n')))
+        QVERIFY2(line.size() <= 80 || line.startsWith(QLatin1String("usage: ")), qPrintable(line));
+}
+
+void TestInstall::manualPages_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("nukrit") << QStringLiteral("nukrit");
+    QTest::newRow("nukdump") << QStringLiteral("nukdump");
+}
+
+// Each page renders without a warning, shows the project's version and names
+// every option the program's --help lists.
+void TestInstall::manualPages()
+{
+    QFETCH(QString, name);
+    if (QStandardPaths::findExecutable(QStringLiteral("man")).isEmpty())
+        QSKIP("man is not installed");
+    const QString page = m_prefix.filePath(QStringLiteral("share/man/man1/%1.1.gz").arg(name));
+    QVERIFY2(QFileInfo::exists(page), qPrintable(page));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("MANWIDTH"), QStringLiteral("80"));
+    const Output shown = run(QStringLiteral("man"), {"--warnings", "-E", "UTF-8", "-l", page}, env);
+    QCOMPARE(shown.status, 0);
+    QVERIFY2(shown.err.isEmpty(), shown.err.constData());
+    const Output strict = run(QStringLiteral("sh"), {"-c", "gzip -dc \"$1\" | groff -man -ww -z", "sh", page}, env);
+    QCOMPARE(strict.status, 0);
+    QVERIFY2(strict.err.isEmpty(), strict.err.constData());
+
+    const QString text = QString::fromUtf8(shown.out).replace(QChar(0x2010), QLatin1Char('-'));
+    QVERIFY(text.contains(QStringLiteral("Nukrit " NUK_VERSION)));
+    const QString help = QString::fromLocal8Bit(run(path(("bin/" + name).toLatin1().constData()), {"--help"},
+                                                    withoutNukPath(m_tmp.path())).out);
+    const QRegularExpression option(QStringLiteral("^  (--[a-z]+)"), QRegularExpression::MultilineOption);
+    int options = 0;
+    for (const QRegularExpressionMatch& m : option.globalMatch(help)) {
+        ++options;
+        QVERIFY2(text.contains(m.captured(1)), qPrintable(m.captured(1)));
+    }
+    QVERIFY(options >= 2);
+}
+
+// The package that `cpack -G DEB` makes of this tree: lintian finds no error and
+// no warning in it, and it carries the project's version and the manual pages.
+void TestInstall::packageIsLintianClean()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("lintian")).isEmpty())
+        QSKIP("lintian is not installed (apt-get install lintian)");
+    if (QStandardPaths::findExecutable(QStringLiteral("dpkg-deb")).isEmpty())
+        QSKIP("dpkg-deb is not installed");
+    QTemporaryDir out;
+    const QString cpack = QFileInfo(QStandardPaths::findExecutable(QStringLiteral("cmake"))).dir().filePath(QStringLiteral("cpack"));
+    const Output made = run(cpack, {"-G", "DEB", "--config", NUK_BUILD_DIR "/CPackConfig.cmake", "-B", out.path()},
+                            QProcessEnvironment::systemEnvironment());
+    QVERIFY2(made.status == 0, made.out.constData());
+    const QStringList debs = QDir(out.path()).entryList({QStringLiteral("*.deb")}, QDir::Files);
+    QCOMPARE(debs.size(), 1);
+    const QString deb = out.filePath(debs.first());
+
+    const Output version = run(QStringLiteral("dpkg-deb"), {"-f", deb, "Version"}, QProcessEnvironment::systemEnvironment());
+    QCOMPARE(version.out.trimmed(), QByteArray(NUK_VERSION));
+    const Output contents = run(QStringLiteral("dpkg-deb"), {"-c", deb}, QProcessEnvironment::systemEnvironment());
+    for (const char* file : {"./usr/share/man/man1/nukrit.1.gz", "./usr/share/man/man1/nukdump.1.gz",
+                             "./usr/share/doc/nukrit/copyright", "./usr/share/doc/nukrit/changelog.gz"})
+        QVERIFY2(contents.out.contains(file), file);
+
+    const Output lint = run(QStringLiteral("lintian"), {"--no-tag-display-limit", deb},
+                            QProcessEnvironment::systemEnvironment());
+    QStringList complaints;
+    for (const QByteArray& line : lint.out.split('\n')) {
+        if (line.startsWith("E: ") || line.startsWith("W: "))
+            complaints << QString::fromLocal8Bit(line);
+    }
+    QVERIFY2(complaints.isEmpty(), qPrintable(complaints.join(QLatin1Char('\n'))));
+    QVERIFY2(lint.status == 0, lint.err.constData());
 }
 
 QTEST_GUILESS_MAIN(TestInstall)

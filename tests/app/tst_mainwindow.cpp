@@ -1,6 +1,8 @@
 // The main window's commands, run from the menu, the tool bar and the keyboard;
 // saving the trace (Save as); shutting down.
 
+#include "app/capturestatus.h"
+#include "app/messagestatusbar.h"
 #include "app/nuk.h"
 #include "app/nukdoc.h"
 #include "app/nukprompts.h"
@@ -10,6 +12,7 @@
 #include "capture/settings.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QSlider>
@@ -198,6 +201,16 @@ private slots:
             pace->paceEdit()->setText(QStringLiteral("fast"));
             pace->OK();
             QCOMPARE(g_TimeDelayRatio.load(), 0.0f);
+            // Typed: digits within the slider's range only; the slider follows; Return is OK.
+            pace->show();
+            pace->paceEdit()->setFocus();
+            pace->paceEdit()->selectAll();
+            QTest::keyClicks(pace->paceEdit(), QStringLiteral("1x00"));
+            QCOMPARE(pace->paceEdit()->text(), QStringLiteral("100"));
+            QCOMPARE(pace->paceSlider()->value(), 100);
+            QTest::keyClick(pace->paceEdit(), Qt::Key_Return);
+            QCOMPARE(g_TimeDelayRatio.load(), 100.0f);
+            QVERIFY(pace->isHidden());
             g_TimeDelayRatio = 1.0f;
         }
         if (run(ID_HELP_ABOUT))
@@ -242,6 +255,41 @@ private slots:
             QVERIFY(!w.controller()->isRunning());
         }
         view->close();
+    }
+
+    // With the count, the replay bar and the pace shown, a status message is not cut
+    // off: one too long for the room beside them gets a band of its own above them.
+    void statusMessagesAreNotCut()
+    {
+        NUK w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        auto* bar = qobject_cast<MessageStatusBar*>(w.statusBar());
+        QVERIFY(bar);
+        CaptureProgress progress;
+        progress.running = progress.replay = true;
+        progress.delivered = 20066;
+        progress.share = 0.5;
+        w.showProgress(progress);
+        const int oneLine = bar->height();
+        const QLabel* count = w.captureStatus()->countLabel();
+        for (const QString& text : {QStringLiteral("System start running"), QStringLiteral("Replay finished: 20066 packets"),
+                                    QStringLiteral("pcap: cannot open the trace file /home/user/traces/a rather long name.tr: "
+                                                   "No such file or directory")}) {
+            w.showStatus(text);
+            QCoreApplication::processEvents();
+            const QRect room = bar->messageRect();
+            const QRect needed = bar->fontMetrics().boundingRect(QRect(0, 0, room.width(), 1000), Qt::TextWordWrap, text);
+            QVERIFY2(needed.width() <= room.width() && needed.height() <= room.height(), qPrintable(text));
+            // Beside the widgets or above them, never under them.
+            QVERIFY(room.right() < count->x() || room.bottom() < count->y());
+            QVERIFY(bar->rect().contains(room) && count->isVisible());
+        }
+        QVERIFY(bar->hasMessageBand() && bar->height() > oneLine);
+        bar->clearMessage();
+        QCoreApplication::processEvents();
+        QVERIFY(!bar->hasMessageBand());
+        QTRY_COMPARE(bar->height(), oneLine);
     }
 
     void wizardCommand()

@@ -11,6 +11,8 @@
 #include "capture/scheduler.h"
 #include "capture/settings.h"
 #include "testviews.h"
+#include "views/common/viewprompts.h"
+#include "views/packets/testlistview.h"
 
 #include <QDir>
 #include <QLabel>
@@ -26,6 +28,16 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+namespace {
+QWidget* visibleWindow(const QString& name)
+{
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == name && w->isVisible())
+            return w;
+    return nullptr;
+}
+}  // namespace
 
 class TestCaptureProcess : public QObject {
     Q_OBJECT
@@ -140,10 +152,20 @@ private slots:
             resetNukPrompts();
         });
         NukPrompts& prompts = nukPrompts();
-        prompts.message = [](QWidget*, const QString&, const QString&) {};
+        QStringList messages;
+        prompts.message = [&](QWidget*, const QString&, const QString& text) { messages << text; };
         prompts.shutdown = [] {};
+        QStringList asked;
+        viewui::setAskHandler([&](QWidget*, QMessageBox::Icon, const QString&, const QString& text, const QStringList&) {
+            asked << text;
+            return 0;
+        });
+        const auto noAsking = qScopeGuard([] { viewui::setAskHandler({}); });
         NUK window;
+        ControlPanel* controller = window.controller();
         const CaptureStatus* status = window.captureStatus();
+        auto* view = new RecordingView;
+        controller->AddView(view, QStringLiteral("PacketListView"));
         const QString trace = QStringLiteral(NUK_TEST_DATA "/packets/loopback.tr");
 
         g_FileName = trace;
@@ -158,11 +180,42 @@ private slots:
                                   5000);
         QCOMPARE(status->countLabel()->text(), QStringLiteral("12 packets"));
         QVERIFY(status->replayBar()->isHidden());
-        window.slotStopPlay();
+        // A finished replay is a stopped capture: nothing to stop before a
+        // reconstruction, and the mode is no longer shown.
+        QVERIFY(!controller->isRunning() && controller->isStopped() && ValidWizard);
         QVERIFY(status->modeLabel()->isHidden());
+        QCOMPARE(view->packets.load(), 12);
+        window.slotNewReconstructionView();
+        auto* contents = qobject_cast<TestListView*>(visibleWindow(QStringLiteral("Contents View")));
+        QVERIFY(contents);
+        contents->slotReconView();
+        QVERIFY(contents->isReconstructionBuilt());
+        window.slotStopPlay();  // nothing runs: nothing to say
+        QVERIFY(asked.isEmpty() && messages.isEmpty());
+
+        // Start replays the same trace with the same settings, and again after a Stop.
+        g_Scheduler.SetPace(0);
+        window.slotStartPlay();
+        QTRY_COMPARE_WITH_TIMEOUT(view->packets.load(), 24, 5000);
+        QTRY_VERIFY(!controller->isRunning());
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Replay finished: 12 packets"));
+        g_Scheduler.SetPace(40);  // twenty seconds
+        window.slotStartPlay();
+        QTRY_VERIFY(view->packets.load() > 24);
+        window.slotStopPlay();
+        QCOMPARE(messages, QStringList{QStringLiteral("Packet Transfering Stopped.")});
+        g_Scheduler.SetPace(0);
+        window.slotStartPlay();
+        QVERIFY(controller->isRunning());
+        QTRY_COMPARE_WITH_TIMEOUT(window.statusBar()->currentMessage(), QStringLiteral("Replay finished: 12 packets"),
+                                  5000);
+        QCOMPARE(messages.size(), 1);
+        QVERIFY(asked.isEmpty());
+        QCOMPARE(g_FileName, trace);
+        RemoveView(view);
+        contents->close();
 
         // Step mode: two packets at once, then one a Step, counted at the refresh rate.
-        g_FileName = trace;
         window.slotStartStep();
         QCOMPARE(status->modeLabel()->text(), QStringLiteral("Step mode"));
         QTRY_COMPARE(status->countLabel()->text(), QStringLiteral("2 packets"));

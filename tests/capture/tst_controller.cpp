@@ -166,11 +166,18 @@ private slots:
         controller.Start();
         QCOMPARE(readParameterPipe(), block("port 80", "/traces/a b.tr", 0, 0));
         controller.Stop();
-        QVERIFY(!controller.isRunning() && controller.isStopped() && ValidWizard && g_FileName.isEmpty());
-        QVERIFY(ui.messages.last().startsWith(QLatin1String("Packet Transfering Stopped.")));
+        QVERIFY(!controller.isRunning() && controller.isStopped() && ValidWizard);
+        QCOMPARE(ui.messages.last(), QStringLiteral("Packet Transfering Stopped."));
         QCOMPARE(ui.statuses.last(), QStringLiteral("System has stopped"));
 
-        // Stop emptied the file name: mode 0 now warns and starts nothing.
+        // The file name stays: Start replays the same trace with the same settings.
+        controller.Start();
+        QVERIFY(controller.isRunning());
+        QCOMPARE(readParameterPipe(), block("port 80", "/traces/a b.tr", 0, 0));
+        controller.Stop();
+
+        // Without a file name mode 0 warns and starts nothing.
+        g_FileName.clear();
         controller.Start();
         QVERIFY(!controller.isRunning() && ValidWizard);
         QCOMPARE(ui.messages.last(), QStringLiteral("Invalid file name. Choose user wizard to reset filename."));

@@ -9,13 +9,27 @@
 #include "tracepackets.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QtTest>
+#include <unistd.h>
 
 namespace {
+
+// The processes this test has started and not reaped.
+QList<int> childPids()
+{
+    QList<int> pids;
+    QFile list(QStringLiteral("/proc/self/task/%1/children").arg(::getpid()));
+    if (list.open(QIODevice::ReadOnly))
+        for (const QByteArray& word : list.readAll().split(' '))
+            if (word.toInt() > 0)
+                pids << word.toInt();
+    return pids;
+}
 
 bool isTcp(const TracePacket& p) { return p.protocol == 6; }
 bool isUdp(const TracePacket& p) { return p.protocol == 17; }
@@ -245,6 +259,44 @@ private slots:
         QCOMPARE(m_warnings, QStringList("Invalid Address|" + error));
         QVERIFY(dialog.isVisible());
         QCOMPARE(expression, QStringLiteral("untouched"));
+    }
+
+    // The compile runs in a child while the dialog's event loop keeps turning; Cancel
+    // ends it. Past the limits the dialog says so and stays open.
+    void longExpressionKeepsTheDialogResponsive_data()
+    {
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("cancelled while it compiles") << true;
+        QTest::newRow("past the limits") << false;
+    }
+    void longExpressionKeepsTheDialogResponsive()
+    {
+        QFETCH(bool, cancel);
+        Filter dialog;
+        dialog.show();
+        for (int port = 1; port <= 2000; ++port)
+            dialog.dstList()->addItem(filterEntryText(FilterSide::Destination, {QString(), QString::number(port)}));
+        int ticks = 0;
+        bool sawCheck = false;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, this, [&] {
+            ++ticks;
+            sawCheck = sawCheck || (!childPids().isEmpty() && dialog.checkingLabel()->isVisible() && !dialog.okButton()->isEnabled());
+            if (cancel && ticks == 20)
+                QTest::mouseClick(dialog.cancelButton(), Qt::LeftButton);
+        });
+        ticker.start(10);
+        if (!cancel)
+            qputenv("NUK_FILTER_CPU_SECONDS", "1");
+        QTest::mouseClick(dialog.okButton(), Qt::LeftButton);  // returns once the check is over
+        qunsetenv("NUK_FILTER_CPU_SECONDS");
+        QVERIFY(sawCheck);
+        QVERIFY(ticks >= (cancel ? 20 : 5));
+        QVERIFY(childPids().isEmpty());
+        QCOMPARE(expression, QStringLiteral("untouched"));
+        QCOMPARE(m_warnings, cancel ? QStringList() : QStringList("Invalid Address|filter expression too complex"));
+        QCOMPARE(dialog.isVisible(), !cancel);
+        QVERIFY(dialog.okButton()->isEnabled() || cancel);
     }
 
     void loopbackChoice()

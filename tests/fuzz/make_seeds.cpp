@@ -2,9 +2,11 @@
 //   make_seeds <out dir> <trace>...
 // <out>/frames/<n>: a link kind byte, then one captured frame (fuzz_framerecord);
 // <out>/records/<n>: a piece size byte, then the records of a trace's first frames
-// as the capture helper writes them (fuzz_recordframer, fuzz_decoder).
+// as the capture helper writes them (fuzz_recordframer, fuzz_decoder);
+// <out>/pcapng/<n>: each pcapng trace whole (fuzz_pcapng).
 
 #include "helpers/framerecord.h"
+#include "helpers/pcapngreader.h"
 #include "helpers/pipeline.h"
 
 #include <pcap/pcap.h>
@@ -26,6 +28,17 @@ bool writeFile(const std::string& path, const std::vector<unsigned char>& bytes)
     const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     return std::fclose(f) == 0 && ok;
 }
+std::vector<unsigned char> readFile(const std::string& path)
+{
+    std::vector<unsigned char> bytes;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        unsigned char chunk[65536];
+        for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;)
+            bytes.insert(bytes.end(), chunk, chunk + n);
+        std::fclose(f);
+    }
+    return bytes;
+}
 }  // namespace
 
 int main(int argc, char** argv)
@@ -35,10 +48,13 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::string out = argv[1];
-    for (const char* sub : {"", "/frames", "/records"})
+    for (const char* sub : {"", "/frames", "/records", "/pcapng"})
         ::mkdir((out + sub).c_str(), 0755);
-    int frameSeeds = 0, recordSeeds = 0;
+    int frameSeeds = 0, recordSeeds = 0, pcapngSeeds = 0;
     for (int t = 2; t < argc; ++t) {
+        if (std::vector<unsigned char> whole = readFile(argv[t]); whole.size() >= 4 && PcapngReader::isPcapng(whole.data()))
+            if (!writeFile(out + "/pcapng/" + std::to_string(pcapngSeeds++), whole))
+                return 1;
         char err[PCAP_ERRBUF_SIZE];
         pcap_t* p = pcap_open_offline(argv[t], err);
         LinkKind kind;
@@ -70,6 +86,6 @@ int main(int argc, char** argv)
         if (records && !writeFile(out + "/records/" + std::to_string(recordSeeds++), stream))
             return 1;
     }
-    std::printf("%d frame seeds, %d record stream seeds\n", frameSeeds, recordSeeds);
-    return frameSeeds && recordSeeds ? 0 : 1;
+    std::printf("%d frame seeds, %d record stream seeds, %d pcapng seeds\n", frameSeeds, recordSeeds, pcapngSeeds);
+    return frameSeeds && recordSeeds && pcapngSeeds ? 0 : 1;
 }

@@ -1,8 +1,9 @@
 // Frame -> record conversion on hand-built frames: the cases the committed traces
 // do not hold (padding, tags, damaged headers, rarer link headers); each link type
-// itself comes from a committed trace.
+// itself comes from a committed trace. Also the pcapng reader on hand-built blocks.
 
 #include "../packets/packetfixtures.h"
+#include "helpers/pcapngreader.h"
 
 #include <QtTest>
 
@@ -39,7 +40,66 @@ Fields withPayload(int n, bool tcp = true)
     s.payloadStart = 'a';
     return s;
 }
+// A pcapng file built block by block, in either byte order.
+struct Pcapng {
+    bool big = false;
+    Bytes bytes;
+
+    Bytes u16(quint16 v) const
+    {
+        const char b[2] = {char(big ? v >> 8 : v), char(big ? v : v >> 8)};
+        return Bytes(b, 2);
+    }
+    Bytes u32(quint32 v) const { return big ? u16(quint16(v >> 16)) + u16(quint16(v)) : u16(quint16(v)) + u16(quint16(v >> 16)); }
+    Bytes u64(quint64 v) const { return big ? u32(quint32(v >> 32)) + u32(quint32(v)) : u32(quint32(v)) + u32(quint32(v >> 32)); }
+    static Bytes padded(Bytes b) { return b + Bytes((4 - b.size() % 4) % 4, '\0'); }
+    Bytes option(quint16 code, const Bytes& value) const { return u16(code) + u16(quint16(value.size())) + padded(value); }
+    Pcapng& block(quint32 type, const Bytes& body, int lengthDelta = 0)
+    {
+        const Bytes length = u32(quint32(12 + padded(body).size() + lengthDelta));
+        bytes += u32(type) + length + padded(body) + length;
+        return *this;
+    }
+    Pcapng& section(bool bigEndian, quint16 major = 1)
+    {
+        big = bigEndian;
+        return block(0x0A0D0D0A, u32(0x1A2B3C4D) + u16(major) + u16(0) + Bytes(8, '\xff'));
+    }
+    Pcapng& interface(quint16 linkType, const Bytes& options = {}) { return block(1, u16(linkType) + u16(0) + u32(0) + options); }
+    Pcapng& packet(quint32 id, quint64 stamp, const Bytes& data, quint32 capDelta = 0)
+    {
+        return block(6, u32(id) + u32(quint32(stamp >> 32)) + u32(quint32(stamp)) + u32(quint32(data.size()) + capDelta) +
+                            u32(quint32(data.size())) + data);
+    }
+};
+
+// "link sec.usec caplen/len data" per packet, then "end" or "damaged: why".
+QStringList readPcapng(const Bytes& file)
+{
+    QStringList seen;
+    FILE* in = fmemopen(const_cast<char*>(file.constData()), std::size_t(file.size()), "rb");
+    PcapngReader reader(in);
+    for (PcapngReader::Result r;;) {
+        r = reader.next();
+        if (r != PcapngReader::Result::Packet) {
+            seen << (r == PcapngReader::Result::End ? QStringLiteral("end") : "damaged: " + QString::fromStdString(reader.error()));
+            break;
+        }
+        const pcap_pkthdr& h = reader.header();
+        seen << QStringLiteral("%1 %2.%3 %4/%5 %6")
+                    .arg(PcapngReader::dltOf(reader.linkType()))
+                    .arg(qlonglong(h.ts.tv_sec))
+                    .arg(qlonglong(h.ts.tv_usec), 6, 10, QLatin1Char('0'))
+                    .arg(h.caplen)
+                    .arg(h.len)
+                    .arg(QString::fromLatin1(Bytes(reinterpret_cast<const char*>(reader.data()), int(h.caplen))));
+    }
+    std::fclose(in);
+    return seen;
+}
 }  // namespace
+
+Q_DECLARE_METATYPE(Pcapng)
 
 class TestFrameRecord : public QObject {
     Q_OBJECT
@@ -52,6 +112,8 @@ private slots:
     void taggedFramesLoseTheirTags();
     void otherLinks_data();
     void otherLinks();
+    void pcapngBlocks_data();
+    void pcapngBlocks();
 };
 
 void TestFrameRecord::headersAndOptionsLandInTheirSlots()
@@ -229,6 +291,53 @@ void TestFrameRecord::otherLinks()
     QCOMPARE(Bytes(reinterpret_cast<const char*>(rec.fixed + record::Ethernet), 14),
              Bytes::fromHex("0000000000000000000000000800"));
     QCOMPARE(Bytes(reinterpret_cast<const char*>(rec.payload), int(rec.payloadLen)), Bytes("abc"));
+}
+
+void TestFrameRecord::pcapngBlocks_data()
+{
+    QTest::addColumn<Pcapng>("file");
+    QTest::addColumn<QStringList>("seen");
+    const Bytes nanoseconds = Pcapng().option(9, Bytes(1, 9));
+    Pcapng two;
+    two.section(false).interface(1).interface(101, nanoseconds + Pcapng().option(0, {}));
+    two.packet(0, 1500000, "eth").packet(1, 2000000123, "raw").block(0xBAD, "custom, skipped");
+    // Another section, big-endian: its own interfaces, 2^-20 s units, 100 s offset,
+    // a simple packet cut to its original length and an obsolete packet block.
+    two.section(true).interface(0, two.option(9, Bytes(1, char(0x80 | 20))) + two.option(14, two.u64(100)));
+    two.packet(0, (3ull << 20) + (1ull << 19), "null").block(3, two.u32(2) + "spb").block(2, two.u16(0) + two.u16(0) + two.u32(0) + two.u32(1 << 20) + two.u32(3) + two.u32(9) + "opb");
+    QTest::newRow("sections, byte orders, resolutions") << two << QStringList{
+        "1 1.500000 3/3 eth", QStringLiteral("%1 2.000000 3/3 raw").arg(DLT_RAW), "0 103.500000 4/4 null",
+        "0 100.000000 2/2 sp", "0 101.000000 3/9 opb", "end"};
+
+    const auto damaged = [](const char* name, Pcapng file, const QString& why) {
+        QTest::newRow(name) << file << QStringList("damaged: " + why);
+    };
+    Pcapng p;
+    damaged("no section header", Pcapng().interface(1), "a block before the first section header");
+    damaged("unknown byte order", Pcapng().block(0x0A0D0D0A, Bytes(24, 'x')), "a section header with an unknown byte order");
+    damaged("version 2", Pcapng().section(false, 2), "a section of pcapng version 2.0, which is not supported");
+    damaged("length not a multiple of 4", Pcapng().section(false).block(1, Bytes(8, '\0'), 1), "a block with an impossible length (21 bytes)");
+    damaged("length past the limit", Pcapng().section(false).block(1, Bytes(8, '\0'), 1 << 24), "a block with an impossible length (16777236 bytes)");
+    p = Pcapng().section(false).interface(1);
+    p.bytes.chop(4);
+    damaged("cut inside a block", p, "the file ends inside a block");
+    p = Pcapng().section(false).interface(1);
+    p.bytes[p.bytes.size() - 4] = 21;
+    damaged("lengths differ", p, "a block whose two lengths differ");
+    damaged("packet of no interface", Pcapng().section(false).interface(1).packet(1, 0, "x"), "a packet of interface 1, which is not described");
+    damaged("packet longer than its block", Pcapng().section(false).interface(1).packet(0, 0, "abcd", 1), "a packet longer than its block");
+    damaged("option past its block", Pcapng().section(false).block(1, p.u32(1) + p.u32(0) + p.u16(9) + p.u16(200)), "an interface option longer than its block");
+    damaged("resolution too fine", Pcapng().section(false).interface(1, p.option(9, Bytes(1, 20))), "an interface with a time stamp resolution finer than can be counted");
+    p = Pcapng().section(false).interface(1).packet(0, 0, "ok");
+    p.bytes += Bytes("\x06\0\0", 3);
+    QTest::newRow("cut inside a block header") << p << QStringList{"1 0.000000 2/2 ok", "damaged: the file ends inside a block header"};
+}
+
+void TestFrameRecord::pcapngBlocks()
+{
+    QFETCH(Pcapng, file);
+    QFETCH(QStringList, seen);
+    QCOMPARE(readPcapng(file.bytes), seen);
 }
 
 QTEST_GUILESS_MAIN(TestFrameRecord)

@@ -13,10 +13,13 @@
 #include <QJsonObject>
 #include <QtTest>
 
+#include <random>
+#include <set>
+
 using namespace fixtures;
 
 namespace {
-constexpr std::uint32_t A = 0x0a000001, B = 0x0a000002, C = 0x0a000003;
+constexpr std::uint32_t A = 0x0a000001, B = 0x0a000002, C = 0x0a000003, L = 0x7f000001;
 
 struct Seg {
     std::uint32_t src, dst;
@@ -24,7 +27,9 @@ struct Seg {
     std::uint32_t seq, ack;
     int payload;
     bool tcp = true;
+    std::uint8_t flags = 0x10;  // ACK
 };
+constexpr std::uint8_t SYN = 0x02, SYNACK = 0x12;
 
 std::unique_ptr<CPacket> make(const Seg& s)
 {
@@ -38,6 +43,7 @@ std::unique_ptr<CPacket> make(const Seg& s)
     f.payload = s.payload;
     f.payloadStart = std::uint8_t(s.seq);  // bytes count up with the sequence number
     f.tcp = s.tcp;
+    f.flags = s.flags;
     return build(f);
 }
 
@@ -67,12 +73,14 @@ class TestConnection : public QObject {
     Q_OBJECT
 private slots:
     void filingByKeys();
+    void reusedPortsStartANewConversation();
     void orderingAndFolding();
+    void placementAgreesWithWalkingTheList();
     void sequenceNumbersThatWrap();
     void reassemblySkipsWhatWasShownAndJoinsGaps();
     void reassemblyAgreesWithTshark_data();
     void reassemblyAgreesWithTshark();
-    void wideTextColoursByReferenceHost();
+    void wideTextColoursByEndPoint1();
     void connectionListSortsAndMerges();
     void streamsJsonLine();
 };
@@ -107,6 +115,41 @@ void TestConnection::filingByKeys()
     QCOMPARE(table.file(p[2].get())->packets()[0].number(), 1u);
 }
 
+// A SYN without ACK from a side that has sent already, other than a copy of that
+// side's opening SYN, opens a new conversation, which takes over the key.
+void TestConnection::reusedPortsStartANewConversation()
+{
+    constexpr std::uint32_t D = 0x0a000004;
+    const std::vector<Seg> segs = {
+        {A, B, 1025, 80, 100, 0, 0, true, SYN},     // 1: opens conversation 0
+        {A, B, 1025, 80, 100, 0, 0, true, SYN},     //    a resent SYN: the same
+        {B, A, 80, 1025, 900, 101, 0, true, SYNACK},
+        {A, B, 1025, 80, 101, 901, 6},
+        {A, B, 1025, 80, 5000, 0, 0, true, SYN},    // 2: another ISN: conversation 1
+        {B, A, 80, 1025, 7000, 5001, 0, true, SYNACK},
+        {C, B, 2000, 80, 1, 0, 0, true, SYN},       // 3: conversation 2 ...
+        {B, C, 80, 2000, 9, 0, 0, true, SYN},       //    ... opened from both sides at once
+        {B, A, 80, 1025, 300, 0, 0, true, SYN},     // 4: the server side opens conversation 3
+        {A, B, 1025, 80, 6000, 301, 0, true, SYNACK},
+        {D, B, 3000, 80, 50, 1, 5},                 // 5: seen from the middle: conversation 4
+        {D, B, 3000, 80, 40, 0, 0, true, SYN},      // 6: conversation 5
+        {D, B, 3000, 80, 40, 0, 0, false},          //    UDP on the same ends: conversation 5
+    };
+    std::vector<std::unique_ptr<CPacket>> p;
+    ConnectionTable table;
+    std::vector<std::size_t> filedUnder;
+    for (const Seg& s : segs) {
+        p.push_back(make(s));
+        const Connection* c = table.file(p.back().get());
+        for (std::size_t i = 0; i < table.connections().size(); ++i)
+            if (table.connections()[i].get() == c)
+                filedUnder.push_back(i);
+    }
+    QCOMPARE(filedUnder, (std::vector<std::size_t>{0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 5, 5}));
+    QCOMPARE(table.connections()[3]->EndPoint1(), QStringLiteral("10.0.0.2    <80> "));
+    QCOMPARE(table.connections()[5]->packets()[0].number(), 12u);
+}
+
 // The list stays in sequence order; copies of a segment (same sequence and
 // acknowledgement numbers) are kept once, in the longest copy, where the first was.
 void TestConnection::orderingAndFolding()
@@ -124,7 +167,7 @@ void TestConnection::orderingAndFolding()
     t.connection.SortLstPackets();
     QCOMPARE(listed(t.connection, true),
              (QStringList{"1000/5/0", "1000/8/100", "1000/9/0", "2000/7/100", "3000/7/150"}));
-    QCOMPARE(t.connection.forward().entries()[4].packet, 3u);
+    QCOMPARE(std::next(t.connection.forward().entries().begin(), 4)->packet, 3u);
     QCOMPARE(listed(t.connection, false), QStringList{"500/0/10"});
 
     // Later packets are ordered in by the next run; those placed stay as they are.
@@ -140,6 +183,77 @@ void TestConnection::orderingAndFolding()
     two.add({A, B, 1, 2, 5, 3, 0});
     two.connection.SortLstPackets();
     QCOMPARE(listed(two.connection, true), (QStringList{"5/10/0", "5/3/0"}));
+}
+
+namespace {
+// Placement as the lists were first built: walking the entries of a sequence number.
+// Kept as the reference for the ordering and folding rules.
+struct WalkedList {
+    struct Item {
+        std::uint32_t seq, ack, packet, length;
+    };
+    std::vector<Item> items;
+    void place(const Item& e)
+    {
+        bool replaced = false, present = false;
+        for (std::size_t i = 0; i < items.size();) {
+            if (items[i].seq != e.seq || items[i].ack != e.ack)
+                ++i;
+            else if (items[i].length >= e.length)
+                present = true, ++i;
+            else if (!replaced)
+                items[i++] = e, replaced = true;
+            else
+                items.erase(items.begin() + std::ptrdiff_t(i));
+        }
+        if (replaced || present)
+            return;
+        std::size_t pos = 0;
+        if (items.size() == 1) {
+            pos = e.seq < items[0].seq ? 0 : 1;
+        } else {
+            while (pos < items.size() && items[pos].seq < e.seq)
+                ++pos;
+            while (pos < items.size() && items[pos].seq == e.seq && items[pos].ack < e.ack)
+                ++pos;
+        }
+        items.insert(items.begin() + std::ptrdiff_t(pos), e);
+    }
+};
+}  // namespace
+
+// Random short conversations with few distinct sequence and acknowledgement numbers,
+// sorted in one or more runs: the lists equal the walked reference's.
+void TestConnection::placementAgreesWithWalkingTheList()
+{
+    std::mt19937 random(25);
+    auto pick = [&](std::uint32_t n) { return std::uint32_t(random() % n); };
+    for (int round = 0; round < 2000; ++round) {
+        Conversation t;
+        WalkedList reference[2];
+        const std::uint32_t count = 1 + pick(14);
+        const bool firstFromA = pick(2) == 0;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const bool fromA = i == 0 ? firstFromA : pick(4) != 0;
+            const Seg s{fromA ? A : B, fromA ? B : A, 1, 1, 1000 + pick(4), 7 + pick(4), int(pick(4))};
+            t.add(s);
+            reference[fromA == firstFromA ? 0 : 1]  // the first packet's sender is forward
+                .place({s.seq, s.ack, i, std::uint32_t(s.payload)});
+            if (pick(5) == 0)
+                t.connection.SortLstPackets();
+        }
+        t.connection.SortLstPackets();
+        for (int d = 0; d < 2; ++d) {
+            QStringList got, want;
+            for (const DirectionList::Entry& e : (d == 0 ? t.connection.forward() : t.connection.backward()).entries()) {
+                const CPacket& p = *t.connection.packets()[e.packet].packet();
+                got << QStringLiteral("%1/%2/%3#%4").arg(p.GetSequenceNo()).arg(p.GetAcknowlegetNo()).arg(e.length).arg(e.packet);
+            }
+            for (const WalkedList::Item& e : reference[d].items)
+                want << QStringLiteral("%1/%2/%3#%4").arg(e.seq).arg(e.ack).arg(e.length).arg(e.packet);
+            QCOMPARE(got, want);
+        }
+    }
 }
 
 void TestConnection::sequenceNumbersThatWrap()
@@ -186,6 +300,7 @@ void TestConnection::reassemblyAgreesWithTshark_data()
     const QString dir = QStringLiteral(NUK_TEST_DATA "/connections/");
     QTest::newRow("loss, duplicates, reordering") << dir + "lossy.tr" << dir + "lossy.follow.tsv" << 2;
     QTest::newRow("sequence numbers wrap") << dir + "wrapped.tr" << dir + "wrapped.follow.tsv" << 1;
+    QTest::newRow("port pair used again") << dir + "reused.tr" << dir + "reused.follow.tsv" << 2;
     QTest::newRow("within one host") << QStringLiteral(NUK_TEST_DATA "/packets/loopback.tr") << dir + "loopback.follow.tsv" << 3;
 }
 
@@ -202,11 +317,14 @@ void TestConnection::reassemblyAgreesWithTshark()
     const auto expected = readFollow(follow);
     QCOMPARE(int(table.connections().size()), conversations);
     QCOMPARE(int(expected.size()), conversations);
+    std::set<Connection*> seen;  // the next conversation on the same ends is tshark's next stream
     for (const Followed& f : expected) {
         Connection* c = nullptr;
         for (const auto& candidate : table.connections())
-            if (candidate->EndPoint1() == endPoint(f.node0) && candidate->EndPoint2() == endPoint(f.node1))
+            if (!c && !seen.count(candidate.get()) && candidate->EndPoint1() == endPoint(f.node0) &&
+                candidate->EndPoint2() == endPoint(f.node1))
                 c = candidate.get();
+        seen.insert(c);
         QVERIFY2(c, qPrintable(f.node0));
         c->SortLstPackets();
         QByteArray live;
@@ -217,13 +335,14 @@ void TestConnection::reassemblyAgreesWithTshark()
             QCOMPARE(live.size(), f.bytes0.size() + f.bytes1.size());
             continue;
         }
-        QVERIFY(live.size() > f.bytes0.size() + f.bytes1.size() || trace.endsWith("loopback.tr"));
+        QVERIFY(live.size() > f.bytes0.size() + f.bytes1.size() || trace.endsWith("loopback.tr") ||
+                trace.endsWith("reused.tr"));
         QCOMPARE(joined(c->reassembled(true)), f.bytes0);
         QCOMPARE(joined(c->reassembled(false)), f.bytes1);
     }
 }
 
-void TestConnection::wideTextColoursByReferenceHost()
+void TestConnection::wideTextColoursByEndPoint1()
 {
     Conversation ab;
     ab.add({A, B, 1, 2, 0, 0, 40});
@@ -251,11 +370,18 @@ void TestConnection::wideTextColoursByReferenceHost()
     QCOMPARE(bytes, (std::vector<unsigned char>{38, 39, 40, 41, 42}));
     QCOMPARE(kinds, (std::vector<int>{0, 0, 1, 1, 1}));
 
-    // A conversation without the reference host empties it for the pane's lifetime.
+    // Each conversation by its own end point 1, each time it is shown; on loopback
+    // the port tells the ends apart.
+    Conversation loop;
+    loop.add({L, L, 5, 6, 0, 0, 10});
+    loop.add({L, L, 6, 5, 0, 0, 10});
+    for (const Conversation* c : {&cb, &ab, &loop})
+        text.showLive(c->connection);
+    QCOMPARE(colours(text), (Colours{ColoredText::Red, ColoredText::Blue}));
     text.showLive(cb.connection);
-    QCOMPARE(colours(text), Colours{ColoredText::Black});
+    QCOMPARE(colours(text), Colours{ColoredText::Red});
     text.showLive(ab.connection);
-    QCOMPARE(colours(text), (Colours{ColoredText::Black, ColoredText::Black}));
+    QCOMPARE(colours(text), (Colours{ColoredText::Red, ColoredText::Blue}));
 }
 
 void TestConnection::connectionListSortsAndMerges()

@@ -232,8 +232,17 @@ void TestConnectionViews::payloadPanesDrawAtTheirCells()
     ascii.updateview(&bigPacket);
     QCOMPARE(binary.contentsHeight(), 15 * (91 + 6));
     QCOMPARE(ascii.contentsHeight(), 15 * (91 + 6));  // the row after the last byte counts
-    binary.updateview(&smallPacket);
-    QCOMPARE(binary.contentsHeight(), 15 * (91 + 6));  // never shrinks
+    // Scrolled to the end of the big packet, the small one is shown from its start
+    // in contents as small as at first.
+    for (PayloadPane* pane : {static_cast<PayloadPane*>(&binary), static_cast<PayloadPane*>(&ascii)}) {
+        pane->verticalScrollBar()->setValue(pane->verticalScrollBar()->maximum());
+        pane->updateview(&smallPacket);
+        QCOMPARE(pane->scrollTop(), 0);
+    }
+    QCOMPARE(binary.contentsHeight(), 900);
+    QCOMPARE(binary.contentsWidth(), 500);
+    QCOMPARE(ascii.contentsHeight(), 600);
+    QCOMPARE(shot(&binary), b);
 }
 
 void TestConnectionViews::widePaneColoursWrapsAndScrollsToTheEnd()
@@ -269,6 +278,25 @@ void TestConnectionViews::widePaneColoursWrapsAndScrollsToTheEnd()
     QCOMPARE(at(50, isRed), 0);
     QCOMPARE(at(170, isInk), 0);
     QVERIFY(pixels(image, 30, 12, 60, isBlack) > 0);  // "ASCII form "
+    // Another conversation, on loopback: its own end point 1 (address and port) is red.
+    std::vector<std::unique_ptr<CPacket>> loopPackets;
+    Connection loop(QStringLiteral("l1"), QStringLiteral("l2"));
+    for (std::uint16_t port : {5000, 6000}) {
+        Fields f;
+        f.src = f.dst = 0x7f000001;
+        f.sport = port;
+        f.dport = port == 5000 ? 6000 : 5000;
+        f.payload = 10;
+        f.payloadStart = 0x41;
+        loopPackets.push_back(build(f));
+        loop.add_packet(loopPackets.back().get(), std::uint32_t(loopPackets.size()), {});
+    }
+    live.updateview(&loop);
+    image = shot(&live);
+    QVERIFY(at(0, isRed) > 0 && at(10, isBlue) > 0 && at(10, isRed) == 0);
+    live.updateview(&connection);
+    image = shot(&live);
+    QVERIFY(at(0, isRed) > 0 && at(50, isBlue) > 0);
 
     // 20 million pixels of contents (beyond the widget limit of 2^24 - 1): the
     // last row is reached and drawn.
@@ -320,6 +348,10 @@ void TestConnectionViews::reconstructBoxWithClosingAndStop()
     menuItem(view, TestListView::IdRecon)->trigger();
     QVERIFY(controller.isStopped());
     QVERIFY(view.isReconstructionBuilt());
+    // Each pane shows a whole row of 58 characters without scrolling sideways.
+    const int rowEnd = WideASCIIScrollView::cellOf(57).x() + 9;
+    for (WideASCIIScrollView* pane : {view.backwardPane(), view.forwardPane()})
+        QTRY_VERIFY(pane->viewport()->width() >= rowEnd && pane->horizontalScrollBar()->maximum() == 0);
     // Out-of-order segments in sequence order: the first 10 packets hold the
     // client's bytes 0-1500 and the server's ACK.
     const auto tshark = readFollow(QStringLiteral(NUK_TEST_DATA "/connections/wrapped.follow.tsv"));
@@ -347,6 +379,19 @@ void TestConnectionViews::reconstructBoxWithClosingAndStop()
     QTest::keyClick(view.connectionList(), Qt::Key_C, Qt::ControlModifier);
     QVERIFY(view.backwardPane() && view.backwardPane()->text().isEmpty() && view.forwardPane()->text().isEmpty());
     QVERIFY(view.livePane()->text().isEmpty() && view.isReconstructionBuilt());
+
+    // A port pair used again: two rows, each reassembled as tshark's own stream.
+    const auto reused = readTrace(QStringLiteral(NUK_TEST_DATA "/connections/reused.tr"));
+    const auto streams = readFollow(QStringLiteral(NUK_TEST_DATA "/connections/reused.follow.tsv"));
+    feed(view, reused, 0, reused.size());
+    QTRY_COMPARE(view.feed()->model()->rowCount(), 2);
+    menuItem(view, TestListView::IdRecon)->trigger();
+    for (int row : {1, 0}) {
+        select(view.connectionList(), row);
+        QCOMPARE(view.forwardPane()->text().bytes(), streams[row].bytes0);
+        QCOMPARE(view.backwardPane()->text().bytes(), streams[row].bytes1);
+    }
+    view.grab().save(QStringLiteral(NUK_BUILD_DIR "/connection-reconstruction-reused.png"));
 }
 
 // The wide panes' context menu writes the bytes shown, raw; a failure is reported.

@@ -19,10 +19,15 @@ namespace {
 const QString kTrace = QStringLiteral(NUK_TEST_DATA "/tcpstate/closes.pcap");
 
 // "c:SA" is a packet from the client (10.0.0.1:1234) to the server (192.168.1.2:80)
-// with SYN and ACK; "s:" the other way. Letters: S A P R F U.
-std::unique_ptr<CPacket> packet(const QString& spec)
+// with SYN and ACK; "s:" the other way. Letters: S A P R F U. "@n" sets the
+// acknowledgement number (sequence numbers are 1).
+std::unique_ptr<CPacket> packet(QString spec)
 {
     Fields f;
+    if (const int at = spec.indexOf(QLatin1Char('@')); at >= 0) {
+        f.ack = spec.mid(at + 1).toUInt();
+        spec.truncate(at);
+    }
     const bool fromServer = spec.startsWith(QLatin1Char('s'));
     if (fromServer) {
         std::swap(f.src, f.dst);
@@ -82,6 +87,14 @@ void TestTcpStateTracker::stepSequences_data()
     QTest::addColumn<QByteArray>("sticky");
     QTest::newRow("FIN answered by FIN, a new SYN after the close")
         << "c:S s:SA c:A c:F s:F c:A c:S" << QList<int>{1, 2, 5, 11, 15, 16, 1} << QByteArray("[\"simultaneous close\"]");
+    // The client's FIN (sequence 1) takes sequence number 1: acknowledged from 2 on,
+    // but not from 2^31 further on; a repeated first FIN answers nothing.
+    QTest::newRow("FIN+ACK acknowledging the FIN") << "c:S s:SA c:A c:F c:FA s:FA@2" << QList<int>{1, 2, 5, 11, 11, 13}
+                                                   << QByteArray("[\"FIN-ACK close\"]");
+    QTest::newRow("FIN+ACK not acknowledging it") << "c:S s:SA c:A c:F s:FA@1 c:A" << QList<int>{1, 2, 5, 11, 15, 16}
+                                                  << QByteArray("[\"simultaneous close\"]");
+    QTest::newRow("FIN+ACK, 2^31 ahead is behind") << "c:S s:SA c:A c:F s:FA@2147483650" << QList<int>{1, 2, 5, 11, 15}
+                                                      << QByteArray("[\"simultaneous close\"]");
     // RST+ACK: the RST rule comes before the ACK rule.
     QTest::newRow("RST in SYN_RCVD") << "c:S s:SA s:RA s:SA c:A" << QList<int>{1, 2, 3, 2, 5} << QByteArray("[\"RST seen\"]");
     QTest::newRow("simultaneous open") << "c:S s:S c:SA s:SA c:A" << QList<int>{1, 1, 2, 4, 5}
@@ -194,8 +207,9 @@ void TestTcpStateTracker::realCloses()
         {7001, {1, 2, 5, 5, 5, 5, 5, 11, 12, 14, 14}, "[]"},
         {7002, {1, 2, 5, 5, 5, 5, 5, 11, 12, 14, 14}, "[\"server closed first\"]"},
         {7003, {1, 2, 5, 5, 5, 11, 13, 13}, "[\"FIN-ACK close\"]"},
-        // Crossing FINs both carry ACK: the tracker sees a FIN answered by FIN+ACK.
-        {7004, {1, 2, 5, 5, 5, 11, 13, 13, 13, 13, 13, 13, 13}, "[\"FIN-ACK close\"]"},
+        // Crossing FINs both carry ACK, but the server's does not acknowledge the
+        // client's: a simultaneous close.
+        {7004, {1, 2, 5, 5, 5, 11, 15, 16, 16, 16, 16, 16, 16}, "[\"simultaneous close\"]"},
         {7005, {1, 2, 5, 5, 5, 11, 12, 12, 12, 12, 12, 12, 12, 14, 14}, "[]"},
         {7006, {1, 2, 5, 5, 5, 5}, "[\"RST seen\"]"},
         {7007, {1, 1}, "[\"RST seen\"]"},
@@ -227,6 +241,8 @@ void TestTcpStateTracker::nukdumpFollowsTheFirstConnection()
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.lines.size(), 11);
     QCOMPARE(r.lines[7], QByteArray("{\"no\":8,\"step\":11,\"flags\":\"ACK,FIN\",\"sticky\":[\"server closed first\"]}"));
+    r = runNukdump({QStringLiteral("--tcpstate"), QStringLiteral("--filter"), QStringLiteral("port 7004"), kTrace});
+    QCOMPARE(r.lines.value(6), QByteArray("{\"no\":7,\"step\":15,\"flags\":\"ACK,FIN\",\"sticky\":[\"simultaneous close\"]}"));
     r = runNukdump({QStringLiteral("--tcpstate"), kTrace});
     QCOMPARE(r.lines.size(), 11);
     QCOMPARE(r.lines[10], QByteArray("{\"no\":11,\"step\":14,\"flags\":\"ACK\",\"sticky\":[]}"));

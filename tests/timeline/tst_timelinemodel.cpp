@@ -120,33 +120,56 @@ void TestTimeLineModel::contentsGrowWithLinesAndRecords()
 }
 
 // With a host filter only packets between two listed end points are drawn, on the
-// lines of the list in its order; the others leave a step and take a number.
+// lines of the list in its order; the others leave a step and take a number. The
+// model keeps every packet: a new filter redraws those already taken.
 void TestTimeLineModel::hostFilterLeavesGaps()
 {
     TimeLineModel model;
-    model.setHostList({HostTimeLine("10.99.0.2", "80"), HostTimeLine("10.99.0.1", "40001")});
+    const std::vector<HostTimeLine> first{HostTimeLine("10.99.0.2", "80"), HostTimeLine("10.99.0.1", "40001")};
+    model.setHostList(first);
     QVERIFY(model.isFixed());
+    QCOMPARE(model.hostList(), first);
     addAll(model);
     QCOMPARE(model.packetCount(), 29);
     QCOMPARE(numbersOf(model), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
     QCOMPARE(labelsOf(model), QStringList({kLines[1], kLines[0]}));
-    const theTimeLines first = model.record(0);
-    QCOMPARE(QList<int>({first.x1, first.y1, first.x2}), QList<int>({300, 60, 50}));
+    const theTimeLines r = model.record(0);
+    QCOMPARE(QList<int>({r.x1, r.y1, r.x2}), QList<int>({300, 60, 50}));
 
-    // Packets 13-16 (A:5353 <-> C:53) in the middle of a filter that lists them.
+    // Packets 13-16 (A:5353 <-> C:53) redrawn where they were taken, on the new lines.
+    const std::uint64_t changes = model.changeCount();
     model.setHostList({HostTimeLine("10.99.0.3", "53"), HostTimeLine("10.0.0.9", "1"), HostTimeLine("10.99.0.1", "5353")});
-    addAll(model);
+    QVERIFY(model.isPending() && model.changeCount() > changes);
+    QCOMPARE(model.packetCount(), 29);
     QCOMPARE(numbersOf(model), (std::vector<int>{13, 14, 15, 16}));
     QCOMPARE(model.record(0).y1, 60 + 70 * 12);
     QCOMPARE(model.record(0).x1, 550);
     QCOMPARE(model.record(0).x2, 50);
+    addAll(model, 13);  // packet 42 is the 13th again
+    QCOMPARE(numbersOf(model), (std::vector<int>{13, 14, 15, 16, 42}));
 
-    // Clearing, or an empty list, drops the filter.
+    // An empty list draws every packet again, as if there had never been a filter.
+    model.setHostList({});
+    QVERIFY(!model.isFixed() && model.hostList().empty());
+    TimeLineModel unfiltered;
+    addAll(unfiltered);
+    addAll(unfiltered, 13);
+    QCOMPARE(labelsOf(model), labelsOf(unfiltered));
+    QCOMPARE(model.recordCount(), std::size_t(42));
+    for (std::size_t i = 0; i < 42; ++i) {
+        const theTimeLines a = model.record(i), b = unfiltered.record(i);
+        QCOMPARE(QList<int>({a.number, a.x1, a.y1, a.x2, a.y2}), QList<int>({b.number, b.x1, b.y1, b.x2, b.y2}));
+        QCOMPARE(QList<qint64>({a.value1, a.value2, a.payloadSize, a.syn, a.fin, a.tcp}),
+                 QList<qint64>({b.value1, b.value2, b.payloadSize, b.syn, b.fin, b.tcp}));
+        QCOMPARE(a.angle, b.angle);
+    }
+
+    // Clearing drops the packets and the filter.
+    model.setHostList(first);
     model.myInitiate();
     QVERIFY(!model.isFixed());
-    model.setHostList({});
-    QVERIFY(!model.isFixed());
     QCOMPARE(model.packetCount(), 0);
+    QCOMPARE(model.recordCount(), std::size_t(0));
 }
 
 // A packet from an end point to itself: one line, a straight downward arrow.
@@ -202,11 +225,15 @@ void TestTimeLineModel::bandsAndRanges()
     QCOMPARE(numbers, (std::vector<int>{14, 15, 16, 17}));
     QCOMPARE(band.labels, (std::vector<QString>{kLines[1], kLines[2], kLines[3]}));
 
+    // A range keeps only the lines its arrows use, in their order (A:5353, C:53).
     const TimeLineFrame range = model.rangeFrame(13, 16);
     QCOMPARE(range.records.size(), std::size_t(4));
     QCOMPARE(range.records[0].number, 13);
     QCOMPARE(range.records[0].y1, 60);
-    QCOMPARE(range.contents, QSize(2100, 60 + 4 * 70 + 50));
+    QCOMPARE(QList<int>({range.records[0].x1, range.records[0].x2, range.records[1].x1}), QList<int>({50, 300, 300}));
+    QCOMPARE(range.records[0].angle, model.record(0).angle);  // one line to the right
+    QCOMPARE(range.labels, (std::vector<QString>{kLines[2], kLines[3]}));
+    QCOMPARE(range.contents, QSize(2 * 250 + 100, 60 + 4 * 70 + 50));
 }
 
 // One line a record, from the same model; a UDP record leaves out v2, syn and fin.

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSpinBox>
@@ -19,6 +20,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <set>
 #include <thread>
 
 namespace {
@@ -97,6 +99,7 @@ private slots:
     void drawingAtKnownPoints();
     void numberingAcrossLockUnlockClear();
     void hostFilterDialog();
+    void headerFollowingAndWideNumbers();
     void exportReadsBack();
 
 private:
@@ -131,8 +134,9 @@ void TestTimeLineView::drawingAtKnownPoints()
     QCOMPARE(image.pixelColor(300, 52), kNavy);                  // line 1
     QVERIFY(hasColour(image, QRect(70, 83, 30, 14), kTeal));      // "TCP" at (70, 100)
     QVERIFY(hasColour(image, QRect(70, 98, 30, 14), kTeal));      // "SYN" at (70, 115)
-    QVERIFY(hasColour(image, QRect(200, 70, 90, 14), kGreen));    // the sequence number at (200, 85)
-    QVERIFY(isBlank(image, QRect(192, 72, 7, 14)));               // "Seqence No: " ends before it
+    const TimeLineTextColumns c = TimeLineTextColumns::forFont(view->viewport()->fontMetrics());
+    QVERIFY(hasColour(image, QRect(50 + c.tcpValues, 70, 90, 14), kGreen));  // the sequence number at y 85
+    QVERIFY(isBlank(image, QRect(50 + c.tcpValues - 8, 72, 7, 14)));         // "Seqence No: " ends before it
     QCOMPARE(darkColumns(image, {50, 60}, {300, 130}), 100);      // solid
     // The head: from (300, 130) back along -74 degrees, strokes to (-5,-15) and (5,-15).
     for (const QPointF tip : {QPointF(-5, -15), QPointF(5, -15)}) {
@@ -150,7 +154,7 @@ void TestTimeLineView::drawingAtKnownPoints()
     const int dark = darkColumns(image, QPoint(1550, 1880) - o, QPoint(1800, 1950) - o);
     QVERIFY2(dark > 40 && dark < 90, qPrintable(QString::number(dark)));  // dashed
     QVERIFY(hasColour(image, QRect(QPoint(1555, 1920 - 13) - o, QSize(30, 14)), QColor(Qt::blue)));  // "UDP"
-    QVERIFY(isBlank(image, QRect(QPoint(1692, 1892) - o, QSize(7, 14))));  // "Packet Length: " before its value
+    QVERIFY(isBlank(image, QRect(QPoint(1550 + c.udpValues - 8, 1892) - o, QSize(7, 14))));  // "Packet Length: " before its value
     QCOMPARE(image.pixelColor(QPoint(1550, 2080) - o), kNavy);  // line 6 ends 50 above the bottom
     QCOMPARE(image.pixelColor(QPoint(1550, 2100) - o), QColor(Qt::white));
 }
@@ -188,19 +192,25 @@ void TestTimeLineView::numberingAcrossLockUnlockClear()
     QTRY_VERIFY(!model.isPending());
 }
 
-// Rows typed into the dialog, one deleted; Cancel still applies them, in the list's
-// order, and Clear View drops them again.
+// Rows typed into the dialog, one deleted; Ok applies them in the order given and
+// redraws the packets already taken. The dialog opens with that filter, and Cancel
+// leaves it in force; Clear View drops it.
 void TestTimeLineView::hostFilterDialog()
 {
     NewTimeLine w;
     w.InitiateView();
+    feed(w, 0, 29);
+    TimeLineModel& model = w.drawing()->model();
+    const std::vector<HostTimeLine> expected{HostTimeLine("10.99.0.2", "80"), HostTimeLine("10.99.0.10", "1"),
+                                             HostTimeLine("10.99.0.1", "40001")};
     whenModal([&](QWidget* dialog) {
         auto* filter = qobject_cast<TimeLineFilter*>(dialog);
         QVERIFY(filter);
+        QCOMPARE(filter->hostList()->topLevelItemCount(), 0);
         for (const QLabel* label : filter->findChildren<QLabel*>())
             QVERIFY2(label->sizeHint().width() <= label->width(), qPrintable(label->text()));  // not cut off
-        for (const auto& [address, port] : {std::pair("10.99.0.2", "80"), std::pair("10.99.0.9", "1"),
-                                            std::pair("10.99.0.1", "40001")}) {
+        for (const auto& [address, port] : {std::pair("10.99.0.2", "80"), std::pair("10.99.0.10", "1"),
+                                            std::pair("10.99.0.9", "1"), std::pair("10.99.0.1", "40001")}) {
             QTest::keyClicks(filter->addressEdit(), QLatin1String(address));
             QTest::keyClicks(filter->portEdit(), QLatin1String(port));
             QTest::mouseClick(filter->findChild<QPushButton*>(QStringLiteral("addOne")), Qt::LeftButton);
@@ -208,15 +218,85 @@ void TestTimeLineView::hostFilterDialog()
         }
         filter->hostList()->setCurrentItem(filter->hostList()->topLevelItem(2));  // 10.99.0.9
         QTest::mouseClick(filter->findChild<QPushButton*>(QStringLiteral("delOne")), Qt::LeftButton);
+        QTest::mouseClick(filter->findChild<QPushButton*>(QStringLiteral("commit")), Qt::LeftButton);
+    });
+    menuAction(w, NewTimeLine::IdFilter)->trigger();
+    QVERIFY(model.isFixed());
+    QCOMPARE(model.lines(), expected);
+    QCOMPARE(model.packetCount(), 29);
+    QCOMPARE(model.recordCount(), std::size_t(12));  // packets 1-12, between lines 0 and 2
+
+    // Opened again it shows the filter in force; Cancel changes nothing.
+    whenModal([&](QWidget* dialog) {
+        auto* filter = qobject_cast<TimeLineFilter*>(dialog);
+        QCOMPARE(filter->GetHostAddr(), expected);
+        QCOMPARE(filter->hostList()->topLevelItem(1)->text(0), QStringLiteral("10.99.0.10"));
+        QCOMPARE(filter->hostList()->topLevelItem(1)->text(1), QStringLiteral("1"));
+        delete filter->hostList()->topLevelItem(0);
         QTest::mouseClick(filter->findChild<QPushButton*>(QStringLiteral("cancel")), Qt::LeftButton);
     });
     menuAction(w, NewTimeLine::IdFilter)->trigger();
-    TimeLineModel& model = w.drawing()->model();
-    QVERIFY(model.isFixed());
-    std::vector<HostTimeLine> expected{HostTimeLine("10.99.0.1", "40001"), HostTimeLine("10.99.0.2", "80")};
     QCOMPARE(model.lines(), expected);
+    QCOMPARE(model.recordCount(), std::size_t(12));
+
     menuAction(w, NewTimeLine::IdClear)->trigger();
     QVERIFY(!model.isFixed());
+}
+
+// The labels stay over the scrolled drawing; the view follows the newest arrow until
+// the user scrolls away, and again once back at it; 8-digit numbers stay clear.
+void TestTimeLineView::headerFollowingAndWideNumbers()
+{
+    NewTimeLine w;
+    w.InitiateView();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    LineScrollView* view = w.drawing();
+    QScrollBar* bar = view->verticalScrollBar();
+    feed(w, 0, 29);
+    w.UpdateView();
+    const int bottom = 60 + 29 * 70 + 50;
+    QCOMPARE(bar->value(), bottom - view->viewport()->height());
+    // Sideways too, while the newest arrow would be wholly out of sight.
+    QScrollBar* sideways = view->horizontalScrollBar();
+    const auto newestInSight = [&] {
+        const theTimeLines& r = view->model().record(view->model().recordCount() - 1);
+        return std::max(r.x1, r.x2) >= sideways->value() && std::min(r.x1, r.x2) <= sideways->value() + view->viewport()->width();
+    };
+    QVERIFY(sideways->value() > 0 && newestInSight());
+    sideways->setValue(0);
+    QImage header = view->header()->grab().toImage();
+    QVERIFY(hasColour(header, QRect(10, 5, 120, 16), kNavy));  // line 0's label, scrolled far down
+    QCOMPARE(header.pixelColor(50, LineScrollView::kHeaderHeight - 3), kNavy);  // its line goes on through
+
+    bar->setValue(0);  // away from the newest arrow: stays where the user put it
+    QVERIFY(!view->isFollowing());
+    feed(w, 0, 1);
+    w.UpdateView();
+    QCOMPARE(bar->value(), 0);
+    bar->setValue(bar->maximum());
+    QVERIFY(view->isFollowing());
+    sideways->setValue(sideways->maximum());  // a look sideways is kept while following down
+    feed(w, 0, 10);
+    w.UpdateView();
+    QCOMPARE(bar->value(), 60 + 40 * 70 + 50 - view->viewport()->height());
+    QCOMPARE(sideways->value(), sideways->maximum());
+    QVERIFY(!newestInSight());
+
+    // A UDP record numbered 88888888: blank between the number and "Packet Length: ".
+    QImage image(400, 140, QImage::Format_RGB32);
+    QPainter painter(&image);
+    painter.setFont(view->viewport()->font());
+    TimeLineFrame frame;
+    frame.contents = image.size();
+    theTimeLines r;
+    r.x1 = 50, r.y1 = 20, r.x2 = 50, r.y2 = 90, r.number = 88888888, r.value1 = 99999999;  // straight down
+    frame.records.push_back(r);
+    LineScrollView::drawView(&painter, frame, image.rect(), QPoint(0, 0));
+    const TimeLineTextColumns c = TimeLineTextColumns::forFont(painter.fontMetrics());
+    const int numberEnd = 50 + c.number + painter.fontMetrics().horizontalAdvance(QStringLiteral("88888888"));
+    painter.end();
+    QVERIFY(numberEnd < 50 + c.udpLength);
+    QVERIFY(isBlank(image, QRect(numberEnd + 1, 45 - 11, 50 + c.udpLength - numberEnd - 2, 13)));  // the row at y 45
 }
 
 // The whole diagram (a PNG here); above the range threshold a range of packets.
@@ -250,7 +330,12 @@ void TestTimeLineView::exportReadsBack()
     });
     chosen = dir.filePath(QStringLiteral("range.png"));
     exportAction->trigger();
-    QCOMPARE(QImage(chosen).size(), QSize(2100, 60 + 10 * 70 + 50));
+    // Only the lines packets 100 to 109 use, not all 8.
+    std::set<int> used;
+    for (int i = 99; i < 109; ++i)
+        used.insert({w.drawing()->model().record(i).x1, w.drawing()->model().record(i).x2});
+    QVERIFY(used.size() < 8);
+    QCOMPARE(QImage(chosen).size(), QSize(int(used.size()) * 250 + 100, 60 + 10 * 70 + 50));
     viewui::setSaveFileHandler({});
 }
 

@@ -1,5 +1,5 @@
 // The machine distribution model as data: packets into nodes, links, counts and
-// node info rows; packets in flight against the pace; the layout's phases; the
+// node info rows; packets in flight against the pace; the layout, its readability and its fit; the
 // drawing geometry of a link. (Node info rows after a clear: tst_topologyview.)
 
 #include "capture/settings.h"
@@ -78,8 +78,6 @@ QList<QPoint> positions(const TopologyModel& m)
     return out;
 }
 
-int fixedSeed() { return 417; }
-
 // Within a pixel of truncation.
 bool near(const QList<QPoint>& got, const QList<QPoint>& expected)
 {
@@ -108,7 +106,8 @@ private slots:
     void addPacketSequences_data();
     void addPacketSequences();
     void packetsInFlightFollowThePace();
-    void layoutPhases();
+    void layoutReadability_data();
+    void layoutReadability();
     void layoutFitsIntoTheCanvas();
     void linkGeometry();
 };
@@ -216,71 +215,102 @@ void TestTopologyModel::packetsInFlightFollowThePace()
     QVERIFY(counting.links()[0]->packetList.empty());
 }
 
-void TestTopologyModel::layoutPhases()
+// Packets between hosts 10.0.1.x and 10.0.1.y for each pair (x, y) and its reply,
+// laid out as the view does it: a run after every packet that created something,
+// then runs until the nodes rest.
+using Pairs = QList<QPair<int, int>>;
+
+void layOut(TopologyModel& model, Packets& packets, const Pairs& pairs)
 {
+    for (const auto& [x, y] : pairs)
+        for (const auto& [s, d] : {qMakePair(x, y), qMakePair(y, x)})
+            if (model.AddPacket(packets.get(0x0a000100 + std::uint32_t(s), 0x0a000100 + std::uint32_t(d)), 0))
+                model.ReForceLayout(3, 2.0f);
+    for (int run = 0; run < 100 && model.layoutSettling(); ++run)
+        model.ReForceLayout(3, 2.0f);
+}
+
+void TestTopologyModel::layoutReadability_data()
+{
+    QTest::addColumn<Pairs>("pairs");
+    QTest::addColumn<bool>("grows");
+    QTest::addColumn<double>("throughShare");  // of the lines, at most
+    QTest::newRow("6 hosts") << Pairs{{0, 1}, {0, 2}, {0, 3}, {1, 4}, {2, 5}, {4, 5}} << false << 0.0;
+    // A network of 50: three servers that talk to each other, every client to one
+    // of them and every fourth client to a second one too.
+    Pairs lan{{0, 1}, {1, 2}};
+    for (int client = 3; client < 50; ++client) {
+        lan.append({client, client % 3});
+        if (client % 4 == 0)
+            lan.append({client, (client + 1) % 3});
+    }
+    QTest::newRow("50 hosts") << lan << true << 0.05;
+    // Ten hosts with 19 partners each: the canvas grows, keeping its proportions;
+    // a ring of 19 around each leaves some lines grazing a neighbour.
+    Pairs stars;
+    for (int host = 10; host < 200; ++host)
+        stars.append({host, host % 10});
+    QTest::newRow("200 hosts") << stars << true << 0.15;
+}
+
+void TestTopologyModel::layoutReadability()
+{
+    QFETCH(Pairs, pairs);
     Packets kept;
-    TopologyModel model;
-    placeNodes(model, kept, {{100, 50}, {200, 90}});
-    LinkList oneLink;
-    oneLink.push_back(std::make_unique<CLink>());
-    oneLink[0]->SetLink(model.nodes()[0].get(), model.nodes()[1].get());
-
-    // Link phase: dx = −100, f = (2 − 100) / 300, each end moves trunc(32.67) = 32
-    // horizontally; the vertical offset plays no part.
-    linkPhase(oneLink, 2.0f);
-    QCOMPARE(positions(model), (QList<QPoint>{{68, 50}, {232, 90}}));
-
-    // Repulsion: (0,0) and (30,40) are 50 apart: the first steps (−1.2, −1.6),
-    // truncated to (−1, −1); the second then sees it at (−1, −1) and steps (1, 1).
-    // 100 pixels or more apart, nodes leave each other alone. (Coincident nodes:
-    // layoutFitsIntoTheCanvas.)
-    LayoutRandom random;
-    model.nodes()[0]->SetPosition(0, 0);
-    model.nodes()[1]->SetPosition(30, 40);
-    repulsionPhase(model.nodes(), random);
-    QCOMPARE(positions(model), (QList<QPoint>{{-1, -1}, {31, 41}}));
-    model.nodes()[1]->SetPosition(99, 0);
-    model.nodes()[0]->SetPosition(-1, 0);
-    repulsionPhase(model.nodes(), random);
-    QCOMPARE(positions(model), (QList<QPoint>{{-1, 0}, {99, 0}}));
-
-    // Bounding box and fit: the box is centred and stretched to the canvas less 100
-    // pixels a side, each axis on its own.
-    model.nodes()[0]->SetPosition(10, 300);
-    model.nodes()[1]->SetPosition(30, 310);
-    fitPhase(model.nodes(), boundingBox(model.nodes()), 600, 480);
-    QVERIFY2(near(positions(model), {{100, 100}, {500, 380}}), text(positions(model)));
+    TopologyModel model, again;
+    layOut(model, kept, pairs);
+    QFETCH(bool, grows);
+    const int width = model.canvasWidth(), height = model.canvasHeight();
+    QCOMPARE(width > 600 && height > 480, grows);
+    QVERIFY(std::abs(double(width - 200) / (height - 200) - 400.0 / 280) < 0.01);  // proportions kept
+    QVERIFY((width - 200) * (height - 200) >= int(model.nodes().size()) * 60 * 60);  // 3 diameters a node
+    // In two dimensions, hardly a node on another or a line through a node.
+    QFETCH(double, throughShare);
+    const LayoutQuality quality = layoutQuality(model.nodes(), model.links());
+    QVERIFY2(quality.closeShare() < 0.001 && quality.linesThroughNodes <= throughShare * double(quality.lines),
+             QByteArray::number(quality.closePairs) + " close pairs, " + QByteArray::number(quality.linesThroughNodes) +
+                 " of " + QByteArray::number(quality.lines) + " lines through nodes");
+    for (const QPoint& p : positions(model))
+        QVERIFY2(p.x() >= 99 && p.x() <= width - 99 && p.y() >= 99 && p.y() <= height - 99, text({p}));
+    // The same packets give the same picture.
+    layOut(again, kept, pairs);
+    QCOMPARE(positions(again), positions(model));
+    // Clearing gives back the canvas grown for the nodes.
+    model.clear();
+    QCOMPARE(QSize(model.canvasWidth(), model.canvasHeight()), QSize(600, 480));
 }
 
 void TestTopologyModel::layoutFitsIntoTheCanvas()
 {
     Packets kept;
+    // The fit centres the box and stretches it to the canvas less 100 pixels a
+    // side, each axis on its own.
+    TopologyModel model;
+    placeNodes(model, kept, {{10, 300}, {30, 310}});
+    fitPhase(model.nodes(), boundingBox(model.nodes()), 600, 480);
+    QVERIFY2(near(positions(model), {{100, 100}, {500, 380}}), text(positions(model)));
+
     // Two linked nodes whose x and y differ end in opposite corners 100 pixels
     // inside the canvas, keeping their order.
     TopologyModel pair;
-    pair.setSeedSource(fixedSeed);
     placeNodes(pair, kept, {{400, 100}, {150, 300}});
     pair.AddPacket(kept.get(0x0a000100, 0x0a000101), 0);
     pair.ReForceLayout(3, 2.0f);
     QVERIFY2(near(positions(pair), {{500, 100}, {100, 380}}), text(positions(pair)));
-    // Coincident nodes are pushed apart and land on the canvas, whatever the draws.
-    static int seed;
-    for (seed = 0; seed < 50; ++seed) {
-        TopologyModel same;
-        same.setSeedSource(+[] { return seed; });
-        placeNodes(same, kept, {{200, 200}, {200, 200}});
-        same.ReForceLayout(3, 2.0f);
-        const QList<QPoint> at = positions(same);
-        QVERIFY2(at[0] != at[1], text(at));
-        for (const QPoint& p : at)
-            QVERIFY2(p.x() >= 99 && p.x() <= 501 && p.y() >= 99 && p.y() <= 381, text(at));
-    }
+    // Nodes on one spot are pushed apart and land on the canvas.
+    TopologyModel same;
+    placeNodes(same, kept, {{200, 200}, {200, 200}, {200, 200}});
+    same.ReForceLayout(3, 2.0f);
+    const QList<QPoint> at = positions(same);
+    QVERIFY2(at[0] != at[1] && at[1] != at[2] && at[0] != at[2], text(at));
+    for (const QPoint& p : at)
+        QVERIFY2(p.x() >= 99 && p.x() <= 501 && p.y() >= 99 && p.y() <= 381, text(at));
 
     // An axis of no extent: one node stays inside the canvas on its middle line.
-    TopologyModel model;
-    placeNodes(model, kept, {{70, 20}});
-    model.ReForceLayout(3, 2.0f);
-    QCOMPARE(positions(model), (QList<QPoint>{{300, 240}}));
+    TopologyModel one;
+    placeNodes(one, kept, {{70, 20}});
+    one.ReForceLayout(3, 2.0f);
+    QCOMPARE(positions(one), (QList<QPoint>{{300, 240}}));
 
     // New nodes start at random inside the canvas less 50 pixels a side.
     for (int i = 0; i < 200; ++i) {

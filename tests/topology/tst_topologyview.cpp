@@ -6,6 +6,7 @@
 #include "capture/settings.h"
 #include "packets/packetfixtures.h"
 #include "views/common/viewprompts.h"
+#include "views/topology/forcelayout.h"
 #include "views/topology/nodeinfomodel.h"
 #include "views/topology/topologycanvasview.h"
 #include "views/topology/topologyitems.h"
@@ -60,6 +61,7 @@ private slots:
     void selectionAndTheDragRule();
     void rightButtonMenu();
     void renderedScene();
+    void renderedMapSpreadsInTwoDimensions();
     void exportAndSortedNodeInfo();
 
 private:
@@ -91,7 +93,8 @@ void TestTopologyView::feed(CTopologyView& view, const QList<QPair<std::uint32_t
     });
     reader.join();
     QTRY_COMPARE(view.handoff()->pending(), std::size_t(0));
-    QTRY_VERIFY(!view.layoutPending());
+    // The layout goes on, a run every 200 ms, until the nodes rest.
+    QTRY_VERIFY_WITH_TIMEOUT(!view.layoutPending(), 60000);
 }
 
 void TestTopologyView::twoNodes(CTopologyView& view)
@@ -111,6 +114,8 @@ void TestTopologyView::nodeInfoWindowGoesWithTheView()
     QVERIFY(info->isHidden() && info->isWindow());
     view->action(CTopologyView::IdNodeInfoWindow)->trigger();
     QVERIFY(info->isVisible());
+    // Every column in view, the last one included.
+    QTRY_VERIFY(info->listView()->header()->length() <= info->listView()->viewport()->width());
     info->close();
     QVERIFY(info->isHidden());
     view->action(CTopologyView::IdNodeInfoWindow)->trigger();
@@ -335,6 +340,35 @@ void TestTopologyView::renderedScene()
         }
     QVERIFY(sentBar > 0 && receivedBar > 0);
     QVERIFY(sentBar > 5 * receivedBar);
+}
+
+// Six hosts laid out by the view until they rest: drawn where the model has them,
+// spread over both axes of the canvas, no two circles touching, no line through a
+// circle.
+void TestTopologyView::renderedMapSpreadsInTwoDimensions()
+{
+    CTopologyView view;
+    QList<QPair<std::uint32_t, std::uint32_t>> pairs;
+    const std::pair<std::uint32_t, std::uint32_t> links[] = {{0, 1}, {0, 2}, {0, 3}, {1, 4}, {2, 5}, {4, 5}};
+    for (const auto& [x, y] : links)
+        pairs << qMakePair(A + x, A + y) << qMakePair(A + y, A + x);
+    feed(view, pairs);
+    const TopologyModel& model = view.model();
+    QImage image(model.canvasWidth(), model.canvasHeight(), QImage::Format_RGB32);
+    QPainter painter(&image);
+    view.canvasView()->drawCanvas(painter);
+    painter.end();
+    int minX = 600, maxX = 0, minY = 480, maxY = 0;
+    for (const auto& node : model.nodes()) {
+        QCOMPARE(QColor(image.pixel(node->centreX(), node->nY + 1)), QColor(Qt::black));  // its rim
+        minX = std::min(minX, node->nX);
+        maxX = std::max(maxX, node->nX);
+        minY = std::min(minY, node->nY);
+        maxY = std::max(maxY, node->nY);
+    }
+    QVERIFY(maxX - minX >= 390 && maxY - minY >= 270);
+    const LayoutQuality quality = layoutQuality(model.nodes(), model.links());
+    QCOMPARE(quality.closePairs + quality.linesThroughNodes, std::size_t(0));
 }
 
 void TestTopologyView::exportAndSortedNodeInfo()

@@ -8,6 +8,12 @@ namespace {
 std::uint16_t sourcePort(const CPacket& p) { return p.isTcp() ? p.GetSrcPort() : p.GetUDPSrcPort(); }
 std::uint16_t destPort(const CPacket& p) { return p.isTcp() ? p.GetDstPort() : p.GetUDPDstPort(); }
 bool isTcpSegment(const CPacket& p) { return p.GetProtocolType() == 6 && p.isTcp(); }
+bool isOpeningSyn(const CPacket& p) { return isTcpSegment(p) && p.IsSYNset() && !p.IsACKset(); }
+// Within one host both ends share the address: the port tells them apart.
+bool sentBy(const CPacket& p, const CPacket& reference)
+{
+    return p.GetSrcIPAddr() == reference.GetSrcIPAddr() && sourcePort(p) == sourcePort(reference);
+}
 }  // namespace
 
 // Each value is taken as the nearest to the previous one: a step of less than 2^31
@@ -24,55 +30,38 @@ std::int64_t DirectionList::Unwrapper::operator()(std::uint32_t value)
     return key;
 }
 
-bool DirectionList::foldIntoCopy(const Entry& e, std::size_t first, std::size_t end)
+DirectionList::Band DirectionList::bandOf(std::int64_t seq, std::int64_t ack) const
 {
-    bool replaced = false, present = false;
-    for (std::size_t i = first; i < end;) {
-        Entry& q = m_entries[i];
-        if (q.ack != e.ack) {
-            ++i;
-        } else if (q.length >= e.length) {
-            present = true;
-            ++i;
-        } else if (!replaced) {
-            q = e;  // the longer copy takes the shorter one's place
-            replaced = true;
-            ++i;
-        } else {
-            m_entries.erase(m_entries.begin() + std::ptrdiff_t(i));
-            --end;
-        }
-    }
-    return replaced || present;
+    if (!m_paired || seq != m_pairSeq)
+        return Ordered;
+    if (ack == m_pairSecondAck)
+        return Second;
+    return ack > m_pairFirstAck ? After : Ordered;
 }
 
 void DirectionList::place(std::uint32_t index, const CPacket& packet)
 {
-    const Entry e{m_seq(packet.GetSequenceNo()), m_ack(packet.GetAcknowlegetNo()), index, packet.payloadLength()};
-    const auto bySeq = [](const Entry& x, std::int64_t seq) { return x.seq < seq; };
-    const auto first = std::size_t(std::lower_bound(m_entries.begin(), m_entries.end(), e.seq, bySeq) - m_entries.begin());
-    std::size_t end = first;
-    while (end < m_entries.size() && m_entries[end].seq == e.seq)
-        ++end;
-
-    const auto max = m_maxAck.find(e.seq);
-    const bool acksMore = max == m_maxAck.end() || e.ack > max->second;
-    if (!acksMore && foldIntoCopy(e, first, end))
+    const std::int64_t seq = m_seq(packet.GetSequenceNo()), ack = m_ack(packet.GetAcknowlegetNo());
+    const Entry e{seq, ack, index, packet.payloadLength(), bandOf(seq, ack)};
+    const auto at = m_entries.lower_bound(e);
+    if (at != m_entries.end() && at->seq == seq && at->ack == ack) {
+        if (at->length < e.length) {  // the longer copy takes the shorter one's place
+            at->packet = e.packet;
+            at->length = e.length;
+        }
         return;
-
-    std::size_t pos;
-    if (m_entries.size() == 1) {
-        pos = e.seq < m_entries[0].seq ? 0 : 1;
-    } else if (acksMore) {
-        pos = end;  // after every entry of this sequence number
-    } else {
-        pos = first;
-        while (pos < m_entries.size() && m_entries[pos].seq == e.seq && m_entries[pos].ack < e.ack)
-            ++pos;
     }
-    m_entries.insert(m_entries.begin() + std::ptrdiff_t(pos), e);
-    if (acksMore)
-        m_maxAck[e.seq] = e.ack;
+    if (m_entries.size() == 1 && at != m_entries.end() && at->seq == seq) {
+        // `at` is not a copy, so it acknowledges more: the one packet listed and this
+        // one become the pair.
+        m_paired = true;
+        m_pairSeq = seq;
+        m_pairFirstAck = at->ack;
+        m_pairSecondAck = ack;
+        m_entries.insert(m_entries.end(), Entry{seq, ack, index, e.length, Second});
+        return;
+    }
+    m_entries.insert(at, e);
 }
 
 Connection::Connection(QString endPoint1, QString endPoint2)
@@ -95,6 +84,32 @@ void Connection::add_packet(const CPacket* packet, std::uint32_t number, BaseTim
     if (m_packets.empty())
         m_base = base;
     m_packets.emplace_back(packet, number);
+    if (!isTcpSegment(*packet) || (m_senders[0].sent && m_senders[1].sent))
+        return;
+    Sender& sender = senderOf(*packet);
+    if (!sender.sent && isOpeningSyn(*packet)) {
+        sender.opened = true;
+        sender.isn = packet->GetSequenceNo();
+    }
+    sender.sent = true;
+}
+
+Connection::Sender& Connection::senderOf(const CPacket& packet)
+{
+    return m_senders[sentBy(packet, *m_packets.front().packet()) ? 0 : 1];
+}
+
+const Connection::Sender& Connection::senderOf(const CPacket& packet) const
+{
+    return const_cast<Connection*>(this)->senderOf(packet);
+}
+
+bool Connection::startsNewConversation(const CPacket& packet) const
+{
+    if (m_packets.empty() || !isOpeningSyn(packet))
+        return false;
+    const Sender& sender = senderOf(packet);
+    return sender.sent && !(sender.opened && sender.isn == packet.GetSequenceNo());
 }
 
 void Connection::SortLstPackets()
@@ -106,9 +121,7 @@ void Connection::SortLstPackets()
         const CPacket& p = *m_packets[m_sorted].packet();
         if (!isTcpSegment(p))
             continue;
-        // Within one host both ends share the address: the port tells them apart.
-        const bool forward = p.GetSrcIPAddr() == reference.GetSrcIPAddr() && sourcePort(p) == sourcePort(reference);
-        (forward ? m_forward : m_backward).place(std::uint32_t(m_sorted), p);
+        (sentBy(p, reference) ? m_forward : m_backward).place(std::uint32_t(m_sorted), p);
     }
 }
 

@@ -14,7 +14,7 @@
 #include <QString>
 
 #include <cstdint>
-#include <unordered_map>
+#include <set>
 #include <vector>
 
 class CPacket;
@@ -27,20 +27,36 @@ struct ByteRun {
 
 // The TCP packets of one direction, ordered by sequence number; packets with the
 // same sequence number and the same acknowledgement number are one segment, kept
-// once in its longest copy.
+// once in its longest copy. Packets of one sequence number are ordered by
+// acknowledgement number, except that a second packet placed while the list holds
+// only one, of the same sequence number and a smaller acknowledgement number, goes
+// after it; that pair keeps later packets of their sequence number from moving
+// before the second unless they acknowledge less than the first.
+//
+// Placing a packet costs O(log n) whatever the shape of the conversation (a long
+// run of pure acknowledgements shares one sequence number).
 class DirectionList {
 public:
     struct Entry {
-        std::int64_t seq;      // offset from the direction's first sequence number
-        std::int64_t ack;      // acknowledgement number, unwrapped the same way
-        std::uint32_t packet;  // index in the connection's packet list
-        std::uint32_t length;  // payload bytes
+        std::int64_t seq;              // offset from the direction's first sequence number
+        std::int64_t ack;              // acknowledgement number, unwrapped the same way
+        mutable std::uint32_t packet;  // index in the connection's packet list
+        mutable std::uint32_t length;  // payload bytes
+        std::uint8_t band;             // place among the packets of its sequence number, before ack
     };
+    struct Before {
+        bool operator()(const Entry& a, const Entry& b) const
+        {
+            return a.seq != b.seq ? a.seq < b.seq : a.band != b.band ? a.band < b.band : a.ack < b.ack;
+        }
+    };
+    using Entries = std::set<Entry, Before>;
 
     // Places the packet (given in arrival order) unless a copy at least as long is
     // already there.
     void place(std::uint32_t index, const CPacket& packet);
-    const std::vector<Entry>& entries() const { return m_entries; }
+    // In list order.
+    const Entries& entries() const { return m_entries; }
     std::size_t size() const { return m_entries.size(); }
 
 private:
@@ -50,14 +66,14 @@ private:
         std::int64_t key = 0;
         std::int64_t operator()(std::uint32_t value);
     };
-    // True when `e` was folded into a copy of its segment already in the list.
-    bool foldIntoCopy(const Entry& e, std::size_t first, std::size_t end);
+    enum Band : std::uint8_t { Ordered, Second, After };
+    Band bandOf(std::int64_t seq, std::int64_t ack) const;
 
-    std::vector<Entry> m_entries;
-    // Highest acknowledgement number among the entries of each sequence number, so
-    // that a packet acknowledging more than all of them (the usual case, e.g. a
-    // run of pure acknowledgements) is placed without walking them.
-    std::unordered_map<std::int64_t, std::int64_t> m_maxAck;
+    Entries m_entries;
+    // The pair described above, if there is one: its sequence number and the
+    // acknowledgement numbers of its first and second packet.
+    bool m_paired = false;
+    std::int64_t m_pairSeq = 0, m_pairFirstAck = 0, m_pairSecondAck = 0;
     Unwrapper m_seq, m_ack;
 };
 
@@ -75,6 +91,11 @@ public:
 
     // Appends the packet with its number; `base` is the view's time base.
     void add_packet(const CPacket* packet, std::uint32_t number, BaseTime base);
+    // True when the packet, a SYN without ACK, opens another conversation on the same
+    // end points: its sender has sent in this one already, and not this same SYN
+    // (the same initial sequence number). A first SYN from each side, as in a
+    // simultaneous open, belongs here.
+    bool startsNewConversation(const CPacket& packet) const;
     const std::vector<PacketListItem>& packets() const { return m_packets; }
     BaseTime baseTime() const { return m_base; }  // set by the first packet
 
@@ -90,9 +111,19 @@ public:
     std::vector<ByteRun> reassembled(bool forward) const;
 
 private:
+    // What one side has sent: anything, and whether it began with a SYN without ACK.
+    struct Sender {
+        bool sent = false;
+        bool opened = false;
+        std::uint32_t isn = 0;
+    };
+    Sender& senderOf(const CPacket& packet);
+    const Sender& senderOf(const CPacket& packet) const;
+
     QString m_endPoint1, m_endPoint2;
     std::vector<PacketListItem> m_packets;
     BaseTime m_base;
     DirectionList m_forward, m_backward;
     std::size_t m_sorted = 0;  // packets already placed
+    Sender m_senders[2];       // end point 1's side, the other side
 };

@@ -15,11 +15,16 @@ Connection* ConnectionTable::file(const CPacket* packet, bool* created)
     const Key forward{packet->GetSrcIPAddr(), packet->GetDstIPAddr(), tcp ? packet->GetSrcPort() : packet->GetUDPSrcPort(),
                       tcp ? packet->GetDstPort() : packet->GetUDPDstPort()};
     const Key reverse{forward.host2, forward.host1, forward.port2, forward.port1};
-    Connection* connection = nullptr;
-    if (auto it = m_dictionary.find(forward); it != m_dictionary.end())
-        connection = it->second;
-    else if (auto back = m_dictionary.find(reverse); back != m_dictionary.end())
-        connection = back->second;
+    auto found = m_dictionary.find(forward);
+    if (found == m_dictionary.end())
+        found = m_dictionary.find(reverse);
+    Connection* connection = found != m_dictionary.end() ? found->second : nullptr;
+    if (connection && connection->startsNewConversation(*packet)) {
+        // The ports are used again: this packet and the later ones belong to a new
+        // conversation, keyed by this packet's direction like any other.
+        m_dictionary.erase(found);
+        connection = nullptr;
+    }
     if (created)
         *created = !connection;
     if (!connection) {

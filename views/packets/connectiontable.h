@@ -2,7 +2,9 @@
 // The connections of one view and the dictionary that files each packet under its
 // conversation: a packet belongs to the connection keyed by its source and
 // destination end points, or else by the reverse; a new conversation is keyed by
-// its first packet's direction only. Numbers and the time base run across all
+// its first packet's direction only. A SYN that opens another conversation on the
+// same end points (Connection::startsNewConversation) starts a new connection,
+// which takes over the key. Numbers and the time base run across all
 // connections of the view.
 //
 // Not thread-safe: the view serialises filing and reading.

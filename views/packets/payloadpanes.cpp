@@ -3,6 +3,7 @@
 #include "views/packets/packet.h"
 
 #include <QPainter>
+#include <QScrollBar>
 
 #include <cstdio>
 
@@ -30,7 +31,11 @@ void drawTitle(QPainter& painter, const QString& title, int points, QPoint at, c
 void PayloadPane::updateview(const Packet* packet)
 {
     m_bytes = packet ? QByteArray::fromHex(packet->data().toLatin1()) : QByteArray();
+    // A short packet after a long one must not sit below an empty screen.
+    setContentsSize(m_startWidth, m_startHeight);
     grow();
+    horizontalScrollBar()->setValue(0);
+    verticalScrollBar()->setValue(0);
     viewport()->update();
 }
 

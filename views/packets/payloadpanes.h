@@ -1,7 +1,8 @@
 #pragma once
 // The connection packet view's two panes for the selected packet's payload: a
 // hexadecimal dump with byte offsets (16 bytes a row in two groups of 8) and the
-// same bytes as characters. Both grow as rows are drawn and never shrink.
+// same bytes as characters. Each packet is shown from its start, in contents that
+// begin at the pane's first size and grow as its rows are drawn.
 
 #include "views/packets/contentspane.h"
 
@@ -12,8 +13,11 @@ class Packet;
 // Shared by both panes: the payload shown (empty: nothing, not even the title).
 class PayloadPane : public ContentsPane {
 public:
-    using ContentsPane::ContentsPane;
-    // The packet's payload; null shows nothing.
+    PayloadPane(int width, int height, QWidget* parent)
+        : ContentsPane(width, height, parent), m_startWidth(width), m_startHeight(height)
+    {
+    }
+    // The packet's payload from its first row; null shows nothing.
     void updateview(const Packet* packet);
     const QByteArray& shownBytes() const { return m_bytes; }
 
@@ -21,6 +25,9 @@ protected:
     // Grows the contents for the rows the payload begins.
     virtual void grow() = 0;
     QByteArray m_bytes;
+
+private:
+    int m_startWidth, m_startHeight;
 };
 
 class BinaryScrollView : public PayloadPane {

@@ -7,9 +7,18 @@
 
 #include <QByteArray>
 
+#include <functional>
+
 class Connection;
 
 namespace streamsjson {
+// Receives the line piece by piece, each at most `chunkBytes` long.
+using Sink = std::function<void(const char* data, qsizetype length)>;
+constexpr qsizetype chunkBytes = 64 * 1024;
+
 // Sorts the connection's packets that are not yet in its direction lists first.
+// A download's line runs to gigabytes, so it is written out in pieces (no newline).
+void write(Connection& connection, const Sink& sink);
+// The same line whole.
 QByteArray line(Connection& connection);
 }  // namespace streamsjson

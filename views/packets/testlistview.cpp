@@ -62,7 +62,8 @@ void TestListView::showConnection(Connection* connection, bool sortedToo)
 void TestListView::slotConnectionChanged()
 {
     if (Connection* selected = currentRowConnection(true)) {
-        const bool stopped = m_controller && m_controller->isStopped();
+        // The reconstruction panes follow only while no packets flow into the lists.
+        const bool stopped = m_controller && !m_controller->isRunning();
         showConnection(selected, stopped && m_reconBuilt);
     }
 }
@@ -75,7 +76,9 @@ void TestListView::slotReconView()
 
 void showStop::exec()
 {
-    if (!m_controller->isStopped()) {
+    // Only while packets still flow: after a Stop or a finished replay there is
+    // nothing to stop.
+    if (m_controller->isRunning()) {
         const int pressed = viewui::ask(m_view, QMessageBox::Information, QStringLiteral("NUK"),
                                         QStringLiteral("You need to stop packet transfer before viewing details."),
                                         {QStringLiteral("Stop")});
@@ -89,12 +92,14 @@ void showStop::exec()
 void TestListView::addNewRecon()
 {
     if (!m_reconBuilt && !m_backward && !m_forward) {
-        resize(600, 620);
         m_panes = new QSplitter(Qt::Horizontal, m_outer);
         m_backward = new WideASCIIScrollView(true, false, m_panes);
         m_forward = new WideASCIIScrollView(true, true, m_panes);
+        // Side by side, each pane wide enough for a whole row of 58 characters.
+        const int pane = m_backward->rowFittingWidth();
+        resize(std::max(width(), 2 * pane + m_panes->handleWidth()), 620);
         m_outer->setSizes({150, 250, 200});
-        m_panes->setSizes({300, 300});
+        m_panes->setSizes({pane, pane});
         m_panes->show();
     }
     {

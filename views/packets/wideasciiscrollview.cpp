@@ -6,6 +6,9 @@
 
 #include <QAction>
 #include <QPainter>
+#include <QStyle>
+
+#include <algorithm>
 
 namespace {
 constexpr int kBaseline0 = 20;
@@ -25,6 +28,13 @@ QPoint WideASCIIScrollView::cellOf(std::uint64_t index)
 {
     return QPoint(9 * int(index % WideText::RowBytes) + 10,
                   int(RowHeight * qint64(index / WideText::RowBytes + 1) + kBaseline0));
+}
+
+int WideASCIIScrollView::rowFittingWidth() const
+{
+    const int row = cellOf(WideText::RowBytes - 1).x() + 9 + cellOf(0).x();
+    return std::max(row, contentsWidth()) + style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this) +
+           2 * frameWidth();
 }
 
 void WideASCIIScrollView::updateview(const Connection* connection)

@@ -30,6 +30,9 @@ public:
     QAction* saveAction() const { return m_save; }
     // Where byte `index` of the stream is drawn: x of its cell and the baseline.
     static QPoint cellOf(std::uint64_t index);
+    // The pane width that shows whole rows beside the vertical scroll bar: the whole
+    // contents width, so that nothing needs scrolling sideways.
+    int rowFittingWidth() const;
 
 public slots:
     void saveBytesAs();

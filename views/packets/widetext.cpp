@@ -18,32 +18,20 @@ void WideText::append(const unsigned char* data, std::uint32_t length, ColoredTe
     m_size += length;
 }
 
-ColoredText::Colour WideText::colourOf(const CPacket& packet)
-{
-    if (m_reference == Reference::NotTaken) {
-        m_reference = Reference::Host;
-        m_referenceHost = packet.GetSrcIPAddr();
-    }
-    if (m_reference == Reference::Host) {
-        if (packet.GetSrcIPAddr() == m_referenceHost)
-            return ColoredText::Red;
-        if (packet.GetDstIPAddr() == m_referenceHost)
-            return ColoredText::Blue;
-        m_reference = Reference::Emptied;
-    }
-    return ColoredText::Black;
-}
-
 void WideText::showLive(const Connection& connection)
 {
     clear();
+    if (connection.packets().empty())
+        return;
     m_runs.reserve(connection.packets().size());
     m_starts.reserve(connection.packets().size());
+    const CPacket& first = *connection.packets().front().packet();
+    const std::uint32_t address = first.GetSrcIPAddr();
+    const std::uint16_t port = first.GetSrcPort();
     for (const PacketListItem& item : connection.packets()) {
         const CPacket& p = *item.packet();
-        // Every packet takes part in the colouring, also one without payload.
-        const ColoredText::Colour colour = colourOf(p);
-        append(p.GetRealData(), p.payloadLength(), colour);
+        const bool fromEndPoint1 = p.GetSrcIPAddr() == address && p.GetSrcPort() == port;
+        append(p.GetRealData(), p.payloadLength(), fromEndPoint1 ? ColoredText::Red : ColoredText::Blue);
     }
 }
 

@@ -4,10 +4,9 @@
 // capture controller); a run only points at them, so showing a conversation of
 // 100,000 packets costs one small record per packet.
 //
-// The live colouring compares each packet with the pane's reference host: the
-// source of the first packet the pane ever shows. Red: sent by it; blue: sent to
-// it; a packet that is neither empties the reference for good, and from then on
-// everything the pane shows is black.
+// The live colouring follows each conversation's own end point 1, the source address
+// and port of its first packet: red what it sent, blue what the other end sent,
+// every time a conversation is shown (also when both ends share one address).
 
 #include "views/packets/connection.h"
 
@@ -46,14 +45,10 @@ public:
 
 private:
     void append(const unsigned char* data, std::uint32_t length, ColoredText::Colour colour);
-    ColoredText::Colour colourOf(const CPacket& packet);
 
     std::vector<ColoredText> m_runs;    // non-empty runs
     std::vector<std::uint64_t> m_starts;  // stream offset of each run
     std::uint64_t m_size = 0;
-    // The reference host, taken once for the pane's lifetime.
-    enum class Reference { NotTaken, Host, Emptied } m_reference = Reference::NotTaken;
-    std::uint32_t m_referenceHost = 0;
 };
 
 template <typename F>

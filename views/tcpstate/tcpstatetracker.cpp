@@ -106,7 +106,12 @@ TcpStateTracker::Verdict TcpStateTracker::addPacket(const CPacket& packet)
         if (m_packetFlags.syn && m_packetFlags.ack && dst == m_refDstAddress && m_refSrcAddress != m_refDstAddress)
             m_sticky.simultaneousOpen = true;
     }
-    applyStepRules();
+    Segment segment{src, sport, packet.GetSequenceNo(), packet.GetAcknowlegetNo(), 0};
+    // The TCP payload by the headers' lengths: a capture may keep fewer bytes.
+    const int headers = packet.GetIPHeaderLength() + packet.GetTCPHeaderLength();
+    if (packet.GetTotalLength() > headers)
+        segment.length = std::uint32_t(packet.GetTotalLength() - headers);
+    applyStepRules(segment);
     return Verdict::Member;
 }
 
@@ -139,7 +144,15 @@ void TcpStateTracker::noteFirstFin(std::uint32_t src, std::uint16_t sport)
 
 // The first rule that fits moves the step; the order matters (an RST+ACK in step 2
 // goes back to LISTEN, not on to ESTABLISHED).
-void TcpStateTracker::applyStepRules()
+// A FIN from the other end answers the first FIN with a FIN-ACK close only when its
+// acknowledgement covers that FIN (in serial arithmetic: sequence numbers wrap).
+// Every stack sets ACK on a FIN, so the flag alone cannot tell crossing FINs apart.
+bool TcpStateTracker::answersFirstFin(const Segment& segment) const
+{
+    return segment.ack - m_firstFinAcked < 0x80000000u;
+}
+
+void TcpStateTracker::applyStepRules(const Segment& segment)
 {
     const TcpPacketFlags& f = m_packetFlags;
     const int s = m_step;
@@ -153,11 +166,16 @@ void TcpStateTracker::applyStepRules()
         m_step = StepSimultaneousOpen;
     else if (f.ack && oneOf(s, {StepSynReceived, StepSimultaneousOpen}))
         m_step = StepEstablished;
-    else if (f.fin && s == StepEstablished)
+    else if (f.fin && s == StepEstablished) {
         m_step = StepFinWait1;
-    else if (f.ack && !f.fin && s == StepFinWait1)
+        m_firstFinSrc = segment.src;
+        m_firstFinSport = segment.sport;
+        m_firstFinAcked = segment.seq + segment.length + 1;
+    } else if (f.ack && !f.fin && s == StepFinWait1)
         m_step = StepFinWait2;
-    else if (f.fin && !f.ack && s == StepFinWait1) {
+    else if (f.fin && s == StepFinWait1 && segment.src == m_firstFinSrc && segment.sport == m_firstFinSport)
+        ;  // the first FIN again: no answer yet
+    else if (f.fin && (!f.ack || !answersFirstFin(segment)) && s == StepFinWait1) {
         m_step = StepClosing;
         m_sticky.simultaneousClose = true;
     } else if (f.fin && f.ack && s == StepFinWait1) {

@@ -22,8 +22,8 @@ struct TcpPacketFlags {
 struct TcpStickyFlags {
     bool rstSeen = false;
     bool simultaneousOpen = false;   // a SYN+ACK of the client's side
-    bool simultaneousClose = false;  // the close went through FIN without ACK
-    bool finAckClose = false;        // the first FIN was answered by one FIN+ACK
+    bool simultaneousClose = false;  // the answer to the first FIN did not acknowledge it
+    bool finAckClose = false;        // the first FIN was answered by one FIN+ACK acknowledging it
     bool serverClosedFirst = false;  // the first FIN came from the server
 };
 
@@ -85,7 +85,14 @@ public:
 private:
     bool belongs(std::uint32_t src, std::uint32_t dst, std::uint16_t sport, std::uint16_t dport) const;
     void noteFirstFin(std::uint32_t src, std::uint16_t sport);
-    void applyStepRules();
+    // The packet's own end point and sequence numbers, for telling closes apart.
+    struct Segment {
+        std::uint32_t src = 0;
+        std::uint16_t sport = 0;
+        std::uint32_t seq = 0, ack = 0, length = 0;
+    };
+    void applyStepRules(const Segment& segment);
+    bool answersFirstFin(const Segment& segment) const;
 
     int m_step = StepClosed;
     char m_refSrc[kAddressWidth + 1];
@@ -97,6 +104,11 @@ private:
     bool m_awaitingReference = true;
     bool m_awaitingFirstFin = true;
     TcpStickyFlags m_sticky;
+    // The FIN that moved the connection to FIN_WAIT_1: its sender, and the
+    // acknowledgement number that acknowledges it.
+    std::uint32_t m_firstFinSrc = 0;
+    std::uint16_t m_firstFinSport = 0;
+    std::uint32_t m_firstFinAcked = 0;
     TcpPacketFlags m_packetFlags;
     bool m_dirty = false;
     bool m_locked = false;

@@ -15,7 +15,17 @@
 #include <memory>
 
 class CPacket;
+class QFontMetrics;
 class QPainter;
+
+// Where a record's texts start, right of the arrow's left end: a packet number of up
+// to 8 digits stays clear of the names right of it.
+struct TimeLineTextColumns {
+    int number = 25;
+    int tcpNames = 70, tcpValues = 150;
+    int udpLength = 60, udpData = 70, udpValues = 150;
+    static TimeLineTextColumns forFont(const QFontMetrics& metrics);
+};
 
 class LineScrollView : public QAbstractScrollArea {
     Q_OBJECT
@@ -31,6 +41,11 @@ public:
     TimeLineModel& model() { return *m_model; }
     // Contents coordinates of the viewport's top left corner.
     QPoint contentsOrigin() const;
+    // The end point labels above the viewport's top; they do not scroll vertically.
+    QWidget* header() const { return m_header; }
+    static constexpr int kHeaderHeight = 30;
+    // Whether the view keeps the newest arrow in sight (until the user scrolls away).
+    bool isFollowing() const { return m_follow; }
 
     // Paints `frame` within `area` (contents coordinates) for a painter whose (0, 0)
     // is the contents point `origin`.
@@ -47,9 +62,17 @@ protected:
 
 private:
     void updateScrollBars(QSize contents);
+    void followNewest();
+    void userScrolled();
+    void userScrolledSideways();
+    int newestBottom() const;
 
     std::unique_ptr<TimeLineModel> m_model;
     QTimer m_fixTimer;
     std::uint64_t m_drawnChanges = 0;
     QSize m_scrollContents;  // what the scroll bars were last set for
+    QWidget* m_header = nullptr;
+    bool m_follow = true;
+    bool m_followSideways = true;  // the user has not scrolled sideways while following
+    bool m_scrolling = false;  // the view moves its scroll bars itself
 };

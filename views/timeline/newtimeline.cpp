@@ -125,10 +125,10 @@ void NewTimeLine::slotClearView()
 void NewTimeLine::slotSetFilter()
 {
     TimeLineFilter filter(nullptr, "TimeLineFilter", true);
-    filter.exec();
-    // Whichever button closed it: Cancel applies the rows as well.
-    m_pLineView->setHostList(filter.GetHostAddr());
-    m_pFullLabel->hide();
+    filter.setHostAddr(m_pLineView->model().hostList());
+    // Cancel leaves the filter in force; Ok redraws what was taken with the new one.
+    if (filter.exec() == QDialog::Accepted)
+        m_pLineView->setHostList(filter.GetHostAddr());
     filter.close();
 }
 
@@ -173,14 +173,12 @@ void NewTimeLine::slotExportImage()
     const QSize contents = model.grow();
     TimeLineFrame frame;
     const std::size_t records = model.recordCount();
-    if (records > std::size_t(kExportRangeAbove)) {
-        int first = model.record(0).number, last = model.record(records - 1).number;
-        if (!askExportRange(int(records), first, last))
-            return;
-        frame = model.rangeFrame(first, last);
-    } else {
-        frame = model.frame(0, contents.height(), 0, contents.width());
-    }
+    int first = records ? model.record(0).number : 1, last = records ? model.record(records - 1).number : 0;
+    if (records > std::size_t(kExportRangeAbove) && !askExportRange(int(records), first, last))
+        return;
+    // Only the lines the exported arrows use: a thousand end points must not make a
+    // picture 250,000 pixels wide for a handful of arrows.
+    frame = records ? model.rangeFrame(first, last) : model.frame(0, contents.height(), 0, contents.width());
     // Pixels, not points: an SVG's 72 dpi must not shrink the texts.
     QFont font = m_pLineView->viewport()->font();
     font.setPixelSize(QFontInfo(font).pixelSize());

@@ -25,9 +25,7 @@ TimeLineFilter::TimeLineFilter(QWidget* parent, const char* name, bool modal) : 
     m_hostList->setColumnWidth(0, 200);
     m_hostList->setColumnWidth(1, 115);
     m_hostList->setRootIsDecorated(false);
-    // Rows stay in ascending order of the address text, as the list shows them.
-    m_hostList->setSortingEnabled(true);
-    m_hostList->sortByColumn(0, Qt::AscendingOrder);
+    // Rows stay in the order they were added: it is the order of the lines.
 
     const auto label = [this](const char* name, const QString& text, QRect geometry) {
         auto* l = new QLabel(text, this);
@@ -81,4 +79,18 @@ std::vector<HostTimeLine> TimeLineFilter::GetHostAddr() const
         hosts.emplace_back(row->text(0), row->text(1));
     }
     return hosts;
+}
+
+void TimeLineFilter::setHostAddr(const std::vector<HostTimeLine>& hosts)
+{
+    m_hostList->clear();
+    for (const HostTimeLine& host : hosts) {
+        // A label is host + "  <" + port + "> ": the port is the part after the last "  <".
+        const QString& label = host.getHost();
+        const qsizetype open = label.lastIndexOf(QLatin1String("  <"));
+        const QString address = open < 0 ? label : label.left(open);
+        QString port = open < 0 ? QString() : label.mid(open + 3);
+        port.chop(port.endsWith(QLatin1String("> ")) ? 2 : 0);
+        new QTreeWidgetItem(m_hostList, {address, port});
+    }
 }

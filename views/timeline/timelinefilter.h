@@ -1,6 +1,7 @@
 #pragma once
 // The host filter dialog: the user lists end points (address and port) that the time
-// line may show. "Ok" and "Cancel" both only hide it; the caller takes the rows.
+// line may show, in the order of its lines. "Ok" accepts and "Cancel" rejects; the
+// caller takes the rows after "Ok".
 
 #include "views/timeline/timelinemodel.h"
 
@@ -20,6 +21,8 @@ public:
 
     // The rows from the first, each as an end point label.
     std::vector<HostTimeLine> GetHostAddr() const;
+    // One row per end point of `hosts` (the filter in force), in its order.
+    void setHostAddr(const std::vector<HostTimeLine>& hosts);
 
     QTreeWidget* hostList() const { return m_hostList; }
     QLineEdit* addressEdit() const { return m_txtIPAddr; }

@@ -39,7 +39,11 @@ void TimeLineModel::clearLocked()
     m_y = kFirstY;
     m_lines.clear();
     m_lineOfLabel.clear();
-    m_lineOfEndPoint.clear();
+    m_endPoints.clear();
+    m_endPointOfKey.clear();
+    m_lineOf.clear();
+    m_arrivals.clear();
+    m_arrivals.shrink_to_fit();
     m_records.clear();
     m_records.shrink_to_fit();
     ++m_changes;
@@ -48,37 +52,58 @@ void TimeLineModel::clearLocked()
 void TimeLineModel::setHostList(const std::vector<HostTimeLine>& list)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    clearLocked();
-    if (list.empty())
-        return;
     m_lines = list;
-    m_fixed = true;
+    m_fixed = !list.empty();
+    m_lineOfLabel.clear();
     for (int i = int(m_lines.size()) - 1; i >= 0; --i)
         m_lineOfLabel.insert(m_lines[std::size_t(i)].getHost(), i);
+    // Without a filter the end points make their lines again in order of appearance.
+    for (std::size_t e = 0; e < m_endPoints.size(); ++e)
+        m_lineOf[e] = lineOfEndPoint(int(e));
+    m_records.clear();
+    for (std::size_t i = 0; i < m_arrivals.size(); ++i)
+        addRecord(m_arrivals[i], int(i) + 1);
+    m_pending = true;
+    ++m_changes;
 }
 
-// The line of one end point: found by its address and port once its label has been
-// matched, so that a packet costs two integer look-ups, not two label texts. -1 when
-// the host filter leaves the end point out.
-int TimeLineModel::lineOf(std::uint32_t address, std::uint16_t port, bool source, const CPacket& packet)
+std::vector<HostTimeLine> TimeLineModel::hostList() const
 {
-    const std::uint64_t key = endPointKey(address, port);
-    const auto known = m_lineOfEndPoint.constFind(key);
-    if (known != m_lineOfEndPoint.cend())
-        return known.value();
-    char buffer[30];
-    const char* host = source ? packet.GetSrcIPAddr(1, buffer, sizeof buffer)
-                              : packet.GetDstIPAddr(1, buffer, sizeof buffer);
-    const HostTimeLine line(QString::fromLatin1(host), QString::number(port));
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_fixed ? m_lines : std::vector<HostTimeLine>();
+}
+
+// An end point's line: the first line with its label; without a filter a new label
+// gets a new line. -1 when the filter leaves the end point out.
+int TimeLineModel::lineOfEndPoint(int endPoint)
+{
+    const HostTimeLine& line = m_endPoints[std::size_t(endPoint)];
     int index = m_lineOfLabel.value(line.getHost(), -1);
     if (index < 0 && !m_fixed) {
-        if (int(m_lines.size()) >= kMaxLines)
-            return kNoRoom;
         index = int(m_lines.size());
         m_lines.push_back(line);
         m_lineOfLabel.insert(line.getHost(), index);
     }
-    m_lineOfEndPoint.insert(key, index);
+    return index;
+}
+
+// One end point, found by its address and port once known, so that a packet costs
+// two integer look-ups, not two label texts.
+int TimeLineModel::endPointOf(std::uint32_t address, std::uint16_t port, bool source, const CPacket& packet)
+{
+    const std::uint64_t key = endPointKey(address, port);
+    const auto known = m_endPointOfKey.constFind(key);
+    if (known != m_endPointOfKey.cend())
+        return known.value();
+    if (int(m_endPoints.size()) >= kMaxLines)
+        return kNoRoom;
+    char buffer[30];
+    const char* host = source ? packet.GetSrcIPAddr(1, buffer, sizeof buffer)
+                              : packet.GetDstIPAddr(1, buffer, sizeof buffer);
+    const int index = int(m_endPoints.size());
+    m_endPoints.emplace_back(QString::fromLatin1(host), QString::number(port));
+    m_endPointOfKey.insert(key, index);
+    m_lineOf.push_back(lineOfEndPoint(index));
     return index;
 }
 
@@ -86,6 +111,37 @@ void TimeLineModel::setDrawIndex(int from, int to)
 {
     m_fromIndex = from;
     m_toIndex = to;
+}
+
+double TimeLineModel::arrowAngle(int x1, int y1, int x2, int y2)
+{
+    double angle = std::atan2(double(y2 - y1), double(x2 - x1)) * 180 / 3.1415927;
+    if (angle < 0)
+        angle += 360;
+    return angle - 90;
+}
+
+// The arrow of packet `number`, when the filter lets both its end points through.
+void TimeLineModel::addRecord(const Arrival& a, int number)
+{
+    const int from = m_lineOf[std::size_t(a.from)], to = m_lineOf[std::size_t(a.to)];
+    if (from < 0 || to < 0)
+        return;  // filtered out: an empty step
+    setDrawIndex(from, to);
+    theTimeLines r;
+    r.x1 = lineX(m_fromIndex);
+    r.y1 = kFirstY + (number - 1) * kStep;
+    r.x2 = lineX(m_toIndex);
+    r.y2 = r.y1 + kStep;
+    r.angle = arrowAngle(r.x1, r.y1, r.x2, r.y2);
+    r.number = number;
+    r.tcp = a.tcp;
+    r.payloadSize = a.payloadSize;
+    r.value1 = a.value1;
+    r.value2 = a.value2;
+    r.syn = a.syn;
+    r.fin = a.fin;
+    m_records.push_back(r);
 }
 
 bool TimeLineModel::myAdd(const CPacket& packet)
@@ -99,42 +155,30 @@ bool TimeLineModel::myAdd(const CPacket& packet)
     const bool tcp = packet.isTcp();
     const std::uint16_t sourcePort = tcp ? packet.GetSrcPort() : packet.GetUDPSrcPort();
     const std::uint16_t destinationPort = tcp ? packet.GetDstPort() : packet.GetUDPDstPort();
-    const int from = lineOf(packet.GetSrcIPAddr(), sourcePort, true, packet);
-    const int to = from == kNoRoom ? kNoRoom : lineOf(packet.GetDstIPAddr(), destinationPort, false, packet);
+    const int from = endPointOf(packet.GetSrcIPAddr(), sourcePort, true, packet);
+    const int to = from == kNoRoom ? kNoRoom : endPointOf(packet.GetDstIPAddr(), destinationPort, false, packet);
     if (to == kNoRoom) {
         m_full = true;
         return false;
     }
+    Arrival a{from, to, 0, 0, std::int32_t(packet.payloadLength()), tcp, false, false};
+    if (tcp) {
+        a.value1 = packet.GetSequenceNo();
+        a.value2 = packet.GetAcknowlegetNo();
+        a.syn = packet.IsSYNset();
+        a.fin = packet.IsFINset();
+    } else {
+        a.value1 = std::uint32_t(a.payloadSize + packet.GetIPHeaderLength() + 22);
+    }
+    m_arrivals.push_back(a);
     ++m_count;
-    const int y = m_y;
     m_y += kStep;
-    if (from < 0 || to < 0)
-        return false;  // filtered out: an empty step
-    setDrawIndex(from, to);
+    const std::size_t records = m_records.size();
+    addRecord(a, m_count);
+    if (m_records.size() == records)
+        return false;
     m_pending = true;
     ++m_changes;
-
-    theTimeLines r;
-    r.x1 = lineX(m_fromIndex);
-    r.y1 = y;
-    r.x2 = lineX(m_toIndex);
-    r.y2 = y + kStep;
-    r.angle = std::atan2(double(r.y2 - r.y1), double(r.x2 - r.x1)) * 180 / 3.1415927;
-    if (r.angle < 0)
-        r.angle += 360;
-    r.angle -= 90;
-    r.number = m_count;
-    r.tcp = tcp;
-    r.payloadSize = int(packet.payloadLength());
-    if (tcp) {
-        r.value1 = packet.GetSequenceNo();
-        r.value2 = packet.GetAcknowlegetNo();
-        r.syn = packet.IsSYNset();
-        r.fin = packet.IsFINset();
-    } else {
-        r.value1 = std::uint32_t(r.payloadSize + packet.GetIPHeaderLength() + 22);
-    }
-    m_records.push_back(r);
     return true;
 }
 
@@ -228,17 +272,32 @@ TimeLineFrame TimeLineModel::rangeFrame(int first, int last) const
                                             [first](const theTimeLines& r) { return r.number < first; });
     const auto end = std::partition_point(begin, m_records.end(),
                                           [last](const theTimeLines& r) { return r.number <= last; });
-    f.labels = labelsLocked(0, int(m_lines.size()) - 1);
-    const int width = std::max(m_contents.width(), int(m_lines.size()) * kLineSpacing + 100);
-    if (begin == end) {
+    f.records.assign(begin, end);
+    // Only the lines these arrows use, in the order of the drawing.
+    std::vector<int> used;
+    for (const theTimeLines& r : f.records) {
+        used.push_back(lineIndex(r.x1));
+        used.push_back(lineIndex(r.x2));
+    }
+    std::sort(used.begin(), used.end());
+    used.erase(std::unique(used.begin(), used.end()), used.end());
+    for (const int line : used)
+        f.labels.push_back(m_lines[std::size_t(line)].getHost());
+    const auto moved = [&used](int x) {
+        return lineX(int(std::lower_bound(used.begin(), used.end(), lineIndex(x)) - used.begin()));
+    };
+    const int width = int(used.size()) * kLineSpacing + 100;
+    if (f.records.empty()) {
         f.contents = QSize(width, kFirstY + 50);
         return f;
     }
-    const int shift = begin->y1 - kFirstY;
-    f.records.assign(begin, end);
+    const int shift = f.records.front().y1 - kFirstY;
     for (theTimeLines& r : f.records) {
+        r.x1 = moved(r.x1);
+        r.x2 = moved(r.x2);
         r.y1 -= shift;
         r.y2 -= shift;
+        r.angle = arrowAngle(r.x1, r.y1, r.x2, r.y2);
     }
     f.contents = QSize(width, f.records.back().y2 + 50);
     return f;

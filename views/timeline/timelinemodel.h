@@ -7,6 +7,10 @@
 // thread; one mutex guards the whole model. Records are appended in y order, so the
 // records of any band of the drawing are found by binary search, and a record is a
 // fixed 48 bytes: a million packets draw as fast as a thousand.
+//
+// The model keeps what it needs of every packet it numbered (its two end points and
+// its values), so the host filter is a view over them: a new filter redraws the
+// packets already taken instead of losing them.
 
 #include <QHash>
 #include <QSize>
@@ -70,8 +74,11 @@ public:
     // the host filter leaves out (a gap that still takes a number) or one that finds
     // the time line full (not numbered).
     bool myAdd(const CPacket& packet);
-    // Clears, then fixes the lines to `list` in its order; an empty list fixes nothing.
+    // Fixes the lines to `list` in its order (an empty list: every end point) and
+    // redraws the packets taken so far on them; numbers and steps stay.
     void setHostList(const std::vector<HostTimeLine>& list);
+    // The list in force, empty when there is none.
+    std::vector<HostTimeLine> hostList() const;
 
     // Line i's x, and the line at x.
     static int lineX(int index) { return kFirstLineX + kLineSpacing * index; }
@@ -95,7 +102,8 @@ public:
     // the caller's), and the labels of the lines that may reach into left..right.
     TimeLineFrame frame(int top, int bottom, int left, int right) const;
     // The whole drawing from packet number `first` to `last`, moved up so that the
-    // first of them starts where a first record starts; the contents just hold them.
+    // first of them starts where a first record starts, on only the lines those
+    // arrows use (in their order); the contents just hold them.
     TimeLineFrame rangeFrame(int first, int last) const;
 
     // Repaint pacing. Adding sets the pending flag; a drawing notes the change count
@@ -104,18 +112,33 @@ public:
     std::uint64_t changeCount() const;
     void fixView(std::uint64_t drawnChanges);
 
+    // The arrow head's angle of an arrow, as drawn.
+    static double arrowAngle(int x1, int y1, int x2, int y2);
+
 private:
-    int lineOf(std::uint32_t address, std::uint16_t port, bool source, const CPacket& packet);
+    // What a numbered packet leaves behind, drawn or not.
+    struct Arrival {
+        std::int32_t from, to;  // end points (indexes into m_endPoints)
+        std::uint32_t value1, value2;
+        std::int32_t payloadSize;
+        bool tcp, syn, fin;
+    };
+    int endPointOf(std::uint32_t address, std::uint16_t port, bool source, const CPacket& packet);
+    int lineOfEndPoint(int endPoint);
     void setDrawIndex(int from, int to);
     void clearLocked();
+    void addRecord(const Arrival& arrival, int number);
     std::vector<QString> labelsLocked(int first, int last) const;
 
     mutable std::mutex m_mutex;
     const int m_maxHeight;
     std::vector<HostTimeLine> m_lines;
-    QHash<QString, int> m_lineOfLabel;       // first line with the label
-    QHash<std::uint64_t, int> m_lineOfEndPoint;  // address:port -> line, -1 when filtered out
-    std::deque<theTimeLines> m_records;      // chunked: appending never moves a million records
+    QHash<QString, int> m_lineOfLabel;          // first line with the label
+    std::vector<HostTimeLine> m_endPoints;      // every end point seen, in order of appearance
+    QHash<std::uint64_t, int> m_endPointOfKey;  // address:port -> end point
+    std::vector<int> m_lineOf;                  // end point -> line, -1 when filtered out
+    std::deque<Arrival> m_arrivals;             // one per numbered packet
+    std::deque<theTimeLines> m_records;         // chunked: appending never moves a million records
     int m_y = kFirstY;
     int m_count = 0;
     int m_fromIndex = 0, m_toIndex = 1;

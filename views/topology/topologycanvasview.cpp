@@ -149,6 +149,9 @@ void CTopologyCanvasView::addNewItems()
 
 void CTopologyCanvasView::syncItems()
 {
+    // The layout grows the canvas for many nodes; clearing returns it.
+    if (m_canvas->sceneRect() != QRectF(0, 0, m_model->canvasWidth(), m_model->canvasHeight()))
+        m_canvas->setSceneRect(0, 0, m_model->canvasWidth(), m_model->canvasHeight());
     for (CNodeItem* item : m_nodeItems)
         item->sync();
     for (CLinkItem* item : m_linkItems)

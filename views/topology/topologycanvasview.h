@@ -25,7 +25,8 @@ public:
     CTopologyCanvasView(TopologyModel* model, QMainWindow* owner, QWidget* parent = nullptr);
     ~CTopologyCanvasView() override;
 
-    // Runs the layout, then moves the items to the nodes' new places.
+    // Runs the layout, then moves the items to the nodes' new places; the canvas
+    // grows with the layout when the nodes need more room.
     void ReForceLayout(int nIterations);
     void ShowIPAddress();
     void HideIPAddress();
@@ -87,7 +88,7 @@ private:
 
     TopologyModel* m_model;
     QGraphicsScene* m_canvas;
-    float fLinkLength = 2.0f;
+    float fLinkLength = 2.0f;  // the room between nodes, in node diameters
     QGraphicsItem* pSelected = nullptr;
     QMenu* pPopupMenu;
     bool bDragPending = false;

@@ -4,8 +4,11 @@
 
 #include <QHeaderView>
 #include <QSortFilterProxyModel>
+#include <QStyle>
 #include <QTreeView>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 CTopologyLegendView::CTopologyLegendView(QWidget* parent, const char* name) : QWidget(parent)
 {
@@ -25,11 +28,19 @@ CTopologyLegendView::CTopologyLegendView(QWidget* parent, const char* name) : QW
     // No column sorted at first: rows in the order the nodes appeared.
     m_list->header()->setSortIndicator(-1, Qt::AscendingOrder);
     m_list->setSortingEnabled(true);
-    m_list->header()->resizeSections(QHeaderView::ResizeToContents);  // the titles, read in full
+    QHeaderView* header = m_list->header();
+    header->resizeSections(QHeaderView::ResizeToContents);  // the titles, read in full
+    // The longest address fits too.
+    const int address = m_list->fontMetrics().horizontalAdvance(QStringLiteral("255.255.255.255")) +
+                        2 * m_list->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) + 8;
+    header->resizeSection(NodeInfoModel::ColAddress, std::max(header->sectionSize(NodeInfoModel::ColAddress), address));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_list);
-    resize(400, 150);
+    // Wide enough for every column beside the vertical scroll bar.
+    const int columns = header->length() + 2 * m_list->frameWidth() +
+                        m_list->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_list);
+    resize(std::max(400, columns), 150);
 }
 
 void CTopologyLegendView::AddNode(int nodeNo, const QString& address, int received, int sent)

@@ -3,8 +3,6 @@
 #include "capture/cpacket.h"
 #include "capture/settings.h"
 
-#include <QTime>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -51,12 +49,8 @@ qint64 CLink::UpdateData(qint64 now)
     return now;
 }
 
-namespace {
-int timeOfDayMillisecond() { return QTime::currentTime().msec(); }
-}  // namespace
-
 TopologyModel::TopologyModel(NodeInfoSink* sink, bool keepInFlight)
-    : m_sink(sink), m_keepInFlight(keepInFlight), m_seedSource(timeOfDayMillisecond)
+    : m_sink(sink), m_keepInFlight(keepInFlight)
 {
 }
 
@@ -126,6 +120,8 @@ bool TopologyModel::AddPacket(const CPacket* packet, qint64 now)
         m_linkIndex.insert(pairKey(srcAddress, dstAddress), link);
         created = true;
     }
+    if (created)
+        m_layoutHeat = 1.0f;
     if (m_keepInFlight)
         link->AddNewPacket(packet, now);
     else
@@ -141,6 +137,10 @@ void TopologyModel::clear()
     m_links.clear();
     m_nodes.clear();
     nNextNodeNo = 0;
+    m_layoutHeat = 1.0f;
+    // What the layout grew for the nodes goes with them.
+    m_width = m_chosenWidth;
+    m_height = m_chosenHeight;
 }
 
 void TopologyModel::expirePackets(qint64 now)
@@ -152,7 +152,20 @@ void TopologyModel::expirePackets(qint64 now)
 
 void TopologyModel::ReForceLayout(int nIterations, float linkLength)
 {
-    forceLayout(m_nodes, m_links, nIterations, linkLength, m_width, m_height, m_random, unsigned(m_seedSource()));
+    // Grown from the size last chosen, not from the last growth: rounding does not
+    // pile up and the proportions stay.
+    const CanvasSize size =
+        canvasForNodes(m_nodes.size(), (linkLength + 1.0f) * float(CNode::kSize), m_chosenWidth, m_chosenHeight);
+    m_width = std::max(m_width, size.width);
+    m_height = std::max(m_height, size.height);
+    std::vector<std::pair<int, int>> before;
+    before.reserve(m_nodes.size());
+    for (const auto& node : m_nodes)
+        before.emplace_back(node->nX, node->nY);
+    forceLayout(m_nodes, m_links, nIterations, m_width, m_height, m_layoutHeat);
+    m_layoutMoved = false;
+    for (std::size_t i = 0; i < m_nodes.size() && !m_layoutMoved; ++i)
+        m_layoutMoved = std::abs(m_nodes[i]->nX - before[i].first) > 1 || std::abs(m_nodes[i]->nY - before[i].second) > 1;
 }
 
 void TopologyModel::setAllShowIPAddress(bool show)
@@ -169,6 +182,6 @@ void TopologyModel::setAllShowStatInfo(bool show)
 
 void TopologyModel::resizeCanvas(int width, int height)
 {
-    m_width = width;
-    m_height = height;
+    m_width = m_chosenWidth = width;
+    m_height = m_chosenHeight = height;
 }

@@ -34,6 +34,7 @@ struct LINKPACKET {
 class CNode {
 public:
     static constexpr int Rtti = 5;
+    static constexpr int kSize = 20;  // diameter at zoom 1
 
     CNode(const QString& address, std::uint32_t numeric) : strIPAddress(address), address(numeric) {}
 
@@ -62,7 +63,7 @@ public:
     int nNodeNo = 30;
     QString strIPAddress;
     float fZoom = 1.0f;
-    int nSize = 20;
+    int nSize = kSize;
     bool bSelected = false;
     bool bShowIPAddress = false;
     bool bShowStatInfo = false;
@@ -71,6 +72,7 @@ public:
 
     std::uint32_t address;        // the same address as a number, for the index
     bool bCountsChanged = false;  // counts moved since the view last repainted the node
+    bool bPlaced = false;         // the layout has placed the node
 };
 
 class CLink {
@@ -129,8 +131,13 @@ public:
     // Removes expired packets from every link (they expire even when not drawn).
     void expirePackets(qint64 now);
 
-    // Three phases of the force layout, then the fit (see forcelayout.h).
+    // `nIterations` rounds of the force layout, then the fit (see forcelayout.h).
+    // The canvas first grows, if need be, to give every node a square of its own
+    // diameter plus `linkLength` diameters of room.
     void ReForceLayout(int nIterations, float linkLength);
+    // The last layout run still moved nodes and has not cooled down: another run
+    // would improve the picture.
+    bool layoutSettling() const { return m_layoutHeat > 0.01f && m_layoutMoved; }
 
     void setAllShowIPAddress(bool show);
     void setAllShowStatInfo(bool show);
@@ -145,8 +152,6 @@ public:
     void resizeCanvas(int width, int height);
 
     LayoutRandom& random() { return m_random; }
-    // Where the layout takes its seed from (the millisecond of the time of day).
-    void setSeedSource(int (*source)()) { m_seedSource = source; }
 
     float fZoom = 1.0f;
     int nNextNodeNo = 0;
@@ -167,6 +172,9 @@ private:
     QHash<quint64, CLink*> m_linkIndex;
     int m_width = kCanvasWidth;
     int m_height = kCanvasHeight;
-    LayoutRandom m_random;
-    int (*m_seedSource)();
+    int m_chosenWidth = kCanvasWidth;  // the size set from outside, before the layout grew it
+    int m_chosenHeight = kCanvasHeight;
+    LayoutRandom m_random;  // start positions of new nodes
+    float m_layoutHeat = 1.0f;  // see forceLayout: 1 after every new node or link
+    bool m_layoutMoved = false;
 };

@@ -179,6 +179,10 @@ void CTopologyView::runLayout()
     m_layoutTimer.stop();
     m_canvasView->ReForceLayout(3);
     m_sinceLayout.start();
+    // Three rounds rarely finish a layout: it goes on, a run per interval, until the
+    // nodes come to rest.
+    if (m_model->layoutSettling())
+        m_layoutTimer.start(kLayoutInterval);
 }
 
 void CTopologyView::UpdateView() { m_canvasView->UpdateView(); }
@@ -231,6 +235,7 @@ void CTopologyView::slotClearView()
     m_layoutTimer.stop();
     m_canvasView->clearItems();
     m_model->clear();
+    m_canvasView->syncItems();
     m_canvasView->UpdateWindow();
 }
 
