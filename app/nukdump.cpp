@@ -53,11 +53,15 @@ int usage()
 int help()
 {
     std::printf("usage: nukdump [--filter EXPR] %s TRACE\n"
+                "       nukdump [--filter EXPR] [MODE] --live [--loopback]\n"
                 "       nukdump --help | --version\n"
                 "Replays TRACE (a pcap or pcapng file, a named pipe, or - for standard input)\n"
                 "through Nukrit's capture helper and prints JSON lines, decoded as the views do.\n"
                 "Options:\n"
                 "  --filter EXPR    only the packets EXPR matches, in tcpdump's filter syntax\n"
+                "  --live           capture live (root) until interrupted, instead of a TRACE;\n"
+                "                   the helper's closing line counts what the kernel dropped\n"
+                "  --loopback       with --live: the loopback device as well\n"
                 "  --help           print this help and exit\n"
                 "  --version        print the version and exit\n"
                 "Modes (at most one):\n"
