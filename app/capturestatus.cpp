@@ -3,6 +3,7 @@
 #include "capture/controlpanel.h"
 #include "capture/settings.h"
 
+#include <QColor>
 #include <QLabel>
 #include <QProgressBar>
 #include <QStatusBar>
@@ -21,10 +22,16 @@ CaptureStatus::CaptureStatus(QStatusBar* bar) : QObject(bar)
     m_count = new QLabel(bar);
     m_count->setToolTip(QStringLiteral("Packets delivered to the views since Start"));
     m_count->setContentsMargins(8, 0, 0, 0);  // apart from a message cut off at its left
+    m_loss = new QLabel(bar);
+    m_loss->setTextFormat(Qt::RichText);
+    m_loss->setToolTip(QStringLiteral("Packets the capture took from the kernel, and those the kernel dropped "
+                                      "because the capture buffer was full (NUK_BUFFER_MB sets its size)"));
     bar->addPermanentWidget(m_count);
+    bar->addPermanentWidget(m_loss);
     bar->addPermanentWidget(m_replay);
     bar->addPermanentWidget(m_mode);
     m_count->hide();
+    m_loss->hide();
     m_replay->hide();
     m_mode->hide();
     // Helper messages can be longer than the narrow window.
@@ -46,7 +53,31 @@ void CaptureStatus::show(const CaptureProgress& progress)
         }
     }
     m_replay->setVisible(replaying);
+    showLoss(progress);
     showMode(progress.running);
+}
+
+QColor CaptureStatus::warningColor() { return QColor(0xc0, 0x00, 0x00); }
+
+// A live capture's counts stay after Stop: a capture that lost packets must not
+// look complete.
+void CaptureStatus::showLoss(const CaptureProgress& progress)
+{
+    m_loss->setVisible(progress.counted);
+    if (!progress.counted)
+        return;
+    const auto count = [](std::uint64_t n, const QString& what) {
+        const QString text = QStringLiteral("%1 %2").arg(n).arg(what);
+        return n == 0 ? text
+                      : QStringLiteral("<span style=\"color:%1\">%2</span>").arg(warningColor().name(), text);
+    };
+    QString text = QStringLiteral("%1 %2 captured, ")
+                       .arg(progress.captured)
+                       .arg(progress.captured == 1 ? QStringLiteral("packet") : QStringLiteral("packets")) +
+                   count(progress.kernelDrops, QStringLiteral("dropped by the kernel"));
+    if (progress.interfaceDrops)
+        text += QStringLiteral(", ") + count(progress.interfaceDrops, QStringLiteral("dropped by the interface"));
+    m_loss->setText(text);
 }
 
 // Only while a capture runs: it is about why its packets come slowly or not at all.

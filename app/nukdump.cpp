@@ -1,4 +1,5 @@
 // nukdump [--filter EXPR] [MODE] TRACE
+// nukdump [--filter EXPR] [MODE] --live [--loopback]
 // nukdump --help | --version
 //
 // Replays a tcpdump trace (a file, a named pipe, or "-" for standard input) through
@@ -6,7 +7,11 @@
 // program's own record reader and hands each packet to the chosen mode (app/dump),
 // which prints JSON lines: by default each packet decoded as the packet list view
 // decodes it.
-// The helper's own complaints (no such file, bad filter) reach standard error
+// With --live it captures instead (mode 1: the default device, and the loopback
+// device with --loopback; root only) until it is interrupted, which ends the dump
+// like the end of a trace.
+// The helper's own complaints (no such file, bad filter) and the closing line of a
+// live capture (packets captured, dropped by the kernel) reach standard error
 // directly; a helper that fails makes nukdump fail.
 //
 // The helper keeps a copy of what it delivers in its temporary files; nukdump points
@@ -40,7 +45,7 @@ namespace {
 
 int usage()
 {
-    std::fprintf(stderr, "usage: nukdump [--filter EXPR] %s TRACE\n", dumpModeFlags().c_str());
+    std::fprintf(stderr, "usage: nukdump [--filter EXPR] %s TRACE | --live [--loopback]\n", dumpModeFlags().c_str());
     std::fprintf(stderr, "Try 'nukdump --help' for more information.\n");
     return 2;
 }
@@ -48,11 +53,15 @@ int usage()
 int help()
 {
     std::printf("usage: nukdump [--filter EXPR] %s TRACE\n"
+                "       nukdump [--filter EXPR] [MODE] --live [--loopback]\n"
                 "       nukdump --help | --version\n"
                 "Replays TRACE (a pcap or pcapng file, a named pipe, or - for standard input)\n"
                 "through Nukrit's capture helper and prints JSON lines, decoded as the views do.\n"
                 "Options:\n"
                 "  --filter EXPR    only the packets EXPR matches, in tcpdump's filter syntax\n"
+                "  --live           capture live (root) until interrupted, instead of a TRACE;\n"
+                "                   the helper's closing line counts what the kernel dropped\n"
+                "  --loopback       with --live: the loopback device as well\n"
                 "  --help           print this help and exit\n"
                 "  --version        print the version and exit\n"
                 "Modes (at most one):\n"
@@ -102,12 +111,14 @@ volatile std::sig_atomic_t g_interrupted = 0;
 
 void onInterrupt(int signo) { g_interrupted = signo; }
 
-void catchInterrupts()
+// An interrupt is the normal end of a live capture: a write of its output must not
+// fail then, so writes are restarted. A replay's interrupt cuts a blocked write short.
+void catchInterrupts(bool restartWrites)
 {
     struct sigaction action {};
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no SA_RESTART: a blocked read or write returns and sees the flag
+    action.sa_flags = restartWrites ? SA_RESTART : 0;  // polls return and see the flag either way
     for (int signo : {SIGINT, SIGTERM, SIGHUP})
         ::sigaction(signo, &action, nullptr);
 }
@@ -168,6 +179,7 @@ int main(int argc, char** argv)
     std::string filter = "tcp or udp";
     std::string trace;
     std::string modeFlag;
+    bool live = false, loopback = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help")
@@ -176,7 +188,11 @@ int main(int argc, char** argv)
             std::printf("nukdump (Nukrit) %s\n", NUK_VERSION);
             return std::fflush(stdout) == 0 ? 0 : 1;
         }
-        if (arg != "--filter" && arg.rfind("--", 0) == 0 && makeDumpMode(arg)) {
+        if (arg == "--live") {
+            live = true;
+        } else if (arg == "--loopback") {
+            loopback = true;
+        } else if (arg != "--filter" && arg.rfind("--", 0) == 0 && makeDumpMode(arg)) {
             if (!modeFlag.empty())
                 return usage();
             modeFlag = arg;
@@ -190,10 +206,10 @@ int main(int argc, char** argv)
             trace = arg;
         }
     }
-    if (trace.empty())
+    if (live == !trace.empty() || (loopback && !live))
         return usage();
     const std::unique_ptr<DumpMode> mode = makeDumpMode(modeFlag);
-    if (trace != "-" && ::access(trace.c_str(), R_OK) != 0) {  // "-": standard input, read by the helper
+    if (!live && trace != "-" && ::access(trace.c_str(), R_OK) != 0) {  // "-": standard input, read by the helper
         std::fprintf(stderr, "nukdump: %s: %s\n", trace.c_str(), std::strerror(errno));
         return 1;
     }
@@ -212,7 +228,7 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    catchInterrupts();
+    catchInterrupts(live);
     const std::string tmpDir = makePrivateDir();
     if (tmpDir.empty()) {
         std::perror("nukdump: private directory");
@@ -237,16 +253,17 @@ int main(int argc, char** argv)
     if (child == 0) {
         for (int signo : {SIGINT, SIGTERM, SIGHUP})
             std::signal(signo, SIG_DFL);
-        // A replay needs no capture rights, and a helper that was given them ignores
+        // A replay needs no capture rights (a live capture runs as root, who keeps its
+        // own), and a helper that was given them ignores
         // NUK_TMPDIR: run it without them, so its files go to the private directory.
         ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
         ::close(fds[0]);
         ::dup2(2, 1);  // anything the helper prints must not mix with the JSON lines
         char fdText[16];
         std::snprintf(fdText, sizeof fdText, "%d", fds[1]);
-        char* args[] = {const_cast<char*>("pcap"), const_cast<char*>(trace.c_str()), fdText,
-                        const_cast<char*>("0"), const_cast<char*>("NULL"), const_cast<char*>(filter.c_str()),
-                        nullptr};
+        char* args[] = {const_cast<char*>("pcap"), const_cast<char*>(live ? "NULL" : trace.c_str()), fdText,
+                        const_cast<char*>(live ? "1" : "0"), const_cast<char*>(loopback ? "lo" : "NULL"),
+                        const_cast<char*>(filter.c_str()), nullptr};
         std::signal(SIGPIPE, SIG_DFL);
         ::execv(helper.c_str(), args);
         const char msg[] = "nukdump: cannot run the capture helper\n";
@@ -265,11 +282,18 @@ int main(int argc, char** argv)
     bool readFailed = false;
     // What is printed goes out whenever the records pause, so a trace that is still
     // being captured (a named pipe) shows each packet as it arrives. An interrupt
-    // ends the dump like the end of the trace.
-    const auto flushWhileWaiting = [&out] { return g_interrupted == 0 && out.flush(); };
+    // ends the dump like the end of the trace; a live capture is stopped then, and
+    // the records it still sends are read to its end.
+    bool stoppingCapture = false;
+    const auto flushWhileWaiting = [&] { return (g_interrupted == 0 || stoppingCapture) && out.flush(); };
     RecordReader::Status ended = RecordReader::Status::Eof;
     for (;;) {
         const RecordReader::Status status = reader.next(raw, flushWhileWaiting);
+        if (status == RecordReader::Status::Cancelled && live && g_interrupted && !stoppingCapture && !out.failed()) {
+            ::kill(child, SIGTERM);
+            stoppingCapture = true;
+            continue;
+        }
         ended = status;
         if (status == RecordReader::Status::Eof || status == RecordReader::Status::Cancelled)
             break;  // the end, an interrupt, or our reader went away
@@ -289,6 +313,8 @@ int main(int argc, char** argv)
         if (!more)
             break;
     }
+    if (stoppingCapture)
+        g_interrupted = 0;  // the normal end of a live capture
     int status = 0;
     bool helperDone = false;
     if (!out.failed() && !readFailed && !g_interrupted) {

@@ -345,6 +345,7 @@ void ControlPanel::Start()
     drainHelperErrors();
     m_lastHelperLine.clear();
     m_replay.reset();
+    m_counts.reset();
     m_finishShown = false;
     helpercontrol::startCaptureHelper();
 
@@ -398,6 +399,10 @@ CaptureProgress ControlPanel::progress() const
     p.replay = m_replay.isReplay();
     p.share = m_replay.share(p.delivered);
     p.finished = m_replay.finished(p.delivered);
+    p.counted = m_counts.known();
+    p.captured = m_counts.captured();
+    p.kernelDrops = m_counts.kernelDrops();
+    p.interfaceDrops = m_counts.interfaceDrops();
     return p;
 }
 
@@ -453,6 +458,7 @@ void ControlPanel::takeHelperText(const char* bytes, std::size_t size)
 {
     m_errorPartial.append(bytes, qsizetype(size));
     QByteArray last, failure;
+    bool counted = false;
     for (;;) {
         const qsizetype newline = m_errorPartial.indexOf('\n');
         if (newline < 0)
@@ -461,9 +467,13 @@ void ControlPanel::takeHelperText(const char* bytes, std::size_t size)
         m_errorPartial.remove(0, newline + 1);
         if (line.startsWith(helpercontrol::kHelperFailedMark))
             failure = line.mid(1);
-        else if (!line.isEmpty() && !m_replay.take(std::string_view(line.constData(), std::size_t(line.size()))))
+        else if (const std::string_view text(line.constData(), std::size_t(line.size())); m_counts.take(text))
+            counted = true;  // shown beside the packet count, not as a message
+        else if (!line.isEmpty() && !m_replay.take(text))
             last = line;
     }
+    if (counted)
+        reportProgress();
     if (m_errorPartial.size() > kMaxFailureLine)
         m_errorPartial.truncate(kMaxFailureLine);  // the rest of an overlong line is lost
     if (!last.isEmpty()) {

@@ -4,6 +4,7 @@
 // through the step scheduler and hands it to every registered view, and asks the
 // views to repaint on a 500 ms refresh timer.
 
+#include "capture/capturecounts.h"
 #include "capture/packetstore.h"
 #include "capture/replayprogress.h"
 #include "capture/timebasedview.h"
@@ -32,6 +33,11 @@ struct CaptureProgress {
     bool replay = false;          // a replay that reports how far it has come
     double share = -1;            // of the trace behind the delivered packets, 0 to 1; -1 unknown
     bool finished = false;        // the replay has ended and every packet is delivered
+    // A live capture's kernel counters, as its helper last reported them.
+    bool counted = false;
+    std::uint64_t captured = 0;        // frames taken from the capture rings
+    std::uint64_t kernelDrops = 0;     // lost in the kernel: a ring was full
+    std::uint64_t interfaceDrops = 0;  // lost by the interface
 };
 
 // What the controller needs from the main window; the widgets side implements it
@@ -133,6 +139,7 @@ private:
     std::atomic<bool> m_refreshPosted{false};
     std::atomic<std::uint64_t> m_delivered{0};  // this capture's packets; the reader counts
     ReplayProgress m_replay;                     // GUI thread
+    CaptureCounts m_counts;                      // GUI thread
     bool m_finishShown = false;
 };
 

@@ -5,6 +5,7 @@
 #include "helpers/appfollower.h"
 #include "capture/filtercompile.h"
 #include "helpers/pcapngreader.h"
+#include "helpers/livecapture.h"
 #include "helpers/pipeline.h"
 #include "helpers/privileges.h"
 #include "helpers/recordsink.h"
@@ -499,7 +500,8 @@ std::string defaultDevice()
 
 enum class OpenResult { Ok, Failed, BadFilter };
 
-OpenResult openDevice(LiveDevice& dev, const Options& o, bool kernelFilterIsUsers)
+OpenResult openDevice(LiveDevice& dev, const Options& o, bool kernelFilterIsUsers,
+                      const livecapture::Settings& ring)
 {
     char err[PCAP_ERRBUF_SIZE] = "";
     dev.handle = pcap_create(dev.name.c_str(), err);
@@ -509,8 +511,7 @@ OpenResult openDevice(LiveDevice& dev, const Options& o, bool kernelFilterIsUser
     }
     pcap_set_snaplen(dev.handle, kSnapLen);
     pcap_set_promisc(dev.handle, 0);
-    pcap_set_immediate_mode(dev.handle, 1);
-    pcap_set_timeout(dev.handle, 10);
+    livecapture::configure(dev.handle, ring);
     const int r = pcap_activate(dev.handle);
     if (r == PCAP_ERROR_PERM_DENIED || r == PCAP_ERROR_PROMISC_PERM_DENIED) {
         std::fprintf(stderr,
@@ -543,6 +544,15 @@ OpenResult openDevice(LiveDevice& dev, const Options& o, bool kernelFilterIsUser
         std::fprintf(stderr, "pcap: cannot set the filter on %s: %s\n", dev.name.c_str(), pcap_geterr(dev.handle));
         return OpenResult::Failed;
     }
+    if (dev.name == "lo") {
+        Filter incoming;
+        if (!compile(dev.handle, livecapture::incomingOnly(text), o.expression, mask, incoming)) {
+            if (g_stop)
+                return OpenResult::BadFilter;  // a stop: the caller ends quietly
+        } else {
+            livecapture::keepIncomingOnly(dev.handle, incoming.program);
+        }
+    }
     if (pcap_setnonblock(dev.handle, 1, err) != 0 || pcap_get_selectable_fd(dev.handle) < 0) {
         std::fprintf(stderr, "pcap: cannot wait for packets on %s\n", dev.name.c_str());
         return OpenResult::Failed;
@@ -554,12 +564,16 @@ struct DispatchContext {
     PacketPipeline* pipeline;
     LinkKind kind;
     bool outputEnded = false;
+    int taken = 0;  // frames handed to the pipeline; those after the output ended are not
 };
 
 void onPacket(u_char* user, const pcap_pkthdr* header, const u_char* data)
 {
     auto* ctx = reinterpret_cast<DispatchContext*>(user);
-    if (!ctx->outputEnded && !ctx->pipeline->handle(ctx->kind, *header, data))
+    if (ctx->outputEnded)
+        return;
+    ++ctx->taken;
+    if (!ctx->pipeline->handle(ctx->kind, *header, data))
         ctx->outputEnded = true;
 }
 
@@ -580,9 +594,13 @@ int capture(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceF
         devices.push_back(std::make_unique<LiveDevice>());
         devices.back()->name = "lo";
     }
+    std::string warning;
+    const livecapture::Settings ring = livecapture::settingsFromEnvironment(warning);
+    if (!warning.empty())
+        std::fprintf(stderr, "pcap: %s\n", warning.c_str());
     std::string names;
     for (auto& dev : devices) {
-        const OpenResult r = openDevice(*dev, o, follower == nullptr);
+        const OpenResult r = openDevice(*dev, o, follower == nullptr, ring);
         if (r == OpenResult::BadFilter)
             return g_stop ? kExitOk : kExitBadFilter;
         if (r != OpenResult::Ok)
@@ -596,22 +614,28 @@ int capture(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceF
     }
     openOutputFiles(trace, follower);
     std::fprintf(stderr, "pcap: capturing on%s\n", names.c_str());
+    // Whichever way the capture ends, it says what it captured and what was lost.
+    livecapture::Statistics statistics;
+    for (auto& dev : devices)
+        statistics.addDevice(dev->name, dev->handle);
+    const livecapture::ClosingReport closing(statistics);
 
     std::vector<pollfd> fds;
     for (auto& dev : devices)
         fds.push_back(pollfd{pcap_get_selectable_fd(dev->handle), POLLIN, 0});
     long long nextFlush = monotonicMs() + kFlushEveryMs;
     while (!g_stop) {
-        const int ready = ::poll(fds.data(), fds.size(), int(kFlushEveryMs));
+        const int ready = ::poll(fds.data(), fds.size(), livecapture::kWaitMs);
         if (ready < 0 && errno != EINTR) {
             std::fprintf(stderr, "pcap: waiting for packets failed: %s\n", std::strerror(errno));
             return kExitFailed;
         }
-        for (std::size_t i = 0; ready > 0 && i < fds.size(); ++i) {
-            if (!(fds[i].revents & (POLLIN | POLLERR | POLLHUP)))
-                continue;
+        // Every device is read after every wait: some kernels hand a block of the
+        // ring over at its timeout without waking the poll.
+        for (std::size_t i = 0; i < fds.size(); ++i) {
             DispatchContext ctx{&pipeline, devices[i]->kind};
             const int n = pcap_dispatch(devices[i]->handle, -1, onPacket, reinterpret_cast<u_char*>(&ctx));
+            statistics.countCaptured(i, ctx.taken);
             if (ctx.outputEnded)
                 return outputStatus(sink);
             if (n == PCAP_ERROR) {
@@ -624,6 +648,7 @@ int capture(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceF
         if (!sink.flush())
             return g_stop ? kExitOk : outputStatus(sink);
         const long long now = monotonicMs();
+        statistics.tick(now);
         if (follower)
             follower->tick(now);
         if (now >= nextFlush) {
@@ -692,6 +717,11 @@ int main(int argc, char** argv)
     }
     trace.close();
     reportSkips(pipeline);
+    // A stop while the reader is behind leaves the rest of a batch unsent: say so.
+    if (const unsigned long long n = sink.dropped())
+        std::fprintf(stderr, "pcap: %llu packet%s not delivered: the capture stopped before the reader took %s; "
+                             "the trace file has %s\n",
+                     n, n == 1 ? "" : "s", n == 1 ? "it" : "them", n == 1 ? "it" : "them");
     std::fputs(lastWords.c_str(), stderr);
     return status;
 }

@@ -36,6 +36,8 @@ bool RecordSink::flush()
     while (written < m_used) {
         if (m_stop) {
             ok = finishCurrentRecord(written);
+            m_dropped += std::size_t(m_recordEnds.end() -
+                                     std::upper_bound(m_recordEnds.begin(), m_recordEnds.end(), written));
             break;
         }
         const ssize_t n = ::write(m_fd, m_buf.data() + written, m_used - written);
@@ -55,7 +57,7 @@ bool RecordSink::flush()
     return ok && !m_stop;
 }
 
-bool RecordSink::finishCurrentRecord(std::size_t written)
+bool RecordSink::finishCurrentRecord(std::size_t& written)
 {
     // The first record end at or after `written` closes the record in progress.
     const auto end = std::lower_bound(m_recordEnds.begin(), m_recordEnds.end(), written);

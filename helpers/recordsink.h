@@ -27,11 +27,14 @@ public:
     bool wantsFlush() const { return m_used >= kBatchBytes; }
 
     State state() const { return m_state; }
+    // Records a stop dropped from the batch: made (and kept in the trace file) but
+    // never written whole into the pipe.
+    unsigned long long dropped() const { return m_dropped; }
     int error() const { return m_errno; }
 
 private:
     static constexpr std::size_t kBatchBytes = 256 * 1024;
-    bool finishCurrentRecord(std::size_t written);
+    bool finishCurrentRecord(std::size_t& written);
 
     int m_fd;
     const volatile std::sig_atomic_t& m_stop;
@@ -40,4 +43,5 @@ private:
     std::vector<std::size_t> m_recordEnds;
     State m_state = State::Open;
     int m_errno = 0;
+    unsigned long long m_dropped = 0;
 };

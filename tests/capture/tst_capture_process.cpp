@@ -1,7 +1,7 @@
 // Start and Stop against the real launcher child, with a stand-in capture helper
 // installed in a temporary NUKPATH: no record of one capture reaches the next, no
 // helper outlives its capture, and a helper's complaint and a replay's progress
-// reach the main window's status bar.
+// reach the main window's status bar, and so do a live capture's kernel drops.
 
 #include "app/capturestatus.h"
 #include "app/nuk.h"
@@ -21,7 +21,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <QRegularExpression>
+
+#include <arpa/inet.h>
 #include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -45,6 +50,7 @@ private slots:
         QVERIFY(QFile::link(QStringLiteral(FAKEPCAP), m_root.filePath(QStringLiteral("nuk/pcap"))));
         qputenv("NUKPATH", m_root.path().toLocal8Bit() + "/");
         qputenv("NUK_TMPDIR", m_root.filePath(QStringLiteral("tmp")).toLocal8Bit());
+        qputenv("NUK_BUFFER_MB", "1");  // the live capture's ring: small enough to overflow
         QCOMPARE(startNukProcesses(), 0);
         QVERIFY(g_ForkNumber > 0);
     }
@@ -218,6 +224,58 @@ private slots:
         QVERIFY(!status->replayBar()->isHidden());
         window.slotStopPlay();
         QVERIFY(status->replayBar()->isHidden());
+    }
+
+    // Live on lo with a 1 MiB ring, in step mode: the reader holds the first packets,
+    // the helper waits on the full pipe, and the kernel drops what the ring cannot
+    // hold. The status bar says how many, in the warning colour, also after Stop.
+    void liveCaptureShowsKernelDrops()
+    {
+        if (geteuid() != 0)
+            QSKIP("live capture needs root (or capture rights on nuk/pcap): run the tests as root to cover it");
+        const QString link = m_root.filePath(QStringLiteral("nuk/pcap"));
+        QVERIFY(QFile::remove(link) && QFile::link(QStringLiteral(NUK_BUILD_DIR "/nuk/pcap"), link));
+        const auto restore = qScopeGuard([&] {
+            QFile::remove(link);
+            QFile::link(QStringLiteral(FAKEPCAP), link);
+            resetNukPrompts();
+        });
+        NukPrompts& prompts = nukPrompts();
+        prompts.message = [](QWidget*, const QString&, const QString&) {};
+        prompts.shutdown = [] {};
+        const int receiver = ::socket(AF_INET, SOCK_DGRAM, 0), sender = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof to;
+        QVERIFY(::bind(receiver, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
+                ::getsockname(receiver, reinterpret_cast<sockaddr*>(&to), &length) == 0 &&
+                ::connect(sender, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0);
+
+        NUK window;
+        const QLabel* loss = window.captureStatus()->lossLabel();
+        expression = QStringLiteral("udp port %1").arg(ntohs(to.sin_port));
+        deviceFlag = 1;
+        window.slotStartStep();
+        QTRY_VERIFY_WITH_TIMEOUT(!loss->isHidden(), 5000);
+        QVERIFY2(loss->text().startsWith(QStringLiteral("0 packets captured, 0 dropped by the kernel")),
+                 qPrintable(loss->text()));
+        const QByteArray datagram(1000, 'b');
+        for (int i = 0; i < 6000; ++i)
+            QCOMPARE(::send(sender, datagram.constData(), size_t(datagram.size()), 0), ssize_t(datagram.size()));
+        window.slotStopPlay();
+        const QRegularExpression shown(QStringLiteral("^(\\d+) packets captured, <span style=\"color:%1\">(\\d+) "
+                                                      "dropped by the kernel</span>$")
+                                           .arg(CaptureStatus::warningColor().name()));
+        QTRY_VERIFY2_WITH_TIMEOUT(shown.match(loss->text()).hasMatch(), qPrintable(loss->text()), 5000);
+        const QRegularExpressionMatch m = shown.match(loss->text());
+        QVERIFY(m.captured(2).toInt() > 0);
+        QVERIFY(m.captured(1).toInt() + m.captured(2).toInt() <= 6000);  // the rest stayed in the ring at Stop
+        QVERIFY(!loss->isHidden());
+        if (qEnvironmentVariableIsSet("NUK_TEST_GRAB"))
+            window.grab().save(qEnvironmentVariable("NUK_TEST_GRAB"));
+        ::close(receiver);
+        ::close(sender);
     }
 
 private:

@@ -216,6 +216,25 @@ private slots:
         QVERIFY(p.finished(3));
     }
 
+    // A live capture's statistics lines: the total counts, a device's own line
+    // taken but not counted, anything malformed left to the status bar.
+    void captureCountsFromHelperLines()
+    {
+        CaptureCounts c;
+        QVERIFY(!c.take("pcap: capturing on eth0 lo"));
+        QVERIFY(!c.take("pcap: 5 packets captured, 6 received by the filter, 1x dropped by the kernel, 0 dropped by the interface"));
+        QVERIFY(!c.take("pcap: 5 packets captured, 6 received by the filter, 1 dropped by the kernel, 0 dropped by the interface!"));
+        QVERIFY(!c.known());
+        QVERIFY(c.take("pcap: 1 packet captured, 1 received by the filter, 0 dropped by the kernel, 0 dropped by the interface"));
+        QVERIFY(c.known() && c.captured() == 1 && c.kernelDrops() == 0);
+        QVERIFY(c.take("pcap: lo: 70 packets captured, 90 received by the filter, 20 dropped by the kernel, 0 dropped by the interface"));
+        QCOMPARE(c.captured(), std::uint64_t(1));
+        QVERIFY(c.take("pcap: 80 packets captured, 103 received by the filter, 20 dropped by the kernel, 3 dropped by the interface"));
+        QVERIFY(c.captured() == 80 && c.received() == 103 && c.kernelDrops() == 20 && c.interfaceDrops() == 3);
+        c.reset();
+        QVERIFY(!c.known() && c.kernelDrops() == 0);
+    }
+
     void staleBytesNeverReachNextCapture()
     {
         ControlPanel controller;

@@ -23,6 +23,7 @@ public:
     void runAs(uid_t uid, gid_t gid, gid_t extraGroup = gid_t(-1)) { m_uid = uid, m_gid = gid, m_extraGroup = extraGroup; }
     bool start();
     pid_t pid() const { return pid_t(m_process.processId()); }
+    int readFd() const { return m_readFd; }
     void closeReadEnd();
     std::vector<CPacket> readRecords();  // until the helper closes the pipe
     QByteArray readAll();                // likewise, raw bytes
