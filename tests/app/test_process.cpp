@@ -1,5 +1,6 @@
 // The three-process model, with real forks, pipes and signals.
 #include "capture/process/process.h"
+#include "common/testmain.h"
 #include "capture/tmpfiles.h"
 #include "proctools.h"
 
@@ -57,42 +58,6 @@ private slots:
         QVERIFY(QFile::copy(kFakeHelper, m_root.path() + "/nuk/getSock"));
         chmod(QFile::encodeName(m_root.path() + "/nuk/pcap").constData(), 0755);
         chmod(QFile::encodeName(m_root.path() + "/nuk/getSock").constData(), 0755);
-    }
-
-    void nukPathLosesOneTrailingSlash_data()
-    {
-        QTest::addColumn<QString>("value");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("slash") << "/opt/x/" << "/opt/x";
-        QTest::newRow("none") << "/opt/x" << "/opt/x";
-        QTest::newRow("two") << "/opt/x//" << "/opt/x/";
-        QTest::newRow("root") << "/" << "";
-    }
-    void nukPathLosesOneTrailingSlash()
-    {
-        QFETCH(QString, value);
-        QFETCH(QString, expected);
-        qputenv("NUKPATH", value.toLocal8Bit());
-        char* path = getNukPath();
-        QVERIFY(path);
-        QCOMPARE(QString::fromLocal8Bit(path), expected);
-        char* second = getNukPath();
-        QVERIFY(second != path);  // every caller gets its own copy
-        std::free(path);
-        std::free(second);
-        qunsetenv("NUKPATH");
-        QVERIFY(!getNukPath());
-    }
-
-    void temporaryNamesDependOnTheUserOnly()
-    {
-        qunsetenv("NUK_TMPDIR");
-        QCOMPARE(QString::fromLocal8Bit(setNukDefaultTraceFile()),
-                 QStringLiteral("/tmp/%1_NukDefaultTraceFile").arg(getuid()));
-        char name[256];
-        QVERIFY(tmpfiles::nameInto(name, sizeof name, "_Nuk_Syn_Packets"));
-        QCOMPARE(QString::fromLocal8Bit(name), QStringLiteral("/tmp/%1_Nuk_Syn_Packets").arg(getuid()));
-        QVERIFY(!tmpfiles::nameInto(name, 8, "_Nuk_Syn_Packets"));
     }
 
     // Runs the children inside this process (the test plays the GUI) and checks
@@ -254,5 +219,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(ProcessTest)
+NUK_TEST_CLASS(ProcessTest)
 #include "test_process.moc"

@@ -4,6 +4,7 @@
 // Start (pressed by a test plugin), bypassing the wizard.
 
 #include <QDir>
+#include "common/testmain.h"
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -110,5 +111,5 @@ void TestInstall::launcherReplaysTheTraceArgument()
     QVERIFY(!QFile::exists(copy));
 }
 
-QTEST_GUILESS_MAIN(TestInstall)
+NUK_TEST_CLASS(TestInstall)
 #include "tst_install.moc"

@@ -2,6 +2,7 @@
 // off. Each window is also saved as a PNG in the build directory to be looked at.
 
 #include "common/readabletexts.h"
+#include "common/testmain.h"
 
 #include "app/nuk.h"
 #include "app/nukprompts.h"
@@ -65,7 +66,6 @@ private slots:
 
     void wizardPages_data() { addFonts(); }
     void filterDialog_data() { addFonts(); }
-    void socketDialog_data() { addFonts(); }
     void packetListView_data() { addFonts(); }
     void mainWindowAndPace_data() { addFonts(); }
 
@@ -110,21 +110,6 @@ private slots:
         dialog.dstList()->addItem(filterEntryText(FilterSide::Destination, widest));
         dialog.srcList()->addItem(filterEntryText(FilterSide::Source, widest));
         shoot(&dialog, "filter-address");
-    }
-
-    void socketDialog()
-    {
-        useFont();
-        SelectSockets dialog;
-        const SockInfo rows[] = {
-            makeSockInfo(6, "255.255.255.255", 65535, "255.255.255.255", 65535, "ESTABLISHED", "4194304/a-long-name"),
-            makeSockInfo(6, "10.0.0.2", 40000, "93.184.216.34", 443, "TIME_WAIT", "-"),
-            makeSockInfo(6, "0.0.0.0", 22, "0.0.0.0", 0, "CLOSE_WAIT", "789/sshd"),
-            makeSockInfo(0, "0.0.0.0", 5353, "0.0.0.0", 0, "", "456/avahi"),
-        };
-        for (const SockInfo& info : rows)
-            dialog.addConnection(&info);
-        shoot(&dialog, "sockets");
     }
 
     void packetListView()
@@ -176,5 +161,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestReadableTexts)
+NUK_TEST_CLASS(TestReadableTexts)
 #include "tst_readabletexts.moc"

@@ -1,11 +1,8 @@
 // Start and Stop against the real launcher child, with a stand-in capture helper
-// installed in a temporary NUKPATH: no record of one capture reaches the next, no
-// helper outlives its capture, and a helper's complaint and a replay's progress
-// reach the main window's status bar.
+// installed in a temporary NUKPATH: no record of one capture reaches the next, and
+// no helper outlives its capture.
 
-#include "app/capturestatus.h"
-#include "app/nuk.h"
-#include "app/nukprompts.h"
+#include "common/testmain.h"
 #include "capture/process/process.h"
 #include "capture/controlpanel.h"
 #include "capture/scheduler.h"
@@ -13,9 +10,6 @@
 #include "testviews.h"
 
 #include <QDir>
-#include <QLabel>
-#include <QProgressBar>
-#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -91,85 +85,15 @@ private slots:
 
         // No helper outlives its capture, not even as a zombie for long.
         QTRY_COMPARE_WITH_TIMEOUT(childrenOf(g_ForkNumber), 0, 3000);
-        QTest::qWait(1500);  // a shutdown run by mistake in a child would end us by now
+        QTest::qWait(500);  // a shutdown run by mistake in a child would end us by now
         QCOMPARE(childrenOf(g_ForkNumber), 0);
         QCOMPARE(::kill(g_ForkNumber, 0), 0);  // the launcher child lives on
         RemoveView(view);
-    }
-
-    // A helper that cannot start: its line in the status bar (cut to 300 characters)
-    // and, whole, in a message box.
-    void helperErrorReachesStatusBarAndMessageBox()
-    {
-        NukPrompts& prompts = nukPrompts();
-        QStringList titles, messages;
-        prompts.message = [&](QWidget*, const QString& title, const QString& text) { titles << title, messages << text; };
-        prompts.shutdown = [] {};
-
-        NUK window;
-        g_FileName = m_root.filePath(QString(150, QLatin1Char('d')) + QLatin1Char('/') + QString(150, QLatin1Char('e')) +
-                                     QStringLiteral("/no such trace.tr"));
-        nukOpMode = OpDiskFile;
-        window.slotStartPlay();
-        QVERIFY(window.controller()->isRunning());
-        const QString expected = QStringLiteral("pcap: cannot open trace file %1: No such file or directory").arg(g_FileName);
-        QTRY_COMPARE(window.statusBar()->currentMessage(), expected.left(300));
-        QTRY_COMPARE(messages.value(0), expected);
-        QCOMPARE(titles.value(0), QStringLiteral("Warning"));
-        window.slotStopPlay();
-        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("System has stopped"));
-        resetNukPrompts();
-    }
-
-    // The real capture helper replays a committed trace over 0.5 s; the default
-    // filter takes its 12 TCP packets (and leaves 3 UDP ones).
-    void replayShowsItsProgressInTheStatusBar()
-    {
-        const QString link = m_root.filePath(QStringLiteral("nuk/pcap"));
-        QVERIFY(QFile::remove(link) && QFile::link(QStringLiteral(NUK_BUILD_DIR "/nuk/pcap"), link));
-        const auto restore = qScopeGuard([&] {
-            QFile::remove(link);
-            QFile::link(QStringLiteral(FAKEPCAP), link);
-            g_Scheduler.SetPace(1);
-            resetNukPrompts();
-        });
-        NukPrompts& prompts = nukPrompts();
-        prompts.message = [](QWidget*, const QString&, const QString&) {};
-        prompts.shutdown = [] {};
-        NUK window;
-        const CaptureStatus* status = window.captureStatus();
-        const QString trace = QStringLiteral(NUK_TEST_DATA "/packets/loopback.tr");
-
-        g_FileName = trace;
-        nukOpMode = OpDiskFile;
-        g_Scheduler.SetPace(4);  // two seconds
-        window.slotStartPlay();
-        QCOMPARE(status->modeLabel()->text(), QStringLiteral("Pace 1:4"));
-        QVERIFY(!status->modeLabel()->isHidden());
-        QTRY_VERIFY(!status->replayBar()->isHidden() && status->replayBar()->value() > 0 &&
-                    status->replayBar()->value() < status->replayBar()->maximum());
-        QTRY_COMPARE_WITH_TIMEOUT(window.statusBar()->currentMessage(), QStringLiteral("Replay finished: 12 packets"),
-                                  5000);
-        QCOMPARE(status->countLabel()->text(), QStringLiteral("12 packets"));
-        QVERIFY(status->replayBar()->isHidden());
-        window.slotStopPlay();
-        QVERIFY(status->modeLabel()->isHidden());
-
-        // Step mode: two packets at once, then one a Step, counted at the refresh rate.
-        g_FileName = trace;
-        window.slotStartStep();
-        QCOMPARE(status->modeLabel()->text(), QStringLiteral("Step mode"));
-        QTRY_COMPARE(status->countLabel()->text(), QStringLiteral("2 packets"));
-        window.slotStepPlay();
-        QTRY_COMPARE(status->countLabel()->text(), QStringLiteral("3 packets"));
-        QVERIFY(!status->replayBar()->isHidden());
-        window.slotStopPlay();
-        QVERIFY(status->replayBar()->isHidden());
     }
 
 private:
     QTemporaryDir m_root;
 };
 
-QTEST_MAIN(TestCaptureProcess)
+NUK_TEST_CLASS(TestCaptureProcess)
 #include "tst_capture_process.moc"

@@ -3,6 +3,7 @@
 // parameter block that Start writes.
 
 #include "capture/process/process.h"
+#include "common/testmain.h"
 #include "capture/controlpanel.h"
 #include "capture/scheduler.h"
 #include "capture/settings.h"
@@ -110,30 +111,6 @@ private slots:
         nukOpMode = OpRealtime;
         ValidWizard = true;
         readParameterPipe();
-    }
-
-    // Identifiers from 30000, never reused; counts per type never drop; each view is
-    // initiated once, updated by the controller's tick and forgotten by RemoveView.
-    void registryGivesIdsAndCountsTypes()
-    {
-        m_TypeName2TotalNum.clear();
-        ControlPanel controller;
-        RecordingView* views[3];
-        for (int i = 0; i < 3; ++i)
-            controller.AddView(views[i] = new RecordingView, i == 2 ? "StreamLinkView" : "PacketListView");
-        RemoveView(views[1]);
-        RemoveView(nullptr);  // not registered: nothing happens
-        controller.AddView(views[1] = new RecordingView, QStringLiteral("PacketListView"));
-        QCOMPARE(m_TypeName2TotalNum.value(QStringLiteral("PacketListView")), 3);
-        QCOMPARE(m_TypeName2TotalNum.value(QStringLiteral("StreamLinkView")), 1);
-        QCOMPARE(m_MenuID2View.keys(), (QList<int>{30000, 30002, 30003}));
-        controller.UpdateView();
-        for (int i = 0; i < 3; ++i) {
-            QCOMPARE(m_View2MenuID.value(views[i]), (QList<int>{30000, 30003, 30002})[i]);
-            QCOMPARE(views[i]->inits.load() + views[i]->updates.load(), 2);
-            RemoveView(views[i]);
-        }
-        QVERIFY(m_View2MenuID.isEmpty() && m_MenuID2View.isEmpty());
     }
 
     void startWritesParameterBlockAndStopResets()
@@ -360,27 +337,9 @@ private slots:
         QCOMPARE(ui.statuses.size(), 3);
     }
 
-    void destroyingWhileRunningJoinsReader()
-    {
-        for (int round = 0; round < 30; ++round) {
-            auto controller = std::make_unique<ControlPanel>();
-            auto* view = new RecordingView;
-            controller->AddView(view, QStringLiteral("PacketListView"));
-            g_bPureStepMode = round % 2 == 1;  // odd rounds leave the reader waiting for a Step
-            controller->Start();
-            QVERIFY(writeRecords(0, 3, 7));
-            QVERIFY(waitFor([view] { return view->packets.load() >= 1; }));
-            RemoveView(view);
-            controller.reset();
-            RecordReader::drain(nControlPipe[0]);
-            readParameterPipe();
-        }
-        g_bPureStepMode = false;
-    }
-
 private:
     QTemporaryDir m_tmp;
 };
 
-QTEST_GUILESS_MAIN(TestController)
+NUK_TEST_CLASS(TestController)
 #include "tst_controller.moc"

@@ -3,6 +3,7 @@
 // packets that expression selects (the same filter a live capture on lo runs).
 
 #include "capture/settings.h"
+#include "common/testmain.h"
 #include "config/filter.h"
 #include "config/filterexpression.h"
 #include "config/uihooks.h"
@@ -107,32 +108,6 @@ private slots:
             QVERIFY2(checkPort(QString::fromLatin1(good)), good);
     }
 
-    void entriesOfTheLists()
-    {
-        Filter dialog;
-        addEntry(dialog, true, "10.1.2.3", "80");  // a private address without a reverse name
-        addEntry(dialog, true, "", "22");
-        addEntry(dialog, false, "", "53");
-        addEntry(dialog, false, "010.0.0.1", "");
-        addEntry(dialog, true, "", "");  // adds nothing
-        QVERIFY(m_warnings.isEmpty());
-        QCOMPARE(dialog.dstList()->count(), 2);
-        QCOMPARE(dialog.dstList()->item(0)->text(), QStringLiteral("DST:10.1.2.3        PORT:80"));
-        QCOMPARE(dialog.dstList()->item(1)->text(), QStringLiteral("DST:*               PORT:22"));
-        QCOMPARE(dialog.srcList()->item(0)->text(), QStringLiteral("SRC:*              PORT:53"));
-        QCOMPARE(dialog.srcList()->item(1)->text(), QStringLiteral("SRC:10.0.0.1        PORT:* "));
-        QVERIFY(dialog.dstAddressField()->text().isEmpty() && dialog.dstPortField()->text().isEmpty());
-
-        // Del removes the selected entry of each list.
-        dialog.dstList()->setCurrentRow(0);
-        dialog.srcList()->setCurrentRow(1);
-        QTest::mouseClick(dialog.delButton(), Qt::LeftButton);
-        QCOMPARE(dialog.dstList()->count(), 1);
-        QCOMPARE(dialog.dstList()->item(0)->text().left(5), QStringLiteral("DST:*"));
-        QCOMPARE(dialog.srcList()->count(), 1);
-        QCOMPARE(dialog.srcList()->item(0)->text().left(5), QStringLiteral("SRC:*"));
-    }
-
     void refusedInput_data()
     {
         QTest::addColumn<bool>("destination");
@@ -216,23 +191,6 @@ private slots:
         QCOMPARE(selected(m_packets, expression), wanted);
     }
 
-    void missingRelationshipKeepsDialogOpen()
-    {
-        Filter dialog;
-        dialog.show();
-        apply(dialog, {true, false, {{"127.0.0.5", ""}}, {{"", "53"}}});
-        QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
-        QCOMPARE(m_warnings, QStringList("Invalid Address|You must choose the\n\t relationship!"));
-        QVERIFY(dialog.isVisible());
-        QCOMPARE(expression, QStringLiteral("untouched"));
-
-        // Choosing one then finishes.
-        click(dialog.andButton());
-        QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
-        QCOMPARE(expression, QStringLiteral(" tcp and ((( dst host 127.0.0.5)) and (( src port 53)))"));
-        QVERIFY(!dialog.isVisible());
-    }
-
     void expressionThatDoesNotCompileKeepsDialogOpen()
     {
         Filter dialog;
@@ -245,32 +203,6 @@ private slots:
         QCOMPARE(m_warnings, QStringList("Invalid Address|" + error));
         QVERIFY(dialog.isVisible());
         QCOMPARE(expression, QStringLiteral("untouched"));
-    }
-
-    void loopbackChoice()
-    {
-        // The box shows the device in force and sets it at once; Cancel does not undo
-        // it; Ok writes the box.
-        const struct {
-            int before;
-            bool tick, ok;
-            int device;
-            QString written;
-        } cases[] = {{0, true, false, 1, "untouched"}, {0, false, true, 0, " tcp"}, {1, false, true, 1, " tcp"},
-                     {1, true, true, 0, " tcp"}};
-        for (const auto& c : cases) {
-            deviceFlag = c.before;
-            expression = QStringLiteral("untouched");
-            Filter dialog;
-            dialog.show();
-            QCOMPARE(dialog.loBox()->isChecked(), c.before != 0);
-            if (c.tick)
-                click(dialog.loBox());
-            QTest::mouseClick(c.ok ? dialog.okButton() : dialog.cancelButton(), Qt::LeftButton);
-            QCOMPARE(deviceFlag, c.device);
-            QCOMPARE(expression, c.written);
-            QVERIFY(!dialog.isVisible());
-        }
     }
 
     void reopensShowingTheFilterInForce()
@@ -310,5 +242,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(FilterTest)
+NUK_TEST_CLASS(FilterTest)
 #include "tst_filter.moc"

@@ -2,6 +2,7 @@
 // capture rights): UDP and TCP traffic this test makes must arrive as records.
 
 #include "helperrunner.h"
+#include "common/testmain.h"
 
 #include <QDir>
 #include <QFile>
@@ -65,8 +66,6 @@ private slots:
     void init();
     void loopbackTrafficArrives();
     void specificApplicationFollowsTheFirstConnector();
-    void noCaptureRightsIsOneClearLine();
-    void captureRightsForOneGroupEndWithTheDevices();
 };
 
 void TestPcapLive::init()
@@ -218,71 +217,5 @@ void TestPcapLive::specificApplicationFollowsTheFirstConnector()
     ::close(sender);
 }
 
-void TestPcapLive::noCaptureRightsIsOneClearLine()
-{
-    QTemporaryDir dir;
-    HelperRunner helper(QStringLiteral("pcap"), liveArgs(1, QStringLiteral("tcp")), dir.path());
-    helper.runAs(65534, 65534);  // nobody: no capture rights
-    QVERIFY(helper.start());
-    QCOMPARE(helper.wait(), 1);
-    QVERIFY(helper.readRecords().empty());
-    QVERIFY2(helper.stderrText().contains("no permission to capture on "), helper.stderrText().constData());
-    QVERIFY(helper.stderrText().contains("grant-capture"));
-}
-
-// A copy of the helper granted to one group the way scripts/run does it: only
-// members may run it; a member captures on lo, holds no capability once the
-// devices are open, and cannot steer the temporary files through NUK_TMPDIR.
-void TestPcapLive::captureRightsForOneGroupEndWithTheDevices()
-{
-    QTemporaryDir dir;
-    const QString helper = dir.filePath(QStringLiteral("pcap"));
-    QVERIFY(QFile::copy(QStringLiteral(NUK_BUILD_DIR "/nuk/pcap"), helper));
-    QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
-    const gid_t group = 4242;  // a group nobody is not in
-    QCOMPARE(QProcess::execute(QStringLiteral(NUK_SOURCE_DIR "/scripts/grant-capture"), {helper, QString::number(group)}), 0);
-    struct stat st;
-    QCOMPARE(::stat(QFile::encodeName(helper).constData(), &st), 0);
-    QCOMPARE(int(st.st_mode & 07777), 0750);
-    QCOMPARE(st.st_gid, group);
-    QProcess getcap;
-    getcap.start(QStringLiteral("getcap"), {helper});
-    QVERIFY(getcap.waitForFinished());
-    QVERIFY2(getcap.readAllStandardOutput().trimmed().endsWith(" cap_net_raw=ep"), "only cap_net_raw");
-
-    HelperRunner outsider(helper, liveArgs(1, QStringLiteral("tcp")), dir.path());
-    outsider.runAs(65534, 65534);
-    QVERIFY(!outsider.start() || outsider.wait() != 0);  // not allowed to execute it
-
-    const QString userTrace = QStringLiteral("/tmp/65534_NukDefaultTraceFile");
-    QFile::remove(userTrace);
-    quint16 port = 0, senderPort = 0;
-    const int udp = boundSocket(SOCK_DGRAM, port);
-    const int sender = boundSocket(SOCK_DGRAM, senderPort);
-    const QString offered = dir.filePath(QStringLiteral("tmp"));  // writable for nobody, yet not to be used
-    QVERIFY(QDir().mkdir(offered) && ::chmod(QFile::encodeName(offered).constData(), 01777) == 0);
-    HelperRunner member(helper, liveArgs(1, QStringLiteral("udp port %1").arg(port)), offered);
-    member.runAs(65534, 65534, group);
-    QVERIFY(member.start());
-    QVERIFY2(member.waitForStderr("capturing on", 10000), member.stderrText().constData());
-    QFile status(QStringLiteral("/proc/%1/status").arg(member.pid()));
-    QVERIFY(status.open(QIODevice::ReadOnly));
-    const QByteArray caps = status.readAll();
-    for (const char* set : {"CapInh:", "CapPrm:", "CapEff:", "CapAmb:"})
-        QVERIFY2(caps.contains(QByteArray(set) + "\t0000000000000000"), set);
-    sendDatagrams(sender, port, {QByteArray("granted")});
-    QThread::msleep(300);
-    ::kill(member.pid(), SIGTERM);
-    const std::vector<CPacket> records = member.readRecords();
-    QCOMPARE(member.wait(), 0);
-    QCOMPARE(records.size(), std::size_t(1));
-    QCOMPARE(payloadOf(records[0]), QByteArray("granted"));
-    QVERIFY2(QFile::exists(userTrace), "NUK_TMPDIR was honoured with raised rights");
-    QVERIFY(QDir(offered).isEmpty());
-    QFile::remove(userTrace);
-    ::close(udp);
-    ::close(sender);
-}
-
-QTEST_GUILESS_MAIN(TestPcapLive)
+NUK_TEST_CLASS(TestPcapLive)
 #include "tst_pcaplive.moc"

@@ -1,27 +1,16 @@
 // A trace that is still being written (a named pipe, standard input) is read as it
 // arrives: a process writes a real trace slowly and holds back the rest until the
-// test has seen the first packets in a view and in nukdump's output. The wizard's
-// file dialog offers the pipe.
+// test has seen the first packets in nukdump's output.
 
-#include "helperrunner.h"
+#include "common/testmain.h"
+#include "packets/nukdumprun.h"
 
-#include "capture/process/process.h"
-#include "capture/controlpanel.h"
-#include "capture/settings.h"
-#include "capture/testviews.h"
-#include "config/uihooks.h"
-
-#include <QDialogButtonBox>
-#include <QDir>
-#include <QFileDialog>
-#include <QLineEdit>
-#include <QPushButton>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 const QString kTrace = QStringLiteral(NUK_TEST_DATA "/veth-eth.pcap");
@@ -53,86 +42,14 @@ void startWriter(QProcess& writer, const QString& target)
     writer.waitForStarted();
 }
 
-QProcessEnvironment nukEnvironment(const QString& tmpDir)
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("NUKPATH"), QStringLiteral(NUK_BUILD_DIR));
-    env.insert(QStringLiteral("NUK_TMPDIR"), tmpDir);
-    return env;
-}
-
-QByteArray nukdumpOf(const QString& trace, const QString& tmpDir)
-{
-    QProcess dump;
-    dump.setProcessEnvironment(nukEnvironment(tmpDir));
-    dump.start(QStringLiteral(NUK_BUILD_DIR "/nuk/nukdump"), {trace});
-    dump.waitForFinished(30000);
-    return dump.readAllStandardOutput();
-}
-
 }  // namespace
 
 class TestPcapStream : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void cleanupTestCase() { runShutdownSteps(); }
-    void aViewSeesPacketsAsTheyArrive();
     void nukdumpPrintsPacketsAsTheyArrive_data();
     void nukdumpPrintsPacketsAsTheyArrive();
-    void theFileDialogOffersThePipe();
-
-private:
-    QTemporaryDir m_dir;
-    QString m_fifo;
 };
-
-void TestPcapStream::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    m_fifo = m_dir.filePath(QStringLiteral("fifo"));
-    QCOMPARE(::mkfifo(m_fifo.toLocal8Bit().constData(), 0600), 0);
-    qputenv("NUKPATH", NUK_BUILD_DIR);
-    qputenv("NUK_TMPDIR", m_dir.path().toLocal8Bit());
-    QCOMPARE(startNukProcesses(), 0);
-}
-
-// Through the launcher child and the capture controller, as "Disk File" runs it.
-// Stop ends the capture while the writer still holds the rest, and the default
-// trace file (what Save as copies) already has the packets that arrived.
-void TestPcapStream::aViewSeesPacketsAsTheyArrive()
-{
-    RecordingUi ui;
-    ControlPanel controller(&ui);
-    auto* view = new RecordingView;
-    controller.AddView(view, QStringLiteral("RecordingView"));
-    g_FileName = m_fifo;
-    nukOpMode = OpDiskFile;
-    expression = QStringLiteral("tcp or udp");
-
-    // A helper still waiting for a writer to open the pipe stops too.
-    controller.Start();
-    QTRY_COMPARE(childrenOf(g_ForkNumber), 1);
-    controller.Stop();
-    QTRY_COMPARE(childrenOf(g_ForkNumber), 0);
-
-    g_FileName = m_fifo;  // a stopped replay asks for its file again
-    controller.Start();
-    QProcess writer;
-    startWriter(writer, m_fifo);
-    QTRY_COMPARE_WITH_TIMEOUT(view->packets.load(), kRecordsFirst, 10000);
-    QCOMPARE(writer.state(), QProcess::Running);
-    const QString saved = m_dir.filePath(QStringLiteral("%1_NukDefaultTraceFile").arg(getuid()));
-    QTemporaryDir elsewhere;
-    QTRY_COMPARE(replayTrace(saved, QStringLiteral("tcp or udp"), elsewhere.path()).records.size(),
-                 std::size_t(kRecordsFirst));
-    controller.Stop();
-    QTRY_COMPARE(childrenOf(g_ForkNumber), 0);
-    QCOMPARE(view->packets.load(), kRecordsFirst);
-    writer.write("go\n");  // into a pipe nobody reads any more
-    QVERIFY(writer.waitForFinished(10000));
-    RemoveView(view);
-}
 
 void TestPcapStream::nukdumpPrintsPacketsAsTheyArrive_data()
 {
@@ -145,15 +62,20 @@ void TestPcapStream::nukdumpPrintsPacketsAsTheyArrive()
 {
     QFETCH(bool, standardInput);
     QTemporaryDir tmp;
-    const QByteArray whole = nukdumpOf(kTrace, tmp.path());
-    QVERIFY(whole.count('\n') > kRecordsFirst);
+    const QString tmpDir = QStringLiteral("NUK_TMPDIR=") + tmp.path(), fifo = tmp.filePath(QStringLiteral("fifo"));
+    QCOMPARE(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    const fixtures::Run whole = fixtures::runNukdump({kTrace}, {tmpDir});
+    QVERIFY(whole.lines.size() > kRecordsFirst);
 
     QProcess writer, dump;
-    dump.setProcessEnvironment(nukEnvironment(tmp.path()));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("NUKPATH"), QStringLiteral(NUK_BUILD_DIR));
+    env.insert(QStringLiteral("NUK_TMPDIR"), tmp.path());
+    dump.setProcessEnvironment(env);
     if (standardInput)
         writer.setStandardOutputProcess(&dump);
-    startWriter(writer, standardInput ? QStringLiteral("-") : m_fifo);
-    dump.start(QStringLiteral(NUK_BUILD_DIR "/nuk/nukdump"), {standardInput ? QStringLiteral("-") : m_fifo});
+    startWriter(writer, standardInput ? QStringLiteral("-") : fifo);
+    dump.start(QStringLiteral(NUK_BUILD_DIR "/nuk/nukdump"), {standardInput ? QStringLiteral("-") : fifo});
     QByteArray out;
     QElapsedTimer clock;
     clock.start();
@@ -161,42 +83,13 @@ void TestPcapStream::nukdumpPrintsPacketsAsTheyArrive()
         if (dump.waitForReadyRead(100))
             out += dump.readAllStandardOutput();
     QCOMPARE(out.count('\n'), kRecordsFirst);
-    QCOMPARE(writer.state(), QProcess::Running);
+    QCOMPARE(writer.state(), QProcess::Running);  // the rest is still held back
     writer.write("go\n");
     QVERIFY(writer.waitForFinished(10000));
     QVERIFY(dump.waitForFinished(10000));
     QCOMPARE(dump.exitCode(), 0);
-    QCOMPARE(out + dump.readAllStandardOutput(), whole);
+    QCOMPARE(out + dump.readAllStandardOutput(), whole.out);
 }
 
-// Typed in the wizard's open-file dialog, the pipe's name enables Open (once the
-// dialog has listed the directory) and is what the dialog answers.
-void TestPcapStream::theFileDialogOffersThePipe()
-{
-    bool opened = false;
-    QTimer typist;
-    connect(&typist, &QTimer::timeout, [&] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (!dialog)
-            return;
-        dialog->selectNameFilter(QStringLiteral("All files (*)"));
-        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-        name->clear();  // typed again: the dialog judges it anew once the directory is listed
-        name->setText(QStringLiteral("fifo"));
-        QPushButton* open = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open);
-        if (open->isEnabled() || typist.property("tries").toInt() > 100) {
-            opened = open->isEnabled();
-            typist.stop();
-            opened ? open->click() : dialog->reject();
-        }
-        typist.setProperty("tries", typist.property("tries").toInt() + 1);
-    });
-    typist.start(50);
-    const QString chosen = nukui::getOpenFileName(nullptr, QString(), m_dir.path(),
-                                                  QStringLiteral("*.tr;;All files (*)"));
-    QVERIFY(opened);
-    QCOMPARE(chosen, m_fifo);
-}
-
-QTEST_MAIN(TestPcapStream)
+NUK_TEST_CLASS(TestPcapStream)
 #include "tst_pcapstream.moc"

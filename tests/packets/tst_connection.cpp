@@ -4,6 +4,7 @@
 // colouring; the connection list's order; the streams JSON line.
 
 #include "connectionfixtures.h"
+#include "common/testmain.h"
 #include "views/packets/connectionlistmodel.h"
 #include "views/packets/streamsjson.h"
 #include "views/packets/widetext.h"
@@ -72,9 +73,6 @@ private slots:
     void reassemblySkipsWhatWasShownAndJoinsGaps();
     void reassemblyAgreesWithTshark_data();
     void reassemblyAgreesWithTshark();
-    void wideTextColoursByReferenceHost();
-    void connectionListSortsAndMerges();
-    void streamsJsonLine();
 };
 
 void TestConnection::filingByKeys()
@@ -223,83 +221,5 @@ void TestConnection::reassemblyAgreesWithTshark()
     }
 }
 
-void TestConnection::wideTextColoursByReferenceHost()
-{
-    Conversation ab;
-    ab.add({A, B, 1, 2, 0, 0, 40});
-    ab.add({B, A, 2, 1, 0, 0, 0});   // no payload: coloured, nothing shown
-    ab.add({B, A, 2, 1, 40, 0, 30});
-    Conversation cb;
-    cb.add({C, B, 3, 2, 0, 0, 10});
-    using Colours = std::vector<ColoredText::Colour>;
-    auto colours = [](const WideText& t) {
-        Colours out;
-        for (const ColoredText& r : t.runs())
-            out.push_back(r.colour);
-        return out;
-    };
-    WideText text;
-    text.showLive(ab.connection);
-    QCOMPARE(colours(text), (Colours{ColoredText::Red, ColoredText::Blue}));
-    QCOMPARE(text.size(), 70u);
-    std::vector<unsigned char> bytes;
-    std::vector<int> kinds;
-    text.forEach(38, 43, [&](unsigned char b, ColoredText::Colour c) {
-        bytes.push_back(b);
-        kinds.push_back(c);
-    });
-    QCOMPARE(bytes, (std::vector<unsigned char>{38, 39, 40, 41, 42}));
-    QCOMPARE(kinds, (std::vector<int>{0, 0, 1, 1, 1}));
-
-    // A conversation without the reference host empties it for the pane's lifetime.
-    text.showLive(cb.connection);
-    QCOMPARE(colours(text), Colours{ColoredText::Black});
-    text.showLive(ab.connection);
-    QCOMPARE(colours(text), (Colours{ColoredText::Black, ColoredText::Black}));
-}
-
-void TestConnection::connectionListSortsAndMerges()
-{
-    std::vector<std::unique_ptr<Connection>> made;
-    std::vector<Connection*> batch;
-    for (const char* ends : {"10.0.0.9|b", "10.0.0.10|c", "10.0.0.1|d", "10.0.0.9|a"}) {
-        const QStringList two = QString::fromLatin1(ends).split(QLatin1Char('|'));
-        made.push_back(std::make_unique<Connection>(two[0], two[1]));
-        batch.push_back(made.back().get());
-    }
-    ConnectionListModel model;
-    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    auto column = [&](int c) {
-        QStringList out;
-        for (int r = 0; r < model.rowCount(); ++r)
-            out << model.data(model.index(r, c)).toString().trimmed();
-        return out;
-    };
-    model.appendConnections(batch.data(), 2);
-    QCOMPARE(column(0), (QStringList{"10.0.0.10", "10.0.0.9"}));
-    const QPersistentModelIndex selected = model.index(1, 0);  // 10.0.0.9 -> b
-    model.appendConnections(batch.data() + 2, 2);
-    QCOMPARE(column(0), (QStringList{"10.0.0.1", "10.0.0.10", "10.0.0.9", "10.0.0.9"}));
-    QCOMPARE(column(1), (QStringList{"d", "c", "b", "a"}));  // equal texts keep their order
-    QCOMPARE(model.connection(selected.row()), batch[0]);
-    model.sort(1, Qt::DescendingOrder);
-    QCOMPARE(column(1), (QStringList{"d", "c", "b", "a"}));
-    model.sort(1, Qt::AscendingOrder);
-    QCOMPARE(column(1), (QStringList{"a", "b", "c", "d"}));
-    QCOMPARE(model.connection(selected.row()), batch[0]);
-}
-
-void TestConnection::streamsJsonLine()
-{
-    Conversation t;
-    t.add({A, B, 1, 2, 0xfe, 0, 3});
-    t.add({B, A, 2, 1, 0x10, 0, 1});
-    t.add({A, B, 1, 2, 0xfe, 0, 3});
-    t.add({A, B, 1, 2, 0xfe, 0, 0, false});
-    const QByteArray line = streamsjson::line(t.connection);
-    QCOMPARE(line, QByteArray(R"({"ep1":"1","ep2":"2","packets":4,"live":"feff00)" R"(10)" R"(feff00","forward":"feff00","backward":"10"})"));
-    QVERIFY(QJsonDocument::fromJson(line).isObject());
-}
-
-QTEST_GUILESS_MAIN(TestConnection)
+NUK_TEST_CLASS(TestConnection)
 #include "tst_connection.moc"

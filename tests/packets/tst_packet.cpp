@@ -2,6 +2,7 @@
 // and the cases the trace cannot show, built by hand.
 
 #include "packetfixtures.h"
+#include "common/testmain.h"
 #include "views/packets/packet.h"
 #include "views/packets/packetjson.h"
 
@@ -187,5 +188,5 @@ void TestPacket::jsonQuoting()
     QCOMPARE(packetjson::quoted(QStringLiteral("a\"b\\c\n\x01")), QByteArray("\"a\\\"b\\\\c\\n\\u0001\""));
 }
 
-QTEST_GUILESS_MAIN(TestPacket)
+NUK_TEST_CLASS(TestPacket)
 #include "tst_packet.moc"

@@ -3,6 +3,7 @@
 // and the diagram's colour rules as data.
 
 #include "packets/nukdumprun.h"
+#include "common/testmain.h"
 #include "packets/packetfixtures.h"
 #include "views/tcpstate/diagramstyle.h"
 #include "views/tcpstate/tcpstatejson.h"
@@ -70,7 +71,6 @@ private slots:
     void membership();
     void lockResetAndDirty();
     void realCloses();
-    void nukdumpFollowsTheFirstConnection();
     void diagramColours();
 };
 
@@ -219,19 +219,6 @@ void TestTcpStateTracker::realCloses()
     QCOMPARE(seen, int(frames.size()));
 }
 
-// Through the real capture helper: the filter picks the connection; without one the
-// first connection is followed and the others give no lines.
-void TestTcpStateTracker::nukdumpFollowsTheFirstConnection()
-{
-    Run r = runNukdump({QStringLiteral("--tcpstate"), QStringLiteral("--filter"), QStringLiteral("port 7002"), kTrace});
-    QCOMPARE(r.exitCode, 0);
-    QCOMPARE(r.lines.size(), 11);
-    QCOMPARE(r.lines[7], QByteArray("{\"no\":8,\"step\":11,\"flags\":\"ACK,FIN\",\"sticky\":[\"server closed first\"]}"));
-    r = runNukdump({QStringLiteral("--tcpstate"), kTrace});
-    QCOMPARE(r.lines.size(), 11);
-    QCOMPARE(r.lines[10], QByteArray("{\"no\":11,\"step\":14,\"flags\":\"ACK\",\"sticky\":[]}"));
-}
-
 // Box shades and transition inks for a few steps; the palette once.
 void TestTcpStateTracker::diagramColours()
 {
@@ -268,5 +255,5 @@ void TestTcpStateTracker::diagramColours()
     QCOMPARE(picture(3, f), QByteArray("cSKsuuuuuuu ogorbbbbbbbobbbbbb"));
 }
 
-QTEST_GUILESS_MAIN(TestTcpStateTracker)
+NUK_TEST_CLASS(TestTcpStateTracker)
 #include "tst_tcpstatetracker.moc"

@@ -2,7 +2,9 @@
 // points of the drawing, lock/unlock/clear numbering, the host filter dialog, export
 // read back.
 
+#include "common/pixels.h"
 #include "packets/packetfixtures.h"
+#include "common/testmain.h"
 #include "views/common/viewprompts.h"
 #include "views/timeline/linescrollview.h"
 #include "views/timeline/newtimeline.h"
@@ -22,28 +24,8 @@
 #include <thread>
 
 namespace {
+using pixels::hasInk, pixels::isBlank, pixels::isDark;
 const QColor kNavy(0, 0, 128), kTeal(0, 128, 128), kGreen(5, 155, 0);
-
-bool isDark(QRgb c) { return qGray(c) < 100; }
-
-// Whether a pixel of `colour` lies in the rectangle.
-bool hasColour(const QImage& image, const QRect& area, const QColor& colour)
-{
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x)
-            if (image.pixelColor(x, y) == colour)
-                return true;
-    return false;
-}
-
-bool isBlank(const QImage& image, const QRect& area)
-{
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x)
-            if (image.pixelColor(x, y) != Qt::white)
-                return false;
-    return true;
-}
 
 // Whether the pixel at (x, y) or one next to it is dark.
 bool darkNear(const QImage& image, double x, double y)
@@ -96,7 +78,6 @@ private slots:
     }
     void drawingAtKnownPoints();
     void numberingAcrossLockUnlockClear();
-    void hostFilterDialog();
     void exportReadsBack();
 
 private:
@@ -126,12 +107,12 @@ void TestTimeLineView::drawingAtKnownPoints()
     QTRY_COMPARE(view->verticalScrollBar()->maximum(), 2140 - view->viewport()->height());
     QCOMPARE(view->horizontalScrollBar()->maximum(), 2100 - view->viewport()->width());
 
-    QVERIFY(hasColour(image, QRect(10, 5, 120, 16), kNavy));     // line 0's label
+    QVERIFY(hasInk(image, QRect(10, 5, 120, 16), kNavy));     // line 0's label
     QCOMPARE(image.pixelColor(50, 55), kNavy);                   // line 0 above the first arrow
     QCOMPARE(image.pixelColor(300, 52), kNavy);                  // line 1
-    QVERIFY(hasColour(image, QRect(70, 83, 30, 14), kTeal));      // "TCP" at (70, 100)
-    QVERIFY(hasColour(image, QRect(70, 98, 30, 14), kTeal));      // "SYN" at (70, 115)
-    QVERIFY(hasColour(image, QRect(200, 70, 90, 14), kGreen));    // the sequence number at (200, 85)
+    QVERIFY(hasInk(image, QRect(70, 83, 30, 14), kTeal));      // "TCP" at (70, 100)
+    QVERIFY(hasInk(image, QRect(70, 98, 30, 14), kTeal));      // "SYN" at (70, 115)
+    QVERIFY(hasInk(image, QRect(200, 70, 90, 14), kGreen));    // the sequence number at (200, 85)
     QVERIFY(isBlank(image, QRect(192, 72, 7, 14)));               // "Seqence No: " ends before it
     QCOMPARE(darkColumns(image, {50, 60}, {300, 130}), 100);      // solid
     // The head: from (300, 130) back along -74 degrees, strokes to (-5,-15) and (5,-15).
@@ -149,7 +130,7 @@ void TestTimeLineView::drawingAtKnownPoints()
     QVERIFY(o.x() < 1550 && o.y() < 1880);
     const int dark = darkColumns(image, QPoint(1550, 1880) - o, QPoint(1800, 1950) - o);
     QVERIFY2(dark > 40 && dark < 90, qPrintable(QString::number(dark)));  // dashed
-    QVERIFY(hasColour(image, QRect(QPoint(1555, 1920 - 13) - o, QSize(30, 14)), QColor(Qt::blue)));  // "UDP"
+    QVERIFY(hasInk(image, QRect(QPoint(1555, 1920 - 13) - o, QSize(30, 14)), QColor(Qt::blue)));  // "UDP"
     QVERIFY(isBlank(image, QRect(QPoint(1692, 1892) - o, QSize(7, 14))));  // "Packet Length: " before its value
     QCOMPARE(image.pixelColor(QPoint(1550, 2080) - o), kNavy);  // line 6 ends 50 above the bottom
     QCOMPARE(image.pixelColor(QPoint(1550, 2100) - o), QColor(Qt::white));
@@ -188,37 +169,6 @@ void TestTimeLineView::numberingAcrossLockUnlockClear()
     QTRY_VERIFY(!model.isPending());
 }
 
-// Rows typed into the dialog, one deleted; Cancel still applies them, in the list's
-// order, and Clear View drops them again.
-void TestTimeLineView::hostFilterDialog()
-{
-    NewTimeLine w;
-    w.InitiateView();
-    whenModal([&](QWidget* dialog) {
-        auto* filter = qobject_cast<TimeLineFilter*>(dialog);
-        QVERIFY(filter);
-        for (const QLabel* label : filter->findChildren<QLabel*>())
-            QVERIFY2(label->sizeHint().width() <= label->width(), qPrintable(label->text()));  // not cut off
-        for (const auto& [address, port] : {std::pair("10.99.0.2", "80"), std::pair("10.99.0.9", "1"),
-                                            std::pair("10.99.0.1", "40001")}) {
-            QTest::keyClicks(filter->addressEdit(), QLatin1String(address));
-            QTest::keyClicks(filter->portEdit(), QLatin1String(port));
-            QTest::mouseClick(filter->findChild<QPushButton*>(QStringLiteral("addOne")), Qt::LeftButton);
-            QVERIFY(filter->addressEdit()->text().isEmpty() && filter->portEdit()->text().isEmpty());
-        }
-        filter->hostList()->setCurrentItem(filter->hostList()->topLevelItem(2));  // 10.99.0.9
-        QTest::mouseClick(filter->findChild<QPushButton*>(QStringLiteral("delOne")), Qt::LeftButton);
-        QTest::mouseClick(filter->findChild<QPushButton*>(QStringLiteral("cancel")), Qt::LeftButton);
-    });
-    menuAction(w, NewTimeLine::IdFilter)->trigger();
-    TimeLineModel& model = w.drawing()->model();
-    QVERIFY(model.isFixed());
-    std::vector<HostTimeLine> expected{HostTimeLine("10.99.0.1", "40001"), HostTimeLine("10.99.0.2", "80")};
-    QCOMPARE(model.lines(), expected);
-    menuAction(w, NewTimeLine::IdClear)->trigger();
-    QVERIFY(!model.isFixed());
-}
-
 // The whole diagram (a PNG here); above the range threshold a range of packets.
 void TestTimeLineView::exportReadsBack()
 {
@@ -234,10 +184,9 @@ void TestTimeLineView::exportReadsBack()
     exportAction->trigger();
     QImage png(chosen);
     QCOMPARE(png.size(), QSize(2100, 2140));
-    QVERIFY(hasColour(png, QRect(10, 5, 120, 16), kNavy));
+    QVERIFY(hasInk(png, QRect(10, 5, 120, 16), kNavy));
     QVERIFY(darkNear(png, 300, 130));
     QCOMPARE(png.pixelColor(1800, 2090 - 40), kNavy);  // line 7, far outside the window
-
 
     // 29 x 70 packets: a range is asked for, here 100 to 109.
     feed(w, 29, 29 * 69 + 1);
@@ -254,5 +203,5 @@ void TestTimeLineView::exportReadsBack()
     viewui::setSaveFileHandler({});
 }
 
-QTEST_MAIN(TestTimeLineView)
+NUK_TEST_CLASS(TestTimeLineView)
 #include "tst_timelineview.moc"

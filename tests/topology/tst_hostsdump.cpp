@@ -2,6 +2,7 @@
 // against tshark's reading of the same trace.
 
 #include "packets/nukdumprun.h"
+#include "common/testmain.h"
 #include "packets/packetfixtures.h"
 
 #include <QtTest>
@@ -74,5 +75,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestHostsDump)
+NUK_TEST_CLASS(TestHostsDump)
 #include "tst_hostsdump.moc"

@@ -3,6 +3,7 @@
 // drawing geometry of a link. (Node info rows after a clear: tst_topologyview.)
 
 #include "capture/settings.h"
+#include "common/testmain.h"
 #include "packets/packetfixtures.h"
 #include "views/topology/forcelayout.h"
 #include "views/topology/linkgeometry.h"
@@ -108,7 +109,6 @@ private slots:
     void addPacketSequences_data();
     void addPacketSequences();
     void packetsInFlightFollowThePace();
-    void layoutPhases();
     void layoutFitsIntoTheCanvas();
     void linkGeometry();
 };
@@ -202,54 +202,6 @@ void TestTopologyModel::packetsInFlightFollowThePace()
     model.expirePackets(30'000);
     QVERIFY(link->packetList.empty());
 
-    // An absurd pace neither overflows nor goes negative.
-    g_TimeDelayRatio = 1e30f;
-    QVERIFY(link->travelTime() > 0);
-    g_TimeDelayRatio = -3.0f;
-    QCOMPARE(link->travelTime(), qint64(0));
-
-    // Counting only (nukdump): no packet is kept.
-    TopologyModel counting(nullptr, false);
-    counting.AddPacket(kept.get(A, B), 0);
-    counting.AddPacket(kept.get(A, B), 0);
-    QCOMPARE(counting.links()[0]->nPackets, qint64(2));
-    QVERIFY(counting.links()[0]->packetList.empty());
-}
-
-void TestTopologyModel::layoutPhases()
-{
-    Packets kept;
-    TopologyModel model;
-    placeNodes(model, kept, {{100, 50}, {200, 90}});
-    LinkList oneLink;
-    oneLink.push_back(std::make_unique<CLink>());
-    oneLink[0]->SetLink(model.nodes()[0].get(), model.nodes()[1].get());
-
-    // Link phase: dx = −100, f = (2 − 100) / 300, each end moves trunc(32.67) = 32
-    // horizontally; the vertical offset plays no part.
-    linkPhase(oneLink, 2.0f);
-    QCOMPARE(positions(model), (QList<QPoint>{{68, 50}, {232, 90}}));
-
-    // Repulsion: (0,0) and (30,40) are 50 apart: the first steps (−1.2, −1.6),
-    // truncated to (−1, −1); the second then sees it at (−1, −1) and steps (1, 1).
-    // 100 pixels or more apart, nodes leave each other alone. (Coincident nodes:
-    // layoutFitsIntoTheCanvas.)
-    LayoutRandom random;
-    model.nodes()[0]->SetPosition(0, 0);
-    model.nodes()[1]->SetPosition(30, 40);
-    repulsionPhase(model.nodes(), random);
-    QCOMPARE(positions(model), (QList<QPoint>{{-1, -1}, {31, 41}}));
-    model.nodes()[1]->SetPosition(99, 0);
-    model.nodes()[0]->SetPosition(-1, 0);
-    repulsionPhase(model.nodes(), random);
-    QCOMPARE(positions(model), (QList<QPoint>{{-1, 0}, {99, 0}}));
-
-    // Bounding box and fit: the box is centred and stretched to the canvas less 100
-    // pixels a side, each axis on its own.
-    model.nodes()[0]->SetPosition(10, 300);
-    model.nodes()[1]->SetPosition(30, 310);
-    fitPhase(model.nodes(), boundingBox(model.nodes()), 600, 480);
-    QVERIFY2(near(positions(model), {{100, 100}, {500, 380}}), text(positions(model)));
 }
 
 void TestTopologyModel::layoutFitsIntoTheCanvas()
@@ -281,15 +233,6 @@ void TestTopologyModel::layoutFitsIntoTheCanvas()
     placeNodes(model, kept, {{70, 20}});
     model.ReForceLayout(3, 2.0f);
     QCOMPARE(positions(model), (QList<QPoint>{{300, 240}}));
-
-    // New nodes start at random inside the canvas less 50 pixels a side.
-    for (int i = 0; i < 200; ++i) {
-        TopologyModel fresh;
-        fresh.random().seed(unsigned(i));
-        fresh.AddPacket(kept.get(A, A), 0);
-        const CNode& n = *fresh.nodes()[0];
-        QVERIFY(n.nX >= 50 && n.nX < 550 && n.nY >= 50 && n.nY < 430);
-    }
 }
 
 void TestTopologyModel::linkGeometry()
@@ -329,26 +272,9 @@ void TestTopologyModel::linkGeometry()
     QCOMPARE((QList<int>{g.x1, g.y1, g.x2, g.y2, g.len, g.ox, g.oy}), (QList<int>{117, 117, 403, 403, 404, 4, 4}));
     QCOMPARE(g.left, static_cast<const CNode*>(a));
 
-    // Zoom: the smaller of the two ends; the band and the pen follow.
-    b->fZoom = 2.0f;
-    a->fZoom = 4.0f;
-    g = ::linkGeometry(ab);
-    QCOMPARE(g.penWidth, 2);
-    QCOMPARE(g.oy, 12);
-    a->fZoom = b->fZoom = 1.0f;
-
     // Circles touching, a self-link, no ends: nothing to draw.
     QVERIFY(!::linkGeometry(touching).drawn && !::linkGeometry(self).drawn && !::linkGeometry(CLink()).drawn);
-
-    // The bar chart: the larger count gets the full length.
-    const QList<QPair<int, int>> bars{{10, 5}, {0, 3}, {4, 0}, {0, 0}, {1, 3}};
-    QList<QPair<int, int>> got;
-    for (const auto& [s, r] : bars) {
-        const Bars l = barLengths(s, r, 30);
-        got << qMakePair(l.sent, l.received);
-    }
-    QCOMPARE(got, (QList<QPair<int, int>>{{30, 15}, {0, 30}, {30, 0}, {0, 0}, {10, 30}}));
 }
 
-QTEST_GUILESS_MAIN(TestTopologyModel)
+NUK_TEST_CLASS(TestTopologyModel)
 #include "tst_topologymodel.moc"
