@@ -112,15 +112,6 @@ private slots:
             std::signal(signo, SIG_DFL);
     }
 
-    void withoutNukPathPrintsHelpAndExitsZero()
-    {
-        const QString out = m_tmp.path() + "/help.txt";
-        const pid_t pid = spawnInNewSession(kNuk, {}, {"NUKPATH=", "QT_QPA_PLATFORM=offscreen"}, out);
-        SessionGuard guard_pid(pid);
-        QCOMPARE(waitExit(pid, 10000), 0);
-        QVERIFY(waitForLines(out, 1000).value(0).startsWith(QLatin1String("Before you run nuk, please set NUKPATH")));
-    }
-
     // Ctrl+C in the terminal: the whole group ends and the temporary files go,
     // while a link planted at one of their names is removed without touching its target.
     void interruptEndsAllProcessesAndRemovesTemporaryFiles()

@@ -187,22 +187,6 @@ void TestNukdump::leavesTheCaptureOfARunningNukAlone()
     QVERIFY(sentinel.open(QIODevice::ReadOnly));
     QCOMPARE(sentinel.readAll(), QByteArray("the running capture"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::NoDotAndDotDot).size(), 1);
-
-    // A helper with capture rights ignores NUK_TMPDIR; nukdump, which only replays,
-    // runs it without them, so that its files still go to the private directory.
-    if (geteuid() != 0)
-        QSKIP("only root can give the helper capture rights");
-    QTemporaryDir root;
-    QVERIFY(QDir(root.path()).mkdir(QStringLiteral("nuk")));
-    const QString helper = root.filePath(QStringLiteral("nuk/pcap"));
-    QVERIFY(QFile::copy(QStringLiteral(NUK_BUILD_DIR "/nuk/pcap"), helper));
-    QCOMPARE(QProcess::execute(QStringLiteral("setcap"), {QStringLiteral("cap_net_raw=ep"), helper}), 0);
-    const QString shared = QStringLiteral("/tmp/%1_NukDefaultTraceFile").arg(getuid());
-    const QFileInfo before(shared);
-    QCOMPARE(fixtures::runNukdump({kTrace}, {QStringLiteral("NUKPATH=") + root.path()}).exitCode, 0);
-    const QFileInfo after(shared);
-    QCOMPARE(after.exists(), before.exists());
-    QCOMPARE(after.lastModified(), before.lastModified());
 }
 
 // Standard output stays JSON lines; what the record reader found wrong goes to

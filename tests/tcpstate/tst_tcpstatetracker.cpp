@@ -1,19 +1,14 @@
-// Following a TCP connection: packet sequences built by hand, a real trace with
-// connections ended in seven ways (its flags held against tshark), nukdump's lines,
-// and the diagram's colour rules as data.
+// Following a TCP connection: packet sequences built by hand, and a real trace with
+// connections ended in seven ways (its flags held against tshark).
 
-#include "packets/nukdumprun.h"
 #include "common/testmain.h"
 #include "packets/packetfixtures.h"
-#include "views/tcpstate/diagramstyle.h"
 #include "views/tcpstate/tcpstatejson.h"
 #include "views/tcpstate/tcpstatetracker.h"
 
 #include <QtTest>
 
 using namespace fixtures;
-using tcpdiagram::Ink;
-using tcpdiagram::Shade;
 
 namespace {
 
@@ -71,7 +66,6 @@ private slots:
     void membership();
     void lockResetAndDirty();
     void realCloses();
-    void diagramColours();
 };
 
 // The real trace below covers the common closes; these are the paths it cannot show.
@@ -123,18 +117,6 @@ void TestTcpStateTracker::membership()
     QCOMPARE(verdict(0xc0a80102, 1235, 80), TcpStateTracker::Verdict::OtherConnection);
     QCOMPARE(verdict(0xc0a80103, 1234, 80), TcpStateTracker::Verdict::OtherConnection);
     QCOMPARE(t.step(), 2);
-
-    // Between two ends with one address (loopback) a SYN+ACK of the client is no
-    // simultaneous open.
-    TcpStateTracker loop;
-    Fields l;
-    l.src = l.dst = 0x7f000001;
-    for (std::uint8_t flags : {0x02, 0x12}) {
-        l.flags = flags;
-        loop.addPacket(*build(l));
-    }
-    QVERIFY(!loop.sticky().simultaneousOpen);
-    QCOMPARE(loop.step(), 2);
 }
 
 void TestTcpStateTracker::lockResetAndDirty()
@@ -217,42 +199,6 @@ void TestTcpStateTracker::realCloses()
         seen += int(got.size());
     }
     QCOMPARE(seen, int(frames.size()));
-}
-
-// Box shades and transition inks for a few steps; the palette once.
-void TestTcpStateTracker::diagramColours()
-{
-    using namespace tcpdiagram;
-    QCOMPARE(rgb(Shade::CommonCurrent), (Rgb{221, 255, 0}));
-    QCOMPARE(rgb(Shade::ServerPassed), (Rgb{255, 249, 177}));
-    QCOMPARE(rgb(Ink::Server), (Rgb{255, 123, 41}));
-
-    // One letter a box or transition in drawing order: shades u(nvisited), C/c common
-    // current/passed, S/s server, K/k client; inks b(lack), g(reen), o(range), r(eset).
-    auto picture = [](int step, const TcpStickyFlags& f) {
-        QByteArray boxes, inks;
-        for (int b = 0; b < BoxCount; ++b)
-            boxes += "uCcSsKk"[int(boxShade(Box(b), step, f))];
-        for (int n = 1; n <= kTransitionCount; ++n)
-            inks += "bgor"[int(transitionInk(n, step, f))];
-        return boxes + ' ' + inks;
-    };
-    const TcpStickyFlags none;
-    QCOMPARE(picture(0, none), QByteArray("Cuuuuuuuuuu bbbbbbbbbbbbbbbbbb"));
-    QCOMPARE(picture(17, none), picture(0, none));
-    QCOMPARE(picture(5, none), QByteArray("csksCuuuuuu ogobbgbobbbbbbbbbb"));
-    TcpStickyFlags f;
-    f.serverClosedFirst = true;
-    QCOMPARE(picture(12, f), QByteArray("cskscKusuSu ogobbgbogbobbobbbb"));
-    // The other closing paths, the client closing first.
-    f = TcpStickyFlags();
-    f.finAckClose = true;
-    QCOMPARE(picture(13, f), QByteArray("cskscsSkuuK ogobbgbooogbbbbgbb"));
-    f = TcpStickyFlags();
-    f.simultaneousClose = true;
-    QCOMPARE(picture(16, f), QByteArray("cskscuuccuK ogobbgbobbgobbobbb"));
-    f.rstSeen = true;
-    QCOMPARE(picture(3, f), QByteArray("cSKsuuuuuuu ogorbbbbbbbobbbbbb"));
 }
 
 NUK_TEST_CLASS(TestTcpStateTracker)

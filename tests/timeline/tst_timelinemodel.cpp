@@ -1,10 +1,8 @@
 // The time line's model on a real three-host trace, checked against tshark's reading
-// of it, and nukdump --timeline printing that model.
+// of it.
 
-#include "packets/nukdumprun.h"
 #include "common/testmain.h"
 #include "packets/packetfixtures.h"
-#include "views/timeline/timelinejson.h"
 #include "views/timeline/timelinemodel.h"
 
 #include <QtTest>
@@ -50,7 +48,6 @@ private slots:
     void recordsFollowTheTrace();
     void contentsGrowWithLinesAndRecords();
     void hostFilterLeavesGaps();
-    void pacingAndFullTimeLine();
 
 private:
     void addAll(TimeLineModel& model, std::size_t count = 29)
@@ -145,27 +142,6 @@ void TestTimeLineModel::hostFilterLeavesGaps()
     model.setHostList({});
     QVERIFY(!model.isFixed());
     QCOMPARE(model.packetCount(), 0);
-}
-
-void TestTimeLineModel::pacingAndFullTimeLine()
-{
-    TimeLineModel model(60 + 3 * 70 + 50);  // room for three records
-    QVERIFY(!model.isPending());
-    addAll(model, 1);
-    const std::uint64_t drawn = model.changeCount();
-    addAll(model, 1);
-    model.fixView(drawn);  // a packet came after that drawing: stay pending
-    QVERIFY(model.isPending());
-    model.fixView(model.changeCount());
-    QVERIFY(!model.isPending());
-
-    addAll(model, 5);
-    QVERIFY(model.isFull());
-    QCOMPARE(model.recordCount(), std::size_t(3));
-    QCOMPARE(model.packetCount(), 3);
-    model.myInitiate();
-    QVERIFY(!model.isFull());
-    QVERIFY(model.myAdd(*m_trace[0].packet));
 }
 
 NUK_TEST_CLASS(TestTimeLineModel)
