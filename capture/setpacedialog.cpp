@@ -23,9 +23,7 @@ SetPaceDialog::SetPaceDialog(QWidget* parent) : QWidget(parent)
     setFont(small);
 
     m_pRatioGroup = new QGroupBox(QStringLiteral("Pace Ratio"), this);
-    m_pRatioGroup->setGeometry(20, 10, 370, 61);
     auto* ratioRow = new QWidget(m_pRatioGroup);
-    ratioRow->setGeometry(30, 20, 330, 32);
     auto* ratioLayout = new QHBoxLayout(ratioRow);
     ratioLayout->setSpacing(6);
     ratioLayout->setContentsMargins(0, 0, 0, 0);
@@ -39,9 +37,14 @@ SetPaceDialog::SetPaceDialog(QWidget* parent) : QWidget(parent)
     m_pPaceEdit->setFocusPolicy(Qt::NoFocus);
     ratioLayout->addWidget(m_pPaceEdit);
     ratioLayout->addWidget(new QLabel(QStringLiteral("millisecond\nin displaying"), ratioRow));
+    // Two lines take 32 pixels in most faces and a little more in some (Noto Sans):
+    // the row, its group and everything below move down by the difference.
+    const int row = std::max(0, ratioRow->sizeHint().height() - 32);
+    m_pRatioGroup->setGeometry(20, 10, 370, 61 + row);
+    ratioRow->setGeometry(30, 20, 330, 32 + row);
 
     auto* sliderRow = new QWidget(this);
-    sliderRow->setGeometry(20, 80, 370, 18);
+    sliderRow->setGeometry(20, 80 + row, 370, 18);
     auto* sliderLayout = new QHBoxLayout(sliderRow);
     sliderLayout->setSpacing(6);
     sliderLayout->setContentsMargins(0, 0, 0, 0);
@@ -63,8 +66,9 @@ SetPaceDialog::SetPaceDialog(QWidget* parent) : QWidget(parent)
         "set large enough, you can see \nthe animation of packets flow in the machine distribution view."));
     // The text takes four lines where 40 pixels hold three: the label, the buttons
     // below it and the dialog grow by what the text needs.
-    const int extra = std::max(0, m_pUsage->heightForWidth(350) - 40);
-    m_pUsage->setGeometry(20, 107, 350, 40 + extra);
+    const int usage = std::max(0, m_pUsage->heightForWidth(350) - 40);
+    m_pUsage->setGeometry(20, 107 + row, 350, 40 + usage);
+    const int extra = row + usage;
     resize(409, 202 + extra);
 
     m_pOkButton = new QPushButton(QStringLiteral("OK"), this);
