@@ -22,7 +22,6 @@ using namespace proctools;
 namespace {
 const QString kNuk = QStringLiteral(NUK_BUILD_DIR "/nuk/nuk");
 const QString kFakeHelper = QStringLiteral(NUK_BUILD_DIR "/tests/bin/fakehelper");
-const QString kDriver = QStringLiteral(NUK_BUILD_DIR "/tests/bin/procdriver");
 
 QString uidName(const QString& dir, const char* suffix)
 {
@@ -183,31 +182,6 @@ private slots:
                  "the script or its other child was ended");
     }
 
-    // A GUI that dies without its shutdown leaves no child and no helper behind.
-    void killedGuiLeavesNoProcessBehind()
-    {
-        const QString args = m_tmp.path() + "/killed";
-        const QString out = m_tmp.path() + "/driver.txt";
-        const pid_t pid = spawnInNewSession(
-            kDriver, {}, {"NUKPATH=" + m_root.path(), "NUK_TMPDIR=" + m_tmp.path(), "NUK_FAKE_ARGS=" + args}, out);
-        SessionGuard guard_pid(pid);
-        QVERIFY(!waitForLines(args + ".pcap", 15000).isEmpty());
-        QVERIFY(!waitForLines(args + ".getSock", 15000).isEmpty());
-        QTRY_COMPARE_WITH_TIMEOUT(sessionMembers(pid).size(), 5, 5000);  // driver, 2 children, 2 helpers
-        QCOMPARE(kill(pid, SIGKILL), 0);
-        waitExit(pid, 5000);
-        QVERIFY2(waitSessionGone(pid, 5000), "a child or helper outlived the GUI");
-        QTRY_COMPARE_WITH_TIMEOUT(waitForLines(args + ".pcap", 100).value(6), QStringLiteral("TERM"), 3000);
-
-        const pid_t gui = spawnInNewSession(kNuk, {}, {"NUKPATH=" + m_root.path(), "NUK_TMPDIR=" + m_tmp.path(),
-                                                       "QT_QPA_PLATFORM=offscreen"});
-
-        SessionGuard guard_gui(gui);
-        QTRY_COMPARE_WITH_TIMEOUT(sessionMembers(gui).size(), 3, 10000);
-        kill(gui, SIGKILL);
-        waitExit(gui, 5000);
-        QVERIFY2(waitSessionGone(gui, 5000), "a child outlived nuk");
-    }
 };
 
 NUK_TEST_CLASS(ProcessTest)

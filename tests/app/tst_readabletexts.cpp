@@ -66,7 +66,6 @@ private slots:
 
     void wizardPages_data() { addFonts(); }
     void filterDialog_data() { addFonts(); }
-    void packetListView_data() { addFonts(); }
     void mainWindowAndPace_data() { addFonts(); }
 
     void wizardPages()
@@ -110,31 +109,6 @@ private slots:
         dialog.dstList()->addItem(filterEntryText(FilterSide::Destination, widest));
         dialog.srcList()->addItem(filterEntryText(FilterSide::Source, widest));
         shoot(&dialog, "filter-address");
-    }
-
-    void packetListView()
-    {
-        useFont();
-        ListViews view;
-        // The widest texts of each column: times before the first packet and long
-        // after it, the longest addresses and ports, every flag.
-        const std::pair<std::int32_t, std::int32_t> times[] = {
-            {1000, 0}, {999, 999985}, {124456, 789000}, {1000 - 1234567, 0}};
-        std::vector<std::unique_ptr<CPacket>> packets;
-        for (const auto& [sec, usec] : times) {
-            fixtures::Fields f;
-            f.sec = sec;
-            f.usec = usec;
-            f.src = f.dst = 0xffffffff;
-            f.sport = f.dport = 65535;
-            f.seq = f.ack = 4294967295u;
-            f.flags = 0x3f;
-            packets.push_back(fixtures::build(f));
-            view.AddPacket(packets.back().get());
-        }
-        QTRY_COMPARE(view.model()->rowCount(), 4);
-        view.packetList()->horizontalHeader()->setSortIndicator(PacketListItem::ColProtocol, Qt::AscendingOrder);
-        shoot(&view, "packet-list");
     }
 
     void mainWindowAndPace()

@@ -34,7 +34,6 @@ private slots:
     void lockShortcutsShowTheLockedLabel();
     void closingAViewUnregistersIt_data();
     void closingAViewUnregistersIt();
-    void askAnswersOnlyItsButtons();
 };
 
 void TestViewCommon::savesRegularFilesOnly()
@@ -168,28 +167,6 @@ void TestViewCommon::closingAViewUnregistersIt()
     controller.AddPacket(new CPacket(*packet));
     controller.UpdateView();
     QCOMPARE(controller.packetCount(), std::size_t(21));
-}
-
-// A box closed by Escape or its title bar answers -1, even when it has a single
-// button: the one-button box must not take that button as its escape.
-void TestViewCommon::askAnswersOnlyItsButtons()
-{
-    const auto answer = [](const std::function<void(QMessageBox*)>& act) {
-        QTimer::singleShot(0, [act] {
-            QTRY_VERIFY(qobject_cast<QMessageBox*>(QApplication::activeModalWidget()));
-            act(qobject_cast<QMessageBox*>(QApplication::activeModalWidget()));
-        });
-        return viewui::ask(nullptr, QMessageBox::Information, QStringLiteral("NUK"), QStringLiteral("Stop?"),
-                           {QStringLiteral("Stop")});
-    };
-    QCOMPARE(answer([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); }), -1);
-    QCOMPARE(answer([](QMessageBox* box) { box->close(); }), -1);
-    QCOMPARE(answer([](QMessageBox* box) {
-                 for (QAbstractButton* b : box->buttons())
-                     if (b->text() == QStringLiteral("Stop"))
-                         b->click();
-             }),
-             0);
 }
 
 NUK_TEST_CLASS(TestViewCommon)

@@ -191,20 +191,6 @@ private slots:
         QCOMPARE(selected(m_packets, expression), wanted);
     }
 
-    void expressionThatDoesNotCompileKeepsDialogOpen()
-    {
-        Filter dialog;
-        dialog.show();
-        // An entry the fields would refuse, as if the list held it.
-        dialog.dstList()->addItem(QStringLiteral("DST:999.1.1.1       PORT:* "));
-        QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
-        const QString error = filterCompileError(QStringLiteral(" tcp and (( dst host 999.1.1.1))"));
-        QVERIFY(error.contains(QLatin1String("999.1.1.1")));
-        QCOMPARE(m_warnings, QStringList("Invalid Address|" + error));
-        QVERIFY(dialog.isVisible());
-        QCOMPARE(expression, QStringLiteral("untouched"));
-    }
-
     void reopensShowingTheFilterInForce()
     {
         const DialogState state{false, true, {{"127.0.0.5", "80"}}, {{"", "53"}}, {"OR"}};

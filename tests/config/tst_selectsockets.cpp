@@ -148,50 +148,6 @@ private slots:
         QVERIFY(!dialog.isCollecting());
     }
 
-    // The real listing helper, a server's listening socket on every address and an
-    // unconnected UDP socket: choosing them writes a port clause and a host-and-port
-    // clause (a listening socket's 0.0.0.0 is on no packet).
-    void listeningAndUnconnectedSocketsSelectTheirTraffic()
-    {
-        installHelper(QStringLiteral(NUK_BUILD_DIR "/nuk/getSock"));
-        const auto restore = qScopeGuard([this] { installHelper(QStringLiteral(FAKE_GETSOCK)); });
-        const int server = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in any{};
-        any.sin_family = AF_INET;
-        socklen_t length = sizeof any;
-        QVERIFY(::bind(server, reinterpret_cast<sockaddr*>(&any), sizeof any) == 0 && ::listen(server, 4) == 0);
-        QVERIFY(::getsockname(server, reinterpret_cast<sockaddr*>(&any), &length) == 0);
-        const quint16 serverPort = ntohs(any.sin_port);
-        quint16 udpPort = 0, otherPort = 0;
-        const int udp = boundSocket(SOCK_DGRAM, udpPort);
-        const int other = boundSocket(SOCK_STREAM, otherPort);  // listening, not chosen
-        QVERIFY(udp >= 0 && other >= 0 && ::listen(other, 4) == 0);
-        const auto closeAll = qScopeGuard([&] {
-            for (int fd : {server, udp, other})
-                ::close(fd);
-        });
-
-        SelectSockets dialog;
-        const QString listening = QStringLiteral("0.0.0.0:%1").arg(serverPort);
-        const QString bound = QStringLiteral("127.0.0.1:%1").arg(udpPort);
-        QMap<QString, int> rows;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            [&] {
-                rows.clear();
-                for (int r = 0; r < dialog.list()->topLevelItemCount(); ++r)
-                    rows.insert(dialog.list()->topLevelItem(r)->text(1), r);
-                return rows.contains(listening) && rows.contains(bound);
-            }(),
-            5000);
-        QCOMPARE(dialog.list()->topLevelItem(rows[listening])->text(3), QStringLiteral("LISTEN"));
-        dialog.list()->topLevelItem(rows[listening])->setSelected(true);
-        dialog.list()->topLevelItem(rows[bound])->setSelected(true);
-        QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
-        const QString tcpClause = QStringLiteral(" ( port %1)").arg(serverPort);
-        const QString udpClause = QStringLiteral(" ( host 127.0.0.1 and port %1)").arg(udpPort);
-        QCOMPARE(expression, rows[listening] < rows[bound] ? tcpClause + " or" + udpClause : udpClause + " or" + tcpClause);
-    }
-
     void closingOrDeletingEndsTheReaderAndLeavesThePipeClean()
     {
         for (const bool closeFirst : {true, false}) {

@@ -210,35 +210,6 @@ private slots:
         QVERIFY(static_cast<TestView*>(m_created[0].view)->isVisible() && ValidWizard);
     }
 
-    void finishCreatesTheTickedViewsInOrder()
-    {
-        ControlPanel controller;
-        userwizard wizard;
-        prepare(wizard, &controller);
-        click(wizard.sourceButton(userwizard::Source::Realtime));
-        click(wizard.button(QWizard::NextButton));
-        click(wizard.button(QWizard::NextButton));
-        for (ViewKind kind : {ViewKind::Topology, ViewKind::Reconstruction, ViewKind::TimeLine, ViewKind::TcpState,
-                              ViewKind::StreamLink})
-            click(wizard.viewBox(kind));
-        click(wizard.button(QWizard::NextButton));
-        click(wizard.button(QWizard::FinishButton));
-
-        // In this order, registered in it, all with the wizard's controller.
-        const ViewKind expected[] = {ViewKind::TimeLine,   ViewKind::TcpState,   ViewKind::Reconstruction,
-                                     ViewKind::StreamLink, ViewKind::PacketList, ViewKind::Topology};
-        QCOMPARE(m_created.size(), 6);
-        int previousId = -1;
-        for (int i = 0; i < 6; ++i) {
-            QCOMPARE(m_created[i].kind, expected[i]);
-            QCOMPARE(m_created[i].controller, &controller);
-            const int id = m_View2MenuID.value(m_created[i].view, -1);
-            QVERIFY(id > previousId);
-            previousId = id;
-        }
-        QCOMPARE(wizard.reconstructionView(), m_created[2].view);
-    }
-
     // A run that skips "Set Filter" captures "tcp" on the default device, whatever an
     // earlier run chose; within a run the filter dialog reopens showing its choice; a
     // run given up leaves the last filter for a Start outside the wizard.

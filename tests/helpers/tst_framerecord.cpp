@@ -45,38 +45,12 @@ Fields withPayload(int n, bool tcp = true)
 class TestFrameRecord : public QObject {
     Q_OBJECT
 private slots:
-    void headersAndOptionsLandInTheirSlots();
     void payloadBounds_data();
     void payloadBounds();
     void verdicts_data();
     void verdicts();
     void taggedFramesLoseTheirTags();
 };
-
-void TestFrameRecord::headersAndOptionsLandInTheirSlots()
-{
-    Fields s = withPayload(5);
-    s.ipOptions = 4;
-    s.tcpOptions = 16;
-    const Bytes f = frame(s);
-    const Converted c = convert(f);
-    QCOMPARE(c.verdict, FrameVerdict::Record);
-    QCOMPARE(c.slot(record::Seconds, 16), word(1234) + word(5678) + word(record::TypeTcp) + word(160 + 5));
-    QCOMPARE(c.slot(record::Ethernet, 14), f.left(14));
-    QCOMPARE(c.slot(record::Ip, 20), f.mid(14, 20));
-    QCOMPARE(c.slot(record::IpOptions, 40), Bytes(4, '\1') + Bytes(36, '\0'));
-    QCOMPARE(c.slot(record::Tcp, 20), f.mid(38, 20));
-    QCOMPARE(c.slot(record::TcpOptions, 16), Bytes(16, '\1'));
-    QCOMPARE(c.slot(record::Udp, 8), Bytes(8, '\0'));
-    QCOMPARE(c.payload(), Bytes("abcde"));
-
-    const Bytes u = frame(withPayload(2, false));
-    const Converted cu = convert(u);
-    QCOMPARE(cu.slot(record::PacketType, 4), word(record::TypeUdp));
-    QCOMPARE(cu.slot(record::Udp, 8), u.mid(34, 8));
-    QCOMPARE(cu.slot(record::Tcp, 20), Bytes(20, '\0'));
-    QCOMPARE(cu.payload(), Bytes("ab"));
-}
 
 void TestFrameRecord::payloadBounds_data()
 {

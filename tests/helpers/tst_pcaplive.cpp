@@ -65,7 +65,6 @@ class TestPcapLive : public QObject {
 private slots:
     void init();
     void loopbackTrafficArrives();
-    void specificApplicationFollowsTheFirstConnector();
 };
 
 void TestPcapLive::init()
@@ -132,89 +131,6 @@ void TestPcapLive::loopbackTrafficArrives()
         QCOMPARE(recordBytes(replay.records[i]), recordBytes(records[i]));
     for (int fd : {udp, sender, listener})
         ::close(fd);
-}
-
-void TestPcapLive::specificApplicationFollowsTheFirstConnector()
-{
-    QTemporaryDir dir;
-    quint16 tcpPort = 0, udpPort = 0, otherPort = 0, otherSenderPort = 0;
-    // The peer is another program: what it sends back is the followed program's
-    // incoming traffic, and must be delivered too.
-    const pid_t server = forkWorldServer(tcpPort);
-    QVERIFY(server > 0 && tcpPort != 0);
-    const int udp = boundSocket(SOCK_DGRAM, udpPort);
-    QVERIFY(udp >= 0);
-    // Ports of another program's traffic, chosen now so the filter can name them.
-    const int p1 = boundSocket(SOCK_DGRAM, otherPort);
-    const int p2 = boundSocket(SOCK_DGRAM, otherSenderPort);
-    ::close(p1);
-    ::close(p2);
-    // The filter keeps other programs' connections on this shared machine out of the race.
-    const QString filter = QStringLiteral("port %1 or port %2 or port %3 or port %4")
-                               .arg(tcpPort).arg(udpPort).arg(otherPort).arg(otherSenderPort);
-    HelperRunner helper(QStringLiteral("pcap"), liveArgs(3, filter), dir.path());
-    QVERIFY(helper.start());
-    QVERIFY2(helper.waitForStderr("capturing on", 10000), helper.stderrText().constData());
-
-    // Another program sends first: nothing is followed yet, and it is never followed.
-    const pid_t other = ::fork();
-    if (other == 0) {
-        sockaddr_in a{}, b{};
-        a.sin_family = b.sin_family = AF_INET;
-        a.sin_addr.s_addr = b.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(otherPort);
-        b.sin_port = htons(otherSenderPort);
-        const int rx = ::socket(AF_INET, SOCK_DGRAM, 0), tx = ::socket(AF_INET, SOCK_DGRAM, 0);
-        ::bind(rx, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::bind(tx, reinterpret_cast<sockaddr*>(&b), sizeof b);
-        for (int i = 0; i < 10; ++i) {
-            ::sendto(tx, "other", 5, 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
-            ::usleep(100 * 1000);
-        }
-        ::_exit(0);
-    }
-    QThread::msleep(200);
-    // This test's first connection: it is followed from here. The owner of a SYN is
-    // looked up while its socket still exists, so the connection stays open a moment.
-    const int client = ::socket(AF_INET, SOCK_STREAM, 0);
-    QVERIFY(connectLoopback(client, tcpPort));
-    QThread::msleep(300);
-    QCOMPARE(::write(client, "hello", 5), ssize_t(5));
-    char answer[16];
-    QCOMPARE(::read(client, answer, sizeof answer), ssize_t(5));
-    ::close(client);
-    int serverStatus = -1;
-    QCOMPARE(::waitpid(server, &serverStatus, 0), server);
-    QCOMPARE(serverStatus, 0);
-    quint16 mySender = 0;
-    const int sender = boundSocket(SOCK_DGRAM, mySender);
-    sendDatagrams(sender, udpPort, {QByteArray("mine")});
-    ::waitpid(other, nullptr, 0);
-    QThread::msleep(300);
-    ::kill(helper.pid(), SIGTERM);
-    const std::vector<CPacket> records = helper.readRecords();
-    QCOMPARE(helper.wait(), 0);
-    QVERIFY2(helper.stderrText().contains(QByteArray("following ") + QByteArray::number(getpid()) + '/'),
-             helper.stderrText().constData());
-
-    QVERIFY(!records.empty());
-    QCOMPARE(int(records.front().GetTCPFlags()), 0x02);  // the SYN that chose the program
-    QByteArrayList payloads;
-    for (const CPacket& p : records)
-        if (p.payloadLength())
-            payloads << payloadOf(p);
-    QCOMPARE(payloads, (QByteArrayList{"hello", "world", "mine"}));
-
-    QFile sockets(dir.path() + QStringLiteral("/%1_NukAppSockFile").arg(getuid()));
-    QVERIFY(sockets.open(QIODevice::ReadOnly));
-    const QByteArray listed = sockets.readAll();
-    QVERIFY2(listed.contains(":" + QByteArray::number(tcpPort)), listed.constData());
-    QVERIFY2(listed.contains(QByteArray::number(getpid()) + '/'), listed.constData());
-    QFile syns(dir.path() + QStringLiteral("/%1_Nuk_Syn_Packets").arg(getuid()));
-    QVERIFY(syns.open(QIODevice::ReadOnly));
-    QVERIFY(syns.size() > 24);  // the pcap file header and at least the SYN
-    ::close(udp);
-    ::close(sender);
 }
 
 NUK_TEST_CLASS(TestPcapLive)

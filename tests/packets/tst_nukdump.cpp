@@ -85,7 +85,6 @@ private slots:
     void decodesTheTrace();
     void otherViews_data();
     void otherViews();
-    void treeAndFilterOptions();
     void leavesTheCaptureOfARunningNukAlone();
     void damagedRecordsAreReportedOnStandardError_data();
     void damagedRecordsAreReportedOnStandardError();
@@ -147,29 +146,6 @@ void TestNukdump::otherViews()
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.lines.size(), count);
     QCOMPARE(r.lines[index], line);
-}
-
-void TestNukdump::treeAndFilterOptions()
-{
-    Run r = run({QStringLiteral("--tree"), kTrace});
-    QCOMPARE(r.exitCode, 0);
-    QCOMPARE(r.lines.size(), 15);
-    const QJsonArray tree = QJsonDocument::fromJson(r.lines[3]).object().value(QLatin1String("tree")).toArray();
-    QStringList names;
-    for (const QJsonValue& v : tree)
-        names << v.toObject().value(QLatin1String("name")).toString();
-    QCOMPARE(names, (QStringList{"Frame", "EtherNet II", "Internet Protocol", "Transmission Control Protocol", "Data:   13 bytes"}));
-    QCOMPARE(tree[4].toObject().value(QLatin1String("pos")).toInt(), 132);
-    QCOMPARE(tree[4].toObject().value(QLatin1String("len")).toInt(), 26);
-    const QJsonArray tcp = tree[3].toObject().value(QLatin1String("children")).toArray();
-    QCOMPARE(tcp[5].toObject().value(QLatin1String("children")).toArray().size(), 6);  // the flag rows
-
-    // Numbering and time start again at the first packet that passes the filter.
-    r = run({QStringLiteral("--filter"), QStringLiteral("udp"), kTrace});
-    QCOMPARE(r.exitCode, 0);
-    QCOMPARE(r.lines.size(), 3);
-    QVERIFY(r.lines[0].startsWith("{\"no\":\"00000001\",\"time\":\"0\","));
-    QVERIFY(r.lines[0].contains("\"protocol\":\"UDP\""));
 }
 
 // The helper keeps a copy of what it replays in the default trace file; nukdump

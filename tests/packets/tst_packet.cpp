@@ -38,8 +38,6 @@ class TestPacket : public QObject {
     Q_OBJECT
 private slots:
     void traceAgreesWithTshark();
-    void flagTexts_data();
-    void flagTexts();
     void numbersTimesAndOtherEtherTypes();
     void jsonQuoting();
 };
@@ -130,37 +128,6 @@ void TestPacket::traceAgreesWithTshark()
         QCOMPARE(p.folders().back()->folderName().startsWith(QLatin1String("Data")), payload > 0);
         QCOMPARE(p.data(), payload > 0 ? digits.back().second : QString());
     }
-}
-
-void TestPacket::flagTexts_data()
-{
-    QTest::addColumn<int>("flags");
-    QTest::addColumn<QString>("summary");
-    QTest::addColumn<QStringList>("rows");
-    QTest::newRow("0x12") << 0x12 << QStringLiteral("[ ACK SYN ]")
-                          << QStringList{"0 . . . . .  =  Urgent:  not set", ". 1 . . . .  =  Acknowledgement:  set",
-                                         ". .0 . . .  =  Push:  not set", ". . .0 . .  =  Reset:  not set",
-                                         ". . . . 1 .  =  SYN:   set", ". . . . .0   =  FIN:  not set"};
-    QTest::newRow("all") << 0x3f << QStringLiteral("[ URG ACK PSH RST SYN FIN ]") << QStringList{};
-}
-
-void TestPacket::flagTexts()
-{
-    QFETCH(int, flags);
-    QFETCH(QString, summary);
-    QFETCH(QStringList, rows);
-    Fields s;
-    s.flags = std::uint8_t(flags);
-    const auto cp = build(s);
-    const Packet p(*cp, 1, {});
-    QCOMPARE(p.flags(), QString::number(flags, 2).rightJustified(8, QLatin1Char('0')));
-    QVERIFY(p.info().contains(QStringLiteral("     %1  Seq=").arg(summary)));
-    QStringList children;
-    for (const auto& c : findFolder(p, QStringLiteral("Transmission Control Protocol"), QStringLiteral("Flags"))->children())
-        children << c->folderName();
-    QCOMPARE(children.size(), 6);
-    if (!rows.isEmpty())
-        QCOMPARE(children, rows);
 }
 
 void TestPacket::numbersTimesAndOtherEtherTypes()

@@ -46,7 +46,6 @@ private slots:
     void cleanup() { m_view.reset(); }
 
     void replayLightsTheDiagram();
-    void lockAndReset();
 
 private:
     QAction* action(const QString& text)
@@ -103,29 +102,6 @@ void TestStatTranDiagram::replayLightsTheDiagram()
     QCOMPARE(m_view->snapshot().step, 14);
     QCOMPARE(shadeAt(image, LastAck), kClientNow);
     QCOMPARE(shadeAt(image, TimeWait), kServerNow);
-}
-
-void TestStatTranDiagram::lockAndReset()
-{
-    const QImage atStart = m_view->canvas()->grab().toImage();
-    feed(0, 3);
-    action("&Lock")->trigger();
-    QVERIFY(action("&Lock")->isChecked() && m_view->lockedLabel()->isVisible());
-    feed(3, m_frames.size());
-    QCOMPARE(m_view->snapshot().step, 5);
-
-    // Reset works while locked; the picture is the one of a new view.
-    action("&Reset")->trigger();
-    QCOMPARE(m_view->snapshot().step, 17);
-    QVERIFY(m_view->snapshot().locked);
-    QVERIFY(m_view->connectionLabel()->text().isEmpty());
-    QCOMPARE(m_view->canvas()->grab().toImage(), atStart);
-
-    action("&Lock")->trigger();
-    QVERIFY(!m_view->lockedLabel()->isVisible());
-    feed(5, 6);
-    QCOMPARE(m_view->snapshot().step, 17);  // a data packet fixes the connection, moves nothing
-    QVERIFY(!m_view->connectionLabel()->text().isEmpty());
 }
 
 NUK_TEST_CLASS(TestStatTranDiagram)

@@ -64,7 +64,6 @@ private slots:
     void stepSequences_data();
     void stepSequences();
     void membership();
-    void lockResetAndDirty();
     void realCloses();
 };
 
@@ -117,47 +116,6 @@ void TestTcpStateTracker::membership()
     QCOMPARE(verdict(0xc0a80102, 1235, 80), TcpStateTracker::Verdict::OtherConnection);
     QCOMPARE(verdict(0xc0a80103, 1234, 80), TcpStateTracker::Verdict::OtherConnection);
     QCOMPARE(t.step(), 2);
-}
-
-void TestTcpStateTracker::lockResetAndDirty()
-{
-    TcpStateTracker t;
-    Fields udp;
-    udp.tcp = false;
-    QCOMPARE(t.addPacket(*build(udp)), TcpStateTracker::Verdict::NotTcp);
-    QVERIFY(!t.isDirty());
-    QVERIFY(t.awaitingReference());
-
-    steps(t, QStringLiteral("c:S s:SA"));
-    QVERIFY(t.isDirty());
-
-    // A paint clears dirty only if no packet came after it.
-    const std::uint64_t painted = t.packetsTaken();
-    steps(t, QStringLiteral("c:A"));
-    t.fixView(painted);
-    QVERIFY(t.isDirty());
-    t.fixView(t.packetsTaken());
-    QVERIFY(!t.isDirty());
-
-    t.setLocked(true);
-    QCOMPARE(t.addPacket(*packet("c:FA")), TcpStateTracker::Verdict::Ignored);
-    QCOMPARE(t.step(), 5);
-    QVERIFY(!t.isDirty());
-    t.reset();
-    QCOMPARE(t.step(), 17);
-    QVERIFY(t.isLocked() && t.awaitingReference());
-    t.setLocked(false);
-
-    // After Reset the next TCP packet, of any connection, is the reference.
-    Fields other;
-    other.src = 0x0a000009;
-    other.sport = 5555;
-    other.flags = 0x02;
-    t.addPacket(*build(other));
-    QCOMPARE(t.step(), 1);
-    QCOMPARE(t.connectionText(), QStringLiteral("10.0.0.9:5555 \u2194 192.168.1.2:80"));
-    QCOMPARE(t.addPacket(*packet("s:SA")), TcpStateTracker::Verdict::OtherConnection);
-
 }
 
 // Each connection of the trace on its own tracker; the flags each packet recorded are

@@ -78,7 +78,6 @@ private slots:
     }
     void drawingAtKnownPoints();
     void numberingAcrossLockUnlockClear();
-    void exportReadsBack();
 
 private:
     // On a thread of its own, like the reader.
@@ -167,40 +166,6 @@ void TestTimeLineView::numberingAcrossLockUnlockClear()
     QVERIFY(model.isPending());
     w.UpdateView();
     QTRY_VERIFY(!model.isPending());
-}
-
-// The whole diagram (a PNG here); above the range threshold a range of packets.
-void TestTimeLineView::exportReadsBack()
-{
-    QTemporaryDir dir;
-    NewTimeLine w;
-    w.InitiateView();
-    feed(w, 0, 29);
-    QString chosen;
-    viewui::setSaveFileHandler([&](QWidget*, const QString&, const QString&, const QString&, QString*) { return chosen; });
-    QAction* exportAction = menuAction(w, NewTimeLine::IdExport);
-
-    chosen = dir.filePath(QStringLiteral("whole.png"));
-    exportAction->trigger();
-    QImage png(chosen);
-    QCOMPARE(png.size(), QSize(2100, 2140));
-    QVERIFY(hasInk(png, QRect(10, 5, 120, 16), kNavy));
-    QVERIFY(darkNear(png, 300, 130));
-    QCOMPARE(png.pixelColor(1800, 2090 - 40), kNavy);  // line 7, far outside the window
-
-    // 29 x 70 packets: a range is asked for, here 100 to 109.
-    feed(w, 29, 29 * 69 + 1);
-    QVERIFY(w.drawing()->model().recordCount() > std::size_t(NewTimeLine::kExportRangeAbove));
-    whenModal([](QWidget* dialog) {
-        QCOMPARE(dialog->objectName(), QStringLiteral("exportRange"));
-        dialog->findChild<QSpinBox*>(QStringLiteral("firstPacket"))->setValue(109);
-        dialog->findChild<QSpinBox*>(QStringLiteral("lastPacket"))->setValue(100);
-        static_cast<QDialog*>(dialog)->accept();
-    });
-    chosen = dir.filePath(QStringLiteral("range.png"));
-    exportAction->trigger();
-    QCOMPARE(QImage(chosen).size(), QSize(2100, 60 + 10 * 70 + 50));
-    viewui::setSaveFileHandler({});
 }
 
 NUK_TEST_CLASS(TestTimeLineView)

@@ -45,7 +45,6 @@ private slots:
     void init() { g_TimeDelayRatio = 1.0f; }
     void packetsLockAndClear();
     void selectionAndTheDragRule();
-    void renderedScene();
     void sortedNodeInfo();
 
 private:
@@ -186,42 +185,6 @@ void TestTopologyView::selectionAndTheDragRule()
     QTest::mouseRelease(port, Qt::LeftButton, {}, viewportPoint(view, {640, 20}));
     QCOMPARE(QPoint(view.model().nodes()[1]->nX, view.model().nodes()[1]->nY), QPoint(640, 20));
     QCOMPARE(canvas->canvas()->sceneRect(), QRectF(0, 0, 700, 800));
-}
-
-void TestTopologyView::renderedScene()
-{
-    g_TimeDelayRatio = 100000.0f;  // 100 s to cross: the packets stand still for the test
-    CTopologyView view;
-    feed(view, {{A, B}, {B, A}});
-    TopologyModel& model = view.model();
-    model.nodes()[0]->SetPosition(100, 100);
-    model.nodes()[1]->SetPosition(300, 100);
-    model.nodes()[1]->bSelected = true;
-    model.nodes()[1]->bShowStatInfo = true;
-    for (int i = 0; i < 9; ++i)
-        model.nodes()[1]->AddSendPacket(nullptr);
-    // A's packets half and a quarter of the way to the right, B's a quarter of the
-    // way to the left.
-    const qint64 now = monotonicMs();
-    model.links()[0]->packetList.front().tStart = now - 50'000;
-    model.links()[0]->packetList.push_back(LINKPACKET{model.links()[0]->packetList.front().pPacket, now - 25'000});
-    model.links()[1]->packetList.front().tStart = now - 25'000;
-    view.canvasView()->syncItems();
-
-    QImage image(600, 480, QImage::Format_RGB32);
-    QPainter painter(&image);
-    view.canvasView()->drawCanvas(painter);
-    painter.end();
-    const auto at = [&](int x, int y) { return QColor(image.pixel(x, y)); };
-    QCOMPARE(at(50, 400), QColor(230, 230, 230));
-    QCOMPARE(at(200, 110), QColor(Qt::black));                   // the line, clipped at the rims
-    QCOMPARE(at(150, 106), QColor(233, 128, 128));               // A's trail, above the line
-    QCOMPARE(at(230, 106), QColor(230, 230, 230));               // ahead of A's packet
-    QCOMPARE(at(280, 114), QColor(128, 233, 128));               // B's trail, below the line
-    QCOMPARE(at(230, 114), QColor(230, 230, 230));               // ahead of B's packet
-    QCOMPARE(at(166, 105), QColor(230, 230, 230));               // the younger packet's notch
-    QCOMPARE(at(310, 101), QColor(128, 128, 233));               // B's circle, selected
-    QCOMPARE(at(110, 101), QColor(Qt::black));                   // A's circle
 }
 
 void TestTopologyView::sortedNodeInfo()
