@@ -191,41 +191,6 @@ private slots:
         QCOMPARE(selected(m_packets, expression), wanted);
     }
 
-    void reopensShowingTheFilterInForce()
-    {
-        const DialogState state{false, true, {{"127.0.0.5", "80"}}, {{"", "53"}}, {"OR"}};
-        const auto controls = [](Filter& d) {
-            return QStringList{QString::number(d.tcpBox()->isChecked()), QString::number(d.udpBox()->isChecked()),
-                               QString::number(d.orButton()->isChecked()), QString::number(d.andButton()->isChecked())};
-        };
-        QString written;
-        {
-            Filter first;
-            first.show();
-            QCOMPARE(first.inForceField()->text(), QStringLiteral("untouched"));
-            apply(first, state);
-            QTest::mouseClick(first.okButton(), Qt::LeftButton);
-            written = expression;
-        }
-        Filter again;
-        QCOMPARE(again.inForceField()->text(), written.trimmed());
-        QCOMPARE(controls(again), QStringList({"0", "1", "1", "0"}));
-        QCOMPARE(again.dstList()->item(0)->text(), QStringLiteral("DST:127.0.0.5       PORT:80"));
-        QCOMPARE(again.srcList()->item(0)->text(), QStringLiteral("SRC:*              PORT:53"));
-        expression.clear();
-        QTest::mouseClick(again.okButton(), Qt::LeftButton);  // unchanged, so the same filter
-        QCOMPARE(expression, written);
-
-        // Another writer's filter (the socket selection, a new wizard's default) is
-        // shown as text, the controls at their defaults.
-        for (const QString& other : {QStringLiteral(" ( port 80)"), QStringLiteral("tcp"), QString()}) {
-            expression = other;
-            Filter dialog;
-            QCOMPARE(dialog.inForceField()->text(), other.isEmpty() ? QStringLiteral("tcp") : other.trimmed());
-            QCOMPARE(controls(dialog), QStringList({"1", "0", "0", "0"}));
-            QCOMPARE(dialog.dstList()->count() + dialog.srcList()->count(), 0);
-        }
-    }
 };
 
 NUK_TEST_CLASS(FilterTest)

@@ -1,5 +1,5 @@
-// Decoding: a real loopback trace against tshark's decoding of the same trace,
-// and the cases the trace cannot show, built by hand.
+// Decoding: a real loopback trace against tshark's decoding of the same trace, and
+// the quoting of the JSON lines.
 
 #include "packetfixtures.h"
 #include "common/testmain.h"
@@ -38,7 +38,6 @@ class TestPacket : public QObject {
     Q_OBJECT
 private slots:
     void traceAgreesWithTshark();
-    void numbersTimesAndOtherEtherTypes();
     void jsonQuoting();
 };
 
@@ -128,26 +127,6 @@ void TestPacket::traceAgreesWithTshark()
         QCOMPARE(p.folders().back()->folderName().startsWith(QLatin1String("Data")), payload > 0);
         QCOMPARE(p.data(), payload > 0 ? digits.back().second : QString());
     }
-}
-
-void TestPacket::numbersTimesAndOtherEtherTypes()
-{
-    Fields s;
-    s.sec = 1000;
-    s.usec = 13457;
-    s.etherType = 0x86dd;
-    const auto cp = build(s);
-    QCOMPARE(Packet(*cp, 1, {}).No(), QStringLiteral("00000001"));
-    QCOMPARE(Packet(*cp, 123456789, {}).No(), QStringLiteral("123456789"));
-    const std::pair<BaseTime, const char*> times[] = {{{1000, 0}, "0.013457"}, {{1000, 13457}, "0"},
-                                                      {{987, 513457}, "12.5"},  {{1000, 13467}, "-1e-05"},
-                                                      {{0, 0}, "1000.01"},      {{-2000000, 0}, "2.001e+06"}};
-    for (const auto& [base, text] : times)
-        QCOMPARE(Packet(*cp, 1, base).time(), QLatin1String(text));
-    const Packet p(*cp, 1, {});
-    const ItemFolder* type = findFolder(p, QStringLiteral("EtherNet II"), QStringLiteral("Type"));
-    QCOMPARE(type->folderName(), QStringLiteral("Type:   ( 0x86dd)"));
-    QCOMPARE(p.text().mid(type->pos(), type->length()), QStringLiteral("86dd"));
 }
 
 void TestPacket::jsonQuoting()

@@ -1,23 +1,17 @@
 // The machine distribution window offscreen: packets from a reader thread into
-// nodes, links and node info rows, lock and clear, selection and the drag rule, a
-// rendered scene at a few points, sorting the node info rows.
+// nodes, links and node info rows, lock and clear, selection and the drag rule.
 
 #include "capture/settings.h"
 #include "common/testmain.h"
 #include "packets/packetfixtures.h"
-#include "views/topology/nodeinfomodel.h"
 #include "views/topology/topologycanvasview.h"
 #include "views/topology/topologyitems.h"
 #include "views/topology/topologylegendview.h"
 #include "views/topology/topologymodel.h"
 #include "views/topology/topologyview.h"
 
-#include <QHeaderView>
-#include <QLabel>
-#include <QPainter>
 #include <QPointer>
 #include <QStatusBar>
-#include <QTreeView>
 #include <QtTest>
 
 #include <thread>
@@ -45,7 +39,6 @@ private slots:
     void init() { g_TimeDelayRatio = 1.0f; }
     void packetsLockAndClear();
     void selectionAndTheDragRule();
-    void sortedNodeInfo();
 
 private:
     const CPacket* packet(std::uint32_t src, std::uint32_t dst);
@@ -185,21 +178,6 @@ void TestTopologyView::selectionAndTheDragRule()
     QTest::mouseRelease(port, Qt::LeftButton, {}, viewportPoint(view, {640, 20}));
     QCOMPARE(QPoint(view.model().nodes()[1]->nX, view.model().nodes()[1]->nY), QPoint(640, 20));
     QCOMPARE(canvas->canvas()->sceneRect(), QRectF(0, 0, 700, 800));
-}
-
-void TestTopologyView::sortedNodeInfo()
-{
-    CTopologyView view;
-    feed(view, {{A, B}, {C, B}, {C, A}, {C, B}});
-    // Rows sort by any column, numbers as numbers; new rows take their place.
-    CTopologyLegendView& info = *view.nodeInfoWindow();
-    QCOMPARE(shownRows(info), (QStringList{"0 10.0.0.1 1 1", "1 10.0.0.2 0 3", "2 10.0.0.3 3 0"}));
-    info.listView()->header()->setSortIndicator(NodeInfoModel::ColSent, Qt::DescendingOrder);
-    QCOMPARE(shownRows(info), (QStringList{"2 10.0.0.3 3 0", "0 10.0.0.1 1 1", "1 10.0.0.2 0 3"}));
-    feed(view, {{B, 0x0a00000a}, {B, A}, {B, A}, {B, C}});
-    QCOMPARE(shownRows(info), (QStringList{"1 10.0.0.2 4 3", "2 10.0.0.3 3 1", "0 10.0.0.1 1 3", "3 10.0.0.10 0 1"}));
-    info.listView()->header()->setSortIndicator(NodeInfoModel::ColAddress, Qt::AscendingOrder);
-    QCOMPARE(info.shownText(3, 1), QStringLiteral("10.0.0.10"));
 }
 
 NUK_TEST_CLASS(TestTopologyView)
