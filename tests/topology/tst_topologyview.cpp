@@ -4,6 +4,7 @@
 #include "capture/settings.h"
 #include "common/testmain.h"
 #include "packets/packetfixtures.h"
+#include "views/topology/nodeinfomodel.h"
 #include "views/topology/topologycanvasview.h"
 #include "views/topology/topologyitems.h"
 #include "views/topology/topologylegendview.h"
