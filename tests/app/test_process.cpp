@@ -1,5 +1,6 @@
 // The three-process model, with real forks, pipes and signals.
 #include "capture/process/process.h"
+#include "common/testmain.h"
 #include "capture/tmpfiles.h"
 #include "proctools.h"
 
@@ -21,7 +22,6 @@ using namespace proctools;
 namespace {
 const QString kNuk = QStringLiteral(NUK_BUILD_DIR "/nuk/nuk");
 const QString kFakeHelper = QStringLiteral(NUK_BUILD_DIR "/tests/bin/fakehelper");
-const QString kDriver = QStringLiteral(NUK_BUILD_DIR "/tests/bin/procdriver");
 
 QString uidName(const QString& dir, const char* suffix)
 {
@@ -57,42 +57,6 @@ private slots:
         QVERIFY(QFile::copy(kFakeHelper, m_root.path() + "/nuk/getSock"));
         chmod(QFile::encodeName(m_root.path() + "/nuk/pcap").constData(), 0755);
         chmod(QFile::encodeName(m_root.path() + "/nuk/getSock").constData(), 0755);
-    }
-
-    void nukPathLosesOneTrailingSlash_data()
-    {
-        QTest::addColumn<QString>("value");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("slash") << "/opt/x/" << "/opt/x";
-        QTest::newRow("none") << "/opt/x" << "/opt/x";
-        QTest::newRow("two") << "/opt/x//" << "/opt/x/";
-        QTest::newRow("root") << "/" << "";
-    }
-    void nukPathLosesOneTrailingSlash()
-    {
-        QFETCH(QString, value);
-        QFETCH(QString, expected);
-        qputenv("NUKPATH", value.toLocal8Bit());
-        char* path = getNukPath();
-        QVERIFY(path);
-        QCOMPARE(QString::fromLocal8Bit(path), expected);
-        char* second = getNukPath();
-        QVERIFY(second != path);  // every caller gets its own copy
-        std::free(path);
-        std::free(second);
-        qunsetenv("NUKPATH");
-        QVERIFY(!getNukPath());
-    }
-
-    void temporaryNamesDependOnTheUserOnly()
-    {
-        qunsetenv("NUK_TMPDIR");
-        QCOMPARE(QString::fromLocal8Bit(setNukDefaultTraceFile()),
-                 QStringLiteral("/tmp/%1_NukDefaultTraceFile").arg(getuid()));
-        char name[256];
-        QVERIFY(tmpfiles::nameInto(name, sizeof name, "_Nuk_Syn_Packets"));
-        QCOMPARE(QString::fromLocal8Bit(name), QStringLiteral("/tmp/%1_Nuk_Syn_Packets").arg(getuid()));
-        QVERIFY(!tmpfiles::nameInto(name, 8, "_Nuk_Syn_Packets"));
     }
 
     // Runs the children inside this process (the test plays the GUI) and checks
@@ -145,15 +109,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(kill(socketChild, 0) != 0 || waitpid(socketChild, nullptr, WNOHANG) == socketChild, 3000);
         for (int signo : {SIGSEGV, SIGINT, SIGHUP, SIGTERM, SIGQUIT, SIGUSR1, SIGUSR2})
             std::signal(signo, SIG_DFL);
-    }
-
-    void withoutNukPathPrintsHelpAndExitsZero()
-    {
-        const QString out = m_tmp.path() + "/help.txt";
-        const pid_t pid = spawnInNewSession(kNuk, {}, {"NUKPATH=", "QT_QPA_PLATFORM=offscreen"}, out);
-        SessionGuard guard_pid(pid);
-        QCOMPARE(waitExit(pid, 10000), 0);
-        QVERIFY(waitForLines(out, 1000).value(0).startsWith(QLatin1String("Before you run nuk, please set NUKPATH")));
     }
 
     // Ctrl+C in the terminal: the whole group ends and the temporary files go,
@@ -227,32 +182,7 @@ private slots:
                  "the script or its other child was ended");
     }
 
-    // A GUI that dies without its shutdown leaves no child and no helper behind.
-    void killedGuiLeavesNoProcessBehind()
-    {
-        const QString args = m_tmp.path() + "/killed";
-        const QString out = m_tmp.path() + "/driver.txt";
-        const pid_t pid = spawnInNewSession(
-            kDriver, {}, {"NUKPATH=" + m_root.path(), "NUK_TMPDIR=" + m_tmp.path(), "NUK_FAKE_ARGS=" + args}, out);
-        SessionGuard guard_pid(pid);
-        QVERIFY(!waitForLines(args + ".pcap", 15000).isEmpty());
-        QVERIFY(!waitForLines(args + ".getSock", 15000).isEmpty());
-        QTRY_COMPARE_WITH_TIMEOUT(sessionMembers(pid).size(), 5, 5000);  // driver, 2 children, 2 helpers
-        QCOMPARE(kill(pid, SIGKILL), 0);
-        waitExit(pid, 5000);
-        QVERIFY2(waitSessionGone(pid, 5000), "a child or helper outlived the GUI");
-        QTRY_COMPARE_WITH_TIMEOUT(waitForLines(args + ".pcap", 100).value(6), QStringLiteral("TERM"), 3000);
-
-        const pid_t gui = spawnInNewSession(kNuk, {}, {"NUKPATH=" + m_root.path(), "NUK_TMPDIR=" + m_tmp.path(),
-                                                       "QT_QPA_PLATFORM=offscreen"});
-
-        SessionGuard guard_gui(gui);
-        QTRY_COMPARE_WITH_TIMEOUT(sessionMembers(gui).size(), 3, 10000);
-        kill(gui, SIGKILL);
-        waitExit(gui, 5000);
-        QVERIFY2(waitSessionGone(gui, 5000), "a child outlived nuk");
-    }
 };
 
-QTEST_GUILESS_MAIN(ProcessTest)
+NUK_TEST_CLASS(ProcessTest)
 #include "test_process.moc"

@@ -5,6 +5,7 @@
 // --help, --version and the manual pages, and the Debian package as lintian sees it.
 
 #include <QDir>
+#include "common/testmain.h"
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
@@ -227,5 +228,5 @@ void TestInstall::packageIsLintianClean()
     QVERIFY2(lint.status == 0, lint.err.constData());
 }
 
-QTEST_GUILESS_MAIN(TestInstall)
+NUK_TEST_CLASS(TestInstall)
 #include "tst_install.moc"

@@ -4,6 +4,7 @@
 #include "app/capturestatus.h"
 #include "app/messagestatusbar.h"
 #include "app/nuk.h"
+#include "common/testmain.h"
 #include "app/nukdoc.h"
 #include "app/nukprompts.h"
 #include "capture/process/process.h"
@@ -235,28 +236,6 @@ private slots:
         QCOMPARE(ran.size(), commands);
     }
 
-    // F5, F10 and F11 reach the main window from the program's other windows.
-    void startStopAndStepFromOtherWindows()
-    {
-        NUK w;
-        w.show();
-        entry(w, ID_WINDOW_PACKET_LIST)->trigger();
-        QWidget* view = visibleWindow(QStringLiteral("Packet List View"));
-        QVERIFY(view && w.currentWizard());
-        for (QWidget* window : {view, w.currentWizard()}) {
-            window->activateWindow();
-            QVERIFY(QTest::qWaitForWindowActive(window));
-            g_bStepIt = false;
-            QTest::keyClick(window, Qt::Key_F11);
-            QVERIFY(g_bStepIt);
-            QTest::keyClick(window, Qt::Key_F5);
-            QVERIFY(w.controller()->isRunning());
-            QTest::keyClick(window, Qt::Key_F10);
-            QVERIFY(!w.controller()->isRunning());
-        }
-        view->close();
-    }
-
     // With the count, the replay bar and the pace shown, a status message is not cut
     // off: one too long for the room beside them gets a band of its own above them.
     void statusMessagesAreNotCut()
@@ -290,19 +269,6 @@ private slots:
         QCoreApplication::processEvents();
         QVERIFY(!bar->hasMessageBand());
         QTRY_COMPARE(bar->height(), oneLine);
-    }
-
-    void wizardCommand()
-    {
-        NUK w;
-        QPointer<QWidget> first = w.currentWizard();
-        QVERIFY(first && first->isVisible() && first->isWindow());  // shown with the window
-        entry(w, ID_CONTROL_START)->trigger();
-        entry(w, ID_CONTROL_STOP)->trigger();
-        const int shown = m_messages.size();
-        entry(w, ID_FILE_WIZARD)->trigger();
-        QCOMPARE(m_messages.size(), shown);  // no warning after Stop
-        QVERIFY(w.currentWizard() && w.currentWizard() != first.data() && w.currentWizard()->isVisible());
     }
 
     // In pieces of a hundred bytes, owner-only, what the trace held when the copy
@@ -351,53 +317,13 @@ private slots:
         QFile::remove(real);
         QVERIFY(!doc.saveAs(m_dir.filePath(QStringLiteral("missing"))));  // no trace at all
         if (geteuid() != 0)
-            return;  // only root can give a file away
+            QSKIP("only root can give the trace file to another user");
         writeTrace(10);
         QVERIFY(::chmod(NUK_Default_Trace_File, 0666) == 0 && ::chown(NUK_Default_Trace_File, 65534, 65534) == 0);
         QVERIFY(!doc.saveAs(m_dir.filePath(QStringLiteral("foreign"))));
         QCOMPARE(doc.refusal(), real + QStringLiteral(" is not a trace file of yours; nothing saved"));
         QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("foreign.tr"))));
         QFile::remove(real);
-    }
-
-    // A FIFO planted at the trace's name neither hangs Save as nor is copied: the
-    // user is told and nothing is written. (Should an open wait on it, the writer
-    // below lets it go, so that the test fails instead of hanging.)
-    void saveAsRefusesAPlantedFifo()
-    {
-        const QString trace = QFile::decodeName(NUK_Default_Trace_File);
-        QFile::remove(trace);
-        QCOMPARE(::mkfifo(NUK_Default_Trace_File, 0666), 0);
-        std::atomic<bool> done{false};
-        std::thread writer([&] {
-            for (int i = 0; i < 300 && !done; ++i, QThread::msleep(10))
-                if (const int fd = ::open(NUK_Default_Trace_File, O_WRONLY | O_NONBLOCK); fd >= 0)
-                    return void(::close(fd));
-        });
-        NUK w;
-        m_saveAnswer = m_dir.filePath(QStringLiteral("from fifo"));
-        w.slotFileSaveAs();
-        done = true;
-        writer.join();
-        QCOMPARE(m_titles.value(0), QStringLiteral("Warning"));
-        QCOMPARE(m_messages.value(0), trace + QStringLiteral(" is not a trace file of yours; nothing saved"));
-        QVERIFY(!QFile::exists(m_saveAnswer + QStringLiteral(".tr")));
-        QFile::remove(trace);
-    }
-
-    void exitAndCloseRunShutdownOnce()
-    {
-        {
-            NUK w;
-            entry(w, ID_FILE_QUIT)->trigger();
-            QCOMPARE(m_shutdowns, 1);
-            w.close();  // the window goes away after Exit: no second shutdown
-            QCOMPARE(m_shutdowns, 1);
-        }
-        NUK w;
-        w.show();
-        QVERIFY(w.close());
-        QCOMPARE(m_shutdowns, 2);
     }
 
 private:
@@ -407,5 +333,5 @@ private:
     QTemporaryDir m_dir;
 };
 
-QTEST_MAIN(TestMainWindow)
+NUK_TEST_CLASS(TestMainWindow)
 #include "tst_mainwindow.moc"

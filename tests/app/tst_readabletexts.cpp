@@ -2,6 +2,7 @@
 // off. Each window is also saved as a PNG in the build directory to be looked at.
 
 #include "common/readabletexts.h"
+#include "common/testmain.h"
 
 #include "app/nuk.h"
 #include "app/nukprompts.h"
@@ -65,8 +66,6 @@ private slots:
 
     void wizardPages_data() { addFonts(); }
     void filterDialog_data() { addFonts(); }
-    void socketDialog_data() { addFonts(); }
-    void packetListView_data() { addFonts(); }
     void mainWindowAndPace_data() { addFonts(); }
 
     void wizardPages()
@@ -112,46 +111,6 @@ private slots:
         shoot(&dialog, "filter-address");
     }
 
-    void socketDialog()
-    {
-        useFont();
-        SelectSockets dialog;
-        const SockInfo rows[] = {
-            makeSockInfo(6, "255.255.255.255", 65535, "255.255.255.255", 65535, "ESTABLISHED", "4194304/a-long-name"),
-            makeSockInfo(6, "10.0.0.2", 40000, "93.184.216.34", 443, "TIME_WAIT", "-"),
-            makeSockInfo(6, "0.0.0.0", 22, "0.0.0.0", 0, "CLOSE_WAIT", "789/sshd"),
-            makeSockInfo(0, "0.0.0.0", 5353, "0.0.0.0", 0, "", "456/avahi"),
-        };
-        for (const SockInfo& info : rows)
-            dialog.addConnection(&info);
-        shoot(&dialog, "sockets");
-    }
-
-    void packetListView()
-    {
-        useFont();
-        ListViews view;
-        // The widest texts of each column: times before the first packet and long
-        // after it, the longest addresses and ports, every flag.
-        const std::pair<std::int32_t, std::int32_t> times[] = {
-            {1000, 0}, {999, 999985}, {124456, 789000}, {1000 - 1234567, 0}};
-        std::vector<std::unique_ptr<CPacket>> packets;
-        for (const auto& [sec, usec] : times) {
-            fixtures::Fields f;
-            f.sec = sec;
-            f.usec = usec;
-            f.src = f.dst = 0xffffffff;
-            f.sport = f.dport = 65535;
-            f.seq = f.ack = 4294967295u;
-            f.flags = 0x3f;
-            packets.push_back(fixtures::build(f));
-            view.AddPacket(packets.back().get());
-        }
-        QTRY_COMPARE(view.model()->rowCount(), 4);
-        view.packetList()->horizontalHeader()->setSortIndicator(PacketListItem::ColProtocol, Qt::AscendingOrder);
-        shoot(&view, "packet-list");
-    }
-
     void mainWindowAndPace()
     {
         useFont();
@@ -176,5 +135,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestReadableTexts)
+NUK_TEST_CLASS(TestReadableTexts)
 #include "tst_readabletexts.moc"

@@ -1,5 +1,6 @@
 // CPacket accessors and copy rules, and the framing of the packet pipe's stream.
 #include "capture/cpacket.h"
+#include "common/testmain.h"
 #include "capture/dnscache.h"
 #include "capture/recordreader.h"
 #include "recordbuilder.h"
@@ -68,36 +69,6 @@ private slots:
         QCOMPARE(p.IsSYNset() + p.IsACKset() + p.IsFINset() + p.IsRSTset() + p.IsPSHset() + p.IsURGset(), 2);
         QCOMPARE(p.GetWindownSize(), 0xfaf0);
         QCOMPARE(p.GetUDPLength(), 28);
-    }
-
-    // Texts go into the caller's buffer, cut to its size; the name cache keeps one
-    // entry per address and is safe from many threads.
-    void addressTextsAndNameCache()
-    {
-        const CPacket p = packetOf(knownTcpRecord().bytes());
-        char small[15];
-        std::memset(small, 'x', sizeof small);
-        QCOMPARE(p.GetHwSrcAddr(small, sizeof small), nullptr);
-        QCOMPARE(QByteArray(small, sizeof small), QByteArray(15, '\0'));
-        char mac[18];
-        QCOMPARE(QByteArray(p.GetHwDstAddr(mac, sizeof mac)), QByteArray("00:0a:95:9d:68:16"));
-        char buf[30], tiny[4];
-        QCOMPARE(QByteArray(p.GetSrcIPAddr(0, tiny, sizeof tiny), 4), QByteArray("10.0"));
-        QVERIFY(!g_dnsServer.find("192.168.200.254"));
-        const char* cached = p.GetDstIPAddr(1, buf, sizeof buf);
-        QCOMPARE(QByteArray(cached), QByteArray("192.168.200.254"));
-        QCOMPARE(p.GetDstIPAddr(1, buf, sizeof buf), cached);  // the entry, not a new one
-
-        std::vector<std::thread> threads;
-        for (int t = 0; t < 4; ++t)
-            threads.emplace_back([] {
-                for (int i = 0; i < 2000; ++i) {
-                    const QByteArray name = "172.16.0." + QByteArray::number(i % 300);
-                    QCOMPARE(QByteArray(g_dnsServer.lookupOrAdd(name.constData())), name);
-                }
-            });
-        for (auto& t : threads)
-            t.join();
     }
 
     void optionsAreCopiedByHeaderLength_data()
@@ -222,28 +193,7 @@ private slots:
         close(fds[0]);
     }
 
-    void readerWaitCanBeCancelled()
-    {
-        int fds[2];
-        QCOMPARE(pipe(fds), 0);
-        RecordReader reader(fds[0]);
-        writeAll(fds[1], knownTcpRecord().bytes().left(50));  // half a record, then silence
-        std::atomic<bool> keep{true};
-        std::thread stopper([&] {
-            QTest::qSleep(50);
-            keep = false;
-        });
-        RawPacket raw;
-        QCOMPARE(reader.next(raw, [&] { return keep.load(); }, 5), RecordReader::Status::Cancelled);
-        stopper.join();
-        reader.discardBuffered();
-        writeAll(fds[1], knownTcpRecord().bytes());
-        QCOMPARE(reader.next(raw, [] { return true; }, 5), RecordReader::Status::Record);
-        QCOMPARE(CPacket(&raw).GetTimeStamp()[0], 1000);
-        close(fds[0]);
-        close(fds[1]);
-    }
 };
 
-QTEST_GUILESS_MAIN(CPacketTest)
+NUK_TEST_CLASS(CPacketTest)
 #include "test_cpacket.moc"

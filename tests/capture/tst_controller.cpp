@@ -3,6 +3,7 @@
 // parameter block that Start writes.
 
 #include "capture/process/process.h"
+#include "common/testmain.h"
 #include "capture/controlpanel.h"
 #include "capture/scheduler.h"
 #include "capture/settings.h"
@@ -17,7 +18,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -67,21 +67,6 @@ QByteArray block(const QByteArray& expr, const QByteArray& file, std::int32_t de
     return b;
 }
 
-// Waits for `done` in 1 ms steps (QTRY waits in 50 ms steps, too coarse for long loops).
-template <typename F>
-bool waitFor(F done, int timeoutMs = 5000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents();
-        QThread::msleep(1);
-    }
-    return true;
-}
-
 std::vector<std::uint32_t> range(std::uint32_t first, std::uint32_t count)
 {
     std::vector<std::uint32_t> v(count);
@@ -110,30 +95,6 @@ private slots:
         nukOpMode = OpRealtime;
         ValidWizard = true;
         readParameterPipe();
-    }
-
-    // Identifiers from 30000, never reused; counts per type never drop; each view is
-    // initiated once, updated by the controller's tick and forgotten by RemoveView.
-    void registryGivesIdsAndCountsTypes()
-    {
-        m_TypeName2TotalNum.clear();
-        ControlPanel controller;
-        RecordingView* views[3];
-        for (int i = 0; i < 3; ++i)
-            controller.AddView(views[i] = new RecordingView, i == 2 ? "StreamLinkView" : "PacketListView");
-        RemoveView(views[1]);
-        RemoveView(nullptr);  // not registered: nothing happens
-        controller.AddView(views[1] = new RecordingView, QStringLiteral("PacketListView"));
-        QCOMPARE(m_TypeName2TotalNum.value(QStringLiteral("PacketListView")), 3);
-        QCOMPARE(m_TypeName2TotalNum.value(QStringLiteral("StreamLinkView")), 1);
-        QCOMPARE(m_MenuID2View.keys(), (QList<int>{30000, 30002, 30003}));
-        controller.UpdateView();
-        for (int i = 0; i < 3; ++i) {
-            QCOMPARE(m_View2MenuID.value(views[i]), (QList<int>{30000, 30003, 30002})[i]);
-            QCOMPARE(views[i]->inits.load() + views[i]->updates.load(), 2);
-            RemoveView(views[i]);
-        }
-        QVERIFY(m_View2MenuID.isEmpty() && m_MenuID2View.isEmpty());
     }
 
     void startWritesParameterBlockAndStopResets()
@@ -263,42 +224,6 @@ private slots:
         RemoveView(view);
     }
 
-    void removeViewDuringBurstEndsAllCalls()
-    {
-        g_TimeDelayRatio = 0.0f;
-        ControlPanel controller;
-        g_Scheduler.SetPace(0.0f);
-        auto* steady = new RecordingView;
-        controller.AddView(steady, QStringLiteral("PacketListView"));
-        controller.Start();
-
-        std::atomic<bool> writing{true};
-        std::atomic<std::uint32_t> written{0};
-        std::thread writer([&] {
-            while (writing && writeRecords(written, 64, 3))
-                written += 64;
-        });
-
-        for (int round = 0; round < 300; ++round) {
-            auto* view = new RecordingView;
-            controller.AddView(view, QStringLiteral("TCPStateDiagramView"));
-            QVERIFY(waitFor([view] { return view->packets.load() > 0; }));
-            controller.UpdateView();
-            RemoveView(view);  // deleted right here; a later call would be a use after free
-        }
-        writing = false;
-        // Let the writer finish its last write, then stop.
-        QTRY_VERIFY_WITH_TIMEOUT(controller.packetCount() >= written.load() - 64 * 4, 10000);
-        controller.Stop();
-        writer.join();
-
-        const auto numbers = steady->numbers();
-        QVERIFY(numbers.size() > 1000);
-        QCOMPARE(numbers, range(0, std::uint32_t(numbers.size())));  // nothing lost or reordered
-        RemoveView(steady);
-        g_Scheduler.SetPace(1.0f);
-    }
-
     void packetWaitingForStepAcrossStop()
     {
         RecordingUi ui;
@@ -386,27 +311,9 @@ private slots:
         QCOMPARE(ui.statuses.size(), 3);
     }
 
-    void destroyingWhileRunningJoinsReader()
-    {
-        for (int round = 0; round < 30; ++round) {
-            auto controller = std::make_unique<ControlPanel>();
-            auto* view = new RecordingView;
-            controller->AddView(view, QStringLiteral("PacketListView"));
-            g_bPureStepMode = round % 2 == 1;  // odd rounds leave the reader waiting for a Step
-            controller->Start();
-            QVERIFY(writeRecords(0, 3, 7));
-            QVERIFY(waitFor([view] { return view->packets.load() >= 1; }));
-            RemoveView(view);
-            controller.reset();
-            RecordReader::drain(nControlPipe[0]);
-            readParameterPipe();
-        }
-        g_bPureStepMode = false;
-    }
-
 private:
     QTemporaryDir m_tmp;
 };
 
-QTEST_GUILESS_MAIN(TestController)
+NUK_TEST_CLASS(TestController)
 #include "tst_controller.moc"

@@ -2,6 +2,7 @@
 // boxes, locking by shortcut, and closing a view while the reader thread hands it packets.
 
 #include "capture/controlpanel.h"
+#include "common/testmain.h"
 #include "packets/packetfixtures.h"
 #include "views/common/imageexport.h"
 #include "views/common/savefile.h"
@@ -33,7 +34,6 @@ private slots:
     void lockShortcutsShowTheLockedLabel();
     void closingAViewUnregistersIt_data();
     void closingAViewUnregistersIt();
-    void askAnswersOnlyItsButtons();
 };
 
 void TestViewCommon::savesRegularFilesOnly()
@@ -162,30 +162,12 @@ void TestViewCommon::closingAViewUnregistersIt()
     window->close();
     QVERIFY(!m_View2MenuID.contains(view));
     QTRY_VERIFY(window.isNull());
+    // Later packets and ticks reach nobody (a call into the closed view would stop
+    // here under AddressSanitizer) and are still counted.
     controller.AddPacket(new CPacket(*packet));
+    controller.UpdateView();
+    QCOMPARE(controller.packetCount(), std::size_t(21));
 }
 
-QTEST_MAIN(TestViewCommon)
+NUK_TEST_CLASS(TestViewCommon)
 #include "tst_viewcommon.moc"
-
-// A box closed by Escape or its title bar answers -1, even when it has a single
-// button: the one-button box must not take that button as its escape.
-void TestViewCommon::askAnswersOnlyItsButtons()
-{
-    const auto answer = [](const std::function<void(QMessageBox*)>& act) {
-        QTimer::singleShot(0, [act] {
-            QTRY_VERIFY(qobject_cast<QMessageBox*>(QApplication::activeModalWidget()));
-            act(qobject_cast<QMessageBox*>(QApplication::activeModalWidget()));
-        });
-        return viewui::ask(nullptr, QMessageBox::Information, QStringLiteral("NUK"), QStringLiteral("Stop?"),
-                           {QStringLiteral("Stop")});
-    };
-    QCOMPARE(answer([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); }), -1);
-    QCOMPARE(answer([](QMessageBox* box) { box->close(); }), -1);
-    QCOMPARE(answer([](QMessageBox* box) {
-                 for (QAbstractButton* b : box->buttons())
-                     if (b->text() == QStringLiteral("Stop"))
-                         b->click();
-             }),
-             0);
-}

@@ -2,11 +2,11 @@
 // listing helper in a temporary NUKPATH.
 
 #include "capture/process/process.h"
+#include "common/testmain.h"
 #include "capture/settings.h"
 #include "config/filterexpression.h"
 #include "config/selectsockets.h"
 #include "helpers/helperrunner.h"
-#include "tracepackets.h"
 
 #include <QPointer>
 #include <QPushButton>
@@ -148,113 +148,6 @@ private slots:
         QVERIFY(!dialog.isCollecting());
     }
 
-    // The real listing helper, a server's listening socket on every address and an
-    // unconnected UDP socket: choosing them selects their real loopback traffic.
-    void listeningAndUnconnectedSocketsSelectTheirTraffic()
-    {
-        installHelper(QStringLiteral(NUK_BUILD_DIR "/nuk/getSock"));
-        const auto restore = qScopeGuard([this] { installHelper(QStringLiteral(FAKE_GETSOCK)); });
-        const int server = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in any{};
-        any.sin_family = AF_INET;
-        socklen_t length = sizeof any;
-        QVERIFY(::bind(server, reinterpret_cast<sockaddr*>(&any), sizeof any) == 0 && ::listen(server, 4) == 0);
-        QVERIFY(::getsockname(server, reinterpret_cast<sockaddr*>(&any), &length) == 0);
-        const quint16 serverPort = ntohs(any.sin_port);
-        quint16 udpPort = 0, otherPort = 0;
-        const int udp = boundSocket(SOCK_DGRAM, udpPort);
-        const int other = boundSocket(SOCK_STREAM, otherPort);  // listening, not chosen
-        QVERIFY(udp >= 0 && other >= 0 && ::listen(other, 4) == 0);
-        const auto closeAll = qScopeGuard([&] {
-            for (int fd : {server, udp, other})
-                ::close(fd);
-        });
-
-        SelectSockets dialog;
-        const QString listening = QStringLiteral("0.0.0.0:%1").arg(serverPort);
-        const QString bound = QStringLiteral("127.0.0.1:%1").arg(udpPort);
-        QMap<QString, int> rows;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            [&] {
-                rows.clear();
-                for (int r = 0; r < dialog.list()->topLevelItemCount(); ++r)
-                    rows.insert(dialog.list()->topLevelItem(r)->text(1), r);
-                return rows.contains(listening) && rows.contains(bound);
-            }(),
-            5000);
-        QCOMPARE(dialog.list()->topLevelItem(rows[listening])->text(3), QStringLiteral("LISTEN"));
-        dialog.list()->topLevelItem(rows[listening])->setSelected(true);
-        dialog.list()->topLevelItem(rows[bound])->setSelected(true);
-        QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
-        const QString tcpClause = QStringLiteral(" ( port %1)").arg(serverPort);
-        const QString udpClause = QStringLiteral(" ( host 127.0.0.1 and port %1)").arg(udpPort);
-        QCOMPARE(expression, rows[listening] < rows[bound] ? tcpClause + " or" + udpClause : udpClause + " or" + tcpClause);
-
-        if (::geteuid() != 0)
-            QSKIP("capturing on lo needs root; the expression was checked as text only");
-        char error[PCAP_ERRBUF_SIZE];
-        pcap_t* lo = pcap_create("lo", error);
-        QVERIFY2(lo, error);
-        const auto closeCapture = qScopeGuard([lo] { pcap_close(lo); });
-        pcap_set_snaplen(lo, 256);
-        pcap_set_immediate_mode(lo, 1);
-        QCOMPARE(pcap_activate(lo), 0);
-        QCOMPARE(pcap_setnonblock(lo, 1, error), 0);
-
-        // Two connections to the server, one to the other listener, datagrams both ways.
-        for (quint16 port : {serverPort, serverPort, otherPort}) {
-            quint16 clientPort = 0;
-            const int client = boundSocket(SOCK_STREAM, clientPort);
-            QVERIFY(connectLoopback(client, port));
-            const int accepted = ::accept(port == serverPort ? server : other, nullptr, nullptr);
-            QVERIFY(::write(client, "ping", 4) == 4 && ::write(accepted, "pong", 4) == 4);
-            ::close(client);
-            ::close(accepted);
-        }
-        quint16 peerPort = 0;
-        const int peer = boundSocket(SOCK_DGRAM, peerPort);
-        QVERIFY(connectLoopback(peer, udpPort) && ::write(peer, "ping", 4) == 4);
-        QVERIFY(connectLoopback(udp, peerPort) && ::write(udp, "pong", 4) == 4);
-        ::close(peer);
-
-        QVector<TracePacket> frames;
-        QElapsedTimer waited;
-        waited.start();
-        while (waited.elapsed() < 500) {
-            pcap_dispatch(
-                lo, -1,
-                [](u_char* user, const pcap_pkthdr* h, const u_char* bytes) {
-                    *reinterpret_cast<QVector<TracePacket>*>(user) << decode(h, bytes);
-                },
-                reinterpret_cast<u_char*>(&frames));
-            QTest::qWait(20);
-        }
-        const auto onPort = [](const TracePacket& p, int protocol, int port) {
-            return p.protocol == protocol && (p.sport == port || p.dport == port);
-        };
-        const QVector<int> wanted = selected(frames, {}, [&](const TracePacket& p) {
-            return onPort(p, 6, serverPort) || onPort(p, 17, udpPort);
-        });
-        QVERIFY2(wanted.size() >= 2 * 5 + 2, "the connections were not captured");
-        QCOMPARE(selected(frames, expression), wanted);
-        // The clause a listening socket used to give matches none of it.
-        QVERIFY(selected(frames, QStringLiteral("host 0.0.0.0 and port %1 and host 0.0.0.0 and port 0").arg(serverPort))
-                    .isEmpty());
-    }
-
-    void refreshEmptiesTheListFirst()
-    {
-        SelectSockets dialog;
-        QTRY_COMPARE(dialog.list()->topLevelItemCount(), 3);
-        const int firstRun = runs();
-        QTest::mouseClick(dialog.refreshButton(), Qt::LeftButton);
-        QCOMPARE(dialog.list()->topLevelItemCount(), 0);
-        QTRY_COMPARE(dialog.list()->topLevelItemCount(), 3);
-        QCOMPARE(runs(), firstRun + 1);
-        for (int row = 0; row < 3; ++row)
-            QCOMPARE(dialog.list()->topLevelItem(row)->text(3), QStringLiteral("run %1").arg(firstRun + 1));
-    }
-
     void closingOrDeletingEndsTheReaderAndLeavesThePipeClean()
     {
         for (const bool closeFirst : {true, false}) {
@@ -279,5 +172,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(SelectSocketsTest)
+NUK_TEST_CLASS(SelectSocketsTest)
 #include "tst_selectsockets.moc"

@@ -3,6 +3,7 @@
 // stream. Ending while a read is under way is in the socket dialog's test.
 
 #include "config/sockettext.h"
+#include "common/testmain.h"
 #include "config/sockreader.h"
 #include "sockrecord.h"
 
@@ -69,18 +70,6 @@ private slots:
                 ::close(fd), fd = -1;
     }
 
-    void rowTexts()
-    {
-        const SockInfo tcp17 = makeSockInfo(17, "127.0.0.1", 631, "0.0.0.0", 0, "LISTEN", "123/cupsd");
-        QCOMPARE(socketRow(tcp17).columns(), QStringList({"TCP", "127.0.0.1:631", "0.0.0.0:0", "LISTEN", "123/cupsd"}));
-        SockInfo udp = makeSockInfo(0, "10.0.0.2", 65535, "93.184.216.34", 443, "", "");
-        // Fields that fill their whole width without a terminator end at the field.
-        std::memset(udp.state, 'S', sizeof udp.state);
-        std::memset(udp.program, 'P', sizeof udp.program);
-        QCOMPARE(socketRow(udp).columns(), QStringList({"UDP", "10.0.0.2:65535", "93.184.216.34:443",
-                                                        QString(12, QLatin1Char('S')), QString(20, QLatin1Char('P'))}));
-    }
-
     void recordsArriveWholeAndInOrderWithoutSpinning()
     {
         SockReader reader(m_pipe[0], sink());
@@ -94,21 +83,6 @@ private slots:
         writeBytes(reinterpret_cast<const char*>(&kA) + 40, sizeof kA - 40);
         writeBytes(&kB, sizeof kB);
         QTRY_COMPARE(received(), QStringList({"1.1.1.1:1", "3.3.3.3:3"}));
-    }
-
-    void nothingIsReadWhileCollectingIsOff()
-    {
-        SockReader reader(m_pipe[0], sink());
-        writeBytes(&kA, sizeof kA);
-        QVERIFY2(cpuSecondsOver(200) < 0.1, "an idle reader keeps the processor busy");
-        QCOMPARE(bytesInPipe(m_pipe[0]), int(sizeof kA));
-        reader.setCollecting(true);
-        QTRY_COMPARE(received().size(), 1);
-        reader.setCollecting(false);
-        writeBytes(&kA, sizeof kA);
-        QTest::qWait(100);
-        QCOMPARE(bytesInPipe(m_pipe[0]), int(sizeof kA));
-        QCOMPARE(received().size(), 1);
     }
 
     void drainDropsACutRecord()
@@ -146,5 +120,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(SockReaderTest)
+NUK_TEST_CLASS(SockReaderTest)
 #include "tst_sockreader.moc"

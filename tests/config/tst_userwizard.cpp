@@ -2,6 +2,7 @@
 // what Finish creates, registers and starts.
 
 #include "capture/controlpanel.h"
+#include "common/testmain.h"
 #include "capture/settings.h"
 #include "capture/timebasedview.h"
 #include "config/filter.h"
@@ -38,7 +39,6 @@ class UserWizardTest : public QObject {
 
     QList<Created> m_created;
     QList<bool> m_stepModeAtStart;
-    QList<ViewKind> m_missing;  // kinds the test factory has not "built"
     QString m_fileAnswer;
     int m_fileDialogs = 0;
 
@@ -46,8 +46,6 @@ class UserWizardTest : public QObject {
     {
         wizard.setControlPanel(controller);
         wizard.setViewCreator([this](ViewKind kind, const QString&, ControlPanel* c) -> CTimeBasedView* {
-            if (m_missing.contains(kind))
-                return nullptr;
             auto* view = new TestView;
             m_created << Created{kind, c, view};
             return view;
@@ -93,7 +91,6 @@ private slots:
     {
         m_created.clear();
         m_stepModeAtStart.clear();
-        m_missing.clear();
         m_fileAnswer.clear();
         m_fileDialogs = 0;
         nukui::setOpenFileHandler([this](QWidget*, const QString& caption, const QString& dir, const QString& filter) {
@@ -112,23 +109,6 @@ private slots:
         for (const Created& c : m_created)
             RemoveView(c.view);
         nukui::setOpenFileHandler({});
-    }
-
-    // Only the source page until a source is chosen; only the packet list ticked;
-    // ValidWizard set again when the wizard goes away.
-    void startsWithTheDataSourcePageOnly()
-    {
-        auto wizard = std::make_unique<userwizard>();
-        wizard->show();
-        QCOMPARE(wizard->pageIds(), QList<int>({userwizard::SourcePage}));
-        QVERIFY(!offers(*wizard, QWizard::NextButton) && !offers(*wizard, QWizard::FinishButton));
-        click(wizard->sourceButton(userwizard::Source::Realtime));
-        for (ViewKind kind : {ViewKind::Topology, ViewKind::Reconstruction, ViewKind::PacketList, ViewKind::TimeLine,
-                              ViewKind::TcpState, ViewKind::StreamLink})
-            QCOMPARE(wizard->viewBox(kind)->isChecked(), kind == ViewKind::PacketList);
-        ValidWizard = false;
-        wizard.reset();
-        QVERIFY(ValidWizard);
     }
 
     void diskFileFlows()
@@ -156,15 +136,8 @@ private slots:
                                                   userwizard::StartPage}));
         QVERIFY(offers(wizard, QWizard::FinishButton));
 
-        // A second cancelled dialog (after Back) takes the way on away again.
-        backTo(wizard, userwizard::FilePage);
-        m_fileAnswer.clear();
-        click(wizard.fileButton());
-        QVERIFY(!offers(wizard, QWizard::NextButton));
-        QCOMPARE(g_FileName, QStringLiteral("/data/x.tr"));
-
         // Disk File -> All Realtime Traffic -> Disk File: no page twice.
-        click(wizard.button(QWizard::BackButton));
+        backTo(wizard, userwizard::SourcePage);
         click(wizard.sourceButton(userwizard::Source::Realtime));
         QCOMPARE(walkForward(wizard), QList<int>({userwizard::SourcePage, userwizard::FilterPage,
                                                   userwizard::ViewPage, userwizard::StartPage}));
@@ -237,82 +210,6 @@ private slots:
         QVERIFY(static_cast<TestView*>(m_created[0].view)->isVisible() && ValidWizard);
     }
 
-    void finishCreatesTheTickedViewsInOrder()
-    {
-        ControlPanel controller;
-        userwizard wizard;
-        prepare(wizard, &controller);
-        click(wizard.sourceButton(userwizard::Source::Realtime));
-        click(wizard.button(QWizard::NextButton));
-        click(wizard.button(QWizard::NextButton));
-        for (ViewKind kind : {ViewKind::Topology, ViewKind::Reconstruction, ViewKind::TimeLine, ViewKind::TcpState,
-                              ViewKind::StreamLink})
-            click(wizard.viewBox(kind));
-        click(wizard.button(QWizard::NextButton));
-        click(wizard.button(QWizard::FinishButton));
-
-        // In this order, registered in it, all with the wizard's controller.
-        const ViewKind expected[] = {ViewKind::TimeLine,   ViewKind::TcpState,   ViewKind::Reconstruction,
-                                     ViewKind::StreamLink, ViewKind::PacketList, ViewKind::Topology};
-        QCOMPARE(m_created.size(), 6);
-        int previousId = -1;
-        for (int i = 0; i < 6; ++i) {
-            QCOMPARE(m_created[i].kind, expected[i]);
-            QCOMPARE(m_created[i].controller, &controller);
-            const int id = m_View2MenuID.value(m_created[i].view, -1);
-            QVERIFY(id > previousId);
-            previousId = id;
-        }
-        QCOMPARE(wizard.reconstructionView(), m_created[2].view);
-
-        // Unticking works, and views not built yet are skipped without an error.
-        userwizard second;
-        m_created.clear();
-        m_stepModeAtStart.clear();
-        m_missing = {ViewKind::TcpState};
-        prepare(second, &controller);
-        click(second.sourceButton(userwizard::Source::Realtime));
-        click(second.button(QWizard::NextButton));
-        click(second.button(QWizard::NextButton));
-        click(second.viewBox(ViewKind::PacketList));
-        click(second.viewBox(ViewKind::TimeLine));
-        click(second.viewBox(ViewKind::TcpState));
-        second.finish();
-        QCOMPARE(m_created.size(), 1);
-        QCOMPARE(m_created[0].kind, ViewKind::TimeLine);
-        QCOMPARE(m_stepModeAtStart.size(), 1);
-        QVERIFY(ValidWizard);
-    }
-
-    void pageButtonsOpenTheirDialogs()
-    {
-        userwizard wizard;
-        wizard.show();
-        click(wizard.sourceButton(userwizard::Source::Realtime));
-        click(wizard.button(QWizard::NextButton));
-        click(wizard.filterButton());
-        QPointer<Filter> filter = wizard.lastFilterDialog();
-        QVERIFY(filter && filter->isVisible() && !filter->isModal() && offers(wizard, QWizard::NextButton));
-        filter->close();
-        QTRY_VERIFY(filter.isNull());  // each request gets a fresh dialog
-
-        // No socket child here: the socket dialog lists nothing, which is all this needs.
-        click(wizard.button(QWizard::BackButton));
-        click(wizard.sourceButton(userwizard::Source::ActiveSockets));
-        walkForward(wizard);
-        click(wizard.socketButton());
-        QPointer<SelectSockets> first = wizard.lastSocketDialog();
-        QVERIFY(first && first->isVisible());
-        // A second dialog would read the one socket pipe against the first.
-        click(wizard.socketButton());
-        QPointer<SelectSockets> second = wizard.lastSocketDialog();
-        QVERIFY(second && second != first);
-        QTRY_VERIFY(first.isNull());
-        QVERIFY(offers(wizard, QWizard::FinishButton));
-        second->close();
-        QTRY_VERIFY(second.isNull());
-    }
-
     // A run that skips "Set Filter" captures "tcp" on the default device, whatever an
     // earlier run chose; within a run the filter dialog reopens showing its choice; a
     // run given up leaves the last filter for a Start outside the wizard.
@@ -364,27 +261,7 @@ private slots:
         QCOMPARE(expression + '|' + QString::number(deviceFlag), started.last());
     }
 
-    void factoryPreselectsATraceFile()
-    {
-        ControlPanel controller;
-        QWidget* widget = createUserWizard(&controller, {}, QStringLiteral("/data/cmdline.tr"));
-        auto* wizard = qobject_cast<userwizard*>(widget);
-        QVERIFY(wizard);
-        wizard->show();
-        QVERIFY(wizard->sourceButton(userwizard::Source::DiskFile)->isChecked());
-        QCOMPARE(nukOpMode, 0);
-        QCOMPARE(g_FileName, QStringLiteral("/data/cmdline.tr"));
-        click(wizard->button(QWizard::NextButton));
-        QCOMPARE(wizard->currentId(), int(userwizard::FilePage));
-        QCOMPARE(wizard->fileNameField()->text(), QStringLiteral("/data/cmdline.tr"));
-        QVERIFY(offers(*wizard, QWizard::NextButton));
-        delete widget;
-
-        QWidget* plain = createUserWizard(&controller, {});
-        QCOMPARE(qobject_cast<userwizard*>(plain)->source(), userwizard::Source::None);
-        delete plain;
-    }
 };
 
-QTEST_MAIN(UserWizardTest)
+NUK_TEST_CLASS(UserWizardTest)
 #include "tst_userwizard.moc"

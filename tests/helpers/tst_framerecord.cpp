@@ -3,6 +3,7 @@
 // itself comes from a committed trace. Also the pcapng reader on hand-built blocks.
 
 #include "../packets/packetfixtures.h"
+#include "common/testmain.h"
 #include "helpers/pcapngreader.h"
 
 #include <QtTest>
@@ -104,42 +105,14 @@ Q_DECLARE_METATYPE(Pcapng)
 class TestFrameRecord : public QObject {
     Q_OBJECT
 private slots:
-    void headersAndOptionsLandInTheirSlots();
     void payloadBounds_data();
     void payloadBounds();
     void verdicts_data();
     void verdicts();
     void taggedFramesLoseTheirTags();
-    void otherLinks_data();
-    void otherLinks();
     void pcapngBlocks_data();
     void pcapngBlocks();
 };
-
-void TestFrameRecord::headersAndOptionsLandInTheirSlots()
-{
-    Fields s = withPayload(5);
-    s.ipOptions = 4;
-    s.tcpOptions = 16;
-    const Bytes f = frame(s);
-    const Converted c = convert(f);
-    QCOMPARE(c.verdict, FrameVerdict::Record);
-    QCOMPARE(c.slot(record::Seconds, 16), word(1234) + word(5678) + word(record::TypeTcp) + word(160 + 5));
-    QCOMPARE(c.slot(record::Ethernet, 14), f.left(14));
-    QCOMPARE(c.slot(record::Ip, 20), f.mid(14, 20));
-    QCOMPARE(c.slot(record::IpOptions, 40), Bytes(4, '\1') + Bytes(36, '\0'));
-    QCOMPARE(c.slot(record::Tcp, 20), f.mid(38, 20));
-    QCOMPARE(c.slot(record::TcpOptions, 16), Bytes(16, '\1'));
-    QCOMPARE(c.slot(record::Udp, 8), Bytes(8, '\0'));
-    QCOMPARE(c.payload(), Bytes("abcde"));
-
-    const Bytes u = frame(withPayload(2, false));
-    const Converted cu = convert(u);
-    QCOMPARE(cu.slot(record::PacketType, 4), word(record::TypeUdp));
-    QCOMPARE(cu.slot(record::Udp, 8), u.mid(34, 8));
-    QCOMPARE(cu.slot(record::Tcp, 20), Bytes(20, '\0'));
-    QCOMPARE(cu.payload(), Bytes("ab"));
-}
 
 void TestFrameRecord::payloadBounds_data()
 {
@@ -221,78 +194,6 @@ void TestFrameRecord::taggedFramesLoseTheirTags()
     }
 }
 
-namespace {
-enum class Seen { Short, NoIpv4, Ipv4 };
-
-Bytes wifiData(const char* control, const Bytes& llc, int qosBytes = 0, int fragment = 0)
-{
-    return Bytes::fromHex(control) + Bytes(20, '\2') + be(fragment, 1) + Bytes(1, '\0') + Bytes(qosBytes, '\0') + llc;
-}
-}  // namespace
-
-void TestFrameRecord::otherLinks_data()
-{
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<Bytes>("frame");
-    QTest::addColumn<int>("seen");
-    const Bytes ip = frame(withPayload(3, false)).mid(14);
-    const Bytes snap = Bytes::fromHex("aaaa03000000" "0800");
-    const int nul = int(LinkKind::BsdNull), wifi = int(LinkKind::Wifi), ppp = int(LinkKind::PppSerial);
-    const int yes = int(Seen::Ipv4), none = int(Seen::NoIpv4), shortFrame = int(Seen::Short);
-    QTest::newRow("null, big endian writer") << nul << be(2, 4) + ip << yes;
-    QTest::newRow("null, FreeBSD IPv6") << nul << Bytes::fromHex("1c000000") + ip << none;
-    QTest::newRow("null cut") << nul << Bytes::fromHex("020000") << shortFrame;
-    QTest::newRow("serial PPP with Cisco HDLC") << ppp << Bytes::fromHex("8f000800") + ip << yes;
-    QTest::newRow("serial PPP, LCP") << ppp << Bytes::fromHex("ff03c021") + ip << none;
-    QTest::newRow("PPP protocol cut") << int(LinkKind::Ppp) << Bytes::fromHex("ff0300") << shortFrame;
-    // 802.11 data: four addresses and QoS with HT control; a later fragment; an A-MSDU; plain LLC.
-    QTest::newRow("802.11 WDS QoS HT") << wifi << wifiData("8883", Bytes(6, '\3') + Bytes(6, '\0') + snap + ip) << yes;
-    QTest::newRow("802.11 later fragment") << wifi << wifiData("0801", snap + ip, 0, 1) << none;
-    QTest::newRow("802.11 A-MSDU") << wifi << wifiData("8801", Bytes::fromHex("8000") + snap + ip) << none;
-    QTest::newRow("802.11 spanning tree") << wifi << wifiData("0801", Bytes::fromHex("424203") + ip) << none;
-    QTest::newRow("802.11 bridge tunnel") << wifi << wifiData("0802", Bytes::fromHex("aaaa030000f80800") + ip) << yes;
-    QTest::newRow("802.11 header cut") << wifi << wifiData("0801", {}).left(20) << shortFrame;
-    QTest::newRow("802.11 ACK") << wifi << Bytes::fromHex("d400000002020202020202") << none;
-    // Radiotap with a second presence word, then TSFT (aligned to 8) and flags: FCS,
-    // and the 26-byte QoS header padded to 28.
-    const Bytes radio = Bytes::fromHex("0000" "1c00" "03000080" "00000000" "00000000" "0000000000000000" "30") +
-                        Bytes(3, '\0');
-    const Bytes qosData = wifiData("8801", Bytes::fromHex("0000" "0000") + snap + ip);
-    QTest::newRow("radiotap, extended presence") << int(LinkKind::Radiotap) << radio + qosData + Bytes(4, '\xff') << yes;
-    QTest::newRow("radiotap longer than the frame") << int(LinkKind::Radiotap) << radio.left(20) << shortFrame;
-    QTest::newRow("Prism carrying AVS") << int(LinkKind::Prism)
-                                       << Bytes::fromHex("80211001" "00000040") + Bytes(56, '\0') +
-                                              wifiData("0801", snap + ip)
-                                       << yes;
-    Bytes pktap = Bytes::fromHex("6c000000" "01000000" "0c000000") + Bytes(96, '\0');
-    QTest::newRow("PKTAP, raw IP inside") << int(LinkKind::Pktap) << pktap + ip << yes;
-    pktap[8] = char(147);  // a link type PKTAP frames do not name
-    QTest::newRow("PKTAP, unknown link inside") << int(LinkKind::Pktap) << pktap + ip << none;
-    QTest::newRow("PKTAP header longer than the frame") << int(LinkKind::Pktap) << Bytes::fromHex("ff000000") + pktap.mid(4)
-                                                       << shortFrame;
-}
-
-// Each link header is taken off, giving the IPv4 packet behind zero addresses, or a
-// frame that holds no IPv4, or (shorter than the link header) nothing.
-void TestFrameRecord::otherLinks()
-{
-    QFETCH(int, kind);
-    QFETCH(Bytes, frame);
-    QFETCH(int, seen);
-    std::vector<unsigned char> scratch;
-    EthernetFrame eth;
-    const bool linkOk = toEthernet(LinkKind(kind), reinterpret_cast<const unsigned char*>(frame.constData()),
-                                   std::size_t(frame.size()), std::size_t(frame.size()), scratch, eth);
-    QCOMPARE(int(!linkOk ? Seen::Short : holdsIpv4(eth) ? Seen::Ipv4 : Seen::NoIpv4), seen);
-    if (seen != int(Seen::Ipv4))
-        return;
-    FrameRecord rec;
-    QCOMPARE(frameToRecord(eth, 1, 2, rec), FrameVerdict::Record);
-    QCOMPARE(Bytes(reinterpret_cast<const char*>(rec.fixed + record::Ethernet), 14),
-             Bytes::fromHex("0000000000000000000000000800"));
-    QCOMPARE(Bytes(reinterpret_cast<const char*>(rec.payload), int(rec.payloadLen)), Bytes("abc"));
-}
-
 void TestFrameRecord::pcapngBlocks_data()
 {
     QTest::addColumn<Pcapng>("file");
@@ -340,5 +241,5 @@ void TestFrameRecord::pcapngBlocks()
     QCOMPARE(readPcapng(file.bytes), seen);
 }
 
-QTEST_GUILESS_MAIN(TestFrameRecord)
+NUK_TEST_CLASS(TestFrameRecord)
 #include "tst_framerecord.moc"

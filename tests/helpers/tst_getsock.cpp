@@ -2,6 +2,7 @@
 // test opened, with their ports, states and this process as owner.
 
 #include "capture/sockinfo.h"
+#include "common/testmain.h"
 #include "helperrunner.h"
 
 #include <QFile>
@@ -37,7 +38,6 @@ class TestGetSock : public QObject {
     Q_OBJECT
 private slots:
     void listsTheTestsOwnSockets();
-    void rejectsABadDescriptor();
 };
 
 void TestGetSock::listsTheTestsOwnSockets()
@@ -87,16 +87,5 @@ void TestGetSock::listsTheTestsOwnSockets()
         ::close(fd);
 }
 
-void TestGetSock::rejectsABadDescriptor()
-{
-    QTemporaryDir dir;
-    for (const QString& arg : {QStringLiteral("999"), QStringLiteral("x"), QStringLiteral("")}) {
-        HelperRunner helper(QStringLiteral("getSock"), {arg}, dir.path());
-        QVERIFY(helper.start());
-        QCOMPARE(helper.wait(), 1);
-        QVERIFY(helper.stderrText().contains("usage"));
-    }
-}
-
-QTEST_GUILESS_MAIN(TestGetSock)
+NUK_TEST_CLASS(TestGetSock)
 #include "tst_getsock.moc"

@@ -1,6 +1,7 @@
 // Replays the committed traces through the real capture helper and a real pipe.
 
 #include "helperrunner.h"
+#include "common/testmain.h"
 
 #include "capture/recordreader.h"
 
@@ -113,7 +114,6 @@ private slots:
     void matchesTshark();
     void twinsGiveTheSameRecords_data();
     void twinsGiveTheSameRecords();
-    void filterApplies();
     void defaultTraceFile();
     void userErrors_data();
     void userErrors();
@@ -224,23 +224,6 @@ void TestPcapReplay::twinsGiveTheSameRecords()
     }
 }
 
-void TestPcapReplay::filterApplies()
-{
-    QTemporaryDir dir;
-    const ReplayResult syns =
-        replayTrace(trace("veth-eth.pcap"), QStringLiteral("tcp[tcpflags] & tcp-syn != 0"), dir.path());
-    QCOMPARE(syns.records.size(), std::size_t(2));
-    QCOMPARE(int(syns.records[0].GetTCPFlags()), 0x02);
-    QCOMPARE(int(syns.records[1].GetTCPFlags()), 0x12);
-
-    // The helper adds "ip and (tcp or udp)": ARP never comes through, even when asked for.
-    const ReplayResult arp = replayTrace(trace("veth-eth.pcap"), QStringLiteral("arp or udp"), dir.path());
-    QCOMPARE(arp.status, 0);
-    QVERIFY(!arp.records.empty());
-    for (const CPacket& p : arp.records)
-        QCOMPARE(p.GetProtocolType(), std::uint8_t(17));
-}
-
 // The copy the helper keeps (owner-only) replays to the same records, and it is
 // never written through a link planted in its place.
 void TestPcapReplay::defaultTraceFile()
@@ -271,7 +254,7 @@ void TestPcapReplay::defaultTraceFile()
             QCOMPARE(::mkfifo(name.constData(), 0666), 0);
         } else {
             if (geteuid() != 0)
-                continue;  // only root can give a file away
+                break;  // only root can give a file away
             QFile foreign(defaultTraceIn(dir));
             QVERIFY(foreign.open(QIODevice::WriteOnly));
             QVERIFY(::fchmod(foreign.handle(), 0666) == 0 && ::fchown(foreign.handle(), 65534, 65534) == 0);
@@ -285,6 +268,8 @@ void TestPcapReplay::defaultTraceFile()
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), before);
     QCOMPARE(QFileInfo(defaultTraceIn(dir)).size(), 0);
+    if (geteuid() != 0)
+        QSKIP("only root can plant another user's file (the link and the FIFO were refused)");
 }
 
 void TestPcapReplay::userErrors_data()
@@ -432,5 +417,5 @@ void TestPcapReplay::filterPastTheLimitsIsRefused()
     QCOMPARE(r.stderrText.count('\n'), 1);
 }
 
-QTEST_GUILESS_MAIN(TestPcapReplay)
+NUK_TEST_CLASS(TestPcapReplay)
 #include "tst_pcapreplay.moc"

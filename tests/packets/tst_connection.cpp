@@ -1,16 +1,11 @@
-// Connection tracking: filing by keys, the direction lists' ordering and folding,
-// reassembly against tshark on real traces with loss, duplicates and reordering
-// and on a crafted one whose sequence numbers wrap; the wide pane's text and
-// colouring; the connection list's order; the streams JSON line.
+// Connection tracking: filing by keys, a port pair used again, the direction lists'
+// ordering and folding (against the walking placement), reassembly against tshark on
+// real traces with loss, duplicates, reordering and reused ports and on a crafted one
+// whose sequence numbers wrap.
 
 #include "connectionfixtures.h"
-#include "views/packets/connectionlistmodel.h"
-#include "views/packets/streamsjson.h"
-#include "views/packets/widetext.h"
+#include "common/testmain.h"
 
-#include <QAbstractItemModelTester>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QtTest>
 
 #include <random>
@@ -19,7 +14,7 @@
 using namespace fixtures;
 
 namespace {
-constexpr std::uint32_t A = 0x0a000001, B = 0x0a000002, C = 0x0a000003, L = 0x7f000001;
+constexpr std::uint32_t A = 0x0a000001, B = 0x0a000002, C = 0x0a000003;
 
 struct Seg {
     std::uint32_t src, dst;
@@ -80,9 +75,6 @@ private slots:
     void reassemblySkipsWhatWasShownAndJoinsGaps();
     void reassemblyAgreesWithTshark_data();
     void reassemblyAgreesWithTshark();
-    void wideTextColoursByEndPoint1();
-    void connectionListSortsAndMerges();
-    void streamsJsonLine();
 };
 
 void TestConnection::filingByKeys()
@@ -342,90 +334,5 @@ void TestConnection::reassemblyAgreesWithTshark()
     }
 }
 
-void TestConnection::wideTextColoursByEndPoint1()
-{
-    Conversation ab;
-    ab.add({A, B, 1, 2, 0, 0, 40});
-    ab.add({B, A, 2, 1, 0, 0, 0});   // no payload: coloured, nothing shown
-    ab.add({B, A, 2, 1, 40, 0, 30});
-    Conversation cb;
-    cb.add({C, B, 3, 2, 0, 0, 10});
-    using Colours = std::vector<ColoredText::Colour>;
-    auto colours = [](const WideText& t) {
-        Colours out;
-        for (const ColoredText& r : t.runs())
-            out.push_back(r.colour);
-        return out;
-    };
-    WideText text;
-    text.showLive(ab.connection);
-    QCOMPARE(colours(text), (Colours{ColoredText::Red, ColoredText::Blue}));
-    QCOMPARE(text.size(), 70u);
-    std::vector<unsigned char> bytes;
-    std::vector<int> kinds;
-    text.forEach(38, 43, [&](unsigned char b, ColoredText::Colour c) {
-        bytes.push_back(b);
-        kinds.push_back(c);
-    });
-    QCOMPARE(bytes, (std::vector<unsigned char>{38, 39, 40, 41, 42}));
-    QCOMPARE(kinds, (std::vector<int>{0, 0, 1, 1, 1}));
-
-    // Each conversation by its own end point 1, each time it is shown; on loopback
-    // the port tells the ends apart.
-    Conversation loop;
-    loop.add({L, L, 5, 6, 0, 0, 10});
-    loop.add({L, L, 6, 5, 0, 0, 10});
-    for (const Conversation* c : {&cb, &ab, &loop})
-        text.showLive(c->connection);
-    QCOMPARE(colours(text), (Colours{ColoredText::Red, ColoredText::Blue}));
-    text.showLive(cb.connection);
-    QCOMPARE(colours(text), Colours{ColoredText::Red});
-    text.showLive(ab.connection);
-    QCOMPARE(colours(text), (Colours{ColoredText::Red, ColoredText::Blue}));
-}
-
-void TestConnection::connectionListSortsAndMerges()
-{
-    std::vector<std::unique_ptr<Connection>> made;
-    std::vector<Connection*> batch;
-    for (const char* ends : {"10.0.0.9|b", "10.0.0.10|c", "10.0.0.1|d", "10.0.0.9|a"}) {
-        const QStringList two = QString::fromLatin1(ends).split(QLatin1Char('|'));
-        made.push_back(std::make_unique<Connection>(two[0], two[1]));
-        batch.push_back(made.back().get());
-    }
-    ConnectionListModel model;
-    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    auto column = [&](int c) {
-        QStringList out;
-        for (int r = 0; r < model.rowCount(); ++r)
-            out << model.data(model.index(r, c)).toString().trimmed();
-        return out;
-    };
-    model.appendConnections(batch.data(), 2);
-    QCOMPARE(column(0), (QStringList{"10.0.0.10", "10.0.0.9"}));
-    const QPersistentModelIndex selected = model.index(1, 0);  // 10.0.0.9 -> b
-    model.appendConnections(batch.data() + 2, 2);
-    QCOMPARE(column(0), (QStringList{"10.0.0.1", "10.0.0.10", "10.0.0.9", "10.0.0.9"}));
-    QCOMPARE(column(1), (QStringList{"d", "c", "b", "a"}));  // equal texts keep their order
-    QCOMPARE(model.connection(selected.row()), batch[0]);
-    model.sort(1, Qt::DescendingOrder);
-    QCOMPARE(column(1), (QStringList{"d", "c", "b", "a"}));
-    model.sort(1, Qt::AscendingOrder);
-    QCOMPARE(column(1), (QStringList{"a", "b", "c", "d"}));
-    QCOMPARE(model.connection(selected.row()), batch[0]);
-}
-
-void TestConnection::streamsJsonLine()
-{
-    Conversation t;
-    t.add({A, B, 1, 2, 0xfe, 0, 3});
-    t.add({B, A, 2, 1, 0x10, 0, 1});
-    t.add({A, B, 1, 2, 0xfe, 0, 3});
-    t.add({A, B, 1, 2, 0xfe, 0, 0, false});
-    const QByteArray line = streamsjson::line(t.connection);
-    QCOMPARE(line, QByteArray(R"({"ep1":"1","ep2":"2","packets":4,"live":"feff00)" R"(10)" R"(feff00","forward":"feff00","backward":"10"})"));
-    QVERIFY(QJsonDocument::fromJson(line).isObject());
-}
-
-QTEST_GUILESS_MAIN(TestConnection)
+NUK_TEST_CLASS(TestConnection)
 #include "tst_connection.moc"

@@ -1,9 +1,9 @@
 // nukdump on the committed loopback trace, through the real capture helper.
 
 #include "capture/recordbuilder.h"
+#include "common/testmain.h"
 #include "connectionfixtures.h"
 #include "nukdumprun.h"
-#include "views/packets/packet.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -83,74 +83,70 @@ class TestNukdump : public QObject {
     Q_OBJECT
 private slots:
     void decodesTheTrace();
-    void treeAndFilterOptions();
-    void helperErrorsFailWithAMessage();
+    void otherViews_data();
+    void otherViews();
     void leavesTheCaptureOfARunningNukAlone();
     void damagedRecordsAreReportedOnStandardError_data();
     void damagedRecordsAreReportedOnStandardError();
+    void aDamagedTraceFailsAfterItsPackets();
     void anInterruptedDumpRemovesItsDirectory_data();
     void anInterruptedDumpRemovesItsDirectory();
     void streamsAgreeWithTshark();
 };
 
-// One line a packet, keys in this order and nothing else, carrying the decodes that
-// tst_packet holds against tshark.
+// One line a packet, keys in this order and nothing else; the frame's bytes, and
+// number, addresses and protocol as tshark reads them (the decodes: tst_packet).
 void TestNukdump::decodesTheTrace()
 {
     const Run r = run({kTrace});
     QCOMPARE(r.exitCode, 0);
     const auto frames = fixtures::readTrace(kTrace);
-    QCOMPARE(r.lines.size(), qsizetype(frames.size()));
-    const BaseTime base{frames[0].packet->GetTimeStamp()[0], frames[0].packet->GetTimeStamp()[1]};
+    const auto tsv = fixtures::readTsv(QStringLiteral(NUK_TEST_DATA "/packets/loopback.tshark.tsv"));
+    QCOMPARE(r.lines.size(), qsizetype(tsv.size()));
     for (int n = 0; n < r.lines.size(); ++n) {
+        QCOMPARE(keysOf(r.lines[n]), (QStringList{"no", "time", "src", "dst", "protocol", "info", "hex", "data"}));
         const QJsonObject o = QJsonDocument::fromJson(r.lines[n]).object();
-        const QStringList keys = keysOf(r.lines[n]);
-        QCOMPARE(keys, (QStringList{"no", "time", "src", "dst", "protocol", "info", "hex", "data"}));
-        QStringList got;
-        for (const QString& key : keys)
-            got << o.value(key).toString();
-        const Packet p(*frames[std::size_t(n)].packet, n + 1, base);
-        QCOMPARE(got, (QStringList{p.No(), p.time(), p.SourceIP(), p.DestIP(), p.protocol(), p.info(), p.text(), p.data()}));
+        const QStringList& t = tsv[std::size_t(n)];
+        QCOMPARE((QStringList{o["no"].toString(), o["src"].toString(), o["dst"].toString(), o["protocol"].toString()}),
+                 (QStringList{t[0].rightJustified(8, QLatin1Char('0')), t[12], t[13], t[10] == "6" ? "TCP" : "UDP"}));
+        QCOMPARE(o["hex"].toString().toLatin1(), frames[std::size_t(n)].frame.toHex());
     }
 }
 
-void TestNukdump::treeAndFilterOptions()
+// The other views' lines, values as tshark reads the traces: the time line's first
+// (TCP) and last (UDP) record; the TCP state of the filtered connection, and without
+// a filter of the first one only.
+void TestNukdump::otherViews_data()
 {
-    Run r = run({QStringLiteral("--tree"), kTrace});
-    QCOMPARE(r.exitCode, 0);
-    QCOMPARE(r.lines.size(), 15);
-    const QJsonArray tree = QJsonDocument::fromJson(r.lines[3]).object().value(QLatin1String("tree")).toArray();
-    QStringList names;
-    for (const QJsonValue& v : tree)
-        names << v.toObject().value(QLatin1String("name")).toString();
-    QCOMPARE(names, (QStringList{"Frame", "EtherNet II", "Internet Protocol", "Transmission Control Protocol", "Data:   13 bytes"}));
-    QCOMPARE(tree[4].toObject().value(QLatin1String("pos")).toInt(), 132);
-    QCOMPARE(tree[4].toObject().value(QLatin1String("len")).toInt(), 26);
-    const QJsonArray tcp = tree[3].toObject().value(QLatin1String("children")).toArray();
-    QCOMPARE(tcp[5].toObject().value(QLatin1String("children")).toArray().size(), 6);  // the flag rows
-
-    // Numbering and time start again at the first packet that passes the filter.
-    r = run({QStringLiteral("--filter"), QStringLiteral("udp"), kTrace});
-    QCOMPARE(r.exitCode, 0);
-    QCOMPARE(r.lines.size(), 3);
-    QVERIFY(r.lines[0].startsWith("{\"no\":\"00000001\",\"time\":\"0\","));
-    QVERIFY(r.lines[0].contains("\"protocol\":\"UDP\""));
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QByteArray>("line");
+    const QString timeline = NUK_TEST_DATA "/timeline/conversation.pcap", closes = NUK_TEST_DATA "/tcpstate/closes.pcap";
+    QTest::newRow("timeline, TCP") << QStringList{"--timeline", timeline} << 29 << 0
+        << QByteArray("{\"no\":1,\"from\":\"10.99.0.1  <40001> \",\"to\":\"10.99.0.2  <80> \",\"x1\":50,\"y1\":60,"
+                      "\"x2\":300,\"y2\":130,\"angle\":-74.35775377387148,\"tcp\":true,\"v1\":201738701,\"v2\":0,"
+                      "\"bytes\":0,\"syn\":true,\"fin\":false}");
+    QTest::newRow("timeline, UDP") << QStringList{"--timeline", timeline} << 29 << 28
+        << QByteArray("{\"no\":29,\"from\":\"10.99.0.2  <6000> \",\"to\":\"10.99.0.1  <6001> \",\"x1\":1550,"
+                      "\"y1\":2020,\"x2\":1800,\"y2\":2090,\"angle\":-74.35775377387148,\"tcp\":false,\"v1\":142,"
+                      "\"bytes\":100}");
+    QTest::newRow("tcpstate, filtered") << QStringList{"--tcpstate", "--filter", "port 7002", closes} << 11 << 7
+        << QByteArray("{\"no\":8,\"step\":11,\"flags\":\"ACK,FIN\",\"sticky\":[\"server closed first\"]}");
+    QTest::newRow("tcpstate, first connection") << QStringList{"--tcpstate", closes} << 11 << 10
+        << QByteArray("{\"no\":11,\"step\":14,\"flags\":\"ACK\",\"sticky\":[]}");
 }
 
-void TestNukdump::helperErrorsFailWithAMessage()
+void TestNukdump::otherViews()
 {
-    for (const QStringList& args : {QStringList{"/nonexistent/trace.tr"}, QStringList{"--filter", "tcp and and (((", kTrace}}) {
-        const Run r = run(args);
-        QVERIFY(r.exitCode > 0);
-        QVERIFY(r.lines.isEmpty());
-        QVERIFY(!r.err.isEmpty());
-    }
-    QCOMPARE(run({}).exitCode, 2);
-    // A replay ended early by damage gives what came before it, and still fails.
-    const Run cut = run({QStringLiteral(NUK_TEST_DATA "/multi-link-cut.pcapng")});
-    QCOMPARE(cut.exitCode, 1);
-    QVERIFY(!cut.lines.isEmpty());
-    QVERIFY2(cut.err.contains("is damaged; replay ends here"), cut.err.constData());
+    QFETCH(QStringList, args);
+    QFETCH(int, count);
+    QFETCH(int, index);
+    QFETCH(QByteArray, line);
+    const Run r = run(args);
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.lines.size(), count);
+    QCOMPARE(r.lines[index], line);
 }
 
 // The helper keeps a copy of what it replays in the default trace file; nukdump
@@ -168,22 +164,6 @@ void TestNukdump::leavesTheCaptureOfARunningNukAlone()
     QVERIFY(sentinel.open(QIODevice::ReadOnly));
     QCOMPARE(sentinel.readAll(), QByteArray("the running capture"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::NoDotAndDotDot).size(), 1);
-
-    // A helper with capture rights ignores NUK_TMPDIR; nukdump, which only replays,
-    // runs it without them, so that its files still go to the private directory.
-    if (geteuid() != 0)
-        return;
-    QTemporaryDir root;
-    QVERIFY(QDir(root.path()).mkdir(QStringLiteral("nuk")));
-    const QString helper = root.filePath(QStringLiteral("nuk/pcap"));
-    QVERIFY(QFile::copy(QStringLiteral(NUK_BUILD_DIR "/nuk/pcap"), helper));
-    QCOMPARE(QProcess::execute(QStringLiteral("setcap"), {QStringLiteral("cap_net_raw=ep"), helper}), 0);
-    const QString shared = QStringLiteral("/tmp/%1_NukDefaultTraceFile").arg(getuid());
-    const QFileInfo before(shared);
-    QCOMPARE(fixtures::runNukdump({kTrace}, {QStringLiteral("NUKPATH=") + root.path()}).exitCode, 0);
-    const QFileInfo after(shared);
-    QCOMPARE(after.exists(), before.exists());
-    QCOMPARE(after.lastModified(), before.lastModified());
 }
 
 // Standard output stays JSON lines; what the record reader found wrong goes to
@@ -210,6 +190,15 @@ void TestNukdump::damagedRecordsAreReportedOnStandardError()
     for (const QByteArray& line : r.lines)
         QVERIFY2(QJsonDocument::fromJson(line).isObject(), line.constData());
     QVERIFY2(r.err.contains(complaint), r.err.constData());
+}
+
+// A replay ended early by damage gives what came before it, and still fails.
+void TestNukdump::aDamagedTraceFailsAfterItsPackets()
+{
+    const Run cut = run({QStringLiteral(NUK_TEST_DATA "/multi-link-cut.pcapng")});
+    QCOMPARE(cut.exitCode, 1);
+    QVERIFY(!cut.lines.isEmpty());
+    QVERIFY2(cut.err.contains("is damaged; replay ends here"), cut.err.constData());
 }
 
 // Interrupted from the terminal, killed, or its reader gone: the helper is stopped
@@ -286,5 +275,5 @@ void TestNukdump::streamsAgreeWithTshark()
     QVERIFY(udp.lines[0].contains("\"packets\":4,\"live\":\"70696e67206f6e65"));  // "ping one"
 }
 
-QTEST_GUILESS_MAIN(TestNukdump)
+NUK_TEST_CLASS(TestNukdump)
 #include "tst_nukdump.moc"

@@ -1,7 +1,8 @@
-// Decoding: a real loopback trace against tshark's decoding of the same trace,
-// and the cases the trace cannot show, built by hand.
+// Decoding: a real loopback trace against tshark's decoding of the same trace, and
+// the quoting of the JSON lines.
 
 #include "packetfixtures.h"
+#include "common/testmain.h"
 #include "views/packets/packet.h"
 #include "views/packets/packetjson.h"
 
@@ -37,9 +38,6 @@ class TestPacket : public QObject {
     Q_OBJECT
 private slots:
     void traceAgreesWithTshark();
-    void flagTexts_data();
-    void flagTexts();
-    void numbersTimesAndOtherEtherTypes();
     void jsonQuoting();
 };
 
@@ -131,61 +129,10 @@ void TestPacket::traceAgreesWithTshark()
     }
 }
 
-void TestPacket::flagTexts_data()
-{
-    QTest::addColumn<int>("flags");
-    QTest::addColumn<QString>("summary");
-    QTest::addColumn<QStringList>("rows");
-    QTest::newRow("0x12") << 0x12 << QStringLiteral("[ ACK SYN ]")
-                          << QStringList{"0 . . . . .  =  Urgent:  not set", ". 1 . . . .  =  Acknowledgement:  set",
-                                         ". .0 . . .  =  Push:  not set", ". . .0 . .  =  Reset:  not set",
-                                         ". . . . 1 .  =  SYN:   set", ". . . . .0   =  FIN:  not set"};
-    QTest::newRow("all") << 0x3f << QStringLiteral("[ URG ACK PSH RST SYN FIN ]") << QStringList{};
-}
-
-void TestPacket::flagTexts()
-{
-    QFETCH(int, flags);
-    QFETCH(QString, summary);
-    QFETCH(QStringList, rows);
-    Fields s;
-    s.flags = std::uint8_t(flags);
-    const auto cp = build(s);
-    const Packet p(*cp, 1, {});
-    QCOMPARE(p.flags(), QString::number(flags, 2).rightJustified(8, QLatin1Char('0')));
-    QVERIFY(p.info().contains(QStringLiteral("     %1  Seq=").arg(summary)));
-    QStringList children;
-    for (const auto& c : findFolder(p, QStringLiteral("Transmission Control Protocol"), QStringLiteral("Flags"))->children())
-        children << c->folderName();
-    QCOMPARE(children.size(), 6);
-    if (!rows.isEmpty())
-        QCOMPARE(children, rows);
-}
-
-void TestPacket::numbersTimesAndOtherEtherTypes()
-{
-    Fields s;
-    s.sec = 1000;
-    s.usec = 13457;
-    s.etherType = 0x86dd;
-    const auto cp = build(s);
-    QCOMPARE(Packet(*cp, 1, {}).No(), QStringLiteral("00000001"));
-    QCOMPARE(Packet(*cp, 123456789, {}).No(), QStringLiteral("123456789"));
-    const std::pair<BaseTime, const char*> times[] = {{{1000, 0}, "0.013457"}, {{1000, 13457}, "0"},
-                                                      {{987, 513457}, "12.5"},  {{1000, 13467}, "-1e-05"},
-                                                      {{0, 0}, "1000.01"},      {{-2000000, 0}, "2.001e+06"}};
-    for (const auto& [base, text] : times)
-        QCOMPARE(Packet(*cp, 1, base).time(), QLatin1String(text));
-    const Packet p(*cp, 1, {});
-    const ItemFolder* type = findFolder(p, QStringLiteral("EtherNet II"), QStringLiteral("Type"));
-    QCOMPARE(type->folderName(), QStringLiteral("Type:   ( 0x86dd)"));
-    QCOMPARE(p.text().mid(type->pos(), type->length()), QStringLiteral("86dd"));
-}
-
 void TestPacket::jsonQuoting()
 {
     QCOMPARE(packetjson::quoted(QStringLiteral("a\"b\\c\n\x01")), QByteArray("\"a\\\"b\\\\c\\n\\u0001\""));
 }
 
-QTEST_GUILESS_MAIN(TestPacket)
+NUK_TEST_CLASS(TestPacket)
 #include "tst_packet.moc"

@@ -2,6 +2,7 @@
 // the byte pane's geometry.
 
 #include "packetfixtures.h"
+#include "common/testmain.h"
 #include "views/packets/bytepanelayout.h"
 #include "views/packets/packetlistmodel.h"
 
@@ -17,9 +18,7 @@ private slots:
     void rowsAndTexts();
     void sortingOrdersByColumnText_data();
     void sortingOrdersByColumnText();
-    void sortedModelThroughAppendSelectionAndClear();
     void byteLayoutColumnsAndRows();
-    void byteLayoutGrowsInRowSteps();
 };
 
 namespace {
@@ -141,35 +140,6 @@ void TestPacketListModel::sortingOrdersByColumnText()
         QCOMPARE(model.item(r).number(), std::uint32_t(r + 1));
 }
 
-// Rows merged in while sorted (from empty, in batches of every size), an index that
-// follows its packet, and a clear that keeps the sort.
-void TestPacketListModel::sortedModelThroughAppendSelectionAndClear()
-{
-    const auto packets = randomPackets(400, 99);
-    const std::vector<PacketListItem> rows = itemsOf(packets);
-    PacketListModel model;
-    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    model.sort(PacketListItem::ColInfo, Qt::DescendingOrder);
-    std::size_t done = 0;
-    for (std::size_t batch : {1u, 50u, 3u, 146u}) {
-        model.appendRows(rows.data() + done, batch, BaseTime{1000, 0});
-        done += batch;
-        QVERIFY(columnSorted(model, PacketListItem::ColInfo, true));
-    }
-    QPersistentModelIndex tracked(model.index(123, 2));
-    const std::uint32_t number = model.item(123).number();
-    model.sort(PacketListItem::ColSource, Qt::AscendingOrder);
-    model.appendRows(rows.data() + done, 150, {});
-    QVERIFY(columnSorted(model, PacketListItem::ColSource));
-    QCOMPARE(model.item(tracked.row()).number(), number);
-
-    model.sort(PacketListItem::ColTime, Qt::AscendingOrder);
-    model.clear();
-    const std::int32_t* ts = packets[5]->GetTimeStamp();
-    model.appendRows(rows.data() + 5, 10, BaseTime{ts[0], ts[1]});
-    QVERIFY(columnSorted(model, PacketListItem::ColTime));
-}
-
 namespace {
 // One pane row as text, a character a cell, counted from `fromX`.
 QString screenRow(const BytePaneLayout& l, int y, int fromX, int toX)
@@ -203,15 +173,5 @@ void TestPacketListModel::byteLayoutColumnsAndRows()
         QCOMPARE(c.colour, c.x >= chars ? ByteCell::Blue : ByteCell::Black);
 }
 
-void TestPacketListModel::byteLayoutGrowsInRowSteps()
-{
-    const QString frame1500(3000, QLatin1Char('0'));  // 94 rows
-    QCOMPARE(BytePaneLayout::grownHeight(frame1500, 600), 600 + 15 * (94 - 34));
-    QCOMPARE(BytePaneLayout::grownHeight(frame1500, 1500), 1500);  // never shrinks, no regrowth
-    QCOMPARE(BytePaneLayout::grownHeight(QString(108, QLatin1Char('0')), 600), 600);
-    // An exact multiple of 16 bytes starts one more row in the character part.
-    QCOMPARE(BytePaneLayout::grownHeight(QString(2 * 16 * 35, QLatin1Char('0')), 600), 615 + 15);
-}
-
-QTEST_GUILESS_MAIN(TestPacketListModel)
+NUK_TEST_CLASS(TestPacketListModel)
 #include "tst_packetlistmodel.moc"

@@ -1,18 +1,14 @@
-// Following a TCP connection: packet sequences built by hand, a real trace with
-// connections ended in seven ways (its flags held against tshark), nukdump's lines,
-// and the diagram's colour rules as data.
+// Following a TCP connection: packet sequences built by hand, and a real trace with
+// connections ended in seven ways (its flags held against tshark).
 
-#include "packets/nukdumprun.h"
+#include "common/testmain.h"
 #include "packets/packetfixtures.h"
-#include "views/tcpstate/diagramstyle.h"
 #include "views/tcpstate/tcpstatejson.h"
 #include "views/tcpstate/tcpstatetracker.h"
 
 #include <QtTest>
 
 using namespace fixtures;
-using tcpdiagram::Ink;
-using tcpdiagram::Shade;
 
 namespace {
 
@@ -73,10 +69,7 @@ private slots:
     void stepSequences_data();
     void stepSequences();
     void membership();
-    void lockResetAndDirty();
     void realCloses();
-    void nukdumpFollowsTheFirstConnection();
-    void diagramColours();
 };
 
 // The real trace below covers the common closes; these are the paths it cannot show.
@@ -136,59 +129,6 @@ void TestTcpStateTracker::membership()
     QCOMPARE(verdict(0xc0a80102, 1235, 80), TcpStateTracker::Verdict::OtherConnection);
     QCOMPARE(verdict(0xc0a80103, 1234, 80), TcpStateTracker::Verdict::OtherConnection);
     QCOMPARE(t.step(), 2);
-
-    // Between two ends with one address (loopback) a SYN+ACK of the client is no
-    // simultaneous open.
-    TcpStateTracker loop;
-    Fields l;
-    l.src = l.dst = 0x7f000001;
-    for (std::uint8_t flags : {0x02, 0x12}) {
-        l.flags = flags;
-        loop.addPacket(*build(l));
-    }
-    QVERIFY(!loop.sticky().simultaneousOpen);
-    QCOMPARE(loop.step(), 2);
-}
-
-void TestTcpStateTracker::lockResetAndDirty()
-{
-    TcpStateTracker t;
-    Fields udp;
-    udp.tcp = false;
-    QCOMPARE(t.addPacket(*build(udp)), TcpStateTracker::Verdict::NotTcp);
-    QVERIFY(!t.isDirty());
-    QVERIFY(t.awaitingReference());
-
-    steps(t, QStringLiteral("c:S s:SA"));
-    QVERIFY(t.isDirty());
-
-    // A paint clears dirty only if no packet came after it.
-    const std::uint64_t painted = t.packetsTaken();
-    steps(t, QStringLiteral("c:A"));
-    t.fixView(painted);
-    QVERIFY(t.isDirty());
-    t.fixView(t.packetsTaken());
-    QVERIFY(!t.isDirty());
-
-    t.setLocked(true);
-    QCOMPARE(t.addPacket(*packet("c:FA")), TcpStateTracker::Verdict::Ignored);
-    QCOMPARE(t.step(), 5);
-    QVERIFY(!t.isDirty());
-    t.reset();
-    QCOMPARE(t.step(), 17);
-    QVERIFY(t.isLocked() && t.awaitingReference());
-    t.setLocked(false);
-
-    // After Reset the next TCP packet, of any connection, is the reference.
-    Fields other;
-    other.src = 0x0a000009;
-    other.sport = 5555;
-    other.flags = 0x02;
-    t.addPacket(*build(other));
-    QCOMPARE(t.step(), 1);
-    QCOMPARE(t.connectionText(), QStringLiteral("10.0.0.9:5555 \u2194 192.168.1.2:80"));
-    QCOMPARE(t.addPacket(*packet("s:SA")), TcpStateTracker::Verdict::OtherConnection);
-
 }
 
 // Each connection of the trace on its own tracker; the flags each packet recorded are
@@ -233,56 +173,5 @@ void TestTcpStateTracker::realCloses()
     QCOMPARE(seen, int(frames.size()));
 }
 
-// Through the real capture helper: the filter picks the connection; without one the
-// first connection is followed and the others give no lines.
-void TestTcpStateTracker::nukdumpFollowsTheFirstConnection()
-{
-    Run r = runNukdump({QStringLiteral("--tcpstate"), QStringLiteral("--filter"), QStringLiteral("port 7002"), kTrace});
-    QCOMPARE(r.exitCode, 0);
-    QCOMPARE(r.lines.size(), 11);
-    QCOMPARE(r.lines[7], QByteArray("{\"no\":8,\"step\":11,\"flags\":\"ACK,FIN\",\"sticky\":[\"server closed first\"]}"));
-    r = runNukdump({QStringLiteral("--tcpstate"), QStringLiteral("--filter"), QStringLiteral("port 7004"), kTrace});
-    QCOMPARE(r.lines.value(6), QByteArray("{\"no\":7,\"step\":15,\"flags\":\"ACK,FIN\",\"sticky\":[\"simultaneous close\"]}"));
-    r = runNukdump({QStringLiteral("--tcpstate"), kTrace});
-    QCOMPARE(r.lines.size(), 11);
-    QCOMPARE(r.lines[10], QByteArray("{\"no\":11,\"step\":14,\"flags\":\"ACK\",\"sticky\":[]}"));
-}
-
-// Box shades and transition inks for a few steps; the palette once.
-void TestTcpStateTracker::diagramColours()
-{
-    using namespace tcpdiagram;
-    QCOMPARE(rgb(Shade::CommonCurrent), (Rgb{221, 255, 0}));
-    QCOMPARE(rgb(Shade::ServerPassed), (Rgb{255, 249, 177}));
-    QCOMPARE(rgb(Ink::Server), (Rgb{255, 123, 41}));
-
-    // One letter a box or transition in drawing order: shades u(nvisited), C/c common
-    // current/passed, S/s server, K/k client; inks b(lack), g(reen), o(range), r(eset).
-    auto picture = [](int step, const TcpStickyFlags& f) {
-        QByteArray boxes, inks;
-        for (int b = 0; b < BoxCount; ++b)
-            boxes += "uCcSsKk"[int(boxShade(Box(b), step, f))];
-        for (int n = 1; n <= kTransitionCount; ++n)
-            inks += "bgor"[int(transitionInk(n, step, f))];
-        return boxes + ' ' + inks;
-    };
-    const TcpStickyFlags none;
-    QCOMPARE(picture(0, none), QByteArray("Cuuuuuuuuuu bbbbbbbbbbbbbbbbbb"));
-    QCOMPARE(picture(17, none), picture(0, none));
-    QCOMPARE(picture(5, none), QByteArray("csksCuuuuuu ogobbgbobbbbbbbbbb"));
-    TcpStickyFlags f;
-    f.serverClosedFirst = true;
-    QCOMPARE(picture(12, f), QByteArray("cskscKusuSu ogobbgbogbobbobbbb"));
-    // The other closing paths, the client closing first.
-    f = TcpStickyFlags();
-    f.finAckClose = true;
-    QCOMPARE(picture(13, f), QByteArray("cskscsSkuuK ogobbgbooogbbbbgbb"));
-    f = TcpStickyFlags();
-    f.simultaneousClose = true;
-    QCOMPARE(picture(16, f), QByteArray("cskscuuccuK ogobbgbobbgobbobbb"));
-    f.rstSeen = true;
-    QCOMPARE(picture(3, f), QByteArray("cSKsuuuuuuu ogorbbbbbbbobbbbbb"));
-}
-
-QTEST_GUILESS_MAIN(TestTcpStateTracker)
+NUK_TEST_CLASS(TestTcpStateTracker)
 #include "tst_tcpstatetracker.moc"

@@ -1,9 +1,8 @@
 // The time line's model on a real three-host trace, checked against tshark's reading
-// of it, and nukdump --timeline printing that model.
+// of it.
 
-#include "packets/nukdumprun.h"
+#include "common/testmain.h"
 #include "packets/packetfixtures.h"
-#include "views/timeline/timelinejson.h"
 #include "views/timeline/timelinemodel.h"
 
 #include <QtTest>
@@ -49,10 +48,6 @@ private slots:
     void recordsFollowTheTrace();
     void contentsGrowWithLinesAndRecords();
     void hostFilterLeavesGaps();
-    void oneEndPointToItself();
-    void pacingAndFullTimeLine();
-    void bandsAndRanges();
-    void nukdumpPrintsTheModel();
 
 private:
     void addAll(TimeLineModel& model, std::size_t count = 29)
@@ -98,6 +93,15 @@ void TestTimeLineModel::recordsFollowTheTrace()
     // The first arrow goes right and down, its reply left and down.
     QCOMPARE(model.record(0).angle, std::atan2(70.0, 250.0) * 180 / 3.1415927 - 90);
     QCOMPARE(int(model.record(1).angle), 74);
+
+    // An exported range keeps only the lines its arrows use, in their order (A:5353, C:53).
+    const TimeLineFrame range = model.rangeFrame(13, 16);
+    QCOMPARE(range.records.size(), std::size_t(4));
+    QCOMPARE(QList<int>({range.records[0].number, range.records[0].y1, range.records[0].x1, range.records[0].x2}),
+             QList<int>({13, 60, 50, 300}));
+    QCOMPARE(range.records[0].angle, model.record(0).angle);  // one line to the right
+    QCOMPARE(range.labels, (std::vector<QString>{kLines[2], kLines[3]}));
+    QCOMPARE(range.contents, QSize(2 * 250 + 100, 60 + 4 * 70 + 50));
 }
 
 void TestTimeLineModel::contentsGrowWithLinesAndRecords()
@@ -172,92 +176,5 @@ void TestTimeLineModel::hostFilterLeavesGaps()
     QCOMPARE(model.recordCount(), std::size_t(0));
 }
 
-// A packet from an end point to itself: one line, a straight downward arrow.
-void TestTimeLineModel::oneEndPointToItself()
-{
-    fixtures::Fields f;
-    f.tcp = false;
-    f.src = f.dst = 0x0a000005;
-    f.sport = f.dport = 9;
-    f.ipOptions = 4;
-    f.payload = 3;
-    TimeLineModel model;
-    model.myAdd(*fixtures::build(f));
-    QCOMPARE(labelsOf(model), QStringList({label("10.0.0.5", "9")}));
-    const theTimeLines r = model.record(0);
-    QCOMPARE(QList<int>({r.x1, r.y1, r.x2, r.y2}), QList<int>({50, 60, 50, 130}));
-    QCOMPARE(int(r.angle), 0);  // 90 - 90 but for the rounded pi: -1.3e-6
-    QVERIFY(std::abs(r.angle) < 1e-5);
-    QCOMPARE(r.value1, 3u + 24u + 22u);
-}
-
-void TestTimeLineModel::pacingAndFullTimeLine()
-{
-    TimeLineModel model(60 + 3 * 70 + 50);  // room for three records
-    QVERIFY(!model.isPending());
-    addAll(model, 1);
-    const std::uint64_t drawn = model.changeCount();
-    addAll(model, 1);
-    model.fixView(drawn);  // a packet came after that drawing: stay pending
-    QVERIFY(model.isPending());
-    model.fixView(model.changeCount());
-    QVERIFY(!model.isPending());
-
-    addAll(model, 5);
-    QVERIFY(model.isFull());
-    QCOMPARE(model.recordCount(), std::size_t(3));
-    QCOMPARE(model.packetCount(), 3);
-    model.myInitiate();
-    QVERIFY(!model.isFull());
-    QVERIFY(model.myAdd(*m_trace[0].packet));
-}
-
-// The records of a band are found by their y, a range by packet numbers.
-void TestTimeLineModel::bandsAndRanges()
-{
-    TimeLineModel model;
-    addAll(model);
-    model.grow();
-    const TimeLineFrame band = model.frame(1000, 1200, 300, 800);
-    std::vector<int> numbers;
-    for (const theTimeLines& r : band.records)
-        numbers.push_back(r.number);
-    QCOMPARE(numbers, (std::vector<int>{14, 15, 16, 17}));
-    QCOMPARE(band.labels, (std::vector<QString>{kLines[1], kLines[2], kLines[3]}));
-
-    // A range keeps only the lines its arrows use, in their order (A:5353, C:53).
-    const TimeLineFrame range = model.rangeFrame(13, 16);
-    QCOMPARE(range.records.size(), std::size_t(4));
-    QCOMPARE(range.records[0].number, 13);
-    QCOMPARE(range.records[0].y1, 60);
-    QCOMPARE(QList<int>({range.records[0].x1, range.records[0].x2, range.records[1].x1}), QList<int>({50, 300, 300}));
-    QCOMPARE(range.records[0].angle, model.record(0).angle);  // one line to the right
-    QCOMPARE(range.labels, (std::vector<QString>{kLines[2], kLines[3]}));
-    QCOMPARE(range.contents, QSize(2 * 250 + 100, 60 + 4 * 70 + 50));
-}
-
-// One line a record, from the same model; a UDP record leaves out v2, syn and fin.
-void TestTimeLineModel::nukdumpPrintsTheModel()
-{
-    const fixtures::Run run = fixtures::runNukdump({QStringLiteral("--timeline"), kTrace});
-    QCOMPARE(run.exitCode, 0);
-    const QList<QByteArray>& lines = run.lines;
-
-    TimeLineModel model;
-    addAll(model);
-    QCOMPARE(lines.size(), qsizetype(model.recordCount()));
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        const theTimeLines r = model.record(std::size_t(i));
-        QCOMPARE(lines[i], timelinejson::line(r, kLines[TimeLineModel::lineIndex(r.x1)],
-                                              kLines[TimeLineModel::lineIndex(r.x2)]));
-    }
-    QCOMPARE(lines[0], QByteArray("{\"no\":1,\"from\":\"10.99.0.1  <40001> \",\"to\":\"10.99.0.2  <80> \","
-                                  "\"x1\":50,\"y1\":60,\"x2\":300,\"y2\":130,\"angle\":-74.35775377387148,"
-                                  "\"tcp\":true,\"v1\":201738701,\"v2\":0,\"bytes\":0,\"syn\":true,\"fin\":false}"));
-    QCOMPARE(lines[28], QByteArray("{\"no\":29,\"from\":\"10.99.0.2  <6000> \",\"to\":\"10.99.0.1  <6001> \","
-                                   "\"x1\":1550,\"y1\":2020,\"x2\":1800,\"y2\":2090,\"angle\":-74.35775377387148,"
-                                   "\"tcp\":false,\"v1\":142,\"bytes\":100}"));
-}
-
-QTEST_GUILESS_MAIN(TestTimeLineModel)
+NUK_TEST_CLASS(TestTimeLineModel)
 #include "tst_timelinemodel.moc"
