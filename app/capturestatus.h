@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The main window's status bar beyond its messages: how many packets have been
 // delivered, how many a live capture took from the kernel and lost there, how far

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Seam between start-up and the main window: main() asks for the window here.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // A status bar whose message is never cut off by the permanent widgets right of it:
 // a message too long for the room left of them gets a band of its own above them,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The main window: a narrow strip with menus, two tool bars and a status bar. It
 // owns the capture controller, opens the user wizard and the views, starts, steps

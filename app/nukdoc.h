@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The main window's document: saves the capture helper's default trace file under
 // a name of the user's choice.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // nukdump [--filter EXPR] [MODE] TRACE
 // nukdump [--filter EXPR] [MODE] --live [--loopback]
 // nukdump --help | --version

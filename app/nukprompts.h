@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The main window's message boxes, file dialog and shutdown, behind one seam so
 // that tests can answer the dialogs and keep the shutdown steps to themselves.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // What a live capture took from the kernel and what it lost, from the capture
 // helper's statistics lines on its standard error:

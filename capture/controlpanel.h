@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The capture controller: starts and stops captures through the launcher child,
 // runs the reader thread that turns packet records into CPackets, passes each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // One packet as received from the capture helper. Immutable once built;
 // accessors return host byte order.

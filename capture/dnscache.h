@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Process-wide cache from an address's dotted-decimal text to the text shown for it.
 // Entries are only added, each mapping the text to itself; no name lookup is made.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Writing to a descriptor until everything is out (plain C++, no Qt; only write(),
 // so it may be used where only async-signal-safe calls are allowed).

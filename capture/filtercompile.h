@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Compiling a tcpdump filter expression in a child process (plain C++, no Qt).
 // libpcap's optimizer takes time and memory that grow far faster than the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Hands items from a worker thread (the reader) to the GUI thread in batches.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Where the capture controller keeps the packets it builds: each CPacket and its
 // payload side by side in large blocks of memory, until the store is destroyed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The packet record as it travels in the packet pipe: a 16-byte header
 // (seconds, microseconds, packet type, record length L, host byte order),

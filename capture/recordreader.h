@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Cuts the packet pipe's byte stream into records. The stream comes from another
 // process and is untrusted: a record that announces more than kMaxRecordPayload

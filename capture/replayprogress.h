@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // How far a replay has come, from the capture helper's progress lines on its
 // standard error:

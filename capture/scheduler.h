@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Step mode and display pace. The reader thread calls AddPacket for every packet
 // before the views see it; the call returns when the packet may be shown.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The pace dialog: sets how many milliseconds of display time one millisecond of
 // network time takes (g_TimeDelayRatio, through g_Scheduler.SetPace).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Process-wide capture settings. The configuration dialogs write them, Start reads
 // them. Texts and ints are touched on the GUI thread only; the step flags and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // One socket as the socket-listing helper reports it: 68 bytes, no header.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The interface every analysis view offers the capture controller.
 // Views derive from their widget class first and from CTimeBasedView second.

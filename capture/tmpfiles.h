@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The temporary files shared by the GUI and the capture helper (plain C++, no Qt):
 // "<dir>/<uid><suffix>", where <dir> is /tmp or, for tests only, the directory

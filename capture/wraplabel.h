@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // A word-wrapped label that asks its layout for the height its text needs at the
 // width it was given, so that a page or dialog grows to show every line instead

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The capture filter dialog: protocol, loopback device, destination and source
 // addresses and ports. Ok writes `expression` and `deviceFlag`.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // What the capture filter dialog means, without the widgets: address and port
 // checks, the text of a list entry, and the tcpdump expression built from the

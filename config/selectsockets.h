@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The socket selection dialog: lists the machine's active sockets as the
 // socket-listing helper reports them and turns the chosen ones into the capture

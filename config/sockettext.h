@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Texts of the socket selection: a row from a SockInfo record, and the capture
 // expression for chosen rows.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Message boxes and file dialogs of the configuration dialogs go through here, so
 // that tests can answer them. By default they are the toolkit's modal boxes.

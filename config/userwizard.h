@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The user wizard: data source, trace file, filter, views and start mode (and,
 // for active sockets, the socket selection); Finish creates the ticked views,

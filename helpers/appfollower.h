@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // "Specific Application" capture: the program that opens the first new TCP
 // connection from this machine after the start is followed; from then on only

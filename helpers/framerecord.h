@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Turning one captured frame into a packet record. Pure functions over byte
 // buffers (no libpcap, no Qt) so the fuzzer can drive them directly. Every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // getSock <fd>: writes one SockInfo record per IPv4 TCP and UDP socket of the
 // machine into descriptor <fd>, then exits.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Live capture: how a device's ring is set up so that it keeps up with a busy
 // interface, and the kernel's counters of what it captured and lost.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // pcap <file|NULL> <pipe fd> <mode 0-3> <lo|NULL> <filter expression>
 // Replays a trace (mode 0) or captures live (modes 1-3) and writes one packet
 // record per IPv4 TCP or UDP packet into the pipe; see helpers/README-capture.md.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // A reader of pcapng files that keeps each interface's own link type (libpcap's
 // reader stops at the first interface whose link type differs from the first one's).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // One captured frame's way out of the helper: Ethernet view, optional filter on
 // that view, record into the packet pipe, frame into the default trace file.

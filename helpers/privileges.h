@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The capture helper may run with raised rights (the cap_net_raw file capability,
 // or as root). It needs them only to open its capture devices.

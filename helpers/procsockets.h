@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The kernel's IPv4 socket tables (/proc/net/tcp, /proc/net/udp) and the
 // processes that own the sockets (/proc/<pid>/fd links "socket:[inode]").

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Writes packet records into the packet pipe. Records are gathered into a batch
 // and each batch goes out with one loop of write(); a stop request (SIGTERM)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Trace data that arrives while it is being captured: a named pipe or standard input
 // fed by `tcpdump -U -w -` (over ssh, say). libpcap parses it from a stdio stream;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // A pcap trace file with Ethernet link type (the format tcpdump -w writes),
 // created owner-only and never through a link. Frames are gathered in memory and

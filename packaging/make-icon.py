@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Draws Nukrit's application icon (run from this folder): nukrit.svg and the PNG
 sizes of the hicolor theme, painted from the same few shapes: three hosts on a
 dark tile, the links between them and a packet on its way."""

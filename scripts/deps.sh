@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Sourced by scripts/run and scripts/test: installs the Debian packages that are missing.
 NUK_PACKAGES="build-essential cmake pkg-config qt6-base-dev qt6-svg-dev libgl-dev libpcap-dev tcpdump tshark \
 libcap2-bin clang libclang-rt-14-dev fonts-liberation iproute2 python3 lintian man-db"

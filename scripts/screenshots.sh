@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Takes the README's screenshots (docs/screenshots/*.png) from the real program:
 # builds nuk and its helpers (Release, into build/ as scripts/run does) and the tour
 # plugin (scripts/screenshots/), starts nuk offscreen with the trace, and lets the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Keeps the dependencies one way: app/ may use everything; config/ and views/ use
 # capture/; capture/ uses nothing above it; the helpers are plain C++ programs; the
 # Qt-Core-only library holds no widget code.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Creates the analysis views for the main window's commands and the wizard's
 // Finish. A kind whose view has not been built yet gives null.

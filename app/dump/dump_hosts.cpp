@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // nukdump --hosts: the machine distribution model over the trace, its nodes and
 // links printed at the end.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // --streams: every packet filed into connections as a connection view files it;
 // at the end one line per connection, in creation order.
 

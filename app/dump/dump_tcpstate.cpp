@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // nukdump --tcpstate: the TCP state diagram's tracker over the trace, one line after
 // each packet of the followed connection.
 

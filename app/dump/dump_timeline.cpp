@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // nukdump --timeline: every packet through the time line's model, one record a line.
 // No host filter here, so every packet makes a record.
 

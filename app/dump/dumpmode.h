@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // One way of printing a replayed trace. nukdump's driver replays the trace through
 // the capture helper and hands every delivered packet to the chosen mode, which

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Draws the main window's tool bar icons as XPM files (run from this folder).
 
 Each icon is painted from simple shapes on a transparent canvas of the size the

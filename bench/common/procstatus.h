@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Figures of this process from /proc/self/status, for the benchmarks.
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Sourced by the benchmark scripts: `bench_trace N` makes an owner-only work directory
 # ($work, removed on exit) and in it the pipeline generator's N-packet trace ($trace),
 # read once so that every reader starts from the same warm cache.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One large conversation in both connection views, headless: the trace's frames
 // become records as the capture helper makes them, a reader thread hands them to a
 // Connection Packet View and a Connection Reconstruction View, and then the

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Writes a tcpdump-format trace of one TCP conversation of N packets for the
 connection benchmark: a client sending 1400-byte segments, the server
 acknowledging and now and then answering; about 2 % of the client's segments are

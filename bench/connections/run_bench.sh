@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Connection views benchmark: generates one TCP conversation of N packets (default
 # 100,000) with resends, duplicates and reordering, feeds it to both connection
 # views headless, times selecting, listing, reassembling and scrolling to the end,

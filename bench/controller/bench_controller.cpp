@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Throughput of the capture controller at pace 0: the real launcher child starts a
 // stand-in helper that writes records into the packet pipe as fast as it can; one
 // registered view counts them on the reader thread and hands them to the GUI thread

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Prints, for "port 1 or port 2 or ... port N" at each N given (default 10 50 100 200
 // 400 800), in CPU seconds:
 //   - the helper's compile (optimized, in a child under the CPU and memory limits):

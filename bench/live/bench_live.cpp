@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Live capture on lo into nuk's six views, headless, as nuk runs it: the process
 // model, ControlPanel::Start in mode 1 with the loopback device, every view made
 // by the main window's factory. A paced UDP load (loadgen) runs meanwhile.

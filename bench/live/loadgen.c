@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 /* A paced UDP load on the loopback device, for the live capture benchmark.
  *
  *   loadgen PORT RATE SECONDS [SIZE]

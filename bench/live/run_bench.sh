@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Live capture benchmark (root; loopback only): a paced stream of 100-byte UDP
 # datagrams on 127.0.0.1, captured at each rate by the capture helper alone (into
 # a byte counter), by nuk with all six views open (bench_live, offscreen) and by

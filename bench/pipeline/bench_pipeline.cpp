@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The whole packet path into one Packet List View, headless: records from the
 // capture helper (or read in-process), the controller's AddPacket, the view's
 // hand-off to the GUI thread, rows in the list. Prints packets per second, the

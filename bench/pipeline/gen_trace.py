@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Writes a tcpdump-format trace of N packets for the pipeline benchmark: Ethernet,
 IPv4, a mix of TCP conversations (handshake, data, acknowledgements, close) and UDP
 datagrams between 50 hosts, payloads from 0 to 1400 bytes, microsecond spacing.

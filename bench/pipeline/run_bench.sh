@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Pipeline benchmark: generates an N-packet trace (default 1,000,000), replays it
 # into the views headless, and compares with tcpdump (timed right after each replay)
 # and tshark reading the same trace. Prints a table per replay; the figures go into

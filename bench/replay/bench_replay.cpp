@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Replays a 1,000,000-packet trace of small packets through nuk/pcap into a pipe
 // read by a RecordReader that only counts records, and times
 // `tcpdump -r TRACE -w /dev/null` on the same file for comparison.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // gentrace <file> <packets>: writes a pcap trace of small Ethernet/IPv4 packets,
 // alternating TCP segments with 12 payload bytes and UDP datagrams with 8.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The time line at scale, headless.
 //
 // 1. Repaint: a time line window with 1,000 and with 1,000,000 records (packets of the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Time line benchmark: generates an N-packet trace (default 1,000,000) with the
 # pipeline benchmark's generator, measures repaints at 1,000 and 1,000,000 records and
 # the replay of the trace into an open time line headless, and times tcpdump -nn -r on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A trace replayed into one Machine Distribution View at pace 0, as nuk runs it: the
 // process model's launcher child starts nuk/pcap in mode 0, the controller's reader
 // thread hands every packet to the view, the view applies them on the GUI thread and

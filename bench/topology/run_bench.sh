@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Machine distribution benchmark: generates an N-packet trace (default 1,000,000)
 # among 1,000 hosts (3,000 conversations), replays it into one Machine Distribution
 # View headless at pace 0, and times tcpdump -nn -r on the same trace. Prints a

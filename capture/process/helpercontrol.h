@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The capture side's hold on the helper programs. At start-up the process model
 // (process.h) forks a launcher child that runs the capture helper and a socket

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Talking to the launcher and socket children by signals, which neither queue nor
 // keep their order, and watching the helpers they run (through /proc).

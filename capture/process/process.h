@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The three-process model: the GUI process, the launcher child that starts and
 // stops the capture helper, and the socket child that starts and stops the

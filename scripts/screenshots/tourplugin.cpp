@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Takes the README's screenshots from a real nuk. Loaded through
 // QT_QPA_GENERIC_PLUGINS=nuktour:<directory> into nuk started with a trace argument,
 // it does what a user would: in the wizard TCP and UDP in the filter, every view

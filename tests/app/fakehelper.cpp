@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Stands in for the capture and socket-listing helpers in process tests: writes its
 // argument vector, one per line, to $NUK_FAKE_ARGS.<argv0>, says a line on standard
 // error, and waits; on SIGTERM it appends "TERM" and exits.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A Qt "generic" plugin for tests of the installed program: loaded into nuk through
 // QT_QPA_GENERIC_PLUGINS=nukpress:<text>, it triggers the main window's action with
 // that text once the window exists, as a click on it would.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The three-process model, with real forks, pipes and signals.
 #include "capture/process/process.h"
 #include "common/testmain.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // `cmake --install` into a temporary prefix, then the installed programs at work
 // without NUKPATH: nukdump replays a committed trace, and the nukrit launcher
 // starts nuk with a trace argument whose replay is started by the main window's

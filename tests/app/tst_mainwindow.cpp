@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The main window's commands, run from the menu, the tool bar and the keyboard;
 // saving the trace (Save as); shutting down.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Every window at 96 dpi, with the default font and a larger one: no text is cut
 // off. Each window is also saved as a PNG in the build directory to be looked at.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A stand-in for the capture helper, installed as <NUKPATH>/nuk/pcap by the tests
 // and the controller benchmark. Command line as the real helper's:
 //   pcap <file|NULL> <fd> <mode> <lo|NULL> <expression>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Builds packet records byte by byte, as the capture helper writes them.
 

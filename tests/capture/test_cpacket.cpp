@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // CPacket accessors and copy rules, and the framing of the packet pipe's stream.
 #include "capture/cpacket.h"
 #include "common/testmain.h"

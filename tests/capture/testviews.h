@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // A view and a UI for the controller tests that record what reaches them, and the
 // processes a capture leaves behind.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Start and Stop against the real launcher child, with a stand-in capture helper
 // installed in a temporary NUKPATH: no record of one capture reaches the next, no
 // helper outlives its capture; a finished replay starts again, and a live capture's

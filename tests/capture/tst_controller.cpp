@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The capture controller against real pipes, without the launcher child: the test
 // plays the helper's part by writing records into the packet pipe and reads the
 // parameter block that Start writes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The reader -> GUI hand-off: order, discards, slices that keep the event loop
 // responsive, and safe destruction with wake-ups still queued.
 

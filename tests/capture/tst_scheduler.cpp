@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Step mode and display pace: when each packet is released.
 
 #include "capture/cpacket.h"

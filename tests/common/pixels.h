@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Probes for drawings grabbed offscreen. Text is anti-aliased and its strokes depend
 // on the face, so a colour is matched as ink laid over the paper: a pixel on the line

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Finds texts a window cuts off: labels, buttons, group box titles, header
 // sections, rows of item views and the texts of line edits (give them their

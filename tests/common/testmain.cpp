@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The main of every test program: runs each registered class with QTest::qExec.
 // "prog Class [qtest options]" runs only that class.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Several test classes in one program: each file names its class with
 // NUK_TEST_CLASS(Class) instead of QTEST_MAIN, and testmain.cpp runs them in turn.

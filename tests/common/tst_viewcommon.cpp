@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What every view shares: saving a file the user named, exporting a drawing, message
 // boxes, locking by shortcut, and closing a view while the reader thread hands it packets.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Stands in for the socket-listing helper: writes known SockInfo records to the
 // descriptor named by argv[1]. The directory in NUK_FAKE_GETSOCK_DIR holds "mode"
 // (normal, partial, silent) and a "runs" counter, shown in the state field.

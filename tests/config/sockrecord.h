@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // One socket record as the listing helper sends it (ports in host byte order).
 

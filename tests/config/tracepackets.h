@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Frames of a trace (or of a live capture) decoded just enough for a filter check,
 // and which of them libpcap's filter for an expression selects.

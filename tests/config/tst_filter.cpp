@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The capture filter dialog: what a user can enter, the expression its Ok writes,
 // and, checked against a real loopback trace with libpcap's own filter, the
 // packets that expression selects (the same filter a live capture on lo runs).

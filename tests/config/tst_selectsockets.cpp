@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The socket selection dialog with the real socket child process and a stand-in
 // listing helper in a temporary NUKPATH.
 

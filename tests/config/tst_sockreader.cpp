@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The socket pipe reader on its own: whole records in order, nothing read while
 // collecting is off, no spinning, drains that drop cut records, the end of the
 // stream. Ending while a read is under way is in the socket dialog's test.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The user wizard: pages, page flows for the four sources, the file dialog, and
 // what Finish creates, registers and starts.
 

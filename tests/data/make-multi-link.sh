@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds multi-link.pcapng from the committed traces, the kind of file that
 # `tshark -i eth0 -i lo -i any` or a capture appliance writes, and beside it what
 # tshark reads from it (multi-link.pcapng.expected):

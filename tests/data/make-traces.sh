@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Captures the small traces that the helper tests replay, and stores beside each
 # trace what tshark reads from it (<trace>.expected), computed independently of nuk.
 #

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Writes beside each trace named what tshark reads from it (<trace>.expected): one
 # line per IPv4 TCP or UDP packet (non-first fragments left out), the columns that
 # tests/helpers compares with the capture helper's records.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // libFuzzer target: a packet pipe's byte stream through everything that reads it:
 // the record reader with its resynchronisation after corruption, CPacket, the
 // packet decoder with its field tree, and the JSON writer. Byte 0 sets how many

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // libFuzzer target: the helper's frame -> record conversion on arbitrary frames.
 // Byte 0 picks the link layer (low seven bits) and whether the frame is stretched past
 // 64 KiB (high bit, as a crafted trace may be); the rest is the captured frame. Every record built

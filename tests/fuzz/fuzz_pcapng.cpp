@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // libFuzzer target: the helper's pcapng reader on arbitrary files. Every packet it
 // gives must lie inside the block it read, and reading ends (End or Damaged) within
 // as many steps as the input has bytes.

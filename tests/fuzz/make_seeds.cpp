@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Seeds for the fuzz targets, cut from the committed traces:
 //   make_seeds <out dir> <trace>...
 // <out>/frames/<n>: a link kind byte, then one captured frame (fuzz_framerecord);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Runs a built helper (nuk/pcap, nuk/getSock) as a real child process with a real
 // pipe, the way the launcher child does, and collects what it writes; plus what

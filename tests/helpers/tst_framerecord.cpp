@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Frame -> record conversion on hand-built frames: the cases the committed traces
 // do not hold (padding, tags, damaged headers, rarer link headers); each link type
 // itself comes from a committed trace. Also the pcapng reader on hand-built blocks.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The socket-listing helper, run as a real child: it must report sockets this
 // test opened, with their ports, states and this process as owner.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Live capture on the loopback device through the real helper (needs root or
 // capture rights): UDP and TCP traffic this test makes must arrive as records.
 

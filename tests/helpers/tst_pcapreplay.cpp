@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Replays the committed traces through the real capture helper and a real pipe.
 
 #include "helperrunner.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Connection test helpers: traces filed into connections, tshark's reassembly of
 // the same traces (tests/data/connections/make_traces.sh), bytes of runs.

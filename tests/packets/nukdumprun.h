@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Runs nukdump (or a shell around it) with NUKPATH set, and collects its lines.
 

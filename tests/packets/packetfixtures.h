@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Packets for the tests: frames built from wire fields, records cut from them by
 // hand (so corrupt lengths stay corrupt), and records made from a tcpdump trace

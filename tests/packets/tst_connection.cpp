@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Connection tracking: filing by keys, a port pair used again, the direction lists'
 // ordering and folding (against the walking placement), reassembly against tshark on
 // real traces with loss, duplicates, reordering and reused ports and on a crafted one

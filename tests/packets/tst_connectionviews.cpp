@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The connection views offscreen: filing from a reader thread, selection,
 // Update/Clear/Lock, the payload panes starting each packet at its top, the wide
 // pane's colours by each conversation's own ends, the Reconstruct box with Stop and

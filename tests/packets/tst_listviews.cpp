@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Packet List View offscreen: rows fed from a reader thread, lock/unlock/clear
 // numbering, selection, the byte pane's pixels, sorting, following the newest row.
 

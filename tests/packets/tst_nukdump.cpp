@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // nukdump on the committed loopback trace, through the real capture helper.
 
 #include "capture/recordbuilder.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Decoding: a real loopback trace against tshark's decoding of the same trace, and
 // the quoting of the JSON lines.
 

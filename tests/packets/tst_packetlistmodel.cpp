@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The packet list model (rows, texts, sorting by text through a permutation) and
 // the byte pane's geometry.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The TCP state diagram window: Lock and Reset, the picture lit by a real
 // connection at a few box centres, the repaint cycle.
 

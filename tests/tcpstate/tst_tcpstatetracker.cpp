@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Following a TCP connection: packet sequences built by hand, and a real trace with
 // connections ended in seven ways (its flags held against tshark).
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The time line's model on a real three-host trace, checked against tshark's reading
 // of it.
 

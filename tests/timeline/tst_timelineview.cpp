@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The time line window offscreen: packets fed from a reader thread, pixels at known
 // points of the drawing, lock/unlock/clear numbering, the host filter dialog and an
 // export read back, the label header and following the newest arrow.

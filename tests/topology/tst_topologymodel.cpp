@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The machine distribution model as data: packets into nodes, links, counts and
 // node info rows; packets in flight against the pace; the layout, its readability
 // and its fit; the drawing geometry of a link. (Node info rows after a clear: tst_topologyview.)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The machine distribution window offscreen: packets from a reader thread into
 // nodes, links and node info rows, lock and clear, selection and the drag rule, a
 // rendered map of six hosts.

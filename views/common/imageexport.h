@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // "Export as Image...": a drawing written as PNG or SVG with the same painting code
 // the view's widget uses.

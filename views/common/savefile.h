@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Writing a file the user named: created 0666 less the umask like any new file, an
 // existing regular file replaced, but never through a symbolic link and never into

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The analysis views' message boxes and save dialogs, behind one seam so that tests
 // can answer them. By default they are the toolkit's modal dialogs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Where the byte pane draws each character of a frame's hexadecimal image: the
 // hexadecimal part (offsets, 16 bytes a row in two groups of 8) and the character

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // One conversation between two end points, as one connection view sees it: its
 // packets in arrival order and, once sorted, its TCP packets per direction in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // What both connection views share below their widgets: the connections filed from
 // the packets the reader thread hands in, the locked flag, and the connection list

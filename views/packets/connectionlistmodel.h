@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The connection list: one row per connection, "End Point 1" and "End Point 2".
 // Rows are kept sorted by the clicked column's text, ascending by End Point 1 at

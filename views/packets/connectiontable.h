@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The connections of one view and the dictionary that files each packet under its
 // conversation: a packet belongs to the connection keyed by its source and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The Connection Packet View: the conversations in the traffic, the packets of the
 // selected one, and the selected packet's payload in hexadecimal and as characters.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // What the two connection views share as windows: the feed that files the packets
 // handed in on the reader thread, the connection list over its model, the locked

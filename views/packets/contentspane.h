@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // A scroll area whose contents are drawn by rows of text, painting only the part
 // that is exposed. The contents may be taller than the toolkit's widget size

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "views/packets/detailscrollview.h"
 
 #include "views/packets/itemfolder.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The byte pane: the selected packet's hexadecimal image with offsets and a
 // character column, the selected field drawn in red. Paints only the exposed part

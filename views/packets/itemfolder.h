@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // One named node of a decoded packet's field tree. `pos` and `length` count hex
 // digits of the packet's hexadecimal image (so half-byte fields can be marked);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The Packet List View: every packet it receives as a row, and the selected
 // packet's field tree and bytes, the selected field's bytes in red.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // A packet decoded into display texts, a lower-case hexadecimal image of the frame
 // and a tree of named fields whose positions count hex digits of that image.

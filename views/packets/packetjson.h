@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // One decoded packet as a line of JSON, for nukdump: keys no, time, src, dst,
 // protocol, info, hex, data in that order, and with the tree the top-level folders

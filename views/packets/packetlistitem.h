@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // One row of a packet list: a plain pointer to the packet (owned by the capture
 // controller or a connection) and its number. The six column texts are produced

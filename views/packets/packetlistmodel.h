@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The packet list as an item model: compact rows in arrival order, texts made in
 // data() for the rows a view actually shows.

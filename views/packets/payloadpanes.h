@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The connection packet view's two panes for the selected packet's payload: a
 // hexadecimal dump with byte offsets (16 bytes a row in two groups of 8) and the

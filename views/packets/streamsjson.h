@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // One connection as a line of JSON, for nukdump --streams:
 // {"ep1":"…","ep2":"…","packets":N,"live":"…","forward":"…","backward":"…"}

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The Connection Reconstruction View: the conversations in the traffic and the
 // selected one's payload as text, live in arrival order, and on request (once the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The wide character pane of the connection views: a connection's payload as one
 // stream of 58 characters a row. Unsorted, it shows every packet in arrival order

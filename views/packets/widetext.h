@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // What a wide character pane shows: runs of payload bytes, each with a colour, read
 // as one stream of 58 characters a row. The bytes stay in the packets (owned by the

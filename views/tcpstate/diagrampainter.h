@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Paints the textbook TCP state transition diagram, its boxes and transitions
 // coloured for a step code and sticky flags (see diagramstyle.h). The picture is

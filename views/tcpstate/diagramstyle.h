@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Which colour each state box and each transition of the TCP state diagram gets for
 // a step code and the sticky flags: the drawing's rules as data, apart from painting.

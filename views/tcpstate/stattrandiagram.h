@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The TCP State Transition Diagram View: one TCP connection followed through the
 // TCP state machine and shown on the textbook diagram.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The tracker's position after a packet as one line of JSON, for nukdump:
 //   {"no":N,"step":S,"flags":"SYN,ACK","sticky":["server closed first"]}

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Follows one TCP connection through the TCP state machine by the flags of its
 // packets. The first TCP packet after creation or Reset fixes the connection (its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The time line's drawing: a scroll area whose viewport paints only the exposed part
 // of the contents, so that the contents may be far taller than a widget can be

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The time line window: registers with the capture controller, hands packets and
 // refresh ticks to its LineScrollView, and offers clear, lock, unlock, the host

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The host filter dialog: the user lists end points (address and port) that the time
 // line may show, in the order of its lines. "Ok" accepts and "Cancel" rejects; the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // One time line record as a line of JSON, for nukdump --timeline:
 // {"no","from","to","x1","y1","x2","y2","angle","tcp","v1","v2","bytes","syn","fin"}

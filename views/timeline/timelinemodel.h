@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The time line's model: one vertical line per end point (host and port), one arrow
 // record per packet, each packet one step further down, and an optional host filter

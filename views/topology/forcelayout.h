@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The force-directed layout of the machine distribution view, in both dimensions:
 // links pull their ends together, every node pushes away the nodes near it (a grid

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The machine distribution model as JSON lines, for nukdump --hosts: one line per
 // node in creation order, then one per link in creation order:

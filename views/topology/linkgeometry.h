@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Where a link and its packets are drawn, as integer points: the line between the
 // two node circles, clipped at their rims and ordered left to right, the band around

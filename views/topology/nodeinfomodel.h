@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The rows of the node info window: one per node, with its number, address and the
 // packets it sent and received.

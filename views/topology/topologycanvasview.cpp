@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "views/topology/topologycanvasview.h"
 
 #include "views/topology/topologyitems.h"

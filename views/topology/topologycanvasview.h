@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The scrolling canvas of the machine distribution window: the scene with one item
 // per node and link, the layout that places the nodes, the periodic refresh that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The scene items of the machine distribution view: a node's circle with its number,
 // address label and bar chart, and a link's line with the trails and notches of its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The "NodeInfo" window: one row per node of a machine distribution view with its
 // number, address and sent and received counts. Rows can be sorted by any column

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The machine distribution model: hosts as nodes, each direction of traffic between
 // two hosts as a link, and the packets in flight on each link.

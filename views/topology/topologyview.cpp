@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "views/topology/topologyview.h"
 
 #include "capture/controlpanel.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The machine distribution window: the canvas of hosts and links with packets moving
 // along them, a menu bar, the "Operations" tool bar and a status bar, and beside it

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Records filter.pcap: loopback TCP and UDP traffic between a few 127.0.0.0/8
 # addresses and ports, so that filter expressions can be checked against the
 # packets they select. Needs root (tcpdump on lo) and python3.

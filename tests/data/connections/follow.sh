@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Sourced by make_traces.sh and make_reused.sh: tshark's reassembly of every
 # conversation of a trace.
 

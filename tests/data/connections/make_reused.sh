@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Makes reused.tr: two TCP connections one after the other on the same addresses
 # and ports over loopback (reused.py), captured with tcpdump; stores tshark's
 # reassembly of each in reused.follow.tsv (tshark: "TCP Port numbers reused", two

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Makes lossy.tr: TCP and UDP between two network namespaces joined by relay.py,
 # which drops, duplicates and delays frames, captured with tcpdump on the server's
 # side; and wrapped.tr (make_wrapped.py). Stores tshark's reassembly of every

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Writes a crafted Ethernet trace of one TCP conversation whose sequence numbers
 # wrap past 2^32 in both directions, with segments out of order, a duplicate, a
 # resend that merges two segments under a newer acknowledgement and late copies

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 # A user-space Ethernet relay between two interfaces that drops, duplicates and
 # delays (reorders) some of the frames that carry data. Used by make_traces.sh in
 # a network namespace of its own; the kernel here has no netem.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Two TCP connections one after the other on the same addresses and ports
 # (127.0.0.1:41093 -> 127.0.0.1:5093): each time the client sends a line, the
 # server answers and closes first, so the client's port is free again for the

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Both ends of the conversations in lossy.tr: a client that sends text lines in
 # small segments, a server that answers with a block, then more from the client;
 # and a few UDP datagrams each way.

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Writes the traces of link types other than Ethernet that the helper tests replay,
 and checks that tshark reads from each exactly what it reads from ../veth-eth.pcap
 (../veth-eth.pcap.expected, which the tests compare the helper's records with).

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Captures loopback.tr (a short TCP conversation with options and a binary payload,
 # and UDP datagrams, one with IP options and one empty) with tcpdump on lo, and
 # stores tshark's independent decoding beside it. Needs root.

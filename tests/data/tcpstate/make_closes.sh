@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Captures closes.pcap: TCP connections between a client and a server in two network
 # namespaces joined by a router namespace, each connection ended in another way, as
 # seen on the client's interface. Stores tshark's reading of every packet beside it.

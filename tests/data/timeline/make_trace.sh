@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Captures conversation.pcap: three hosts on a bridge (10.99.0.1 A, .2 B, .3 C, each
 # in a network namespace of its own) talking TCP and UDP one exchange after the other,
 # so that the trace has several end points per host, handshakes, data both ways,

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Captures hosts7.pcap: seven hosts in network namespaces on one bridge, talking TCP
 # and UDP, taken with tcpdump on the bridge. Stores beside it what tshark reads from
 # it (hosts7.tshark.tsv: source, destination and IP protocol of every frame), the

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Draws the time line's 24 x 24 lock and unlock tool bar icons as XPM files (run from
 this folder), with the shapes and palette of the main window's icon script."""
 
