@@ -66,6 +66,17 @@ QList<pid_t> childrenOf(pid_t parent)
     return pids;
 }
 
+bool catchesSignal(pid_t pid, int signo)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("SigCgt:"))
+            return line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signo - 1) & 1;
+    return false;
+}
+
 bool waitSessionGone(pid_t sid, int ms)
 {
     QElapsedTimer timer;

@@ -17,6 +17,9 @@ QList<pid_t> sessionMembers(pid_t sid);
 // Live children of `parent`, oldest first.
 QList<pid_t> childrenOf(pid_t parent);
 
+// Whether `pid` has a handler of its own for `signo` (its SigCgt mask).
+bool catchesSignal(pid_t pid, int signo);
+
 // Waits up to `ms` for the session to have no live member.
 bool waitSessionGone(pid_t sid, int ms);
 

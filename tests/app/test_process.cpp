@@ -131,7 +131,8 @@ private slots:
             kNuk, {}, {"NUKPATH=" + m_root.path(), "NUK_TMPDIR=" + tmp.path(), "QT_QPA_PLATFORM=offscreen"});
         SessionGuard guard_pid(pid);
         QTRY_COMPARE_WITH_TIMEOUT(sessionMembers(pid).size(), 3, 10000);
-        QTest::qWait(300);  // let the GUI reach its event loop
+        for (pid_t member : sessionMembers(pid))  // each of nuk's processes handles the signal by now
+            QTRY_VERIFY_WITH_TIMEOUT(catchesSignal(member, SIGINT), 10000);
         QCOMPARE(kill(-pid, SIGINT), 0);
         waitExit(pid, 10000);
         QVERIFY(waitSessionGone(pid, 10000));
@@ -172,7 +173,8 @@ private slots:
         QCOMPARE(nuk.size(), 1);
         nuk += childrenOf(nuk[0]);  // the launcher child, then the socket child
         QCOMPARE(nuk.size(), 3);
-        QTest::qWait(300);  // let the GUI reach its event loop
+        for (pid_t pid : nuk)  // each of nuk's processes handles the signal by now
+            QTRY_VERIFY_WITH_TIMEOUT(catchesSignal(pid, signo), 10000);
         const QStringList targets{"nuk", "launcher", "socket child"};
         QCOMPARE(kill(target == "group" ? -shell : nuk[targets.indexOf(target)], signo), 0);
 
