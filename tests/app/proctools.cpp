@@ -6,64 +6,27 @@
 #include <QFile>
 #include <QThread>
 
-#include <algorithm>
-
 #include <csignal>
 #include <cstdlib>
-#include <cstdint>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace proctools {
 
-namespace {
-// Every live process with the fields of its stat line after "pid (comm) ":
-// state ppid pgrp session ... (field 19 of these is the start time).
-QList<QPair<pid_t, QList<QByteArray>>> liveProcesses()
-{
-    QList<QPair<pid_t, QList<QByteArray>>> all;
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
-    for (const QString& entry : entries) {
-        bool ok = false;
-        const pid_t pid = entry.toInt(&ok);
-        if (!ok)
-            continue;
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray line = stat.readAll();
-        const int close = line.lastIndexOf(')');
-        if (close < 0)
-            continue;
-        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
-        if (fields.size() < 20 || fields[0] == "Z" || fields[0] == "X")
-            continue;
-        all.append({pid, fields});
-    }
-    return all;
-}
-}  // namespace
-
 QList<pid_t> sessionMembers(pid_t sid)
 {
     QList<pid_t> members;
-    for (const auto& [pid, fields] : liveProcesses())
-        if (fields[3].toInt() == sid)
-            members << pid;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (entry.toInt() <= 0 || !stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        // After "pid (comm) ": state ppid pgrp session ...
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 3 && fields[0] != "Z" && fields[0] != "X" && fields[3].toInt() == sid)
+            members << pid_t(entry.toInt());
+    }
     return members;
-}
-
-QList<pid_t> childrenOf(pid_t parent)
-{
-    QList<QPair<qulonglong, pid_t>> children;
-    for (const auto& [pid, fields] : liveProcesses())
-        if (fields[1].toInt() == parent)
-            children.append({fields[19].toULongLong(), pid});
-    std::sort(children.begin(), children.end());
-    QList<pid_t> pids;
-    for (const auto& child : children)
-        pids << child.second;
-    return pids;
 }
 
 bool waitSessionGone(pid_t sid, int ms)
@@ -121,27 +84,6 @@ pid_t spawnInNewSession(const QString& program, const QStringList& args, const Q
     argv.push_back(nullptr);
     execv(path.constData(), argv.data());
     _exit(127);
-}
-
-void writeParameterBlock(int fd, const QByteArray& expr, const QByteArray& file, int device, int mode)
-{
-    QByteArray block;
-    auto putInt = [&block](std::int32_t v) { block.append(reinterpret_cast<const char*>(&v), sizeof v); };
-    putInt(std::int32_t(expr.size()));
-    block += expr;
-    putInt(std::int32_t(file.size()));
-    block += file;
-    putInt(device);
-    putInt(mode);
-    const char* p = block.constData();
-    qsizetype left = block.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
-        if (n <= 0)
-            return;
-        p += n;
-        left -= n;
-    }
 }
 
 SessionGuard::~SessionGuard()

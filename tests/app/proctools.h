@@ -14,9 +14,6 @@ namespace proctools {
 // Live (not zombie) processes whose session id is `sid`.
 QList<pid_t> sessionMembers(pid_t sid);
 
-// Live children of `parent`, oldest first.
-QList<pid_t> childrenOf(pid_t parent);
-
 // Waits up to `ms` for the session to have no live member.
 bool waitSessionGone(pid_t sid, int ms);
 
@@ -24,9 +21,6 @@ bool waitSessionGone(pid_t sid, int ms);
 // environment `env` ("K=V"; "K=" unsets K). Standard output goes to `outFile` if given.
 pid_t spawnInNewSession(const QString& program, const QStringList& args, const QStringList& env,
                         const QString& outFile = QString());
-
-// Writes a capture parameter block (E, expression, F, file name, device, mode).
-void writeParameterBlock(int fd, const QByteArray& expr, const QByteArray& file, int device, int mode);
 
 // Kills a spawned session when a test leaves early.
 class SessionGuard {

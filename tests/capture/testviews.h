@@ -1,13 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
-// A view and a UI for the controller tests that record what reaches them, and the
-// processes a capture leaves behind.
+// A view and a UI for the controller tests that record what reaches them.
 
 #include "capture/controlpanel.h"
 #include "capture/cpacket.h"
 
-#include <QDir>
-#include <QFile>
 #include <QStringList>
 
 #include <arpa/inet.h>
@@ -100,18 +97,4 @@ inline std::vector<unsigned char> makeRecord(std::uint32_t number, std::uint32_t
     std::memcpy(r.data() + 92 + 8, &ack, 4);
     r[92 + 12] = 0x50;
     return r;
-}
-
-// Processes whose parent is `parent`, zombies included.
-inline int childrenOf(pid_t parent)
-{
-    int found = 0;
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-        if (entry.toInt() <= 0 || !stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray text = stat.readAll();
-        found += text.mid(text.lastIndexOf(')') + 2).split(' ').value(1).toInt() == parent;
-    }
-    return found;
 }

@@ -10,6 +10,7 @@
 #include "capture/settings.h"
 #include "capture/recordreader.h"
 #include "capture/replayprogress.h"
+#include "common/processes.h"
 #include "testviews.h"
 
 #include <QTemporaryDir>
@@ -55,19 +56,6 @@ QByteArray readParameterPipe()
     return bytes;
 }
 
-QByteArray block(const QByteArray& expr, const QByteArray& file, std::int32_t device, std::int32_t mode)
-{
-    QByteArray b;
-    const auto put = [&b](std::int32_t v) { b.append(reinterpret_cast<const char*>(&v), 4); };
-    put(std::int32_t(expr.size()));
-    b.append(expr);
-    put(std::int32_t(file.size()));
-    b.append(file);
-    put(device);
-    put(mode);
-    return b;
-}
-
 std::vector<std::uint32_t> range(std::uint32_t first, std::uint32_t count)
 {
     std::vector<std::uint32_t> v(count);
@@ -108,7 +96,7 @@ private slots:
         // No expression: "tcp" is sent and kept; mode 1 needs no file, F = 0.
         controller.Start();
         QVERIFY(controller.isRunning() && !ValidWizard);
-        QCOMPARE(readParameterPipe(), block("tcp", "", 0, 1));
+        QCOMPARE(readParameterPipe(), testproc::parameterBlock("tcp", "", 0, 1));
         QCOMPARE(expression, QStringLiteral("tcp"));
         controller.Start();
         QCOMPARE(ui.messages.last(), QStringLiteral("System is running"));
@@ -119,14 +107,14 @@ private slots:
         deviceFlag = 1;
         expression = QStringLiteral("port 80");
         controller.Start();
-        QCOMPARE(readParameterPipe(), block("port 80", "", 1, 2));
+        QCOMPARE(readParameterPipe(), testproc::parameterBlock("port 80", "", 1, 2));
         controller.Stop();
 
         g_FileName = QStringLiteral("/traces/a b.tr");
         nukOpMode = OpDiskFile;
         deviceFlag = 0;
         controller.Start();
-        QCOMPARE(readParameterPipe(), block("port 80", "/traces/a b.tr", 0, 0));
+        QCOMPARE(readParameterPipe(), testproc::parameterBlock("port 80", "/traces/a b.tr", 0, 0));
         controller.Stop();
         QVERIFY(!controller.isRunning() && controller.isStopped() && ValidWizard);
         QCOMPARE(ui.messages.last(), QStringLiteral("Packet Transfering Stopped."));
@@ -135,7 +123,7 @@ private slots:
         // The file name stays: Start replays the same trace with the same settings.
         controller.Start();
         QVERIFY(controller.isRunning());
-        QCOMPARE(readParameterPipe(), block("port 80", "/traces/a b.tr", 0, 0));
+        QCOMPARE(readParameterPipe(), testproc::parameterBlock("port 80", "/traces/a b.tr", 0, 0));
         controller.Stop();
 
         // Without a file name mode 0 warns and starts nothing.
@@ -270,7 +258,7 @@ private slots:
         old.close();
         ::chmod(QFile::encodeName(name).constData(), 0644);
         controller.Start();
-        QCOMPARE(readParameterPipe(), block("tcp", "", 0, 3));
+        QCOMPARE(readParameterPipe(), testproc::parameterBlock("tcp", "", 0, 3));
         struct stat info;
         QCOMPARE(::lstat(QFile::encodeName(name).constData(), &info), 0);
         QCOMPARE(int(info.st_mode & 0777), 0600);

@@ -3,6 +3,7 @@
 // listing helper in a temporary NUKPATH.
 
 #include "capture/process/process.h"
+#include "common/processes.h"
 #include "common/testmain.h"
 #include "capture/settings.h"
 #include "config/filterexpression.h"
@@ -40,15 +41,8 @@ const QString kSocket[] = {
 
 class SelectSocketsTest : public QObject {
     Q_OBJECT
-    QTemporaryDir m_root;
-
-    QString helperPath() const { return m_root.filePath(QStringLiteral("nuk/getSock")); }
-    void installHelper(const QString& program)
-    {
-        QFile::remove(helperPath());
-        QVERIFY(QFile::copy(program, helperPath()));
-        QVERIFY(QFile::setPermissions(helperPath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    }
+    testproc::FakeNukPath m_fake;
+    QTemporaryDir& m_root = m_fake.root;
 
     void setMode(const char* mode)
     {
@@ -65,9 +59,7 @@ class SelectSocketsTest : public QObject {
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_root.isValid());
-        QVERIFY(QDir(m_root.path()).mkpath(QStringLiteral("nuk")));
-        installHelper(QStringLiteral(FAKE_GETSOCK));
+        QVERIFY(m_fake.install("getSock", FAKE_GETSOCK));
         qputenv("NUKPATH", m_root.path().toLocal8Bit());
         qputenv("NUK_FAKE_GETSOCK_DIR", m_root.path().toLocal8Bit());
         qputenv("NUK_TMPDIR", m_root.path().toLocal8Bit());  // keeps the temporary files in here

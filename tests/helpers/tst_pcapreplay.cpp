@@ -2,12 +2,12 @@
 // Replays the committed traces through the real capture helper and a real pipe.
 
 #include "helperrunner.h"
+#include "common/processes.h"
 #include "common/testmain.h"
 
 #include "capture/recordreader.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cerrno>
@@ -85,18 +85,6 @@ QString longPortList(int terms)
     for (int i = 1; i <= terms; ++i)
         ports << QStringLiteral("port %1").arg(i);
     return ports.join(QStringLiteral(" or "));
-}
-
-// The processes `pid` has started and not yet reaped.
-QList<pid_t> childrenOf(pid_t pid)
-{
-    QList<pid_t> children;
-    QFile list(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
-    if (list.open(QIODevice::ReadOnly))
-        for (const QByteArray& word : list.readAll().split(' '))
-            if (word.toInt() > 0)
-                children << pid_t(word.toInt());
-    return children;
 }
 
 bool isGone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
@@ -368,11 +356,8 @@ void TestPcapReplay::stopEndsALongFilterCompile()
     QFETCH(int, signo);
     QTemporaryDir dir;
     QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("TMPDIR"), dir.path());  // nukdump's private directory goes here
-    env.insert(QStringLiteral("NUK_TMPDIR"), dir.path());
-    env.insert(QStringLiteral("NUKPATH"), QStringLiteral(NUK_BUILD_DIR));
-    process.setProcessEnvironment(env);
+    // nukdump's private directory goes to TMPDIR
+    process.setProcessEnvironment(testproc::nukEnvironment({"TMPDIR=" + dir.path(), "NUK_TMPDIR=" + dir.path()}));
     const QStringList filter{QStringLiteral("--filter"), longPortList(3000)};
     if (throughNukdump)
         process.start(QStringLiteral(NUK_BUILD_DIR "/nuk/nukdump"), filter + QStringList{trace("veth-eth.pcap")});
@@ -386,7 +371,7 @@ void TestPcapReplay::stopEndsALongFilterCompile()
         [&] {
             tree = {top};
             for (int depth = throughNukdump ? 2 : 1; depth > 0 && tree.size() < 3; --depth) {
-                const QList<pid_t> below = childrenOf(tree.last());
+                const QList<pid_t> below = testproc::childrenOf(tree.last());
                 if (below.size() != 1)
                     return false;
                 tree << below.first();
