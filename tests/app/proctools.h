@@ -2,7 +2,6 @@
 #pragma once
 // Small helpers for tests that start real processes.
 
-#include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>

@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <csignal>
 #include <fcntl.h>
-#include <cstdlib>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -114,15 +113,10 @@ private slots:
     {
         QTemporaryDir tmp;
         const QString victim = tmp.path() + "/victim";
-        QFile v(victim);
-        QVERIFY(v.open(QIODevice::WriteOnly));
-        v.write("keep me");
-        v.close();
+        QVERIFY(testproc::writeFile(victim, "keep me"));
         QVERIFY(QFile::link(victim, uidName(tmp.path(), "_NukDefaultTraceFile")));
-        for (const char* suffix : {"_NukAppSockFile", "_Nuk_Syn_Packets"}) {
-            QFile f(uidName(tmp.path(), suffix));
-            QVERIFY(f.open(QIODevice::WriteOnly));
-        }
+        for (const char* suffix : {"_NukAppSockFile", "_Nuk_Syn_Packets"})
+            QVERIFY(testproc::writeFile(uidName(tmp.path(), suffix), {}));
         const pid_t pid = spawnInNewSession(
             kNuk, {}, {"NUKPATH=" + m_root.path(), "NUK_TMPDIR=" + tmp.path(), "QT_QPA_PLATFORM=offscreen"});
         SessionGuard guard_pid(pid);
@@ -135,8 +129,7 @@ private slots:
             QVERIFY2(!QFileInfo::exists(uidName(tmp.path(), suffix)) &&
                          !QFileInfo(uidName(tmp.path(), suffix)).isSymLink(),
                      suffix);
-        QVERIFY(v.open(QIODevice::ReadOnly));
-        QCOMPARE(v.readAll(), QByteArray("keep me"));
+        QCOMPARE(testproc::readFile(victim), QByteArray("keep me"));
     }
 
     // Started from a script, nuk's shutdown, however it is set off, ends nuk's own

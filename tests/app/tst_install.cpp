@@ -64,8 +64,7 @@ void TestInstall::layout()
     for (const char* program : {"lib/nukrit/nuk/nuk", "lib/nukrit/nuk/pcap", "lib/nukrit/nuk/getSock",
                                 "lib/nukrit/nuk/nukdump", "bin/nukrit", "bin/nukdump"})
         QVERIFY2(QFileInfo(path(program)).isExecutable(), program);
-    QFile desktop(path("share/applications/nukrit.desktop"));
-    QVERIFY(desktop.open(QIODevice::ReadOnly) && desktop.readAll().contains("\nExec=nukrit %f\n"));
+    QVERIFY(testproc::readFile(path("share/applications/nukrit.desktop")).contains("\nExec=nukrit %f\n"));
 }
 
 // The installed nukdump finds the installed helper by itself and prints what the

@@ -18,12 +18,6 @@
 #include "views/packets/listviews.h"
 #include "views/packets/packetlistmodel.h"
 
-#include <QListWidget>
-#include <QRadioButton>
-#include <QScreen>
-#include <QStatusBar>
-#include <QTabWidget>
-#include <QTableView>
 #include <QtTest>
 
 class TestReadableTexts : public QObject {

@@ -4,14 +4,13 @@
 
 #include "capture/controlpanel.h"
 #include "capture/cpacket.h"
+#include "common/standin.h"
 
 #include <QStringList>
 
-#include <arpa/inet.h>
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -83,18 +82,10 @@ public:
     QStringList titles, messages, statuses;
 };
 
-// One record as the helper writes it: 160 fixed bytes and a 4-byte payload.
 inline std::vector<unsigned char> makeRecord(std::uint32_t number, std::uint32_t tag, std::int32_t seconds = 1000,
                                              std::int32_t micros = 0)
 {
-    std::vector<unsigned char> r(164, 0);
-    const std::int32_t header[4] = {seconds, micros, 1, 164};
-    std::memcpy(r.data(), header, sizeof header);
-    r[32] = 0x45;
-    r[32 + 9] = 6;
-    const std::uint32_t seq = htonl(number), ack = htonl(tag);
-    std::memcpy(r.data() + 92 + 4, &seq, 4);
-    std::memcpy(r.data() + 92 + 8, &ack, 4);
-    r[92 + 12] = 0x50;
+    std::vector<unsigned char> r(kTaggedRecordSize);
+    fillTaggedRecord(r.data(), number, tag, seconds, micros);
     return r;
 }

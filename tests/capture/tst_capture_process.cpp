@@ -20,7 +20,6 @@
 #include <QDir>
 #include <QLabel>
 #include <QRegularExpression>
-#include <QStatusBar>
 #include <QtTest>
 
 #include <arpa/inet.h>

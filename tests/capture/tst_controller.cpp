@@ -27,19 +27,12 @@ namespace {
 // bytes in all, into the packet pipe.
 bool writeRecords(std::uint32_t first, int count, std::uint32_t tag, std::size_t keep = SIZE_MAX)
 {
-    std::vector<unsigned char> bytes;
+    QByteArray bytes;
     for (int i = 0; i < count; ++i) {
         const auto r = makeRecord(first + std::uint32_t(i), tag);
-        bytes.insert(bytes.end(), r.begin(), r.end());
+        bytes.append(reinterpret_cast<const char*>(r.data()), qsizetype(r.size()));
     }
-    bytes.resize(std::min(keep, bytes.size()));
-    for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(nControlPipe[1], bytes.data() + done, bytes.size() - done);
-        if (n <= 0)
-            return false;
-        done += std::size_t(n);
-    }
-    return true;
+    return testproc::writeAll(nControlPipe[1], bytes.left(qsizetype(std::min<std::size_t>(keep, bytes.size()))));
 }
 
 QByteArray readParameterPipe()
@@ -253,9 +246,7 @@ private slots:
         QVERIFY(name.startsWith(m_tmp.path()));
         QVERIFY(name.endsWith(QStringLiteral("_NukAppSockFile")));
 
-        QFile old(name);
-        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("left over") == 9);
-        old.close();
+        QVERIFY(testproc::writeFile(name, "left over"));
         ::chmod(QFile::encodeName(name).constData(), 0644);
         controller.Start();
         QCOMPARE(readParameterPipe(), testproc::parameterBlock("tcp", "", 0, 3));
@@ -268,9 +259,7 @@ private slots:
         // A link or a FIFO planted at the name is refused, with the reason, and what
         // the link points to is left alone.
         const QString target = m_tmp.filePath(QStringLiteral("victim"));
-        QFile victim(target);
-        QVERIFY(victim.open(QIODevice::WriteOnly) && victim.write("precious") == 8);
-        victim.close();
+        QVERIFY(testproc::writeFile(target, "precious"));
         for (const bool link : {true, false}) {
             QFile::remove(name);
             QVERIFY(link ? QFile::link(target, name) : ::mkfifo(QFile::encodeName(name).constData(), 0666) == 0);

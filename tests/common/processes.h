@@ -2,7 +2,10 @@
 #pragma once
 // What the tests that start real programs share: an environment with a NUKPATH,
 // a temporary NUKPATH with stand-in helpers, a program run to its end, the
-// children a process has not reaped, and the capture parameter block.
+// children a process has not reaped, the capture parameter block, and files and
+// pipes written and read whole.
+
+#include "common/standin.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -99,5 +102,21 @@ inline QByteArray parameterBlock(const QByteArray& expr, const QByteArray& file,
     put(mode);
     return b;
 }
+
+// The whole file; empty when it cannot be read.
+inline QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+inline bool writeFile(const QString& path, const QByteArray& bytes,
+                      QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Truncate)
+{
+    QFile f(path);
+    return f.open(mode) && f.write(bytes) == bytes.size();
+}
+
+inline bool writeAll(int fd, const QByteArray& bytes) { return writeFully(fd, bytes.constData(), size_t(bytes.size())); }
 
 }  // namespace testproc

@@ -11,13 +11,10 @@
 #include "helpers/helperrunner.h"
 
 #include <QPointer>
-#include <QPushButton>
 #include <QTemporaryDir>
-#include <QTreeWidget>
 #include <QtTest>
 
 #include <csignal>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -46,14 +43,11 @@ class SelectSocketsTest : public QObject {
 
     void setMode(const char* mode)
     {
-        QFile file(m_root.filePath(QStringLiteral("mode")));
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(mode);
+        QVERIFY(testproc::writeFile(m_root.filePath(QStringLiteral("mode")), mode));
     }
     int runs() const
     {
-        QFile file(m_root.filePath(QStringLiteral("runs")));
-        return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : 0;
+        return testproc::readFile(m_root.filePath(QStringLiteral("runs"))).trimmed().toInt();
     }
 
 private slots:

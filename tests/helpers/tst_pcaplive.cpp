@@ -14,7 +14,6 @@
 #include <QThread>
 #include <QtTest>
 #include <csignal>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 

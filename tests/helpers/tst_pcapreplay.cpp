@@ -232,7 +232,7 @@ void TestPcapReplay::defaultTraceFile()
 
     // A link, a FIFO or another user's file planted at the name is refused with its
     // reason, the capture still runs, and what the link points to is left alone.
-    const QByteArray before = [&] { QFile f(saved); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+    const QByteArray before = testproc::readFile(saved);
     const QByteArray refusal = defaultTraceIn(dir).toLocal8Bit() + " is not a regular file owned by you; not used";
     for (const char* planted : {"link", "fifo", "foreign"}) {
         QFile::remove(defaultTraceIn(dir));
@@ -253,9 +253,7 @@ void TestPcapReplay::defaultTraceFile()
         QVERIFY(!r.records.empty());
         QVERIFY2(r.stderrText.contains(refusal), r.stderrText.constData());
     }
-    QFile f(saved);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), before);
+    QCOMPARE(testproc::readFile(saved), before);
     QCOMPARE(QFileInfo(defaultTraceIn(dir)).size(), 0);
     if (geteuid() != 0)
         QSKIP("only root can plant another user's file (the link and the FIFO were refused)");

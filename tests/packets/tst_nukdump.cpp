@@ -13,7 +13,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
-#include <sys/stat.h>
 #include <unistd.h>
 
 using testproc::Run;
@@ -29,22 +28,19 @@ const QString kTrace = QStringLiteral(NUK_TEST_DATA "/packets/loopback.tr");
 struct FakeHelperRoot : testproc::FakeNukPath {
     FakeHelperRoot()
     {
-        QFile script(root.filePath(QStringLiteral("nuk/pcap")));
-        script.open(QIODevice::WriteOnly);
-        script.write("#!/bin/bash\n"
-                     "cat -- \"$1\" >&\"$2\"\n"
-                     "[ \"$5\" = linger ] || exit 0\n"
-                     ": > \"$NUK_TMPDIR/ready\"\n"
-                     "exec sleep 30\n");
-        script.close();
-        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QString script = root.filePath(QStringLiteral("nuk/pcap"));
+        testproc::writeFile(script, "#!/bin/bash\n"
+                                    "cat -- \"$1\" >&\"$2\"\n"
+                                    "[ \"$5\" = linger ] || exit 0\n"
+                                    ": > \"$NUK_TMPDIR/ready\"\n"
+                                    "exec sleep 30\n");
+        QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
     QString stream(const QByteArray& records)
     {
-        QFile f(root.filePath(QStringLiteral("stream.tr")));
-        f.open(QIODevice::WriteOnly);
-        f.write(records);
-        return f.fileName();
+        const QString path = root.filePath(QStringLiteral("stream.tr"));
+        testproc::writeFile(path, records);
+        return path;
     }
 };
 
@@ -154,14 +150,12 @@ void TestNukdump::otherViews()
 void TestNukdump::leavesTheCaptureOfARunningNukAlone()
 {
     QTemporaryDir dir;
-    QFile sentinel(dir.filePath(QStringLiteral("%1_NukDefaultTraceFile").arg(getuid())));
-    QVERIFY(sentinel.open(QIODevice::WriteOnly) && sentinel.write("the running capture") > 0);
-    sentinel.close();
+    const QString sentinel = dir.filePath(QStringLiteral("%1_NukDefaultTraceFile").arg(getuid()));
+    QVERIFY(testproc::writeFile(sentinel, "the running capture"));
     const Run r = testproc::runNukdump({kTrace}, {QStringLiteral("NUK_TMPDIR=") + dir.path()});
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.lines.size(), 15);
-    QVERIFY(sentinel.open(QIODevice::ReadOnly));
-    QCOMPARE(sentinel.readAll(), QByteArray("the running capture"));
+    QCOMPARE(testproc::readFile(sentinel), QByteArray("the running capture"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::NoDotAndDotDot).size(), 1);
 }
 
