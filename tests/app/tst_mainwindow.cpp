@@ -17,6 +17,9 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
+#include <QSlider>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QtTest>

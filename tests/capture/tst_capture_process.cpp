@@ -20,6 +20,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QRegularExpression>
+#include <QStatusBar>
 #include <QtTest>
 
 #include <arpa/inet.h>

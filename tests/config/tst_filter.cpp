@@ -11,6 +11,12 @@
 #include "config/uihooks.h"
 #include "tracepackets.h"
 
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QtTest>
 #include <unistd.h>
 

@@ -11,7 +11,9 @@
 #include "helpers/helperrunner.h"
 
 #include <QPointer>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QTreeWidget>
 #include <QtTest>
 
 #include <csignal>

@@ -12,6 +12,11 @@
 #include "config/wizardfactory.h"
 
 #include <QAbstractButton>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QToolButton>
 #include <QtTest>
 
 namespace {
