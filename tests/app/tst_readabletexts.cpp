@@ -18,6 +18,9 @@
 #include "views/packets/listviews.h"
 #include "views/packets/packetlistmodel.h"
 
+#include <QListWidget>
+#include <QRadioButton>
+#include <QStatusBar>
 #include <QtTest>
 
 class TestReadableTexts : public QObject {

@@ -21,6 +21,8 @@
 #include "views/packets/wideasciiscrollview.h"
 
 #include <QAbstractItemModelTester>
+#include <QLabel>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>

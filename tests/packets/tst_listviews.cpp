@@ -12,9 +12,11 @@
 #include "views/viewfactory.h"
 
 #include <QAbstractItemModelTester>
+#include <QLabel>
 #include <QMenuBar>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTableView>
 #include <QTreeWidget>
 #include <QtTest>
 

@@ -10,6 +10,7 @@
 #include "views/tcpstate/stattrandiagram.h"
 #include "views/viewfactory.h"
 
+#include <QLabel>
 #include <QtTest>
 
 

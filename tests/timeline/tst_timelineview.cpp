@@ -12,10 +12,12 @@
 #include "views/timeline/newtimeline.h"
 #include "views/timeline/timelinefilter.h"
 
+#include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QTreeWidget>
 #include <QtTest>
 
 #include <cmath>

@@ -16,6 +16,8 @@
 #include "views/topology/topologyview.h"
 
 #include <QPainter>
+#include <QStatusBar>
+#include <QTreeView>
 #include <QtTest>
 
 #include <thread>
