@@ -15,6 +15,7 @@
 #include "views/topology/topologymodel.h"
 #include "views/topology/topologyview.h"
 
+#include <QHeaderView>
 #include <QPainter>
 #include <QStatusBar>
 #include <QTreeView>
