@@ -3,9 +3,9 @@
 #include "capture/process/process.h"
 #include "common/testmain.h"
 #include "capture/tmpfiles.h"
+#include "common/processes.h"
 #include "proctools.h"
 
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -13,12 +13,11 @@
 #include <algorithm>
 #include <csignal>
 #include <fcntl.h>
-#include <cstdlib>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 using namespace proctools;
+using testproc::childrenOf;
 
 namespace {
 const QString kNuk = QStringLiteral(NUK_BUILD_DIR "/nuk/nuk");
@@ -46,18 +45,13 @@ int waitExit(pid_t pid, int ms)
 class ProcessTest : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_root;  // NUKPATH with fake helpers under nuk/
+    testproc::FakeNukPath m_root;  // fake helpers under nuk/
     QTemporaryDir m_tmp;   // NUK_TMPDIR and argument files
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_root.isValid() && m_tmp.isValid());
-        QVERIFY(QDir(m_root.path()).mkpath(QStringLiteral("nuk")));
-        QVERIFY(QFile::copy(kFakeHelper, m_root.path() + "/nuk/pcap"));
-        QVERIFY(QFile::copy(kFakeHelper, m_root.path() + "/nuk/getSock"));
-        chmod(QFile::encodeName(m_root.path() + "/nuk/pcap").constData(), 0755);
-        chmod(QFile::encodeName(m_root.path() + "/nuk/getSock").constData(), 0755);
+        QVERIFY(m_tmp.isValid() && m_root.install("pcap", kFakeHelper) && m_root.install("getSock", kFakeHelper));
     }
 
     // Runs the children inside this process (the test plays the GUI) and checks
@@ -84,7 +78,8 @@ private slots:
         };
         for (const Case& c : cases) {
             QFile::remove(args + ".pcap");
-            writeParameterBlock(nDataPipe[1], c.expr, c.file, c.device, c.mode);
+            const QByteArray block = testproc::parameterBlock(c.expr, c.file, c.device, c.mode);
+            QCOMPARE(write(nDataPipe[1], block.constData(), size_t(block.size())), ssize_t(block.size()));
             QCOMPARE(kill(g_ForkNumber, SIGUSR1), 0);
             QCOMPARE(waitForLines(args + ".pcap", 15000), c.expected);
             kill(g_ForkNumber, SIGUSR2);  // the launcher ends the helper with SIGTERM
@@ -118,15 +113,10 @@ private slots:
     {
         QTemporaryDir tmp;
         const QString victim = tmp.path() + "/victim";
-        QFile v(victim);
-        QVERIFY(v.open(QIODevice::WriteOnly));
-        v.write("keep me");
-        v.close();
+        QVERIFY(testproc::writeFile(victim, "keep me"));
         QVERIFY(QFile::link(victim, uidName(tmp.path(), "_NukDefaultTraceFile")));
-        for (const char* suffix : {"_NukAppSockFile", "_Nuk_Syn_Packets"}) {
-            QFile f(uidName(tmp.path(), suffix));
-            QVERIFY(f.open(QIODevice::WriteOnly));
-        }
+        for (const char* suffix : {"_NukAppSockFile", "_Nuk_Syn_Packets"})
+            QVERIFY(testproc::writeFile(uidName(tmp.path(), suffix), {}));
         const pid_t pid = spawnInNewSession(
             kNuk, {}, {"NUKPATH=" + m_root.path(), "NUK_TMPDIR=" + tmp.path(), "QT_QPA_PLATFORM=offscreen"});
         SessionGuard guard_pid(pid);
@@ -140,8 +130,7 @@ private slots:
             QVERIFY2(!QFileInfo::exists(uidName(tmp.path(), suffix)) &&
                          !QFileInfo(uidName(tmp.path(), suffix)).isSymLink(),
                      suffix);
-        QVERIFY(v.open(QIODevice::ReadOnly));
-        QCOMPARE(v.readAll(), QByteArray("keep me"));
+        QCOMPARE(testproc::readFile(victim), QByteArray("keep me"));
     }
 
     // Started from a script, nuk's shutdown, however it is set off, ends nuk's own

@@ -6,6 +6,7 @@
 // --help, --version and the manual pages, and the Debian package as lintian sees it.
 
 #include <QDir>
+#include "common/processes.h"
 #include "common/testmain.h"
 #include <QFileInfo>
 #include <QProcess>
@@ -28,23 +29,8 @@ QProcessEnvironment withoutNukPath(const QString& tmpDir)
     return env;
 }
 
-struct Output {
-    int status = -1;
-    QByteArray out, err;
-};
-
-Output run(const QString& program, const QStringList& args, const QProcessEnvironment& env)
-{
-    QProcess p;
-    p.setProcessEnvironment(env);
-    p.start(program, args);
-    Output o;
-    if (p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit)
-        o.status = p.exitCode();
-    o.out = p.readAllStandardOutput();
-    o.err = p.readAllStandardError();
-    return o;
-}
+using Output = testproc::Run;
+constexpr auto run = &testproc::runProgram;
 }  // namespace
 
 class TestInstall : public QObject {
@@ -70,7 +56,7 @@ void TestInstall::initTestCase()
 {
     const Output o = run(QStringLiteral("cmake"), {"--install", NUK_BUILD_DIR, "--prefix", m_prefix.path()},
                          QProcessEnvironment::systemEnvironment());
-    QVERIFY2(o.status == 0, o.err.constData());
+    QVERIFY2(o.exitCode == 0, o.err.constData());
 }
 
 void TestInstall::layout()
@@ -78,8 +64,7 @@ void TestInstall::layout()
     for (const char* program : {"lib/nukrit/nuk/nuk", "lib/nukrit/nuk/pcap", "lib/nukrit/nuk/getSock",
                                 "lib/nukrit/nuk/nukdump", "bin/nukrit", "bin/nukdump"})
         QVERIFY2(QFileInfo(path(program)).isExecutable(), program);
-    QFile desktop(path("share/applications/nukrit.desktop"));
-    QVERIFY(desktop.open(QIODevice::ReadOnly) && desktop.readAll().contains("\nExec=nukrit %f\n"));
+    QVERIFY(testproc::readFile(path("share/applications/nukrit.desktop")).contains("\nExec=nukrit %f\n"));
 }
 
 // The installed nukdump finds the installed helper by itself and prints what the
@@ -87,10 +72,8 @@ void TestInstall::layout()
 void TestInstall::nukdumpWorksWithoutNukPath()
 {
     const Output installed = run(path("bin/nukdump"), {kTrace}, withoutNukPath(m_tmp.path()));
-    QVERIFY2(installed.status == 0, installed.err.constData());
-    QProcessEnvironment env = withoutNukPath(m_tmp.path());
-    env.insert(QStringLiteral("NUKPATH"), QStringLiteral(NUK_BUILD_DIR));
-    const Output built = run(QStringLiteral(NUK_BUILD_DIR "/nuk/nukdump"), {kTrace}, env);
+    QVERIFY2(installed.exitCode == 0, installed.err.constData());
+    const Output built = testproc::runNukdump({kTrace}, {"NUK_TMPDIR=" + m_tmp.path()});
     QCOMPARE(installed.out.count('\n'), 22);
     QCOMPARE(installed.out, built.out);
 }
@@ -149,7 +132,7 @@ void TestInstall::commandLineHelp()
     QFETCH(int, status);
     QFETCH(QString, expected);
     const Output o = run(path(program.toLatin1().constData()), args, withoutNukPath(m_tmp.path()));
-    QCOMPARE(o.status, status);
+    QCOMPARE(o.exitCode, status);
     const QString text = QString::fromLocal8Bit(status == 0 ? o.out : o.err);
     QVERIFY2(text.contains(QRegularExpression(expected)), qPrintable(text));
     for (const QString& line : text.split(QLatin1Char('\n')))
@@ -175,10 +158,10 @@ void TestInstall::manualPages()
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("MANWIDTH"), QStringLiteral("80"));
     const Output shown = run(QStringLiteral("man"), {"--warnings", "-E", "UTF-8", "-l", page}, env);
-    QCOMPARE(shown.status, 0);
+    QCOMPARE(shown.exitCode, 0);
     QVERIFY2(shown.err.isEmpty(), shown.err.constData());
     const Output strict = run(QStringLiteral("sh"), {"-c", "gzip -dc \"$1\" | groff -man -ww -z", "sh", page}, env);
-    QCOMPARE(strict.status, 0);
+    QCOMPARE(strict.exitCode, 0);
     QVERIFY2(strict.err.isEmpty(), strict.err.constData());
 
     const QString text = QString::fromUtf8(shown.out).replace(QChar(0x2010), QLatin1Char('-'));
@@ -206,7 +189,7 @@ void TestInstall::packageIsLintianClean()
     const QString cpack = QFileInfo(QStandardPaths::findExecutable(QStringLiteral("cmake"))).dir().filePath(QStringLiteral("cpack"));
     const Output made = run(cpack, {"-G", "DEB", "--config", NUK_BUILD_DIR "/CPackConfig.cmake", "-B", out.path()},
                             QProcessEnvironment::systemEnvironment());
-    QVERIFY2(made.status == 0, made.out.constData());
+    QVERIFY2(made.exitCode == 0, made.out.constData());
     const QStringList debs = QDir(out.path()).entryList({QStringLiteral("*.deb")}, QDir::Files);
     QCOMPARE(debs.size(), 1);
     const QString deb = out.filePath(debs.first());
@@ -226,7 +209,7 @@ void TestInstall::packageIsLintianClean()
             complaints << QString::fromLocal8Bit(line);
     }
     QVERIFY2(complaints.isEmpty(), qPrintable(complaints.join(QLatin1Char('\n'))));
-    QVERIFY2(lint.status == 0, lint.err.constData());
+    QVERIFY2(lint.exitCode == 0, lint.err.constData());
 }
 
 NUK_TEST_CLASS(TestInstall)

@@ -5,7 +5,9 @@
 #include "app/capturestatus.h"
 #include "app/messagestatusbar.h"
 #include "app/nuk.h"
+#include "common/processes.h"
 #include "common/testmain.h"
+#include "common/viewhelpers.h"
 #include "app/nukdoc.h"
 #include "app/nukprompts.h"
 #include "capture/process/process.h"
@@ -16,31 +18,20 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenuBar>
 #include <QSlider>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QtTest>
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
-QAction* entry(QMainWindow& w, int id)
-{
-    for (QAction* top : w.menuBar()->actions())
-        if (top->menu())
-            for (QAction* a : top->menu()->actions())
-                if (a->data().toInt() == id)
-                    return a;
-    return nullptr;
-}
+using viewtest::menuEntry;
 
 QWidget* toolButton(QMainWindow& w, int id)
 {
@@ -56,20 +47,14 @@ QWidget* toolButton(QMainWindow& w, int id)
     return nullptr;
 }
 
-QByteArray contents(const QString& name)
-{
-    QFile f(name);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using testproc::readFile;
 
 QByteArray writeTrace(int size)
 {
     QByteArray bytes(size, '\0');
     for (int i = 0; i < size; ++i)
         bytes[i] = char(i * 7 + 3);
-    QFile f(QFile::decodeName(NUK_Default_Trace_File));
-    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    f.write(bytes);
+    testproc::writeFile(QFile::decodeName(NUK_Default_Trace_File), bytes);
     return bytes;
 }
 
@@ -130,10 +115,7 @@ private slots:
     {
         QFETCH(int, way);
         QFETCH(int, commands);
-        QFile trace(QFile::decodeName(NUK_Default_Trace_File));
-        QVERIFY(trace.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        trace.write(QByteArray(250, 'p'));
-        trace.close();
+        QVERIFY(testproc::writeFile(QFile::decodeName(NUK_Default_Trace_File), QByteArray(250, 'p')));
         NUK w;
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -142,20 +124,20 @@ private slots:
         QSet<int> ran;
         // Runs a command the chosen way; false when that way has no such command.
         const auto run = [&](int id) {
-            QAction* menuEntry = entry(w, id);
-            if (!menuEntry)
+            QAction* entry = menuEntry(w, id);
+            if (!entry)
                 return false;
             if (way == 0) {
-                menuEntry->trigger();
+                entry->trigger();
             } else if (way == 1) {
                 QWidget* button = toolButton(w, id);
                 if (!button)
                     return false;
                 QTest::mouseClick(button, Qt::LeftButton);
             } else {
-                if (menuEntry->shortcut().isEmpty())
+                if (entry->shortcut().isEmpty())
                     return false;
-                QTest::keySequence(&w, menuEntry->shortcut());
+                QTest::keySequence(&w, entry->shortcut());
             }
             ran << id;
             return true;
@@ -281,13 +263,11 @@ private slots:
         std::vector<std::size_t> pieces;
         doc.setPieceObserver([&](std::size_t n) {
             pieces.push_back(n);
-            QFile f(QFile::decodeName(NUK_Default_Trace_File));
-            f.open(QIODevice::Append);
-            f.write(QByteArray(500, 'x'));
+            testproc::writeFile(QFile::decodeName(NUK_Default_Trace_File), QByteArray(500, 'x'), QIODevice::Append);
         });
         QVERIFY(doc.saveAs(m_dir.filePath(QStringLiteral("pieces"))));
         QCOMPARE(pieces, (std::vector<std::size_t>{100, 100, 50}));
-        QCOMPARE(contents(m_dir.filePath(QStringLiteral("pieces.tr"))), trace);
+        QCOMPARE(readFile(m_dir.filePath(QStringLiteral("pieces.tr"))), trace);
         struct stat info;
         QCOMPARE(::stat(QFile::encodeName(m_dir.filePath(QStringLiteral("pieces.tr"))).constData(), &info), 0);
         QCOMPARE(int(info.st_mode & 0777), 0600);
@@ -298,7 +278,7 @@ private slots:
         for (const auto& [given, written] : names) {
             const QByteArray data = writeTrace(30 + int(std::strlen(given)));
             QVERIFY(doc.saveAs(m_dir.filePath(given)));
-            QCOMPARE(contents(m_dir.filePath(written)), data);
+            QCOMPARE(readFile(m_dir.filePath(written)), data);
             QCOMPARE(g_SaveFileName, m_dir.filePath(written));
         }
     }

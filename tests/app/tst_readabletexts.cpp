@@ -20,10 +20,7 @@
 
 #include <QListWidget>
 #include <QRadioButton>
-#include <QScreen>
 #include <QStatusBar>
-#include <QTabWidget>
-#include <QTableView>
 #include <QtTest>
 
 class TestReadableTexts : public QObject {

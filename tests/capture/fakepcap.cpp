@@ -11,6 +11,8 @@
 //             record is never cut by the SIGTERM that ends the helper)
 // In mode 0 the trace file must exist, or it complains on standard error and exits.
 
+#include "common/standin.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -22,12 +24,8 @@
 #include <string>
 #include <unistd.h>
 #include <vector>
-#include <arpa/inet.h>
 
 namespace {
-constexpr int kFixed = 160;
-constexpr int kPayload = 4;
-
 long wordValue(const std::string& expr, const char* word, long fallback)
 {
     const std::string key = std::string(word) + " ";
@@ -37,25 +35,6 @@ long wordValue(const std::string& expr, const char* word, long fallback)
     return std::strtol(expr.c_str() + at + key.size(), nullptr, 10);
 }
 
-void fillRecord(unsigned char* r, std::uint32_t number, std::uint32_t tag)
-{
-    std::memset(r, 0, kFixed + kPayload);
-    const std::int32_t header[4] = {std::int32_t(1000 + number / 1000000), std::int32_t(number % 1000000), 1,
-                                    kFixed + kPayload};
-    std::memcpy(r, header, sizeof header);
-    r[16 + 12] = 0x08;  // IPv4
-    r[32] = 0x45;
-    r[32 + 9] = 6;
-    const std::uint32_t src = htonl(0x7f000001), dst = htonl(0x7f000002);
-    std::memcpy(r + 32 + 12, &src, 4);
-    std::memcpy(r + 32 + 16, &dst, 4);
-    const std::uint32_t seq = htonl(number), ack = htonl(tag);
-    std::memcpy(r + 92 + 4, &seq, 4);
-    std::memcpy(r + 92 + 8, &ack, 4);
-    r[92 + 12] = 0x50;
-    r[92 + 13] = 0x18;
-    std::memcpy(r + kFixed, &tag, kPayload);
-}
 }  // namespace
 
 int main(int argc, char** argv)
@@ -79,7 +58,7 @@ int main(int argc, char** argv)
     const long gap = wordValue(expr, "gap", 1000);
     const long batch = std::max(1L, std::min(wordValue(expr, "batch", 16), 4096L));
 
-    const int recordSize = kFixed + kPayload;
+    const int recordSize = kTaggedRecordSize;
     std::vector<unsigned char> buf(std::size_t(batch) * recordSize);
     std::uint32_t number = 0;
     for (;;) {
@@ -88,18 +67,12 @@ int main(int argc, char** argv)
             n = std::min(n, count - long(number));
         if (n <= 0)
             break;
-        for (long i = 0; i < n; ++i)
-            fillRecord(buf.data() + i * recordSize, number++, tag);
+        for (long i = 0; i < n; ++i, ++number)
+            fillTaggedRecord(buf.data() + i * recordSize, number, tag, std::int32_t(1000 + number / 1000000),
+                             std::int32_t(number % 1000000));
         const std::size_t bytes = std::size_t(n) * recordSize;
-        std::size_t done = 0;
-        while (done < bytes) {
-            const ssize_t w = ::write(fd, buf.data() + done, bytes - done);
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w <= 0)
-                return 3;
-            done += std::size_t(w);
-        }
+        if (!writeFully(fd, buf.data(), bytes))
+            return 3;
         if (gap > 0)
             ::usleep(useconds_t(gap));
     }

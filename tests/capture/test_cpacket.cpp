@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // CPacket accessors and copy rules, and the framing of the packet pipe's stream.
 #include "capture/cpacket.h"
+#include "common/processes.h"
 #include "common/testmain.h"
 #include "capture/dnscache.h"
 #include "capture/recordreader.h"
@@ -9,7 +10,6 @@
 #include <QDeadlineTimer>
 #include <QTest>
 
-#include <fcntl.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -39,14 +39,6 @@ CPacket packetOf(const QByteArray& bytes)
     return CPacket(&raw);
 }
 
-void writeAll(int fd, const QByteArray& data)
-{
-    for (qsizetype done = 0; done < data.size();) {
-        const ssize_t n = write(fd, data.constData() + done, size_t(data.size() - done));
-        QVERIFY(n > 0);
-        done += n;
-    }
-}
 }  // namespace
 
 class CPacketTest : public QObject {
@@ -169,13 +161,13 @@ private slots:
         RecordBuilder good = knownTcpRecord(), tainted = knownTcpRecord(), later = knownTcpRecord();
         tainted.header(7, 7, 1);
         later.header(42, 0, 2);
-        writeAll(fds[1], good.bytes() + good.bytes(160 + 70000).left(160) + tainted.bytes());
+        QVERIFY(testproc::writeAll(fds[1], good.bytes() + good.bytes(160 + 70000).left(160) + tainted.bytes()));
         RawPacket raw;
         QCOMPARE(reader.next(raw, forTwoSeconds, 10), RecordReader::Status::Record);
         QCOMPARE(CPacket(&raw).GetTimeStamp()[0], 1000);
         std::thread writer([&] {
             QTest::qSleep(100);
-            writeAll(fds[1], later.bytes());
+            testproc::writeAll(fds[1], later.bytes());  // checked by the record that arrives
         });
         const auto status = reader.next(raw, forTwoSeconds, 10);
         writer.join();
@@ -185,7 +177,7 @@ private slots:
         QCOMPARE(reported, std::vector<RecordReader::Damage>{RecordReader::Damage::Corrupt});
 
         // A partial record at the end of the stream is dropped and reported.
-        writeAll(fds[1], later.bytes() + later.bytes().left(100));
+        QVERIFY(testproc::writeAll(fds[1], later.bytes() + later.bytes().left(100)));
         close(fds[1]);
         QCOMPARE(reader.next(raw), RecordReader::Status::Record);
         QCOMPARE(reader.next(raw), RecordReader::Status::Eof);

@@ -1,20 +1,16 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
-// A view and a UI for the controller tests that record what reaches them, and the
-// processes a capture leaves behind.
+// A view and a UI for the controller tests that record what reaches them.
 
 #include "capture/controlpanel.h"
 #include "capture/cpacket.h"
+#include "common/standin.h"
 
-#include <QDir>
-#include <QFile>
 #include <QStringList>
 
-#include <arpa/inet.h>
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -86,32 +82,10 @@ public:
     QStringList titles, messages, statuses;
 };
 
-// One record as the helper writes it: 160 fixed bytes and a 4-byte payload.
 inline std::vector<unsigned char> makeRecord(std::uint32_t number, std::uint32_t tag, std::int32_t seconds = 1000,
                                              std::int32_t micros = 0)
 {
-    std::vector<unsigned char> r(164, 0);
-    const std::int32_t header[4] = {seconds, micros, 1, 164};
-    std::memcpy(r.data(), header, sizeof header);
-    r[32] = 0x45;
-    r[32 + 9] = 6;
-    const std::uint32_t seq = htonl(number), ack = htonl(tag);
-    std::memcpy(r.data() + 92 + 4, &seq, 4);
-    std::memcpy(r.data() + 92 + 8, &ack, 4);
-    r[92 + 12] = 0x50;
+    std::vector<unsigned char> r(kTaggedRecordSize);
+    fillTaggedRecord(r.data(), number, tag, seconds, micros);
     return r;
-}
-
-// Processes whose parent is `parent`, zombies included.
-inline int childrenOf(pid_t parent)
-{
-    int found = 0;
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-        if (entry.toInt() <= 0 || !stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray text = stat.readAll();
-        found += text.mid(text.lastIndexOf(')') + 2).split(' ').value(1).toInt() == parent;
-    }
-    return found;
 }

@@ -12,6 +12,7 @@
 #include "capture/controlpanel.h"
 #include "capture/scheduler.h"
 #include "capture/settings.h"
+#include "common/processes.h"
 #include "testviews.h"
 #include "views/common/viewprompts.h"
 #include "views/packets/testlistview.h"
@@ -20,7 +21,6 @@
 #include <QLabel>
 #include <QRegularExpression>
 #include <QStatusBar>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <arpa/inet.h>
@@ -44,12 +44,9 @@ class TestCaptureProcess : public QObject {
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_root.isValid());
-        QVERIFY(QDir(m_root.path()).mkpath(QStringLiteral("nuk")));
-        QVERIFY(QDir(m_root.path()).mkpath(QStringLiteral("tmp")));
-        QVERIFY(QFile::link(QStringLiteral(FAKEPCAP), m_root.filePath(QStringLiteral("nuk/pcap"))));
+        QVERIFY(QDir(m_root.path()).mkpath(QStringLiteral("tmp")) && m_root.install("pcap", FAKEPCAP, true));
         qputenv("NUKPATH", m_root.path().toLocal8Bit() + "/");
-        qputenv("NUK_TMPDIR", m_root.filePath(QStringLiteral("tmp")).toLocal8Bit());
+        qputenv("NUK_TMPDIR", m_root.root.filePath(QStringLiteral("tmp")).toLocal8Bit());
         qputenv("NUK_BUFFER_MB", "1");  // the live capture's ring: small enough to overflow
         QCOMPARE(startNukProcesses(), 0);
         QVERIFY(g_ForkNumber > 0);
@@ -108,9 +105,9 @@ private slots:
         qInfo("%d records over %d captures", delivered, kCycles);
 
         // No helper outlives its capture, not even as a zombie for long.
-        QTRY_COMPARE_WITH_TIMEOUT(childrenOf(g_ForkNumber), 0, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(testproc::childrenOf(g_ForkNumber).size(), 0, 3000);
         QTest::qWait(500);  // a shutdown run by mistake in a child would end us by now
-        QCOMPARE(childrenOf(g_ForkNumber), 0);
+        QCOMPARE(testproc::childrenOf(g_ForkNumber).size(), 0);
         QCOMPARE(::kill(g_ForkNumber, 0), 0);  // the launcher child lives on
         RemoveView(view);
     }
@@ -120,11 +117,9 @@ private slots:
     // nothing, Stop says nothing, and Start replays the same trace, also after a Stop.
     void finishedReplayStartsAgain()
     {
-        const QString link = m_root.filePath(QStringLiteral("nuk/pcap"));
-        QVERIFY(QFile::remove(link) && QFile::link(QStringLiteral(NUK_BUILD_DIR "/nuk/pcap"), link));
+        QVERIFY(m_root.install("pcap", NUK_BUILD_DIR "/nuk/pcap", true));
         const auto restore = qScopeGuard([&] {
-            QFile::remove(link);
-            QFile::link(QStringLiteral(FAKEPCAP), link);
+            m_root.install("pcap", FAKEPCAP, true);
             g_Scheduler.SetPace(1);
             resetNukPrompts();
             viewui::setAskHandler({});
@@ -188,11 +183,9 @@ private slots:
     {
         if (geteuid() != 0)
             QSKIP("live capture needs root (or capture rights on nuk/pcap): run the tests as root to cover it");
-        const QString link = m_root.filePath(QStringLiteral("nuk/pcap"));
-        QVERIFY(QFile::remove(link) && QFile::link(QStringLiteral(NUK_BUILD_DIR "/nuk/pcap"), link));
+        QVERIFY(m_root.install("pcap", NUK_BUILD_DIR "/nuk/pcap", true));
         const auto restore = qScopeGuard([&] {
-            QFile::remove(link);
-            QFile::link(QStringLiteral(FAKEPCAP), link);
+            m_root.install("pcap", FAKEPCAP, true);
             resetNukPrompts();
         });
         NukPrompts& prompts = nukPrompts();
@@ -234,7 +227,7 @@ private slots:
     }
 
 private:
-    QTemporaryDir m_root;
+    testproc::FakeNukPath m_root;
 };
 
 NUK_TEST_CLASS(TestCaptureProcess)

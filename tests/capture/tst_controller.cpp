@@ -10,6 +10,7 @@
 #include "capture/settings.h"
 #include "capture/recordreader.h"
 #include "capture/replayprogress.h"
+#include "common/processes.h"
 #include "testviews.h"
 
 #include <QTemporaryDir>
@@ -26,19 +27,12 @@ namespace {
 // bytes in all, into the packet pipe.
 bool writeRecords(std::uint32_t first, int count, std::uint32_t tag, std::size_t keep = SIZE_MAX)
 {
-    std::vector<unsigned char> bytes;
+    QByteArray bytes;
     for (int i = 0; i < count; ++i) {
         const auto r = makeRecord(first + std::uint32_t(i), tag);
-        bytes.insert(bytes.end(), r.begin(), r.end());
+        bytes.append(reinterpret_cast<const char*>(r.data()), qsizetype(r.size()));
     }
-    bytes.resize(std::min(keep, bytes.size()));
-    for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(nControlPipe[1], bytes.data() + done, bytes.size() - done);
-        if (n <= 0)
-            return false;
-        done += std::size_t(n);
-    }
-    return true;
+    return testproc::writeAll(nControlPipe[1], bytes.left(qsizetype(std::min<std::size_t>(keep, bytes.size()))));
 }
 
 QByteArray readParameterPipe()
@@ -53,19 +47,6 @@ QByteArray readParameterPipe()
         bytes.append(buf, n);
     }
     return bytes;
-}
-
-QByteArray block(const QByteArray& expr, const QByteArray& file, std::int32_t device, std::int32_t mode)
-{
-    QByteArray b;
-    const auto put = [&b](std::int32_t v) { b.append(reinterpret_cast<const char*>(&v), 4); };
-    put(std::int32_t(expr.size()));
-    b.append(expr);
-    put(std::int32_t(file.size()));
-    b.append(file);
-    put(device);
-    put(mode);
-    return b;
 }
 
 std::vector<std::uint32_t> range(std::uint32_t first, std::uint32_t count)
@@ -108,7 +89,7 @@ private slots:
         // No expression: "tcp" is sent and kept; mode 1 needs no file, F = 0.
         controller.Start();
         QVERIFY(controller.isRunning() && !ValidWizard);
-        QCOMPARE(readParameterPipe(), block("tcp", "", 0, 1));
+        QCOMPARE(readParameterPipe(), testproc::parameterBlock("tcp", "", 0, 1));
         QCOMPARE(expression, QStringLiteral("tcp"));
         controller.Start();
         QCOMPARE(ui.messages.last(), QStringLiteral("System is running"));
@@ -119,14 +100,14 @@ private slots:
         deviceFlag = 1;
         expression = QStringLiteral("port 80");
         controller.Start();
-        QCOMPARE(readParameterPipe(), block("port 80", "", 1, 2));
+        QCOMPARE(readParameterPipe(), testproc::parameterBlock("port 80", "", 1, 2));
         controller.Stop();
 
         g_FileName = QStringLiteral("/traces/a b.tr");
         nukOpMode = OpDiskFile;
         deviceFlag = 0;
         controller.Start();
-        QCOMPARE(readParameterPipe(), block("port 80", "/traces/a b.tr", 0, 0));
+        QCOMPARE(readParameterPipe(), testproc::parameterBlock("port 80", "/traces/a b.tr", 0, 0));
         controller.Stop();
         QVERIFY(!controller.isRunning() && controller.isStopped() && ValidWizard);
         QCOMPARE(ui.messages.last(), QStringLiteral("Packet Transfering Stopped."));
@@ -135,7 +116,7 @@ private slots:
         // The file name stays: Start replays the same trace with the same settings.
         controller.Start();
         QVERIFY(controller.isRunning());
-        QCOMPARE(readParameterPipe(), block("port 80", "/traces/a b.tr", 0, 0));
+        QCOMPARE(readParameterPipe(), testproc::parameterBlock("port 80", "/traces/a b.tr", 0, 0));
         controller.Stop();
 
         // Without a file name mode 0 warns and starts nothing.
@@ -265,12 +246,10 @@ private slots:
         QVERIFY(name.startsWith(m_tmp.path()));
         QVERIFY(name.endsWith(QStringLiteral("_NukAppSockFile")));
 
-        QFile old(name);
-        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("left over") == 9);
-        old.close();
+        QVERIFY(testproc::writeFile(name, "left over"));
         ::chmod(QFile::encodeName(name).constData(), 0644);
         controller.Start();
-        QCOMPARE(readParameterPipe(), block("tcp", "", 0, 3));
+        QCOMPARE(readParameterPipe(), testproc::parameterBlock("tcp", "", 0, 3));
         struct stat info;
         QCOMPARE(::lstat(QFile::encodeName(name).constData(), &info), 0);
         QCOMPARE(int(info.st_mode & 0777), 0600);
@@ -280,9 +259,7 @@ private slots:
         // A link or a FIFO planted at the name is refused, with the reason, and what
         // the link points to is left alone.
         const QString target = m_tmp.filePath(QStringLiteral("victim"));
-        QFile victim(target);
-        QVERIFY(victim.open(QIODevice::WriteOnly) && victim.write("precious") == 8);
-        victim.close();
+        QVERIFY(testproc::writeFile(target, "precious"));
         for (const bool link : {true, false}) {
             QFile::remove(name);
             QVERIFY(link ? QFile::link(target, name) : ::mkfifo(QFile::encodeName(name).constData(), 0666) == 0);

@@ -3,7 +3,9 @@
 // boxes, locking by shortcut, and closing a view while the reader thread hands it packets.
 
 #include "capture/controlpanel.h"
+#include "common/processes.h"
 #include "common/testmain.h"
+#include "common/viewhelpers.h"
 #include "packets/packetfixtures.h"
 #include "views/common/imageexport.h"
 #include "views/common/savefile.h"
@@ -11,18 +13,14 @@
 #include "views/viewfactory.h"
 
 #include <QFile>
-#include <QAbstractButton>
-#include <QApplication>
 #include <QImage>
 #include <QLabel>
 #include <QMessageBox>
-#include <QTimer>
 #include <QPainter>
 #include <QPointer>
 #include <QTemporaryDir>
 #include <QWidget>
 #include <QtTest>
-#include <thread>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,9 +42,7 @@ void TestViewCommon::savesRegularFilesOnly()
     QString error;
     QVERIFY(saveUserFile(file, QByteArray("old content, longer"), &error));
     QVERIFY(saveUserFile(file, QByteArray("\x00\x01GET", 5), &error));
-    QFile f(file);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), QByteArray("\x00\x01GET", 5));
+    QCOMPARE(testproc::readFile(file), QByteArray("\x00\x01GET", 5));
 
     // A link planted at the name is refused and its target left alone; so is a FIFO
     // (no reader: opening it must not block).
@@ -60,9 +56,7 @@ void TestViewCommon::savesRegularFilesOnly()
     QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     QVERIFY(!saveUserFile(fifo, "x", &error));
     QVERIFY(error.contains(QLatin1String("not a regular file")));
-    QFile t(target);
-    QVERIFY(t.open(QIODevice::ReadOnly));
-    QCOMPARE(t.readAll(), QByteArray("keep"));
+    QCOMPARE(testproc::readFile(target), QByteArray("keep"));
 }
 
 void TestViewCommon::exportsPngAndSvg()
@@ -81,9 +75,7 @@ void TestViewCommon::exportsPngAndSvg()
     });
 
     QVERIFY(exportImage(nullptr, QSize(40, 30), draw));
-    QFile svg(chosen + QStringLiteral(".svg"));
-    QVERIFY(svg.open(QIODevice::ReadOnly));
-    QVERIFY(svg.readAll().contains("<svg"));
+    QVERIFY(testproc::readFile(chosen + QStringLiteral(".svg")).contains("<svg"));
 
     chosen = dir.filePath(QStringLiteral("diagram.PNG"));
     QVERIFY(exportImage(nullptr, QSize(40, 30), draw));
@@ -154,11 +146,10 @@ void TestViewCommon::closingAViewUnregistersIt()
     QVERIFY(window && window->isVisible());
     fixtures::Fields f;
     const auto packet = fixtures::build(f);
-    std::thread reader([&] {
-        for (int i = 0; i < 20; ++i)
-            controller.AddPacket(new CPacket(*packet));
-    });
-    reader.join();
+    std::vector<CPacket*> copies;
+    for (int i = 0; i < 20; ++i)
+        copies.push_back(new CPacket(*packet));
+    viewtest::feed(controller, copies, 0, copies.size());
     view->UpdateView();
     window->close();
     QVERIFY(!m_View2MenuID.contains(view));

@@ -3,6 +3,7 @@
 // descriptor named by argv[1]. The directory in NUK_FAKE_GETSOCK_DIR holds "mode"
 // (normal, partial, silent) and a "runs" counter, shown in the state field.
 
+#include "common/standin.h"
 #include "sockrecord.h"
 
 #include <cstdio>
@@ -23,18 +24,6 @@ std::string readFile(const std::string& path)
     while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
         text.pop_back();
     return text;
-}
-
-bool writeAll(int fd, const void* data, std::size_t size)
-{
-    for (const char* p = static_cast<const char*>(data); size > 0;) {
-        const ssize_t n = write(fd, p, size);
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= std::size_t(n);
-    }
-    return true;
 }
 }  // namespace
 
@@ -64,13 +53,13 @@ int main(int argc, char** argv)
     };
     if (mode == "partial") {
         // One whole record, then a record cut short; then wait to be killed.
-        writeAll(fd, &records[0], sizeof records[0]);
-        writeAll(fd, &records[1], 30);
+        writeFully(fd, &records[0], sizeof records[0]);
+        writeFully(fd, &records[1], 30);
         pause();
         return 0;
     }
     for (const SockInfo& info : records)
-        if (!writeAll(fd, &info, sizeof info))
+        if (!writeFully(fd, &info, sizeof info))
             return 1;
     return 0;
 }

@@ -4,6 +4,7 @@
 // packets that expression selects (the same filter a live capture on lo runs).
 
 #include "capture/settings.h"
+#include "common/processes.h"
 #include "common/testmain.h"
 #include "config/filter.h"
 #include "config/filterexpression.h"
@@ -20,18 +21,6 @@
 #include <unistd.h>
 
 namespace {
-
-// The processes this test has started and not reaped.
-QList<int> childPids()
-{
-    QList<int> pids;
-    QFile list(QStringLiteral("/proc/self/task/%1/children").arg(::getpid()));
-    if (list.open(QIODevice::ReadOnly))
-        for (const QByteArray& word : list.readAll().split(' '))
-            if (word.toInt() > 0)
-                pids << word.toInt();
-    return pids;
-}
 
 bool isTcp(const TracePacket& p) { return p.protocol == 6; }
 bool isUdp(const TracePacket& p) { return p.protocol == 17; }
@@ -226,7 +215,7 @@ private slots:
         QTimer ticker;
         connect(&ticker, &QTimer::timeout, this, [&] {
             ++ticks;
-            sawCheck = sawCheck || (!childPids().isEmpty() && dialog.checkingLabel()->isVisible() && !dialog.okButton()->isEnabled());
+            sawCheck = sawCheck || (!testproc::childrenOf(::getpid()).isEmpty() && dialog.checkingLabel()->isVisible() && !dialog.okButton()->isEnabled());
             if (cancel && ticks == 20)
                 QTest::mouseClick(dialog.cancelButton(), Qt::LeftButton);
         });
@@ -236,7 +225,7 @@ private slots:
         QTest::mouseClick(dialog.okButton(), Qt::LeftButton);  // returns once the check is over
         qunsetenv("NUK_FILTER_CPU_SECONDS");
         QVERIFY(sawCheck);
-        QVERIFY(childPids().isEmpty());
+        QVERIFY(testproc::childrenOf(::getpid()).isEmpty());
         QCOMPARE(expression, QStringLiteral("untouched"));
         QCOMPARE(m_warnings, cancel ? QStringList() : QStringList("Invalid Address|filter expression too complex"));
         QCOMPARE(dialog.isVisible(), !cancel);

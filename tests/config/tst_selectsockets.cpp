@@ -3,6 +3,7 @@
 // listing helper in a temporary NUKPATH.
 
 #include "capture/process/process.h"
+#include "common/processes.h"
 #include "common/testmain.h"
 #include "capture/settings.h"
 #include "config/filterexpression.h"
@@ -16,7 +17,6 @@
 #include <QtTest>
 
 #include <csignal>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -40,34 +40,22 @@ const QString kSocket[] = {
 
 class SelectSocketsTest : public QObject {
     Q_OBJECT
-    QTemporaryDir m_root;
-
-    QString helperPath() const { return m_root.filePath(QStringLiteral("nuk/getSock")); }
-    void installHelper(const QString& program)
-    {
-        QFile::remove(helperPath());
-        QVERIFY(QFile::copy(program, helperPath()));
-        QVERIFY(QFile::setPermissions(helperPath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    }
+    testproc::FakeNukPath m_fake;
+    QTemporaryDir& m_root = m_fake.root;
 
     void setMode(const char* mode)
     {
-        QFile file(m_root.filePath(QStringLiteral("mode")));
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(mode);
+        QVERIFY(testproc::writeFile(m_root.filePath(QStringLiteral("mode")), mode));
     }
     int runs() const
     {
-        QFile file(m_root.filePath(QStringLiteral("runs")));
-        return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : 0;
+        return testproc::readFile(m_root.filePath(QStringLiteral("runs"))).trimmed().toInt();
     }
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_root.isValid());
-        QVERIFY(QDir(m_root.path()).mkpath(QStringLiteral("nuk")));
-        installHelper(QStringLiteral(FAKE_GETSOCK));
+        QVERIFY(m_fake.install("getSock", FAKE_GETSOCK));
         qputenv("NUKPATH", m_root.path().toLocal8Bit());
         qputenv("NUK_FAKE_GETSOCK_DIR", m_root.path().toLocal8Bit());
         qputenv("NUK_TMPDIR", m_root.path().toLocal8Bit());  // keeps the temporary files in here

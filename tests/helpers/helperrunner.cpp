@@ -9,7 +9,6 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
-#include <grp.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -42,11 +41,6 @@ bool HelperRunner::start()
     QStringList args = m_args;
     args.replaceInStrings(QRegularExpression(QStringLiteral("^%fd$")), QString::number(fds[1]));
     m_process.setArguments(args);
-    if (m_uid != uid_t(-1))
-        m_process.setChildProcessModifier([uid = m_uid, gid = m_gid, extra = m_extraGroup] {
-            if (::setgroups(extra == gid_t(-1) ? 0 : 1, &extra) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
-                ::_exit(126);
-        });
     m_process.start();
     ::close(fds[1]);
     m_readFd = fds[0];

@@ -20,8 +20,6 @@ public:
     HelperRunner(const QString& program, const QStringList& args, const QString& tmpDir);
     ~HelperRunner();
 
-    // The test must be root.
-    void runAs(uid_t uid, gid_t gid, gid_t extraGroup = gid_t(-1)) { m_uid = uid, m_gid = gid, m_extraGroup = extraGroup; }
     bool start();
     pid_t pid() const { return pid_t(m_process.processId()); }
     int readFd() const { return m_readFd; }
@@ -37,9 +35,6 @@ private:
     QProcess m_process;
     QStringList m_args;
     QByteArray m_stderr;
-    uid_t m_uid = uid_t(-1);
-    gid_t m_gid = gid_t(-1);
-    gid_t m_extraGroup = gid_t(-1);
     int m_readFd = -1;
 };
 

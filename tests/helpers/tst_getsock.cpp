@@ -3,10 +3,10 @@
 // test opened, with their ports, states and this process as owner.
 
 #include "capture/sockinfo.h"
+#include "common/processes.h"
 #include "common/testmain.h"
 #include "helperrunner.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <arpa/inet.h>
@@ -57,9 +57,8 @@ void TestGetSock::listsTheTestsOwnSockets()
     const std::vector<SockInfo> list = listSockets(dir.path());
     QVERIFY(list.size() >= 4);
 
-    QFile commFile(QStringLiteral("/proc/self/comm"));
-    QVERIFY(commFile.open(QIODevice::ReadOnly));
-    const QByteArray me = (QByteArray::number(getpid()) + '/' + commFile.readAll().trimmed()).left(19);
+    const QByteArray me =
+        (QByteArray::number(getpid()) + '/' + testproc::readFile(QStringLiteral("/proc/self/comm")).trimmed()).left(19);
 
     const struct {
         const char* what;

@@ -3,18 +3,17 @@
 // capture rights): UDP and TCP traffic this test makes must arrive as records.
 
 #include "helperrunner.h"
+#include "common/processes.h"
 #include "common/testmain.h"
 
 #include "capture/recordreader.h"
 
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QThread>
 #include <QtTest>
 #include <csignal>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -196,9 +195,7 @@ void TestPcapLive::burstBeyondTheRingIsCounted()
         QProcess dump;
         dump.setProgram(QStringLiteral(NUK_BUILD_DIR "/nuk/nukdump"));
         dump.setArguments({QStringLiteral("--filter"), filter, QStringLiteral("--live"), QStringLiteral("--loopback")});
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("NUKPATH"), QStringLiteral(NUK_BUILD_DIR));
-        dump.setProcessEnvironment(env);
+        dump.setProcessEnvironment(testproc::nukEnvironment());
         dump.start();
         QVERIFY(dump.waitForStarted());
         QElapsedTimer waited;

@@ -2,12 +2,12 @@
 // Replays the committed traces through the real capture helper and a real pipe.
 
 #include "helperrunner.h"
+#include "common/processes.h"
 #include "common/testmain.h"
 
 #include "capture/recordreader.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cerrno>
@@ -85,18 +85,6 @@ QString longPortList(int terms)
     for (int i = 1; i <= terms; ++i)
         ports << QStringLiteral("port %1").arg(i);
     return ports.join(QStringLiteral(" or "));
-}
-
-// The processes `pid` has started and not yet reaped.
-QList<pid_t> childrenOf(pid_t pid)
-{
-    QList<pid_t> children;
-    QFile list(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
-    if (list.open(QIODevice::ReadOnly))
-        for (const QByteArray& word : list.readAll().split(' '))
-            if (word.toInt() > 0)
-                children << pid_t(word.toInt());
-    return children;
 }
 
 bool isGone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
@@ -244,7 +232,7 @@ void TestPcapReplay::defaultTraceFile()
 
     // A link, a FIFO or another user's file planted at the name is refused with its
     // reason, the capture still runs, and what the link points to is left alone.
-    const QByteArray before = [&] { QFile f(saved); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+    const QByteArray before = testproc::readFile(saved);
     const QByteArray refusal = defaultTraceIn(dir).toLocal8Bit() + " is not a regular file owned by you; not used";
     for (const char* planted : {"link", "fifo", "foreign"}) {
         QFile::remove(defaultTraceIn(dir));
@@ -265,9 +253,7 @@ void TestPcapReplay::defaultTraceFile()
         QVERIFY(!r.records.empty());
         QVERIFY2(r.stderrText.contains(refusal), r.stderrText.constData());
     }
-    QFile f(saved);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), before);
+    QCOMPARE(testproc::readFile(saved), before);
     QCOMPARE(QFileInfo(defaultTraceIn(dir)).size(), 0);
     if (geteuid() != 0)
         QSKIP("only root can plant another user's file (the link and the FIFO were refused)");
@@ -368,11 +354,8 @@ void TestPcapReplay::stopEndsALongFilterCompile()
     QFETCH(int, signo);
     QTemporaryDir dir;
     QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("TMPDIR"), dir.path());  // nukdump's private directory goes here
-    env.insert(QStringLiteral("NUK_TMPDIR"), dir.path());
-    env.insert(QStringLiteral("NUKPATH"), QStringLiteral(NUK_BUILD_DIR));
-    process.setProcessEnvironment(env);
+    // nukdump's private directory goes to TMPDIR
+    process.setProcessEnvironment(testproc::nukEnvironment({"TMPDIR=" + dir.path(), "NUK_TMPDIR=" + dir.path()}));
     const QStringList filter{QStringLiteral("--filter"), longPortList(3000)};
     if (throughNukdump)
         process.start(QStringLiteral(NUK_BUILD_DIR "/nuk/nukdump"), filter + QStringList{trace("veth-eth.pcap")});
@@ -386,7 +369,7 @@ void TestPcapReplay::stopEndsALongFilterCompile()
         [&] {
             tree = {top};
             for (int depth = throughNukdump ? 2 : 1; depth > 0 && tree.size() < 3; --depth) {
-                const QList<pid_t> below = childrenOf(tree.last());
+                const QList<pid_t> below = testproc::childrenOf(tree.last());
                 if (below.size() != 1)
                     return false;
                 tree << below.first();

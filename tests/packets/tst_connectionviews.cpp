@@ -7,6 +7,7 @@
 #include "connectionfixtures.h"
 #include "common/pixels.h"
 #include "common/testmain.h"
+#include "common/viewhelpers.h"
 #include "capture/process/process.h"
 #include "capture/controlpanel.h"
 #include "capture/settings.h"
@@ -21,14 +22,12 @@
 
 #include <QAbstractItemModelTester>
 #include <QLabel>
-#include <QMenuBar>
 #include <QScrollBar>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <fcntl.h>
-#include <thread>
 #include <unistd.h>
 
 using namespace fixtures;
@@ -36,22 +35,8 @@ using namespace fixtures;
 namespace {
 const QString kLossy = QStringLiteral(NUK_TEST_DATA "/connections/lossy.tr");
 
-QAction* menuItem(QMainWindow& w, int id)
-{
-    for (QAction* a : w.menuBar()->actions()[0]->menu()->actions())
-        if (a->data().toInt() == id)
-            return a;
-    return nullptr;
-}
-
-void feed(CTimeBasedView& view, const std::vector<TracePacket>& packets, std::size_t from, std::size_t to)
-{
-    std::thread reader([&] {
-        for (std::size_t i = from; i < to; ++i)
-            view.AddPacket(packets[i].packet.get());
-    });
-    reader.join();
-}
+using viewtest::feed;
+using viewtest::menuEntry;
 
 void select(QTableView* list, int row)
 {
@@ -141,7 +126,7 @@ void TestConnectionViews::packetViewFilesSelectsUpdatesClears()
     // Later packets appear after Update View.
     feed(view, m_lossy, half, m_lossy.size());
     QCOMPARE(view.packetModel()->rowCount(), shown);
-    menuItem(view, ConnectionViews::IdUpdate)->trigger();
+    menuEntry(view, ConnectionViews::IdUpdate)->trigger();
     QCOMPARE(std::size_t(view.packetModel()->rowCount()), tcpReference.packets().size());
 
     // A packet with payload fills both panes; one without shows nothing.
@@ -164,7 +149,7 @@ void TestConnectionViews::packetViewFilesSelectsUpdatesClears()
     view.slotLockView();
     feed(view, m_lossy, 0, 3);
     QCOMPARE(view.feed()->packetCount(), std::uint32_t(m_lossy.size()));
-    menuItem(view, ConnectionViews::IdClear)->trigger();
+    menuEntry(view, ConnectionViews::IdClear)->trigger();
     QVERIFY(!view.feed()->isLocked() && view.lockedLabel()->isHidden());
     QCOMPARE(view.feed()->model()->rowCount(), 0);
     QCOMPARE(view.packetModel()->rowCount(), 0);
@@ -278,7 +263,7 @@ void TestConnectionViews::reconstructBoxWithClosingAndStop()
     QVERIFY(!view.isReconstructionBuilt() && !view.backwardPane());
 
     prompts.answer = 0;
-    menuItem(view, TestListView::IdRecon)->trigger();
+    menuEntry(view, TestListView::IdRecon)->trigger();
     QVERIFY(controller.isStopped());
     QVERIFY(view.isReconstructionBuilt());
     // Each pane shows a whole row of 58 characters without scrolling sideways.
@@ -291,7 +276,7 @@ void TestConnectionViews::reconstructBoxWithClosingAndStop()
     QCOMPARE(view.forwardPane()->text().bytes(), tshark[0].bytes0.left(1500));
     QCOMPARE(view.backwardPane()->text().bytes(), tshark[0].bytes1.left(700) + tshark[0].bytes1.mid(1400));  // a gap joins
     QCOMPARE(prompts.asked.size(), 2);
-    menuItem(view, TestListView::IdRecon)->trigger();  // stopped: no box
+    menuEntry(view, TestListView::IdRecon)->trigger();  // stopped: no box
     QCOMPARE(prompts.asked.size(), 2);
 
     // Clear keeps the panes, empty.
@@ -304,7 +289,7 @@ void TestConnectionViews::reconstructBoxWithClosingAndStop()
     const auto streams = readFollow(QStringLiteral(NUK_TEST_DATA "/connections/reused.follow.tsv"));
     feed(view, reused, 0, reused.size());
     QTRY_COMPARE(view.feed()->model()->rowCount(), 2);
-    menuItem(view, TestListView::IdRecon)->trigger();
+    menuEntry(view, TestListView::IdRecon)->trigger();
     for (int row : {1, 0}) {
         select(view.connectionList(), row);
         QCOMPARE(view.forwardPane()->text().bytes(), streams[row].bytes0);

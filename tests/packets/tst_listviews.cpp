@@ -5,23 +5,21 @@
 #include "packetfixtures.h"
 #include "common/pixels.h"
 #include "common/testmain.h"
+#include "common/viewhelpers.h"
 #include "views/packets/detailscrollview.h"
 #include "views/packets/listviews.h"
 #include "views/packets/packetlistmodel.h"
 #include "views/viewfactory.h"
 
 #include <QAbstractItemModelTester>
-#include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPainter>
 #include <QScrollBar>
-#include <QSplitter>
 #include <QTableView>
 #include <QTreeWidget>
 #include <QtTest>
 
-#include <thread>
 
 using namespace fixtures;
 
@@ -35,7 +33,7 @@ private slots:
 
 private:
     std::unique_ptr<ListViews> newView();
-    void feed(ListViews& view, int from, int count);  // on a thread of its own, like the reader
+    void feed(ListViews& view, int from, int count) { viewtest::feed(view, m_packets, from, from + count); }
     std::vector<std::unique_ptr<CPacket>> m_packets;
 };
 
@@ -60,15 +58,6 @@ std::unique_ptr<ListViews> TestListViews::newView()
     auto view = std::make_unique<ListViews>(nullptr, "Packet List View");
     new QAbstractItemModelTester(view->model(), QAbstractItemModelTester::FailureReportingMode::QtTest, view.get());
     return view;
-}
-
-void TestListViews::feed(ListViews& view, int from, int count)
-{
-    std::thread reader([&] {
-        for (int i = from; i < from + count; ++i)
-            view.AddPacket(m_packets[std::size_t(i)].get());
-    });
-    reader.join();
 }
 
 void TestListViews::numberingAcrossLockUnlockClear()

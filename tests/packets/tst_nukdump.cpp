@@ -2,9 +2,9 @@
 // nukdump on the committed loopback trace, through the real capture helper.
 
 #include "capture/recordbuilder.h"
+#include "common/processes.h"
 #include "common/testmain.h"
 #include "connectionfixtures.h"
-#include "nukdumprun.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -13,40 +13,34 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
-#include <sys/stat.h>
 #include <unistd.h>
 
-using fixtures::Run;
+using testproc::Run;
 
 namespace {
-Run run(const QStringList& args) { return fixtures::runNukdump(args); }
+Run run(const QStringList& args) { return testproc::runNukdump(args); }
 
 const QString kTrace = QStringLiteral(NUK_TEST_DATA "/packets/loopback.tr");
 
 // A NUKPATH whose capture helper copies the "trace" (a ready record stream) into
 // the packet pipe; with "linger" as the filter it then marks the private directory
 // and waits to be stopped, as a live capture would.
-struct FakeHelperRoot {
-    QTemporaryDir root;
+struct FakeHelperRoot : testproc::FakeNukPath {
     FakeHelperRoot()
     {
-        QDir(root.path()).mkpath(QStringLiteral("nuk"));
-        QFile script(root.filePath(QStringLiteral("nuk/pcap")));
-        script.open(QIODevice::WriteOnly);
-        script.write("#!/bin/bash\n"
-                     "cat -- \"$1\" >&\"$2\"\n"
-                     "[ \"$5\" = linger ] || exit 0\n"
-                     ": > \"$NUK_TMPDIR/ready\"\n"
-                     "exec sleep 30\n");
-        script.close();
-        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QString script = root.filePath(QStringLiteral("nuk/pcap"));
+        testproc::writeFile(script, "#!/bin/bash\n"
+                                    "cat -- \"$1\" >&\"$2\"\n"
+                                    "[ \"$5\" = linger ] || exit 0\n"
+                                    ": > \"$NUK_TMPDIR/ready\"\n"
+                                    "exec sleep 30\n");
+        QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
     QString stream(const QByteArray& records)
     {
-        QFile f(root.filePath(QStringLiteral("stream.tr")));
-        f.open(QIODevice::WriteOnly);
-        f.write(records);
-        return f.fileName();
+        const QString path = root.filePath(QStringLiteral("stream.tr"));
+        testproc::writeFile(path, records);
+        return path;
     }
 };
 
@@ -156,14 +150,12 @@ void TestNukdump::otherViews()
 void TestNukdump::leavesTheCaptureOfARunningNukAlone()
 {
     QTemporaryDir dir;
-    QFile sentinel(dir.filePath(QStringLiteral("%1_NukDefaultTraceFile").arg(getuid())));
-    QVERIFY(sentinel.open(QIODevice::WriteOnly) && sentinel.write("the running capture") > 0);
-    sentinel.close();
-    const Run r = fixtures::runNukdump({kTrace}, {QStringLiteral("NUK_TMPDIR=") + dir.path()});
+    const QString sentinel = dir.filePath(QStringLiteral("%1_NukDefaultTraceFile").arg(getuid()));
+    QVERIFY(testproc::writeFile(sentinel, "the running capture"));
+    const Run r = testproc::runNukdump({kTrace}, {QStringLiteral("NUK_TMPDIR=") + dir.path()});
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.lines.size(), 15);
-    QVERIFY(sentinel.open(QIODevice::ReadOnly));
-    QCOMPARE(sentinel.readAll(), QByteArray("the running capture"));
+    QCOMPARE(testproc::readFile(sentinel), QByteArray("the running capture"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::NoDotAndDotDot).size(), 1);
 }
 
@@ -184,8 +176,7 @@ void TestNukdump::damagedRecordsAreReportedOnStandardError()
     QFETCH(QByteArray, tail);
     QFETCH(QByteArray, complaint);
     FakeHelperRoot fake;
-    const Run r = fixtures::runNukdump({fake.stream(goodRecord(5) + goodRecord(0) + tail)},
-                                       {QStringLiteral("NUKPATH=") + fake.root.path()});
+    const Run r = testproc::runNukdump({fake.stream(goodRecord(5) + goodRecord(0) + tail)}, {"NUKPATH=" + fake.path()});
     QCOMPARE(r.exitCode, 1);
     QCOMPARE(r.lines.size(), 2);
     for (const QByteArray& line : r.lines)
@@ -218,10 +209,7 @@ void TestNukdump::anInterruptedDumpRemovesItsDirectory()
     FakeHelperRoot fake;
     QTemporaryDir tmp;
     QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("NUKPATH"), fake.root.path());
-    env.insert(QStringLiteral("TMPDIR"), tmp.path());
-    p.setProcessEnvironment(env);
+    p.setProcessEnvironment(testproc::nukEnvironment({"TMPDIR=" + tmp.path()}, fake.path()));
     QByteArray records;
     for (int i = 0; i < 200; ++i)  // more JSON than stdio buffers: a gone reader is noticed
         records += goodRecord(i % 50);

@@ -5,17 +5,14 @@
 #include "common/pixels.h"
 #include "packets/packetfixtures.h"
 #include "common/testmain.h"
+#include "common/viewhelpers.h"
 #include "views/tcpstate/diagrampainter.h"
 #include "views/tcpstate/stattrandiagram.h"
 #include "views/viewfactory.h"
 
-#include <QAction>
 #include <QLabel>
-#include <QMenuBar>
-#include <QPainter>
 #include <QtTest>
 
-#include <thread>
 
 using namespace tcpdiagram;
 
@@ -49,21 +46,10 @@ private slots:
     void replayLightsTheDiagram();
 
 private:
-    QAction* action(const QString& text)
-    {
-        for (QAction* a : m_view->menuBar()->actions().first()->menu()->actions())
-            if (a->text() == text)
-                return a;
-        return nullptr;
-    }
     // As the reader thread does, then a refresh tick; gives the picture.
     QImage feed(std::size_t from, std::size_t to)
     {
-        std::thread reader([&] {
-            for (std::size_t i = from; i < to; ++i)
-                m_view->AddPacket(m_frames[i].packet.get());
-        });
-        reader.join();
+        viewtest::feed(*m_view, m_frames, from, to);
         m_view->UpdateView();
         return m_view->canvas()->grab().toImage();
     }

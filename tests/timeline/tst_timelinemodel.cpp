@@ -7,7 +7,6 @@
 #include "views/timeline/timelinemodel.h"
 
 #include <QtTest>
-#include <cmath>
 
 namespace {
 const QString kTrace = QStringLiteral(NUK_TEST_DATA "/timeline/conversation.pcap");

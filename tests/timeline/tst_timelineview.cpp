@@ -6,13 +6,13 @@
 #include "common/pixels.h"
 #include "packets/packetfixtures.h"
 #include "common/testmain.h"
+#include "common/viewhelpers.h"
 #include "views/common/viewprompts.h"
 #include "views/timeline/linescrollview.h"
 #include "views/timeline/newtimeline.h"
 #include "views/timeline/timelinefilter.h"
 
 #include <QLineEdit>
-#include <QMenuBar>
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
@@ -21,7 +21,6 @@
 #include <QtTest>
 
 #include <cmath>
-#include <thread>
 
 namespace {
 using pixels::hasInk, pixels::isBlank, pixels::isDark;
@@ -49,13 +48,7 @@ int darkColumns(const QImage& image, QPoint a, QPoint b)
     return dark * 100 / (b.x() - a.x() + 1);
 }
 
-QAction* menuAction(QMainWindow& w, int id)
-{
-    for (QAction* a : w.menuBar()->actions()[0]->menu()->actions())
-        if (a->data().toInt() == id)
-            return a;
-    return nullptr;
-}
+using viewtest::menuEntry;
 
 // Runs `answer` on the next modal dialog once it is shown.
 void whenModal(std::function<void(QWidget*)> answer)
@@ -82,15 +75,7 @@ private slots:
     void headerFollowingAndWideNumbers();
 
 private:
-    // On a thread of its own, like the reader.
-    void feed(NewTimeLine& view, std::size_t from, std::size_t count)
-    {
-        std::thread reader([&] {
-            for (std::size_t i = from; i < from + count; ++i)
-                view.AddPacket(m_trace[i % m_trace.size()].packet.get());
-        });
-        reader.join();
-    }
+    void feed(NewTimeLine& view, std::size_t from, std::size_t count) { viewtest::feed(view, m_trace, from, from + count); }
     std::vector<fixtures::TracePacket> m_trace;
 };
 
@@ -144,17 +129,17 @@ void TestTimeLineView::numberingAcrossLockUnlockClear()
     w.InitiateView();
     TimeLineModel& model = w.drawing()->model();
     feed(w, 0, 3);
-    QAction* lock = menuAction(w, NewTimeLine::IdLock);
+    QAction* lock = menuEntry(w, NewTimeLine::IdLock);
     lock->trigger();
     feed(w, 3, 4);  // never seen, never numbered
-    menuAction(w, NewTimeLine::IdUnlock)->trigger();
+    menuEntry(w, NewTimeLine::IdUnlock)->trigger();
     feed(w, 7, 1);
     QCOMPARE(model.packetCount(), 4);
     QCOMPARE(model.record(3).number, 4);
     QCOMPARE(model.record(3).y1, 60 + 3 * 70);
 
     lock->trigger();
-    menuAction(w, NewTimeLine::IdClear)->trigger();  // also unlocks
+    menuEntry(w, NewTimeLine::IdClear)->trigger();  // also unlocks
     QVERIFY(!w.isLocked());
     QCOMPARE(model.recordCount(), std::size_t(0));
     feed(w, 0, 1);
@@ -195,7 +180,7 @@ void TestTimeLineView::hostFilterDialogAndExport()
         }
         QTest::mouseClick(filter->findChild<QPushButton*>(QStringLiteral("commit")), Qt::LeftButton);
     });
-    menuAction(w, NewTimeLine::IdFilter)->trigger();
+    menuEntry(w, NewTimeLine::IdFilter)->trigger();
     QVERIFY(model.isFixed());
     QCOMPARE(model.lines(), expected);
     QCOMPARE(model.packetCount(), 29);
@@ -208,18 +193,18 @@ void TestTimeLineView::hostFilterDialogAndExport()
         delete filter->hostList()->topLevelItem(0);
         QTest::mouseClick(filter->findChild<QPushButton*>(QStringLiteral("cancel")), Qt::LeftButton);
     });
-    menuAction(w, NewTimeLine::IdFilter)->trigger();
+    menuEntry(w, NewTimeLine::IdFilter)->trigger();
     QCOMPARE(model.lines(), expected);
     QCOMPARE(model.recordCount(), std::size_t(12));
 
     QTemporaryDir dir;
     const QString png = dir.filePath(QStringLiteral("export.png"));
     viewui::setSaveFileHandler([&](QWidget*, const QString&, const QString&, const QString&, QString*) { return png; });
-    menuAction(w, NewTimeLine::IdExport)->trigger();
+    menuEntry(w, NewTimeLine::IdExport)->trigger();
     viewui::setSaveFileHandler({});
     QCOMPARE(QImage(png).size(), QSize(2 * 250 + 100, 60 + 12 * 70 + 50));  // not the unused 10.99.0.10
 
-    menuAction(w, NewTimeLine::IdClear)->trigger();
+    menuEntry(w, NewTimeLine::IdClear)->trigger();
     QVERIFY(!model.isFixed());
 }
 

@@ -5,6 +5,7 @@
 
 #include "capture/settings.h"
 #include "common/testmain.h"
+#include "common/viewhelpers.h"
 #include "packets/packetfixtures.h"
 #include "views/topology/forcelayout.h"
 #include "views/topology/nodeinfomodel.h"
@@ -16,7 +17,6 @@
 
 #include <QHeaderView>
 #include <QPainter>
-#include <QPointer>
 #include <QStatusBar>
 #include <QTreeView>
 #include <QtTest>
@@ -71,11 +71,7 @@ void TestTopologyView::feed(CTopologyView& view, const QList<QPair<std::uint32_t
     std::vector<CPacket*> batch;
     for (const auto& [s, d] : pairs)
         batch.push_back(const_cast<CPacket*>(packet(s, d)));
-    std::thread reader([&] {
-        for (CPacket* p : batch)
-            view.AddPacket(p);
-    });
-    reader.join();
+    viewtest::feed(view, batch, 0, batch.size());
     QTRY_COMPARE(view.handoff()->pending(), std::size_t(0));
     // The layout goes on, a run every 200 ms, until the nodes rest.
     QTRY_VERIFY_WITH_TIMEOUT(!view.layoutPending(), 60000);
