@@ -218,8 +218,10 @@ private:
                                QTimer::singleShot(0, [=] { trigger(window(mainCaption), "Stop"); });
                                return true;
                            }});
-        m_steps.push_back({"stopped", 300, [] { return messageBox() != nullptr; }, [] {
-                               messageBox()->button(QMessageBox::Ok)->click();
+        // A replay that has finished is stopped already: then Stop says nothing.
+        m_steps.push_back({"stopped", 300, nullptr, [] {
+                               if (QMessageBox* box = messageBox())
+                                   box->button(QMessageBox::Ok)->click();
                                return true;
                            }});
         m_steps.push_back({"select", 300, nullptr, [] {
@@ -257,7 +259,8 @@ private:
                                auto* area = timeLine ? timeLine->findChild<QAbstractScrollArea*>() : nullptr;
                                if (!require(area, "time line"))
                                    return false;
-                               area->verticalScrollBar()->setValue(0);
+                               area->verticalScrollBar()->setValue(0);  // the first arrows, not the newest
+                               area->horizontalScrollBar()->setValue(0);
                                return true;
                            }});
         m_steps.push_back({"grab views", 1200, nullptr, [this] {
