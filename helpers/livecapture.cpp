@@ -77,7 +77,15 @@ std::string statisticsLine(const Counts& c, const std::string& device)
            " dropped by the interface";
 }
 
-void Statistics::addDevice(const std::string& name, pcap_t* handle) { m_devices.push_back({name, handle, {}}); }
+// The kernel counts from the device's activation on, and takes every packet until
+// the capture's filter is in place: those packets are not the capture's.
+void Statistics::addDevice(const std::string& name, pcap_t* handle)
+{
+    Device d{name, handle, {}};
+    if (pcap_stats(handle, &d.start) != 0)
+        d.start = pcap_stat{};
+    m_devices.push_back(d);
+}
 
 void Statistics::countCaptured(std::size_t device, int frames)
 {
@@ -93,9 +101,9 @@ void Statistics::readKernelCounters()
         pcap_stat st{};
         if (pcap_stats(d.handle, &st) != 0)
             continue;
-        d.counts.received = st.ps_recv;
-        d.counts.kernelDrops = st.ps_drop;
-        d.counts.interfaceDrops = st.ps_ifdrop;
+        d.counts.received = st.ps_recv - d.start.ps_recv;
+        d.counts.kernelDrops = st.ps_drop - d.start.ps_drop;
+        d.counts.interfaceDrops = st.ps_ifdrop - d.start.ps_ifdrop;
     }
 }
 

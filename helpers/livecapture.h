@@ -86,6 +86,7 @@ private:
         std::string name;
         pcap_t* handle;
         Counts counts;
+        pcap_stat start{};  // what the kernel counted before the capture began
     };
     void readKernelCounters();
 

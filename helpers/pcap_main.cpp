@@ -614,12 +614,13 @@ int capture(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceF
         return kExitFailed;
     }
     openOutputFiles(trace, follower);
-    std::fprintf(stderr, "pcap: capturing on%s\n", names.c_str());
-    // Whichever way the capture ends, it says what it captured and what was lost.
+    // Whichever way the capture ends, it says what it captured and what was lost,
+    // counted from here on.
     livecapture::Statistics statistics;
     for (auto& dev : devices)
         statistics.addDevice(dev->name, dev->handle);
     const livecapture::ClosingReport closing(statistics);
+    std::fprintf(stderr, "pcap: capturing on%s\n", names.c_str());
 
     std::vector<pollfd> fds;
     for (auto& dev : devices)
