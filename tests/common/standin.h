@@ -2,27 +2,14 @@
 #pragma once
 // What the stand-in helpers and the tests that play a helper write. Plain C++.
 
+#include "capture/fdio.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <unistd.h>
-
-// All `size` bytes into a pipe; false when a write fails.
-inline bool writeFully(int fd, const void* data, std::size_t size)
-{
-    for (const char* p = static_cast<const char*>(data); size > 0;) {
-        const ssize_t n = ::write(fd, p, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= std::size_t(n);
-    }
-    return true;
-}
 
 // A TCP record as the capture helper writes it (160 fixed bytes and 4 of payload),
 // from 127.0.0.1 to 127.0.0.2, marked: `number` in the sequence number, `tag` in
