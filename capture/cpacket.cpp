@@ -3,11 +3,19 @@
 
 #include "capture/dnscache.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cstdio>
 #include <cstring>
 
 namespace {
+// Where the IPv6 parts sit in m_ip (the record from record::Ip on).
+constexpr int kIp6Source = 8;
+constexpr int kIp6Destination = 24;
+constexpr int kIp6Ext = 40;        // extension header summary
+constexpr int kIp6ExtEntries = 5;  // entries of 3 bytes from kIp6Ext + 4
+
+bool isIPv6Header(const unsigned char* ip) { return (ip[0] >> 4) == 6; }
 std::uint16_t be16(const unsigned char* p) { return std::uint16_t((p[0] << 8) | p[1]); }
 std::uint32_t be32(const unsigned char* p)
 {
@@ -20,7 +28,6 @@ CPacket::CPacket()
     std::memset(m_header, 0, sizeof m_header);
     std::memset(m_eth, 0, sizeof m_eth);
     std::memset(m_ip, 0, sizeof m_ip);
-    std::memset(m_ipOptions, 0, sizeof m_ipOptions);
     std::memset(m_udp, 0, sizeof m_udp);
     std::memset(m_tcp, 0, sizeof m_tcp);
     std::memset(m_tcpOptions, 0, sizeof m_tcpOptions);
@@ -29,21 +36,21 @@ CPacket::CPacket()
 CPacket::CPacket(const RawPacket* raw) : CPacket()
 {
     const unsigned char* f = raw->fixed;
-    copyFrom(f, f + record::Ethernet, f + record::Ip, f + record::IpOptions, f + record::Tcp,
-             f + record::TcpOptions, f + record::Udp, raw->payload);
+    copyFrom(f, f + record::Ethernet, f + record::Ip, f + record::Tcp, f + record::TcpOptions, f + record::Udp,
+             raw->payload);
 }
 
 CPacket::CPacket(const RawPacket* raw, unsigned char* payloadSpace) : CPacket()
 {
     const unsigned char* f = raw->fixed;
-    copyFrom(f, f + record::Ethernet, f + record::Ip, f + record::IpOptions, f + record::Tcp,
-             f + record::TcpOptions, f + record::Udp, raw->payload, payloadSpace);
+    copyFrom(f, f + record::Ethernet, f + record::Ip, f + record::Tcp, f + record::TcpOptions, f + record::Udp,
+             raw->payload, payloadSpace);
 }
 
 CPacket::CPacket(const CPacket& other) : CPacket()
 {
-    copyFrom(reinterpret_cast<const unsigned char*>(other.m_header), other.m_eth, other.m_ip,
-             other.m_ipOptions, other.m_tcp, other.m_tcpOptions, other.m_udp, other.m_payload);
+    copyFrom(reinterpret_cast<const unsigned char*>(other.m_header), other.m_eth, other.m_ip, other.m_tcp,
+             other.m_tcpOptions, other.m_udp, other.m_payload);
 }
 
 CPacket& CPacket::operator=(const CPacket& other)
@@ -54,7 +61,6 @@ CPacket& CPacket::operator=(const CPacket& other)
     std::memcpy(m_header, copy.m_header, sizeof m_header);
     std::memcpy(m_eth, copy.m_eth, sizeof m_eth);
     std::memcpy(m_ip, copy.m_ip, sizeof m_ip);
-    std::memcpy(m_ipOptions, copy.m_ipOptions, sizeof m_ipOptions);
     std::memcpy(m_udp, copy.m_udp, sizeof m_udp);
     std::memcpy(m_tcp, copy.m_tcp, sizeof m_tcp);
     std::memcpy(m_tcpOptions, copy.m_tcpOptions, sizeof m_tcpOptions);
@@ -63,18 +69,17 @@ CPacket& CPacket::operator=(const CPacket& other)
     return *this;
 }
 
-// The copy rules: fixed slots whole, options by the header lengths, payload by L.
+// The copy rules: fixed slots whole, options by the header lengths (an IPv6 header
+// and its extension summary whole), payload by L.
 void CPacket::copyFrom(const unsigned char* header, const unsigned char* eth, const unsigned char* ip,
-                       const unsigned char* ipOptions, const unsigned char* tcp,
+                       const unsigned char* tcp,
                        const unsigned char* tcpOptions, const unsigned char* udp,
                        const unsigned char* payload, unsigned char* payloadSpace)
 {
     std::memcpy(m_header, header, sizeof m_header);
     std::memcpy(m_eth, eth, sizeof m_eth);
-    std::memcpy(m_ip, ip, sizeof m_ip);
-    const int ipHeader = (m_ip[0] & 0x0f) * 4;
-    if (ipHeader > 20)
-        std::memcpy(m_ipOptions, ipOptions, std::size_t(ipHeader - 20));
+    const int ipHeader = isIPv6Header(ip) ? int(sizeof m_ip) : (ip[0] & 0x0f) * 4;
+    std::memcpy(m_ip, ip, std::size_t(std::max(ipHeader, 20)));
     std::memcpy(m_tcp, tcp, sizeof m_tcp);
     const int tcpHeader = ((m_tcp[12] >> 4) & 0x0f) * 4;
     if (tcpHeader > 20)
@@ -135,27 +140,56 @@ std::uint16_t CPacket::GetIPHeaderChecksum() const { return be16(m_ip + 10); }
 std::uint32_t CPacket::GetSrcIPAddr() const { return be32(m_ip + 12); }
 std::uint32_t CPacket::GetDstIPAddr() const { return be32(m_ip + 16); }
 
-const char* CPacket::addressText(std::uint32_t hostOrder, int resolve, char* buf, int len) const
+// The text of `address` in `buf` (cut to `len`), or the name cache's text for it.
+const char* CPacket::addressText(const IpAddress& address, int resolve, char* buf, int len)
 {
     if (len <= 0)
         return buf;
     std::memset(buf, 0, std::size_t(len));
-    char dotted[16];
-    std::snprintf(dotted, sizeof dotted, "%u.%u.%u.%u", (hostOrder >> 24) & 0xff, (hostOrder >> 16) & 0xff,
-                  (hostOrder >> 8) & 0xff, hostOrder & 0xff);
-    std::strncpy(buf, dotted, std::size_t(len));
+    char text[IpAddress::TextSize];
+    address.text(text);
+    std::strncpy(buf, text, std::size_t(len));
     if (!resolve)
         return buf;
-    return g_dnsServer.lookupOrAdd(dotted);
+    return g_dnsServer.lookupOrAdd(text);
 }
 
 const char* CPacket::GetSrcIPAddr(int resolve, char* buf, int len) const
 {
-    return addressText(GetSrcIPAddr(), resolve, buf, len);
+    return addressText(sourceAddress(), resolve, buf, len);
 }
 const char* CPacket::GetDstIPAddr(int resolve, char* buf, int len) const
 {
-    return addressText(GetDstIPAddr(), resolve, buf, len);
+    return addressText(destAddress(), resolve, buf, len);
+}
+
+IpAddress CPacket::sourceAddress() const
+{
+    return isIPv6() ? IpAddress::fromV6(m_ip + kIp6Source) : IpAddress::fromV4(GetSrcIPAddr());
+}
+
+IpAddress CPacket::destAddress() const
+{
+    return isIPv6() ? IpAddress::fromV6(m_ip + kIp6Destination) : IpAddress::fromV4(GetDstIPAddr());
+}
+
+std::uint8_t CPacket::upperProtocol() const { return isIPv6() ? m_ip[kIp6Ext + 1] : m_ip[9]; }
+int CPacket::ipHeaderBytes() const { return isIPv6() ? 40 + extensionHeadersLength() : GetIPHeaderLength(); }
+std::uint32_t CPacket::ipTotalLength() const { return isIPv6() ? 40u + GetIp6PayloadLength() : GetTotalLength(); }
+
+std::uint8_t CPacket::GetTrafficClass() const { return std::uint8_t((m_ip[0] << 4) | (m_ip[1] >> 4)); }
+std::uint32_t CPacket::GetFlowLabel() const { return (std::uint32_t(m_ip[1] & 0x0f) << 16) | be16(m_ip + 2); }
+std::uint16_t CPacket::GetIp6PayloadLength() const { return be16(m_ip + 4); }
+std::uint8_t CPacket::GetNextHeader() const { return m_ip[6]; }
+std::uint8_t CPacket::GetHopLimit() const { return m_ip[7]; }
+int CPacket::extensionHeaderCount() const { return isIPv6() ? m_ip[kIp6Ext] : 0; }
+int CPacket::extensionHeadersKept() const { return std::min(extensionHeaderCount(), kIp6ExtEntries); }
+int CPacket::extensionHeadersLength() const { return isIPv6() ? be16(m_ip + kIp6Ext + 2) : 0; }
+
+CPacket::ExtensionHeader CPacket::extensionHeader(int index) const
+{
+    const unsigned char* e = m_ip + kIp6Ext + 4 + 3 * index;
+    return {e[0], be16(e + 1)};
 }
 
 std::uint16_t CPacket::GetSrcPort() const { return be16(m_tcp); }

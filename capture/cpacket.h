@@ -3,6 +3,7 @@
 // One packet as received from the capture helper. Immutable once built;
 // accessors return host byte order.
 
+#include "capture/ipaddress.h"
 #include "capture/rawpacket.h"
 
 #include <cstdint>
@@ -34,7 +35,8 @@ public:
     char* GetHwSrcAddr(char* buf, int len) const;
     char* GetHwDstAddr(char* buf, int len) const;
 
-    // IP.
+    // IP: the IPv4 accessors read an IPv4 header; the family-neutral ones below
+    // read either family.
     std::uint8_t GetIPHeaderVersion() const;
     int GetIPHeaderLength() const;
     std::uint8_t GetTypeOfService() const;
@@ -47,8 +49,32 @@ public:
     std::uint16_t GetIPHeaderChecksum() const;
     std::uint32_t GetSrcIPAddr() const;
     std::uint32_t GetDstIPAddr() const;
+    // Either family: the address text, or with `resolve` the name cache's text.
     const char* GetSrcIPAddr(int resolve, char* buf, int len) const;
     const char* GetDstIPAddr(int resolve, char* buf, int len) const;
+
+    // Either family. The texts need IpAddress::TextSize bytes to hold any address.
+    bool isIPv6() const { return (m_ip[0] >> 4) == 6; }
+    IpAddress sourceAddress() const;
+    IpAddress destAddress() const;
+    std::uint8_t upperProtocol() const;     // 6 TCP, 17 UDP
+    int ipHeaderBytes() const;              // IPv4 header with options; IPv6 header with its extension headers
+    std::uint32_t ipTotalLength() const;    // IPv4 total length; IPv6 40 + payload length
+
+    // IPv6 (record::Ip6 and record::Ip6Ext).
+    std::uint8_t GetTrafficClass() const;
+    std::uint32_t GetFlowLabel() const;
+    std::uint16_t GetIp6PayloadLength() const;
+    std::uint8_t GetNextHeader() const;
+    std::uint8_t GetHopLimit() const;
+    struct ExtensionHeader {
+        std::uint8_t type;     // its Next Header value
+        std::uint16_t length;  // bytes
+    };
+    int extensionHeaderCount() const;      // headers walked, possibly more than kept
+    int extensionHeadersKept() const;      // entries extensionHeader() gives (0..5)
+    ExtensionHeader extensionHeader(int index) const;
+    int extensionHeadersLength() const;    // bytes of all of them
 
     // TCP.
     std::uint16_t GetSrcPort() const;
@@ -77,22 +103,22 @@ public:
     const unsigned char* GetRealData() const { return m_payload; }
     const unsigned char* GetEthernetHeader() const { return m_eth; }
     const unsigned char* GetIpHeader() const { return m_ip; }
-    const unsigned char* GetIpOptions() const { return m_ipOptions; }
+    const unsigned char* GetIpOptions() const { return m_ip + 20; }
     const unsigned char* GetUdpHeader() const { return m_udp; }
     const unsigned char* GetTcpHeader() const { return m_tcp; }
     const unsigned char* GetTcpOptions() const { return m_tcpOptions; }
 
 private:
-    void copyFrom(const unsigned char* header, const unsigned char* eth, const unsigned char* ip,
-                  const unsigned char* ipOptions, const unsigned char* tcp,
+    void copyFrom(const unsigned char* header, const unsigned char* eth, const unsigned char* ip, const unsigned char* tcp,
                   const unsigned char* tcpOptions, const unsigned char* udp,
                   const unsigned char* payload, unsigned char* payloadSpace = nullptr);
-    const char* addressText(std::uint32_t networkOrder, int resolve, char* buf, int len) const;
+    static const char* addressText(const IpAddress& address, int resolve, char* buf, int len);
 
     std::int32_t m_header[4];  // seconds, microseconds, type, length (host order)
     unsigned char m_eth[14];
-    unsigned char m_ip[20];
-    unsigned char m_ipOptions[40];
+    // The IPv4 header and its options; or the IPv6 header and the summary of its
+    // extension headers (record::Ip up to record::Tcp, as in the record).
+    unsigned char m_ip[60];
     unsigned char m_udp[8];
     unsigned char m_tcp[20];
     unsigned char m_tcpOptions[40];

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
-// Process-wide cache from an address's dotted-decimal text to the text shown for it.
+// Process-wide cache from an address's text (dotted decimal, or the compressed IPv6
+// form) to the text shown for it.
 // Entries are only added, each mapping the text to itself; no name lookup is made.
 // Safe from any thread; returned texts live as long as the process.
 

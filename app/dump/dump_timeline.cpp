@@ -22,7 +22,7 @@ public:
             return false;
         }
         const theTimeLines r = m_model.record(m_model.recordCount() - 1);
-        const auto label = [&](int x) { return m_model.line(TimeLineModel::lineIndex(x)).getHost(); };
+        const auto label = [&](int x) { return m_model.line(TimeLineModel::lineIndex(x, m_model.lineSpacing())).getHost(); };
         return out.line(timelinejson::line(r, label(r.x1), label(r.x2)));
     }
 

@@ -281,7 +281,7 @@ bool mapShowsInFlight(const Views& v, long number)
 {
     const CPacket* packet = v.list->model()->item(int(number - 1)).packet();
     const TopologyModel& model = v.topology->model();
-    const CLink* link = model.findLink(packet->GetSrcIPAddr(), packet->GetDstIPAddr());
+    const CLink* link = model.findLink(packet->sourceAddress(), packet->destAddress());
     if (!link || std::none_of(link->packetList.begin(), link->packetList.end(),
                               [packet](const LINKPACKET& p) { return p.pPacket == packet; }))
         return false;

@@ -13,7 +13,7 @@ bool isOpeningSyn(const CPacket& p) { return isTcpSegment(p) && p.IsSYNset() && 
 // Within one host both ends share the address: the port tells them apart.
 bool sentBy(const CPacket& p, const CPacket& reference)
 {
-    return p.GetSrcIPAddr() == reference.GetSrcIPAddr() && sourcePort(p) == sourcePort(reference);
+    return p.sourceAddress() == reference.sourceAddress() && sourcePort(p) == sourcePort(reference);
 }
 }  // namespace
 
@@ -72,7 +72,7 @@ Connection::Connection(QString endPoint1, QString endPoint2)
 
 QString Connection::endPointText(const CPacket& packet, bool source)
 {
-    char host[30];
+    char host[IpAddress::TextSize];
     const char* text = source ? packet.GetSrcIPAddr(1, host, sizeof host) : packet.GetDstIPAddr(1, host, sizeof host);
     return QString::fromLatin1(text) + QLatin1String("    <") +
            QString::number(source ? sourcePort(packet) : destPort(packet)) + QLatin1String("> ");

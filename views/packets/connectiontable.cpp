@@ -5,7 +5,7 @@
 
 std::size_t ConnectionTable::KeyHash::operator()(const Key& k) const
 {
-    const std::uint64_t a = (std::uint64_t(k.host1) << 32 | k.host2) * 0x9e3779b97f4a7c15ull;
+    const std::uint64_t a = (k.host1.hash() * 31 + k.host2.hash()) * 0x9e3779b97f4a7c15ull;
     const std::uint64_t b = (std::uint64_t(k.port1) << 16 | k.port2) * 0xc2b2ae3d27d4eb4full;
     return std::size_t(a ^ (b >> 7) ^ b);
 }
@@ -13,7 +13,7 @@ std::size_t ConnectionTable::KeyHash::operator()(const Key& k) const
 Connection* ConnectionTable::file(const CPacket* packet, bool* created)
 {
     const bool tcp = packet->isTcp();
-    const Key forward{packet->GetSrcIPAddr(), packet->GetDstIPAddr(), tcp ? packet->GetSrcPort() : packet->GetUDPSrcPort(),
+    const Key forward{packet->sourceAddress(), packet->destAddress(), tcp ? packet->GetSrcPort() : packet->GetUDPSrcPort(),
                       tcp ? packet->GetDstPort() : packet->GetUDPDstPort()};
     const Key reverse{forward.host2, forward.host1, forward.port2, forward.port1};
     auto found = m_dictionary.find(forward);

@@ -10,6 +10,7 @@
 //
 // Not thread-safe: the view serialises filing and reading.
 
+#include "capture/ipaddress.h"
 #include "views/packets/connection.h"
 
 #include <cstdint>
@@ -37,7 +38,7 @@ private:
     // as values: joined into one text, "1.2.3.4" port 80 and "1.2.3.48" port 0
     // would name the same conversation.
     struct Key {
-        std::uint32_t host1, host2;
+        IpAddress host1, host2;
         std::uint16_t port1, port2;
         bool operator==(const Key&) const = default;
     };

@@ -34,6 +34,21 @@ QString dotted(std::uint32_t a)
     return QString::fromLatin1(buf);
 }
 
+// Wireshark's names of the IPv6 next header values the capture walks or reaches.
+QString nextHeaderName(std::uint8_t type)
+{
+    switch (type) {
+    case 0: return QStringLiteral("IPv6 Hop-by-Hop Option");
+    case 6: return QStringLiteral("TCP");
+    case 17: return QStringLiteral("UDP");
+    case 43: return QStringLiteral("Routing Header for IPv6");
+    case 44: return QStringLiteral("Fragment Header for IPv6");
+    case 51: return QStringLiteral("Authentication Header");
+    case 60: return QStringLiteral("Destination Options for IPv6");
+    default: return QStringLiteral("Unknown");
+    }
+}
+
 std::uint16_t sourcePort(const CPacket& p) { return p.isTcp() ? p.GetSrcPort() : p.GetUDPSrcPort(); }
 std::uint16_t destPort(const CPacket& p) { return p.isTcp() ? p.GetDstPort() : p.GetUDPDstPort(); }
 
@@ -59,17 +74,17 @@ QString relativeTime(const CPacket& p, BaseTime base)
 
 QString sourceAddress(const CPacket& p)
 {
-    char buf[30];
+    char buf[IpAddress::TextSize];
     return QString::fromLatin1(p.GetSrcIPAddr(1, buf, sizeof buf));
 }
 
 QString destAddress(const CPacket& p)
 {
-    char buf[30];
+    char buf[IpAddress::TextSize];
     return QString::fromLatin1(p.GetDstIPAddr(1, buf, sizeof buf));
 }
 
-QString protocol(const CPacket& p) { return p.GetProtocolType() == 6 ? QStringLiteral("TCP") : QStringLiteral("UDP"); }
+QString protocol(const CPacket& p) { return p.upperProtocol() == 6 ? QStringLiteral("TCP") : QStringLiteral("UDP"); }
 
 QString flagSummary(std::uint8_t flags)
 {
@@ -98,8 +113,9 @@ QString info(const CPacket& p)
 FrameLayout FrameLayout::of(const CPacket& p)
 {
     FrameLayout l;
-    l.ipOptions = std::clamp(p.GetIPHeaderLength() - 20, 0, 40);
-    l.transport = 14 + 20 + l.ipOptions;
+    // An IPv6 record keeps the fixed header alone, not the extension headers.
+    l.ipOptions = p.isIPv6() ? 0 : std::clamp(p.GetIPHeaderLength() - 20, 0, 40);
+    l.transport = 14 + (p.isIPv6() ? 40 : 20) + l.ipOptions;
     l.tcpOptions = p.isTcp() ? std::clamp(p.GetTCPHeaderLength() - 20, 0, 40) : 0;
     l.payload = int(p.payloadLength());
     l.imageLength = l.transport + (p.isTcp() ? 20 + l.tcpOptions : 8) + l.payload;
@@ -135,7 +151,7 @@ Packet::Packet(const CPacket& p, std::int64_t number, BaseTime base)
         out += n;
     };
     put(p.GetEthernetHeader(), 14);
-    put(p.GetIpHeader(), 20);
+    put(p.GetIpHeader(), p.isIPv6() ? 40 : 20);
     put(p.GetIpOptions(), layout.ipOptions);
     if (p.isTcp()) {
         put(p.GetTcpHeader(), 20);
@@ -177,7 +193,7 @@ void Packet::buildTree(const CPacket& p, const FrameLayout& layout)
 {
     ItemFolder* frame = addFolder(QStringLiteral("Frame"));
     new ItemFolder(frame, QLatin1String("Capture length:  ") + dec(layout.imageLength) + QLatin1String(" bytes"));
-    new ItemFolder(frame, QLatin1String("Packet length:  ") + dec(p.GetTotalLength() + 14u) + QLatin1String(" bytes"));
+    new ItemFolder(frame, QLatin1String("Packet length:  ") + dec(p.ipTotalLength() + 14u) + QLatin1String(" bytes"));
 
     char mac[18];
     ItemFolder* eth = addFolder(QStringLiteral("EtherNet II"));
@@ -185,29 +201,14 @@ void Packet::buildTree(const CPacket& p, const FrameLayout& layout)
     new ItemFolder(eth, QLatin1String("Source:  ") + QString::fromLatin1(p.GetHwSrcAddr(mac, sizeof mac)), 12, 12);
     const std::uint16_t etherType = p.GetEthernetType();
     new ItemFolder(eth,
-                   QLatin1String("Type:   ") + QLatin1String(etherType == 0x0800 ? "IP" : "") +
+                   QLatin1String("Type:   ") + QLatin1String(etherType == 0x0800 ? "IP" : etherType == 0x86dd ? "IPv6" : "") +
                        QLatin1String("( 0x") + padded(hex(etherType), 4) + QLatin1String(")"),
                    24, 4);
 
-    ItemFolder* ip = addFolder(QStringLiteral("Internet Protocol"));
-    new ItemFolder(ip, QLatin1String("Version:   ") + dec(p.GetIPHeaderVersion()), 28, 1);
-    new ItemFolder(ip, QLatin1String("Header length:   ") + dec(std::uint64_t(p.GetIPHeaderLength())), 29, 1);
-    new ItemFolder(ip, QLatin1String("Differentiated Service Field:   ") + dec(p.GetTypeOfService()), 30, 2);
-    new ItemFolder(ip, QLatin1String("Total length:   ") + dec(p.GetTotalLength()), 32, 4);
-    new ItemFolder(ip, QLatin1String("Identification:   0x") + hex(p.GetId()), 36, 4);
-    new ItemFolder(ip, QLatin1String("Flags (3 bits):   ") + bin(p.GetFragmentFlags(), 3), 40, 1);
-    new ItemFolder(ip, QLatin1String("Fragment Offset (13 bits):   0x") + padded(hex(p.GetFragOffset()), 4), 40, 4);
-    new ItemFolder(ip, QLatin1String("Time to live:   ") + dec(p.GetTTL()), 44, 2);
-    new ItemFolder(ip,
-                   QLatin1String("Protocol:   ") + m_protocol + QLatin1String("  (0x") +
-                       padded(hex(p.GetProtocolType()), 2) + QLatin1String(")"),
-                   46, 2);
-    new ItemFolder(ip, QLatin1String("Header checksum:   0x") + hex(p.GetIPHeaderChecksum()), 48, 4);
-    new ItemFolder(ip, QLatin1String("Source:   ") + m_srcIp + QLatin1String("  (") + dotted(p.GetSrcIPAddr()) + QLatin1String(")"), 52, 8);
-    new ItemFolder(ip, QLatin1String("Destination:   ") + m_dstIp + QLatin1String("  (") + dotted(p.GetDstIPAddr()) + QLatin1String(")"), 60, 8);
-    if (layout.ipOptions > 0)
-        new ItemFolder(ip, QLatin1String("IP optional:   ") + dec(std::uint64_t(layout.ipOptions)) + QLatin1String(" bytes"),
-                       68, 2 * layout.ipOptions);
+    if (p.isIPv6())
+        buildIp6Layer(p);
+    else
+        buildIp4Layer(p, layout);
 
     // Hex-digit position where the transport header begins in the image.
     const int e = 2 * layout.transport;
@@ -257,4 +258,56 @@ void Packet::buildTree(const CPacket& p, const FrameLayout& layout)
     if (layout.payload > 0)
         addFolder(QLatin1String("Data:   ") + dec(std::uint64_t(layout.payload)) + QLatin1String(" bytes"),
                   2 * (layout.imageLength - layout.payload), 2 * layout.payload);
+}
+
+void Packet::buildIp4Layer(const CPacket& p, const FrameLayout& layout)
+{
+    ItemFolder* ip = addFolder(QStringLiteral("Internet Protocol"));
+    new ItemFolder(ip, QLatin1String("Version:   ") + dec(p.GetIPHeaderVersion()), 28, 1);
+    new ItemFolder(ip, QLatin1String("Header length:   ") + dec(std::uint64_t(p.GetIPHeaderLength())), 29, 1);
+    new ItemFolder(ip, QLatin1String("Differentiated Service Field:   ") + dec(p.GetTypeOfService()), 30, 2);
+    new ItemFolder(ip, QLatin1String("Total length:   ") + dec(p.GetTotalLength()), 32, 4);
+    new ItemFolder(ip, QLatin1String("Identification:   0x") + hex(p.GetId()), 36, 4);
+    new ItemFolder(ip, QLatin1String("Flags (3 bits):   ") + bin(p.GetFragmentFlags(), 3), 40, 1);
+    new ItemFolder(ip, QLatin1String("Fragment Offset (13 bits):   0x") + padded(hex(p.GetFragOffset()), 4), 40, 4);
+    new ItemFolder(ip, QLatin1String("Time to live:   ") + dec(p.GetTTL()), 44, 2);
+    new ItemFolder(ip,
+                   QLatin1String("Protocol:   ") + m_protocol + QLatin1String("  (0x") +
+                       padded(hex(p.GetProtocolType()), 2) + QLatin1String(")"),
+                   46, 2);
+    new ItemFolder(ip, QLatin1String("Header checksum:   0x") + hex(p.GetIPHeaderChecksum()), 48, 4);
+    new ItemFolder(ip, QLatin1String("Source:   ") + m_srcIp + QLatin1String("  (") + dotted(p.GetSrcIPAddr()) + QLatin1String(")"), 52, 8);
+    new ItemFolder(ip, QLatin1String("Destination:   ") + m_dstIp + QLatin1String("  (") + dotted(p.GetDstIPAddr()) + QLatin1String(")"), 60, 8);
+    if (layout.ipOptions > 0)
+        new ItemFolder(ip, QLatin1String("IP optional:   ") + dec(std::uint64_t(layout.ipOptions)) + QLatin1String(" bytes"),
+                       68, 2 * layout.ipOptions);
+}
+
+// The IPv6 header as on the wire from hex digit 28; the extension headers are
+// known by their type and length only (the record keeps no bytes of them).
+void Packet::buildIp6Layer(const CPacket& p)
+{
+    ItemFolder* ip = addFolder(QStringLiteral("Internet Protocol Version 6"));
+    char text[IpAddress::TextSize];
+    new ItemFolder(ip, QLatin1String("Version:   ") + dec(p.GetIPHeaderVersion()), 28, 1);
+    new ItemFolder(ip, QLatin1String("Traffic Class:   0x") + padded(hex(p.GetTrafficClass()), 2), 29, 2);
+    new ItemFolder(ip, QLatin1String("Flow Label:   0x") + padded(hex(p.GetFlowLabel()), 5), 31, 5);
+    new ItemFolder(ip, QLatin1String("Payload Length:   ") + dec(p.GetIp6PayloadLength()), 36, 4);
+    new ItemFolder(ip,
+                   QLatin1String("Next Header:   ") + nextHeaderName(p.GetNextHeader()) + QLatin1String("  (") +
+                       dec(p.GetNextHeader()) + QLatin1String(")"),
+                   40, 2);
+    new ItemFolder(ip, QLatin1String("Hop Limit:   ") + dec(p.GetHopLimit()), 42, 2);
+    new ItemFolder(ip, QLatin1String("Source:   ") + m_srcIp + QLatin1String("  (") +
+                           QString::fromLatin1(p.sourceAddress().text(text)) + QLatin1String(")"), 44, 32);
+    new ItemFolder(ip, QLatin1String("Destination:   ") + m_dstIp + QLatin1String("  (") +
+                           QString::fromLatin1(p.destAddress().text(text)) + QLatin1String(")"), 76, 32);
+    for (int i = 0; i < p.extensionHeadersKept(); ++i) {
+        const CPacket::ExtensionHeader h = p.extensionHeader(i);
+        new ItemFolder(ip, nextHeaderName(h.type) + QLatin1String(" (") + dec(h.type) + QLatin1String("):   ") +
+                               dec(h.length) + QLatin1String(" bytes"));
+    }
+    if (p.extensionHeaderCount() > p.extensionHeadersKept())
+        new ItemFolder(ip, QLatin1String("Further extension headers:   ") +
+                               dec(std::uint64_t(p.extensionHeaderCount() - p.extensionHeadersKept())));
 }

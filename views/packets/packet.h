@@ -4,7 +4,8 @@
 // and a tree of named fields whose positions count hex digits of that image.
 // Built once from a CPacket (only read) and immutable afterwards.
 //
-// The frame image is Ethernet header, fixed IP header, IP options, then either the
+// The frame image is Ethernet header, fixed IP header, IP options (IPv6: the 40-byte
+// header alone, as the record keeps no extension header bytes), then either the
 // fixed TCP header and TCP options or the UDP header, then the payload. Option
 // lengths come from the packet's header length fields but are bounded by the 40
 // bytes the record slots hold, so a corrupt length never reads outside the packet.
@@ -86,6 +87,8 @@ public:
 private:
     ItemFolder* addFolder(const QString& name, int pos = -1, int length = -1);
     void buildTree(const CPacket& p, const FrameLayout& layout);
+    void buildIp4Layer(const CPacket& p, const FrameLayout& layout);
+    void buildIp6Layer(const CPacket& p);
 
     QString m_number, m_time, m_srcIp, m_dstIp, m_protocol, m_info, m_hex, m_data;
     QString m_srcPort, m_dstPort, m_seq, m_ack, m_flags, m_summary;

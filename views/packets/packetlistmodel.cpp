@@ -62,12 +62,28 @@ const std::array<std::uint8_t, 64>& summaryRanks()
     return ranks;
 }
 
-std::uint64_t addressKey(std::uint32_t a)
+// An address text as three numbers that order like the text: 15 characters a
+// number, each the character's rank among ".0123456789:abcdef" plus 1 in base 19,
+// places past the end 0. A dotted address fits the first number.
+std::array<std::uint64_t, 3> addressKey(const IpAddress& address)
 {
-    std::uint64_t key = 0;
-    for (int shift = 24; shift >= 0; shift -= 8)
-        key = key * 1331 + decimalTextKey((a >> shift) & 0xff, 1, 3);
-    return key;
+    std::array<std::uint64_t, 3> words;
+    char text[IpAddress::TextSize];
+    address.text(text);
+    const char* c = text;
+    for (int w = 0; w < 3; ++w) {
+        std::uint64_t key = 0;
+        for (int i = 0; i < 15; ++i) {
+            int rank = 0;
+            if (*c) {
+                rank = *c == '.' ? 1 : *c <= '9' ? *c - '0' + 2 : *c == ':' ? 12 : std::min(*c - 'a' + 13, 18);
+                ++c;
+            }
+            key = key * 19 + std::uint64_t(rank);
+        }
+        words[std::size_t(w)] = key;
+    }
+    return words;
 }
 
 }  // namespace
@@ -125,13 +141,13 @@ PacketListModel::Key PacketListModel::keyOf(const PacketListItem& row) const
         break;
     }
     case PacketListItem::ColSource:
-        k.a = addressKey(p.GetSrcIPAddr());
+        std::tie(k.a, k.b, k.c) = std::tuple_cat(addressKey(p.sourceAddress()));
         break;
     case PacketListItem::ColDest:
-        k.a = addressKey(p.GetDstIPAddr());
+        std::tie(k.a, k.b, k.c) = std::tuple_cat(addressKey(p.destAddress()));
         break;
     case PacketListItem::ColProtocol:
-        k.a = p.GetProtocolType() == 6 ? 0 : 1;
+        k.a = p.upperProtocol() == 6 ? 0 : 1;
         break;
     case PacketListItem::ColInfo: {
         // "sport > dport     " and for TCP "[ flags ]  Seq=n  Ack=n  Win=h": the

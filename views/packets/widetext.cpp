@@ -27,11 +27,11 @@ void WideText::showLive(const Connection& connection)
     m_runs.reserve(connection.packets().size());
     m_starts.reserve(connection.packets().size());
     const CPacket& first = *connection.packets().front().packet();
-    const std::uint32_t address = first.GetSrcIPAddr();
+    const IpAddress address = first.sourceAddress();
     const std::uint16_t port = first.GetSrcPort();
     for (const PacketListItem& item : connection.packets()) {
         const CPacket& p = *item.packet();
-        const bool fromEndPoint1 = p.GetSrcIPAddr() == address && p.GetSrcPort() == port;
+        const bool fromEndPoint1 = p.sourceAddress() == address && p.GetSrcPort() == port;
         append(p.GetRealData(), p.payloadLength(), fromEndPoint1 ? ColoredText::Red : ColoredText::Blue);
     }
 }

@@ -68,10 +68,10 @@ TcpStateTracker::Verdict TcpStateTracker::addPacket(const CPacket& packet)
 
     bool member = false;
     bool fixedHere = false;
-    // Addresses compare as numbers: their texts here are the dotted forms, equal
-    // exactly when the numbers are, and making two for every packet is costly.
-    const std::uint32_t src = packet.GetSrcIPAddr();
-    const std::uint32_t dst = packet.GetDstIPAddr();
+    // Addresses compare as values: their texts here are the plain forms, equal
+    // exactly when the values are, and making two for every packet is costly.
+    const IpAddress src = packet.sourceAddress();
+    const IpAddress dst = packet.destAddress();
     const std::uint16_t sport = packet.GetSrcPort();
     const std::uint16_t dport = packet.GetDstPort();
     if (m_awaitingReference) {
@@ -109,15 +109,15 @@ TcpStateTracker::Verdict TcpStateTracker::addPacket(const CPacket& packet)
     }
     Segment segment{src, sport, packet.GetSequenceNo(), packet.GetAcknowlegetNo(), 0};
     // The TCP payload by the headers' lengths: a capture may keep fewer bytes.
-    const int headers = packet.GetIPHeaderLength() + packet.GetTCPHeaderLength();
-    if (packet.GetTotalLength() > headers)
-        segment.length = std::uint32_t(packet.GetTotalLength() - headers);
+    const std::int64_t headers = packet.ipHeaderBytes() + packet.GetTCPHeaderLength();
+    if (packet.ipTotalLength() > headers)
+        segment.length = std::uint32_t(packet.ipTotalLength() - headers);
     applyStepRules(segment);
     return Verdict::Member;
 }
 
 // Addresses and ports are matched each on their own, in either direction.
-bool TcpStateTracker::belongs(std::uint32_t src, std::uint32_t dst, std::uint16_t sport, std::uint16_t dport) const
+bool TcpStateTracker::belongs(const IpAddress& src, const IpAddress& dst, std::uint16_t sport, std::uint16_t dport) const
 {
     bool addressMatch = false;
     if (src == m_refSrcAddress)
@@ -132,7 +132,7 @@ bool TcpStateTracker::belongs(std::uint32_t src, std::uint32_t dst, std::uint16_
     return addressMatch && portMatch;
 }
 
-void TcpStateTracker::noteFirstFin(std::uint32_t src, std::uint16_t sport)
+void TcpStateTracker::noteFirstFin(const IpAddress& src, std::uint16_t sport)
 {
     if (src == m_refSrcAddress && sport == m_refSport) {
         m_sticky.serverClosedFirst = false;
@@ -192,9 +192,14 @@ QString TcpStateTracker::connectionText() const
 {
     if (m_awaitingReference)
         return QString();
+    // An IPv6 address in brackets, so that its colons stand apart from the port's.
+    const auto host = [](const char* text, const IpAddress& address) {
+        const QString trimmed = QString::fromLatin1(text).trimmed();
+        return address.isV6() ? QLatin1Char('[') + trimmed + QLatin1Char(']') : trimmed;
+    };
     return QStringLiteral("%1:%2 \u2194 %3:%4")
-        .arg(QString::fromLatin1(m_refSrc).trimmed())
+        .arg(host(m_refSrc, m_refSrcAddress))
         .arg(m_refSport)
-        .arg(QString::fromLatin1(m_refDst).trimmed())
+        .arg(host(m_refDst, m_refDstAddress))
         .arg(m_refDport);
 }

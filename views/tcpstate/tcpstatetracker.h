@@ -8,6 +8,8 @@
 //
 // Not thread-safe: the view guards it with its own mutex.
 
+#include "capture/ipaddress.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -49,7 +51,7 @@ public:
     // What a packet was to the tracker.
     enum class Verdict { Ignored, NotTcp, OtherConnection, Member };
 
-    static constexpr int kAddressWidth = 20;
+    static constexpr int kAddressWidth = int(IpAddress::TextSize) - 1;
 
     TcpStateTracker() { initiate(); }
 
@@ -84,11 +86,11 @@ public:
     QString connectionText() const;
 
 private:
-    bool belongs(std::uint32_t src, std::uint32_t dst, std::uint16_t sport, std::uint16_t dport) const;
-    void noteFirstFin(std::uint32_t src, std::uint16_t sport);
+    bool belongs(const IpAddress& src, const IpAddress& dst, std::uint16_t sport, std::uint16_t dport) const;
+    void noteFirstFin(const IpAddress& src, std::uint16_t sport);
     // The packet's own end point and sequence numbers, for telling closes apart.
     struct Segment {
-        std::uint32_t src = 0;
+        IpAddress src;
         std::uint16_t sport = 0;
         std::uint32_t seq = 0, ack = 0, length = 0;
     };
@@ -98,8 +100,8 @@ private:
     int m_step = StepClosed;
     char m_refSrc[kAddressWidth + 1];
     char m_refDst[kAddressWidth + 1];
-    std::uint32_t m_refSrcAddress = 0;
-    std::uint32_t m_refDstAddress = 0;
+    IpAddress m_refSrcAddress;
+    IpAddress m_refDstAddress;
     std::uint16_t m_refSport = 0;
     std::uint16_t m_refDport = 0;
     bool m_awaitingReference = true;
@@ -107,7 +109,7 @@ private:
     TcpStickyFlags m_sticky;
     // The FIN that moved the connection to FIN_WAIT_1: its sender, and the
     // acknowledgement number that acknowledges it.
-    std::uint32_t m_firstFinSrc = 0;
+    IpAddress m_firstFinSrc;
     std::uint16_t m_firstFinSport = 0;
     std::uint32_t m_firstFinAcked = 0;
     TcpPacketFlags m_packetFlags;

@@ -14,6 +14,8 @@ namespace {
 const QColor kNavy(0, 0, 128);
 const QColor kTeal(0, 128, 128);
 const QColor kGreen(5, 155, 0);
+// The longest line label, to know how far left of the view a label may start.
+const QString kWidestLabel = QStringLiteral("ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff  <65535> ");
 
 // The line labels as they stand at the top of the contents, kept over the top of the
 // viewport however far it scrolls down; sideways it follows the contents.
@@ -33,14 +35,14 @@ protected:
         QPainter p(this);
         p.setFont(m_view->viewport()->font());
         p.fillRect(rect(), Qt::white);
-        const int labelWidth = p.fontMetrics().horizontalAdvance(QStringLiteral("255.255.255.255  <65535> "));
+        const int labelWidth = p.fontMetrics().horizontalAdvance(kWidestLabel);
         const TimeLineFrame frame = m_view->model().frame(0, -1, origin.x() - labelWidth, origin.x() + width() + 40);
         p.setPen(QPen(kNavy, 0, Qt::SolidLine));
         // Lines start 50 pixels down the contents and, once scrolled, just below the
         // labels, never through them.
         const int lineTop = std::max(20 + p.fontMetrics().descent() + 2, 50 - origin.y());
         for (std::size_t k = 0; k < frame.labels.size(); ++k) {
-            const int x = TimeLineModel::kLineSpacing * (frame.firstLine + int(k)) - origin.x();
+            const int x = frame.lineSpacing * (frame.firstLine + int(k)) - origin.x();
             p.drawText(x + 10, 20, frame.labels[k]);
             if (lineTop < height())
                 p.drawLine(x + 50, lineTop, x + 50, height() - 1);
@@ -219,7 +221,7 @@ void LineScrollView::paintEvent(QPaintEvent* event)
     // line's label starts 40 pixels left of it.
     const QFontMetrics metrics = viewport()->fontMetrics();
     const int margin = 2 * metrics.height() + 20;
-    const int labelWidth = metrics.horizontalAdvance(QStringLiteral("255.255.255.255  <65535> "));
+    const int labelWidth = metrics.horizontalAdvance(kWidestLabel);
     // Only a paint of the whole viewport shows every change: a strip exposed by
     // scrolling leaves the rest as it was. The header covers the viewport's top, so
     // paints leave that out.
@@ -241,7 +243,7 @@ void LineScrollView::drawView(QPainter* p, const TimeLineFrame& frame, const QRe
     p->setPen(QPen(kNavy, 0, Qt::SolidLine));
     const int lineTop = std::max(50, area.top()), lineBottom = std::min(frame.contents.height() - 50, area.bottom());
     for (std::size_t k = 0; k < frame.labels.size(); ++k) {
-        const int x = TimeLineModel::kLineSpacing * (frame.firstLine + int(k));
+        const int x = frame.lineSpacing * (frame.firstLine + int(k));
         p->drawText(x + 10 - ox, 20 - oy, frame.labels[k]);
         if (lineTop <= lineBottom)
             p->drawLine(x + 50 - ox, lineTop - oy, x + 50 - ox, lineBottom - oy);

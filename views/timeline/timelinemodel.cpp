@@ -15,10 +15,8 @@ static_assert(sizeof(theTimeLines) == 48, "a record stays a few dozen bytes");
 
 namespace {
 // Lines beyond this would put x past what an int holds.
-constexpr int kMaxLines = (TimeLineModel::kMaxHeight - 100) / TimeLineModel::kLineSpacing - 1;
+constexpr int kMaxLines = (TimeLineModel::kMaxHeight - 100) / TimeLineModel::kWideLineSpacing - 1;
 constexpr int kNoRoom = -2;
-
-std::uint64_t endPointKey(std::uint32_t address, std::uint16_t port) { return (std::uint64_t(address) << 16) | port; }
 }  // namespace
 
 TimeLineModel::TimeLineModel(int maxHeight) : m_maxHeight(maxHeight) {}
@@ -37,6 +35,7 @@ void TimeLineModel::clearLocked()
     m_count = 0;
     m_fromIndex = 0;
     m_toIndex = 1;
+    m_spacing = kLineSpacing;
     m_y = kFirstY;
     m_lines.clear();
     m_lineOfLabel.clear();
@@ -61,11 +60,22 @@ void TimeLineModel::setHostList(const std::vector<HostTimeLine>& list)
     // Without a filter the end points make their lines again in order of appearance.
     for (std::size_t e = 0; e < m_endPoints.size(); ++e)
         m_lineOf[e] = lineOfEndPoint(int(e));
+    redrawLocked();
+}
+
+void TimeLineModel::redrawLocked()
+{
     m_records.clear();
     for (std::size_t i = 0; i < m_arrivals.size(); ++i)
         addRecord(m_arrivals[i], int(i) + 1);
     m_pending = true;
     ++m_changes;
+}
+
+int TimeLineModel::lineSpacing() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_spacing;
 }
 
 std::vector<HostTimeLine> TimeLineModel::hostList() const
@@ -90,21 +100,26 @@ int TimeLineModel::lineOfEndPoint(int endPoint)
 
 // One end point, found by its address and port once known, so that a packet costs
 // two integer look-ups, not two label texts.
-int TimeLineModel::endPointOf(std::uint32_t address, std::uint16_t port, bool source, const CPacket& packet)
+int TimeLineModel::endPointOf(const IpAddress& address, std::uint16_t port, bool source, const CPacket& packet)
 {
-    const std::uint64_t key = endPointKey(address, port);
+    const EndPointKey key{address, port};
     const auto known = m_endPointOfKey.constFind(key);
     if (known != m_endPointOfKey.cend())
         return known.value();
     if (int(m_endPoints.size()) >= kMaxLines)
         return kNoRoom;
-    char buffer[30];
+    char buffer[IpAddress::TextSize];
     const char* host = source ? packet.GetSrcIPAddr(1, buffer, sizeof buffer)
                               : packet.GetDstIPAddr(1, buffer, sizeof buffer);
     const int index = int(m_endPoints.size());
     m_endPoints.emplace_back(QString::fromLatin1(host), QString::number(port));
     m_endPointOfKey.insert(key, index);
     m_lineOf.push_back(lineOfEndPoint(index));
+    if (address.isV6() && m_spacing != kWideLineSpacing) {
+        // Wider lines for the longer labels; the arrows so far move with them.
+        m_spacing = kWideLineSpacing;
+        redrawLocked();
+    }
     return index;
 }
 
@@ -130,9 +145,9 @@ void TimeLineModel::addRecord(const Arrival& a, int number)
         return;  // filtered out: an empty step
     setDrawIndex(from, to);
     theTimeLines r;
-    r.x1 = lineX(m_fromIndex);
+    r.x1 = lineX(m_fromIndex, m_spacing);
     r.y1 = kFirstY + (number - 1) * kStep;
-    r.x2 = lineX(m_toIndex);
+    r.x2 = lineX(m_toIndex, m_spacing);
     r.y2 = r.y1 + kStep;
     r.angle = arrowAngle(r.x1, r.y1, r.x2, r.y2);
     r.number = number;
@@ -156,8 +171,8 @@ bool TimeLineModel::myAdd(const CPacket& packet)
     const bool tcp = packet.isTcp();
     const std::uint16_t sourcePort = tcp ? packet.GetSrcPort() : packet.GetUDPSrcPort();
     const std::uint16_t destinationPort = tcp ? packet.GetDstPort() : packet.GetUDPDstPort();
-    const int from = endPointOf(packet.GetSrcIPAddr(), sourcePort, true, packet);
-    const int to = from == kNoRoom ? kNoRoom : endPointOf(packet.GetDstIPAddr(), destinationPort, false, packet);
+    const int from = endPointOf(packet.sourceAddress(), sourcePort, true, packet);
+    const int to = from == kNoRoom ? kNoRoom : endPointOf(packet.destAddress(), destinationPort, false, packet);
     if (to == kNoRoom) {
         m_full = true;
         return false;
@@ -169,7 +184,7 @@ bool TimeLineModel::myAdd(const CPacket& packet)
         a.syn = packet.IsSYNset();
         a.fin = packet.IsFINset();
     } else {
-        a.value1 = std::uint32_t(a.payloadSize + packet.GetIPHeaderLength() + 22);
+        a.value1 = std::uint32_t(a.payloadSize + packet.ipHeaderBytes() + 22);
     }
     m_arrivals.push_back(a);
     ++m_count;
@@ -229,8 +244,8 @@ QSize TimeLineModel::grow()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     const int n = int(m_lines.size());
-    if (n * kLineSpacing > m_contents.width() - 100)
-        m_contents.setWidth(n * kLineSpacing + 100);
+    if (n * m_spacing > m_contents.width() - 100)
+        m_contents.setWidth(n * m_spacing + 100);
     if (!m_records.empty() && m_records.back().y2 >= m_contents.height() - 50)
         m_contents.setHeight(m_records.back().y2 + 50);
     return m_contents;
@@ -259,9 +274,10 @@ TimeLineFrame TimeLineModel::frame(int top, int bottom, int left, int right) con
                                             [top](const theTimeLines& r) { return r.y2 < top; });
     for (auto it = first; it != m_records.end() && it->y1 <= bottom; ++it)
         f.records.push_back(*it);
-    // Line i is at 50 + 250 i: the first whose x is not left of `left`.
-    f.firstLine = std::max(0, int((std::int64_t(left) - kFirstLineX + kLineSpacing - 1) / kLineSpacing));
-    f.labels = labelsLocked(f.firstLine, int((std::int64_t(right) - kFirstLineX) / kLineSpacing));
+    // Line i is at 50 + spacing i: the first whose x is not left of `left`.
+    f.lineSpacing = m_spacing;
+    f.firstLine = std::max(0, int((std::int64_t(left) - kFirstLineX + m_spacing - 1) / m_spacing));
+    f.labels = labelsLocked(f.firstLine, int((std::int64_t(right) - kFirstLineX) / m_spacing));
     return f;
 }
 
@@ -277,17 +293,19 @@ TimeLineFrame TimeLineModel::rangeFrame(int first, int last) const
     // Only the lines these arrows use, in the order of the drawing.
     std::vector<int> used;
     for (const theTimeLines& r : f.records) {
-        used.push_back(lineIndex(r.x1));
-        used.push_back(lineIndex(r.x2));
+        used.push_back(lineIndex(r.x1, m_spacing));
+        used.push_back(lineIndex(r.x2, m_spacing));
     }
     std::sort(used.begin(), used.end());
     used.erase(std::unique(used.begin(), used.end()), used.end());
     for (const int line : used)
         f.labels.push_back(m_lines[std::size_t(line)].getHost());
-    const auto moved = [&used](int x) {
-        return lineX(int(std::lower_bound(used.begin(), used.end(), lineIndex(x)) - used.begin()));
+    const int spacing = m_spacing;
+    const auto moved = [&used, spacing](int x) {
+        return lineX(int(std::lower_bound(used.begin(), used.end(), lineIndex(x, spacing)) - used.begin()), spacing);
     };
-    const int width = int(used.size()) * kLineSpacing + 100;
+    f.lineSpacing = spacing;
+    const int width = int(used.size()) * spacing + 100;
     if (f.records.empty()) {
         f.contents = QSize(width, kFirstY + 50);
         return f;

@@ -13,6 +13,8 @@
 // its values), so the host filter is a view over them: a new filter redraws the
 // packets already taken instead of losing them.
 
+#include "capture/ipaddress.h"
+
 #include <QHash>
 #include <QSize>
 #include <QString>
@@ -54,12 +56,15 @@ struct TimeLineFrame {
     std::vector<theTimeLines> records;  // those reaching into the band, in order
     std::vector<QString> labels;        // lines firstLine, firstLine + 1, ...
     int firstLine = 0;
+    int lineSpacing = 250;              // TimeLineModel::lineSpacing() when copied
     QSize contents;
 };
 
 class TimeLineModel {
 public:
     static constexpr int kLineSpacing = 250;
+    // Once an IPv6 end point has a line: a label with a 39-character address needs it.
+    static constexpr int kWideLineSpacing = 420;
     static constexpr int kFirstLineX = 50;
     static constexpr int kFirstY = 60;
     static constexpr int kStep = 70;
@@ -81,9 +86,11 @@ public:
     // The list in force, empty when there is none.
     std::vector<HostTimeLine> hostList() const;
 
-    // Line i's x, and the line at x.
-    static int lineX(int index) { return kFirstLineX + kLineSpacing * index; }
-    static int lineIndex(int x) { return (x - kFirstLineX) / kLineSpacing; }
+    // Line i's x, and the line at x, at a line spacing.
+    static int lineX(int index, int spacing = kLineSpacing) { return kFirstLineX + spacing * index; }
+    static int lineIndex(int x, int spacing = kLineSpacing) { return (x - kFirstLineX) / spacing; }
+    // kLineSpacing, or kWideLineSpacing once an IPv6 end point came (until a clear).
+    int lineSpacing() const;
 
     int packetCount() const;
     std::size_t recordCount() const;
@@ -124,7 +131,14 @@ private:
         std::int32_t payloadSize;
         bool tcp, syn, fin;
     };
-    int endPointOf(std::uint32_t address, std::uint16_t port, bool source, const CPacket& packet);
+    struct EndPointKey {
+        IpAddress address;
+        std::uint16_t port;
+        bool operator==(const EndPointKey&) const = default;
+        friend std::size_t qHash(const EndPointKey& k, std::size_t seed = 0) { return k.address.hash() ^ (k.port * 0x9e3779b9u) ^ seed; }
+    };
+    int endPointOf(const IpAddress& address, std::uint16_t port, bool source, const CPacket& packet);
+    void redrawLocked();
     int lineOfEndPoint(int endPoint);
     void setDrawIndex(int from, int to);
     void clearLocked();
@@ -136,13 +150,14 @@ private:
     std::vector<HostTimeLine> m_lines;
     QHash<QString, int> m_lineOfLabel;          // first line with the label
     std::vector<HostTimeLine> m_endPoints;      // every end point seen, in order of appearance
-    QHash<std::uint64_t, int> m_endPointOfKey;  // address:port -> end point
+    QHash<EndPointKey, int> m_endPointOfKey;    // address:port -> end point
     std::vector<int> m_lineOf;                  // end point -> line, -1 when filtered out
     std::deque<Arrival> m_arrivals;             // one per numbered packet
     std::deque<theTimeLines> m_records;         // chunked: appending never moves a million records
     int m_y = kFirstY;
     int m_count = 0;
     int m_fromIndex = 0, m_toIndex = 1;
+    int m_spacing = kLineSpacing;
     QSize m_contents{1000, 2000};
     bool m_fixed = false;
     bool m_full = false;

@@ -91,7 +91,7 @@ std::array<QPoint, 3> LinkGeometry::notch(bool rightward, qint64 age, qint64 tra
     return {QPoint(h.x() - ox, h.y() + oy), QPoint(h.x() - ox / 3, h.y() + oy / 3), QPoint(tip.x() - ox, tip.y() + oy)};
 }
 
-bool travelsRightward(const LinkGeometry& g, std::uint32_t source) { return g.left && g.left->address == source; }
+bool travelsRightward(const LinkGeometry& g, const IpAddress& source) { return g.left && g.left->address == source; }
 
 Bars barLengths(int nSent, int nReceived, int full)
 {

@@ -8,6 +8,8 @@
 // left node, else end 2; so the two links between the same two nodes share one line
 // and each direction keeps to its own side of it.
 
+#include "capture/ipaddress.h"
+
 #include <QPoint>
 
 #include <array>
@@ -41,7 +43,7 @@ struct LinkGeometry {
 LinkGeometry linkGeometry(const CLink& link);
 
 // True when a packet from `source` travels from end 1 to end 2.
-bool travelsRightward(const LinkGeometry& g, std::uint32_t source);
+bool travelsRightward(const LinkGeometry& g, const IpAddress& source);
 
 // Bar lengths of a node's sent/received chart, the longer one `full` long.
 struct Bars {

@@ -1,17 +1,19 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "views/topology/nodeinfomodel.h"
 
-#include <arpa/inet.h>
+#include "capture/ipaddress.h"
 
 NodeInfoModel::NodeInfoModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 void NodeInfoModel::AddNode(int nodeNo, const QString& address, int received, int sent)
 {
-    in_addr numeric{};
-    ::inet_pton(AF_INET, address.toLatin1().constData(), &numeric);
+    // Sorted by value: IPv4 before IPv6, each numerically.
+    const IpAddress value = IpAddress::fromText(address.toLatin1().constData());
+    QByteArray numeric(1, char(value.family()));
+    numeric.append(reinterpret_cast<const char*>(value.bytes()), 16);
     const int r = int(m_rows.size());
     beginInsertRows(QModelIndex(), r, r);
-    m_rows.push_back(Row{nodeNo, address, ntohl(numeric.s_addr), sent, received});
+    m_rows.push_back(Row{nodeNo, address, numeric, sent, received});
     m_current.insert(nodeNo, r);
     endInsertRows();
 }

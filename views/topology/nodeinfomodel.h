@@ -28,7 +28,7 @@ public:
     struct Row {
         int nodeNo;
         QString address;
-        std::uint32_t numeric;
+        QByteArray numeric;  // family, then the address's bytes
         int sent;
         int received;
     };

@@ -209,7 +209,7 @@ void CLinkItem::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidge
     m_drewPackets = !m_link->packetList.empty();
     qint64 oldest[2] = {-1, -1};  // leftward, rightward; −1: none
     for (const LINKPACKET& p : m_link->packetList) {
-        const bool right = travelsRightward(g, p.pPacket->GetSrcIPAddr());
+        const bool right = travelsRightward(g, p.pPacket->sourceAddress());
         oldest[right] = std::max(oldest[right], now - p.tStart);
     }
     const auto fill = [&](const QPoint* points, int n, const QColor& colour) {
@@ -222,7 +222,7 @@ void CLinkItem::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidge
     if (oldest[0] >= 0)
         fill(g.trail(false, oldest[0], travel).data(), 4, topologycolours::kLeftwardTrail);
     for (const LINKPACKET& p : m_link->packetList) {
-        const bool right = travelsRightward(g, p.pPacket->GetSrcIPAddr());
+        const bool right = travelsRightward(g, p.pPacket->sourceAddress());
         fill(g.notch(right, now - p.tStart, travel).data(), 3, topologycolours::kBackground);
     }
     painter->restore();

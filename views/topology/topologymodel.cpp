@@ -55,7 +55,14 @@ TopologyModel::TopologyModel(NodeInfoSink* sink, bool keepInFlight)
 {
 }
 
-CNode* TopologyModel::createNode(std::uint32_t address, const char* text)
+CLink* TopologyModel::findLink(const IpAddress& from, const IpAddress& to) const
+{
+    const CNode* a = findNode(from);
+    const CNode* b = findNode(to);
+    return a && b ? m_linkIndex.value(pairKey(a, b)) : nullptr;
+}
+
+CNode* TopologyModel::createNode(const IpAddress& address, const char* text)
 {
     auto node = std::make_unique<CNode>(QString::fromLatin1(text), address);
     node->nX = m_random.next() % (m_width - 100) + 50;
@@ -74,11 +81,11 @@ bool TopologyModel::AddPacket(const CPacket* packet, qint64 now)
 {
     if (bLocked)
         return false;
-    const std::uint32_t srcAddress = packet->GetSrcIPAddr();
-    const std::uint32_t dstAddress = packet->GetDstIPAddr();
+    const IpAddress srcAddress = packet->sourceAddress();
+    const IpAddress dstAddress = packet->destAddress();
     CNode* src = findNode(srcAddress);
     CNode* dst = findNode(dstAddress);
-    CLink* link = src && dst ? findLink(srcAddress, dstAddress) : nullptr;
+    CLink* link = src && dst ? m_linkIndex.value(pairKey(src, dst)) : nullptr;
     if (srcAddress == dstAddress && !src)
         bSelfPending = true;
     bool created = false;
@@ -88,7 +95,7 @@ bool TopologyModel::AddPacket(const CPacket* packet, qint64 now)
         if (m_sink)
             m_sink->SendPacket(src->nNodeNo);
     } else {
-        char text[64];
+        char text[IpAddress::TextSize];
         src = createNode(srcAddress, packet->GetSrcIPAddr(0, text, sizeof text));
         src->AddSendPacket(packet);
         if (m_sink)
@@ -97,7 +104,7 @@ bool TopologyModel::AddPacket(const CPacket* packet, qint64 now)
     }
 
     if (!dst && !bSelfPending) {
-        char text[64];
+        char text[IpAddress::TextSize];
         dst = createNode(dstAddress, packet->GetDstIPAddr(0, text, sizeof text));
         dst->AddReceivePacket(packet);
         if (m_sink)
@@ -118,7 +125,7 @@ bool TopologyModel::AddPacket(const CPacket* packet, qint64 now)
         made->SetLink(src, dst);
         link = made.get();
         m_links.push_back(std::move(made));
-        m_linkIndex.insert(pairKey(srcAddress, dstAddress), link);
+        m_linkIndex.insert(pairKey(src, dst), link);
         created = true;
     }
     if (created)

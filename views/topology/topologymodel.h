@@ -9,6 +9,7 @@
 // are. Times are milliseconds on a monotonic clock: ages never jump at midnight or
 // when the wall clock is set.
 
+#include "capture/ipaddress.h"
 #include "views/topology/forcelayout.h"
 
 #include <QHash>
@@ -37,7 +38,7 @@ public:
     static constexpr int Rtti = 5;
     static constexpr int kSize = 20;  // diameter at zoom 1
 
-    CNode(const QString& address, std::uint32_t numeric) : strIPAddress(address), address(numeric) {}
+    CNode(const QString& text, const IpAddress& numeric) : strIPAddress(text), address(numeric) {}
 
     QString GetNodeName() const;
     void SetPosition(int x, int y)
@@ -71,7 +72,7 @@ public:
     int nSent = 0;
     int nReceived = 0;
 
-    std::uint32_t address;        // the same address as a number, for the index
+    IpAddress address;            // the same address as a value, for the index
     bool bCountsChanged = false;  // counts moved since the view last repainted the node
     bool bPlaced = false;         // the layout has placed the node
 };
@@ -145,8 +146,8 @@ public:
 
     const std::vector<std::unique_ptr<CNode>>& nodes() const { return m_nodes; }
     const std::vector<std::unique_ptr<CLink>>& links() const { return m_links; }
-    CNode* findNode(std::uint32_t address) const { return m_nodeIndex.value(address); }
-    CLink* findLink(std::uint32_t from, std::uint32_t to) const { return m_linkIndex.value(pairKey(from, to)); }
+    CNode* findNode(const IpAddress& address) const { return m_nodeIndex.value(address); }
+    CLink* findLink(const IpAddress& from, const IpAddress& to) const;
 
     int canvasWidth() const { return m_width; }
     int canvasHeight() const { return m_height; }
@@ -162,14 +163,15 @@ public:
     bool bSelfPending = false;
 
 private:
-    static quint64 pairKey(std::uint32_t from, std::uint32_t to) { return (quint64(from) << 32) | to; }
-    CNode* createNode(std::uint32_t address, const char* text);
+    // Links are keyed by their nodes' numbers, unique within the model.
+    static quint64 pairKey(const CNode* from, const CNode* to) { return (quint64(quint32(from->nNodeNo)) << 32) | quint32(to->nNodeNo); }
+    CNode* createNode(const IpAddress& address, const char* text);
 
     NodeInfoSink* m_sink;
     bool m_keepInFlight;
     std::vector<std::unique_ptr<CNode>> m_nodes;  // creation order
     std::vector<std::unique_ptr<CLink>> m_links;  // creation order
-    QHash<std::uint32_t, CNode*> m_nodeIndex;
+    QHash<IpAddress, CNode*> m_nodeIndex;
     QHash<quint64, CLink*> m_linkIndex;
     int m_width = kCanvasWidth;
     int m_height = kCanvasHeight;
