@@ -4,7 +4,8 @@
 IPv4, a mix of TCP conversations (handshake, data, acknowledgements, close) and UDP
 datagrams between 50 hosts, payloads from 0 to 1400 bytes, microsecond spacing.
 
-usage: gen_trace.py OUT [N [HOSTS FLOWS]]
+usage: gen_trace.py [--ipv6] OUT [N [HOSTS FLOWS]]
+With --ipv6 the same packets travel over IPv6 between hosts fd00:1234:5678:9abc::HOST.
 With HOSTS and FLOWS, flow i starts at host i mod HOSTS, so every host appears once
 FLOWS >= HOSTS (the machine distribution benchmark: 1,000 hosts)."""
 import random
@@ -13,6 +14,9 @@ import sys
 
 
 def main():
+    ipv6 = len(sys.argv) > 1 and sys.argv[1] == "--ipv6"
+    if ipv6:
+        del sys.argv[1]
     out = sys.argv[1]
     n = int(sys.argv[2]) if len(sys.argv) > 2 else 1_000_000
     cover = len(sys.argv) > 4
@@ -35,7 +39,12 @@ def main():
                       "seq": [rng.getrandbits(32), rng.getrandbits(32)], "state": 0,
                       "udp": rng.random() < 0.25})
 
+    hosts6 = [bytes.fromhex("fd00123456789abc") + bytes(6) + struct.pack("!H", 1 + i) for i in range(n_hosts)]
+
     def eth_ip(src, dst, proto, length, ident):
+        if ipv6:
+            return (macs[dst] + macs[src] + b"\x86\xdd" +
+                    struct.pack("!IHBB16s16s", 6 << 28, length, proto, 64, hosts6[src], hosts6[dst]))
         eth = macs[dst] + macs[src] + b"\x08\x00"
         ip = struct.pack("!BBHHHBBH4s4s", 0x45, 0, 20 + length, ident & 0xffff, 0x4000, 64, proto, 0,
                          hosts[src], hosts[dst])

@@ -64,6 +64,68 @@ private slots:
         QCOMPARE(p.GetUDPLength(), 28);
     }
 
+    // An IPv6 record (capture/rawpacket.h): the header at record::Ip, the summary of
+    // the extension headers 40 bytes on; the IPv4 options area carries both.
+    void ipv6HeaderAndExtensionSummary()
+    {
+        RecordBuilder r = knownTcpRecord();
+        r.at(record::Ethernet + 12, {0x86, 0xdd})
+            .at(record::Ip, {0x6a, 0xb1, 0x23, 0x45, 0x00, 0x40, 0x00, 0x3f, 0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0,
+                             0, 0, 0, 0, 0, 0, 0, 1, 0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0x02, 0x42, 0xac, 0xff, 0xfe,
+                             0x11, 0, 0x02})
+            .at(record::Ip + 40, {6, 6, 0x00, 0x18, 0, 0x00, 0x08, 44, 0x00, 0x08, 60, 0x00, 0x08});
+        const CPacket p = packetOf(r.bytes());
+        QVERIFY(p.isIPv6());
+        QCOMPARE(p.GetTrafficClass(), 0xab);
+        QCOMPARE(p.GetFlowLabel(), 0x12345u);
+        QCOMPARE(p.GetIp6PayloadLength(), 64);
+        QCOMPARE(p.GetNextHeader(), 0);
+        QCOMPARE(p.GetHopLimit(), 63);
+        QCOMPARE(p.upperProtocol(), 6);
+        QCOMPARE(p.ipHeaderBytes(), 40 + 24);
+        QCOMPARE(p.ipTotalLength(), 104u);
+        QCOMPARE(p.extensionHeaderCount(), 6);
+        QCOMPARE(p.extensionHeadersKept(), 5);
+        QCOMPARE(int(p.extensionHeader(1).type), 44);
+        QCOMPARE(int(p.extensionHeader(2).length), 8);
+        char text[IpAddress::TextSize];
+        QCOMPARE(QString::fromLatin1(p.GetSrcIPAddr(0, text, sizeof text)), QStringLiteral("2001:db8::1"));
+        QCOMPARE(QString::fromLatin1(p.GetDstIPAddr(1, text, sizeof text)), QStringLiteral("fe80::242:acff:fe11:2"));
+        QVERIFY(g_dnsServer.find("fe80::242:acff:fe11:2"));
+        QCOMPARE(CPacket(p).destAddress(), p.destAddress());  // a copy keeps the whole header
+        QCOMPARE(p.GetSrcPort(), 50000);
+        // The IPv4 view of the same slots is untouched: IPv4 packets keep their size.
+        QCOMPARE(packetOf(knownTcpRecord().bytes()).sourceAddress(), IpAddress::fromV4(0x0a000001));
+        QVERIFY(sizeof(CPacket) <= 176);
+    }
+
+    // Canonical texts (RFC 5952) and the order and equality of the address type.
+    void addressTextsAndOrder_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("canonical");
+        QTest::newRow("v4") << "192.168.1.20" << "192.168.1.20";
+        QTest::newRow("loopback") << "0:0:0:0:0:0:0:1" << "::1";
+        QTest::newRow("longest run") << "2001:db8:0:0:1:0:0:1" << "2001:db8::1:0:0:1";
+        QTest::newRow("single zero") << "2001:db8:0:1:1:1:1:1" << "2001:db8:0:1:1:1:1:1";
+        QTest::newRow("upper case") << "2001:DB8::0001" << "2001:db8::1";
+        QTest::newRow("mapped") << "::ffff:10.0.0.1" << "::ffff:10.0.0.1";
+        QTest::newRow("full") << "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff" << "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff";
+        QTest::newRow("not an address") << "1.2.3" << "";
+    }
+    void addressTextsAndOrder()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, canonical);
+        const IpAddress a = IpAddress::fromText(text.toLatin1().constData());
+        QCOMPARE(QString::fromStdString(a.text()), canonical);
+        QCOMPARE(IpAddress::fromText(a.text().c_str()), a);
+        const IpAddress v4 = IpAddress::fromV4(0xffffffff), v6 = IpAddress::fromText("::");
+        QVERIFY(v4 < v6 && !(v6 < v4) && !(v4 == v6));
+        QVERIFY(IpAddress::fromV4(0x0a000001) < IpAddress::fromV4(0x0a000100));
+        QVERIFY(IpAddress::fromText("::ffff:10.0.0.1") != IpAddress::fromV4(0x0a000001));  // families stay apart
+    }
+
     void optionsAreCopiedByHeaderLength_data()
     {
         QTest::addColumn<int>("ipWords");

@@ -26,8 +26,12 @@ inline std::vector<Followed> readFollow(const QString& path)
 // "10.0.0.1:40000" as a connection's end point text.
 inline QString endPoint(const QString& hostPort)
 {
+    // tshark writes an IPv6 host in brackets: "[::1]:8080".
     const qsizetype colon = hostPort.lastIndexOf(QLatin1Char(':'));
-    return hostPort.left(colon) + QStringLiteral("    <") + hostPort.mid(colon + 1) + QStringLiteral("> ");
+    QString host = hostPort.left(colon);
+    if (host.startsWith(QLatin1Char('[')))
+        host = host.mid(1, host.size() - 2);
+    return host + QStringLiteral("    <") + hostPort.mid(colon + 1) + QStringLiteral("> ");
 }
 
 inline QByteArray joined(const std::vector<ByteRun>& runs)

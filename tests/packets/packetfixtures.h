@@ -45,7 +45,15 @@ struct Fields {
     std::uint16_t window = 0xffff;
     int payload = 0;
     std::uint8_t payloadStart = 0;  // payload bytes count up from here
+    // IPv6 instead of IPv4 when the source is set (16 bytes); extension headers
+    // as (type, length in bytes, a multiple of 8).
+    Bytes src6, dst6;
+    std::uint8_t trafficClass = 0;
+    std::uint32_t flowLabel = 0;
+    std::vector<std::pair<int, int>> extensions;
 };
+
+inline Bytes v6(const char* hex) { return Bytes::fromHex(hex); }
 
 inline Bytes frame(const Fields& s)
 {
@@ -56,6 +64,18 @@ inline Bytes frame(const Fields& s)
                                  be((s.tcpOffsetOverride >= 0 ? s.tcpOffsetOverride : 5 + s.tcpOptions / 4) << 4, 1) +
                                  be(s.flags, 1) + be(s.window, 2) + be(0xabcd0001, 4) + Bytes(s.tcpOptions, '\1')
                            : be(s.sport, 2) + be(s.dport, 2) + be(8 + s.payload, 2) + be(0x0102, 2);
+    if (!s.src6.isEmpty()) {
+        Bytes ext;
+        for (std::size_t i = 0; i < s.extensions.size(); ++i) {
+            const int next = i + 1 < s.extensions.size() ? s.extensions[i + 1].first : s.tcp ? 6 : 17;
+            ext += be(next, 1) + be(s.extensions[i].second / 8 - 1, 1) + Bytes(s.extensions[i].second - 2, '\0');
+        }
+        const int first = s.extensions.empty() ? (s.tcp ? 6 : 17) : s.extensions.front().first;
+        const Bytes ip6 = be((6u << 28) | (std::uint32_t(s.trafficClass) << 20) | s.flowLabel, 4) +
+                          be(s.totalOverride >= 0 ? s.totalOverride : int(ext.size() + l4.size()) + s.payload, 2) +
+                          be(first, 1) + be(64, 1) + s.src6 + s.dst6;
+        return Bytes::fromHex("000a959d6816" "0242ac110002") + be(0x86dd, 2) + ip6 + ext + l4 + payload;
+    }
     const int ihl = s.ihlOverride >= 0 ? s.ihlOverride : 5 + s.ipOptions / 4;
     const int total = s.totalOverride >= 0 ? s.totalOverride : 20 + s.ipOptions + int(l4.size()) + s.payload;
     const Bytes ip = be(0x40 | ihl, 1) + be(0, 1) + be(total, 2) + be(0xbeef, 2) + be(s.fragWord, 2) + be(64, 1) +
@@ -73,8 +93,28 @@ inline std::unique_ptr<CPacket> build(const Fields& s)
     const unsigned char* t = ip + 20 + s.ipOptions;
     RawPacket raw{};
     std::memcpy(raw.fixed + record::Ethernet, f.constData(), 14);
-    std::memcpy(raw.fixed + record::Ip, ip, 20);
-    std::memcpy(raw.fixed + record::IpOptions, ip + 20, std::size_t(std::min(s.ipOptions, 40)));
+    if (!s.src6.isEmpty()) {
+        // The IPv6 header at record::Ip, the extension summary 40 bytes on.
+        unsigned char* summary = raw.fixed + record::Ip + 40;
+        std::memcpy(raw.fixed + record::Ip, ip, 40);
+        int total = 0;
+        for (std::size_t i = 0; i < s.extensions.size(); ++i) {
+            if (i < 5) {
+                summary[4 + 3 * i] = std::uint8_t(s.extensions[i].first);
+                summary[5 + 3 * i] = std::uint8_t(s.extensions[i].second >> 8);
+                summary[6 + 3 * i] = std::uint8_t(s.extensions[i].second);
+            }
+            total += s.extensions[i].second;
+        }
+        summary[0] = std::uint8_t(s.extensions.size());
+        summary[1] = s.tcp ? 6 : 17;
+        summary[2] = std::uint8_t(total >> 8);
+        summary[3] = std::uint8_t(total);
+        t = ip + 40 + total;
+    } else {
+        std::memcpy(raw.fixed + record::Ip, ip, 20);
+        std::memcpy(raw.fixed + record::IpOptions, ip + 20, std::size_t(std::min(s.ipOptions, 40)));
+    }
     if (s.tcp) {
         std::memcpy(raw.fixed + record::Tcp, t, 20);
         std::memcpy(raw.fixed + record::TcpOptions, t + 20, std::size_t(std::min(s.tcpOptions, 40)));

@@ -87,6 +87,7 @@ private slots:
     void anInterruptedDumpRemovesItsDirectory_data();
     void anInterruptedDumpRemovesItsDirectory();
     void streamsAgreeWithTshark();
+    void mixedTraceInEveryMode();
 };
 
 // One line a packet, keys in this order and nothing else; the frame's bytes, and
@@ -238,10 +239,11 @@ void TestNukdump::anInterruptedDumpRemovesItsDirectory()
 void TestNukdump::streamsAgreeWithTshark()
 {
     const QString dir = QStringLiteral(NUK_TEST_DATA "/connections/");
-    for (const char* name : {"lossy", "wrapped", "reused"}) {
-        const Run r = run({QStringLiteral("--streams"), dir + name + ".tr"});
+    for (const char* name : {"lossy", "wrapped", "reused", "../ipv6/mixed46", "../ipv6/lo6-http", "../ipv6/veth6-eth"}) {
+        const QString trace = dir + name + (QString::fromLatin1(name).contains(QLatin1String("ipv6")) ? ".pcap" : ".tr");
+        const Run r = run({QStringLiteral("--streams"), trace});
         QCOMPARE(r.exitCode, 0);
-        auto followed = fixtures::readFollow(dir + name + ".follow.tsv");
+        auto followed = fixtures::readFollow(dir + QString::fromLatin1(name).section(QLatin1Char('/'), -1) + ".follow.tsv");
         QCOMPARE(r.lines.size(), qsizetype(followed.size()));
         for (const QByteArray& line : r.lines) {
             const QJsonObject o = QJsonDocument::fromJson(line).object();
@@ -262,6 +264,50 @@ void TestNukdump::streamsAgreeWithTshark()
     const Run udp = run({QStringLiteral("--streams"), QStringLiteral("--filter"), QStringLiteral("udp"), dir + "lossy.tr"});
     QCOMPARE(udp.lines.size(), 1);
     QVERIFY(udp.lines[0].contains("\"packets\":4,\"live\":\"70696e67206f6e65"));  // "ping one"
+}
+
+// IPv4 and IPv6 in one trace: every mode takes every TCP and UDP packet with the
+// keys it has for IPv4, addresses as compressed text; the hosts and their counts
+// as tshark reads them (the capture helper's tshark reading beside the trace).
+void TestNukdump::mixedTraceInEveryMode()
+{
+    const QString trace = NUK_TEST_DATA "/ipv6/mixed46.pcap";
+    const auto tsv = fixtures::readTsv(trace + ".expected");  // time, source, destination, ...
+    const QString v6 = QStringLiteral("fd00:1234:5678:9abc:def0:1234:5678:9abc");
+    const Run list = run({trace});
+    QCOMPARE(list.lines.size(), qsizetype(tsv.size()));
+    for (std::size_t n = 0; n < tsv.size(); ++n) {
+        const QJsonObject o = QJsonDocument::fromJson(list.lines[qsizetype(n)]).object();
+        QCOMPARE(keysOf(list.lines[qsizetype(n)]), (QStringList{"no", "time", "src", "dst", "protocol", "info", "hex", "data"}));
+        QCOMPARE((QStringList{o["src"].toString(), o["dst"].toString()}), (QStringList{tsv[n][1], tsv[n][2]}));
+    }
+    const Run tree = run({QStringLiteral("--tree"), trace});
+    QCOMPARE(tree.lines.size(), qsizetype(tsv.size()));
+    QVERIFY(tree.lines.last().contains("Internet Protocol Version 6"));
+    const Run timeline = run({QStringLiteral("--timeline"), trace});
+    QCOMPARE(timeline.lines.size(), qsizetype(tsv.size()));
+    QCOMPARE(keysOf(timeline.lines.last()), keysOf(run({QStringLiteral("--timeline"), NUK_TEST_DATA "/timeline/conversation.pcap"}).lines.last()));
+    QVERIFY(timeline.lines.last().contains(("\"from\":\"fd00:1234:5678:9abc::b  <53> \",\"to\":\"" + v6 + "  <5353> \"").toLatin1()));
+    const Run state = run({QStringLiteral("--tcpstate"), QStringLiteral("--filter"), QStringLiteral("ip6 and tcp"), trace});
+    QCOMPARE(state.lines.size(), 10);  // the same exchange as over IPv4, the same steps
+    QCOMPARE(state.lines, run({QStringLiteral("--tcpstate"), QStringLiteral("--filter"), QStringLiteral("ip and tcp"), trace}).lines);
+    // Hosts: packets sent and received per address, as tshark counts them.
+    QMap<QString, QPair<int, int>> counts;
+    for (const QStringList& t : tsv) {
+        ++counts[t[1]].first;
+        ++counts[t[2]].second;
+    }
+    const Run hosts = run({QStringLiteral("--hosts"), trace});
+    int nodes = 0;
+    for (const QByteArray& line : hosts.lines) {
+        const QJsonObject o = QJsonDocument::fromJson(line).object();
+        if (!o.contains(QLatin1String("address")))
+            continue;
+        ++nodes;
+        const auto want = counts.value(o["address"].toString());
+        QCOMPARE((QPair<int, int>(o["sent"].toInt(), o["received"].toInt())), want);
+    }
+    QCOMPARE(nodes, counts.size());
 }
 
 NUK_TEST_CLASS(TestNukdump)

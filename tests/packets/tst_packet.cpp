@@ -39,6 +39,8 @@ class TestPacket : public QObject {
     Q_OBJECT
 private slots:
     void traceAgreesWithTshark();
+    void ipv6Layer_data();
+    void ipv6Layer();
     void jsonQuoting();
 };
 
@@ -128,6 +130,75 @@ void TestPacket::traceAgreesWithTshark()
         QCOMPARE(p.folders().back()->folderName().startsWith(QLatin1String("Data")), payload > 0);
         QCOMPARE(p.data(), payload > 0 ? digits.back().second : QString());
     }
+}
+
+// The IPv6 layer: every field marks its own bytes of the header, the transport
+// follows the 40 bytes (the record keeps no extension header bytes), and each
+// extension header is a child with its type and length.
+void TestPacket::ipv6Layer_data()
+{
+    QTest::addColumn<bool>("tcp");
+    QTest::addColumn<int>("extensions");
+    QTest::newRow("tcp") << true << 0;
+    QTest::newRow("udp, hop-by-hop and fragment") << false << 2;
+    QTest::newRow("tcp, more headers than kept") << true << 7;
+}
+
+void TestPacket::ipv6Layer()
+{
+    QFETCH(bool, tcp);
+    QFETCH(int, extensions);
+    Fields f;
+    f.tcp = tcp;
+    f.src6 = v6("fd00123456789abcdef0123456789abc");
+    f.dst6 = v6("00000000000000000000000000000001");
+    f.trafficClass = 0xb8;
+    f.flowLabel = 0xabcde;
+    f.payload = 5;
+    const int types[] = {0, 44, 60, 43, 51, 60, 60};
+    int extBytes = 0;
+    for (int i = 0; i < extensions; ++i) {
+        f.extensions.push_back({types[i], 8 * (i + 1)});
+        extBytes += 8 * (i + 1);
+    }
+    const auto packet = build(f);
+    const Packet p(*packet, 1, BaseTime{});
+    const Bytes wire = frame(f);
+    const QString ipl = QStringLiteral("Internet Protocol Version 6");
+    QCOMPARE(p.SourceIP(), QStringLiteral("fd00:1234:5678:9abc:def0:1234:5678:9abc"));
+    QCOMPARE(p.DestIP(), QStringLiteral("::1"));
+    QCOMPARE(p.protocol(), tcp ? QStringLiteral("TCP") : QStringLiteral("UDP"));
+    QCOMPARE(p.info().left(10), QStringLiteral("1234 > 80 "));
+    // The image: the wire without the extension headers.
+    QCOMPARE(p.text(), QString::fromLatin1((wire.left(54) + wire.mid(54 + extBytes)).toHex()));
+    const QString header = QString::fromLatin1(wire.mid(14, 40).toHex());
+    const QStringList want = {
+        QStringLiteral("Version:   6"), QStringLiteral("Traffic Class:   0xb8"), QStringLiteral("Flow Label:   0xabcde"),
+        QStringLiteral("Payload Length:   %1").arg(extBytes + (tcp ? 20 : 8) + 5),
+        extensions ? QStringLiteral("Next Header:   IPv6 Hop-by-Hop Option  (0)")
+                   : QStringLiteral("Next Header:   TCP  (6)"),
+        QStringLiteral("Hop Limit:   64"),
+        QStringLiteral("Source:   fd00:1234:5678:9abc:def0:1234:5678:9abc  (fd00:1234:5678:9abc:def0:1234:5678:9abc)"),
+        QStringLiteral("Destination:   ::1  (::1)")};
+    const int starts[] = {0, 1, 3, 8, 12, 14, 16, 48, 80};
+    const ItemFolder* layer = p.folders()[2].get();
+    QCOMPARE(layer->folderName(), ipl);
+    for (int i = 0; i < want.size(); ++i) {
+        const ItemFolder* c = layer->children()[std::size_t(i)].get();
+        QCOMPARE(c->folderName(), want[i]);
+        QCOMPARE(c->pos(), 28 + starts[i]);
+        QCOMPARE(p.text().mid(c->pos(), c->length()), header.mid(starts[i], starts[i + 1] - starts[i]));
+    }
+    const int kept = std::min(extensions, 5);
+    QCOMPARE(int(layer->children().size()), 8 + kept + (extensions > kept ? 1 : 0));
+    if (extensions >= 2)
+        QCOMPARE(layer->children()[9]->folderName(), QStringLiteral("Fragment Header for IPv6 (44):   16 bytes"));
+    if (extensions > kept)
+        QCOMPARE(layer->children().back()->folderName(), QStringLiteral("Further extension headers:   2"));
+    // The transport layer starts right after the fixed header.
+    QCOMPARE(p.folders()[3]->children().front()->pos(), 2 * 54);
+    QCOMPARE(findFolder(p, QStringLiteral("EtherNet II"), QStringLiteral("Type"))->folderName(),
+             QStringLiteral("Type:   IPv6( 0x86dd)"));
 }
 
 void TestPacket::jsonQuoting()

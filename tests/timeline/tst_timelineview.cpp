@@ -73,6 +73,7 @@ private slots:
     void numberingAcrossLockUnlockClear();
     void hostFilterDialogAndExport();
     void headerFollowingAndWideNumbers();
+    void ipv6LabelsStayApart();
 
 private:
     void feed(NewTimeLine& view, std::size_t from, std::size_t count) { viewtest::feed(view, m_trace, from, from + count); }
@@ -262,6 +263,39 @@ void TestTimeLineView::headerFollowingAndWideNumbers()
     painter.end();
     QVERIFY(numberEnd < 50 + c.udpLength);
     QVERIFY(isBlank(image, QRect(numberEnd + 1, 45 - 11, 50 + c.udpLength - numberEnd - 2, 13)));  // the row at y 45
+}
+
+// An IPv6 end point widens the lines, earlier arrows move with them, and a label
+// with a 39-character address ends before the next line's label begins.
+void TestTimeLineView::ipv6LabelsStayApart()
+{
+    NewTimeLine w;
+    w.InitiateView();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    std::vector<std::unique_ptr<CPacket>> packets;
+    packets.push_back(fixtures::build(fixtures::Fields{}));  // IPv4 first
+    fixtures::Fields f;
+    f.src6 = fixtures::v6("ffff0000111122223333444455556666");
+    f.dst6 = fixtures::v6("fd00123456789abcdef0123456789abc");
+    f.sport = 65535;
+    packets.push_back(fixtures::build(f));
+    viewtest::feed(w, packets, 0, 2);
+    w.UpdateView();
+    const TimeLineModel& model = w.drawing()->model();
+    QCOMPARE(model.lineSpacing(), TimeLineModel::kWideLineSpacing);
+    QCOMPARE(model.record(0).x2, TimeLineModel::lineX(1, TimeLineModel::kWideLineSpacing));
+    QCOMPARE(model.line(2).getHost(), QStringLiteral("ffff:0:1111:2222:3333:4444:5555:6666  <65535> "));
+    QCOMPARE(model.line(3).getHost(), QStringLiteral("fd00:1234:5678:9abc:def0:1234:5678:9abc  <80> "));
+    LineScrollView* view = w.drawing();
+    view->horizontalScrollBar()->setValue(2 * TimeLineModel::kWideLineSpacing);
+    const QImage header = view->header()->grab().toImage();
+    const int left = 10 - (view->contentsOrigin().x() - 2 * TimeLineModel::kWideLineSpacing);
+    const int width = view->viewport()->fontMetrics().horizontalAdvance(model.line(2).getHost());
+    QVERIFY2(left + width + 4 < left + TimeLineModel::kWideLineSpacing, qPrintable(QString::number(width)));
+    QVERIFY(hasInk(header, QRect(left, 5, width, 16), kNavy));
+    QVERIFY(isBlank(header, QRect(left + width + 2, 5, TimeLineModel::kWideLineSpacing - width - 4, 16)));
+    QVERIFY(hasInk(header, QRect(left + TimeLineModel::kWideLineSpacing, 5, 40, 16), kNavy));  // the next label
+    header.save(QDir::temp().filePath(QStringLiteral("nuk-timeline-ipv6.png")));
 }
 
 NUK_TEST_CLASS(TestTimeLineView)

@@ -27,6 +27,12 @@ public:
         fixtures::Fields f;
         f.src = src;
         f.dst = dst;
+        // 0xff0000nn: the IPv6 address ::ffff:10.0.0.nn, another host than 10.0.0.nn.
+        const auto six = [](std::uint32_t a) { return fixtures::v6("00000000000000000000ffff0a0000") + fixtures::be(a & 0xff, 1); };
+        if (src >> 24 == 0xff || dst >> 24 == 0xff) {
+            f.src6 = six(src);
+            f.dst6 = six(dst);
+        }
         m_kept.push_back(fixtures::build(f));
         return m_kept.back().get();
     }
@@ -137,6 +143,10 @@ void TestTopologyModel::addPacketSequences_data()
                                   << QStringList{"0 10.0.0.1 3 2", "1 10.0.0.2 0 1"}
                                   << QStringList{"0>1 1 1", "0>0 2 2"}
                                   << QStringList{"0 10.0.0.1 3 2", "1 10.0.0.2 0 1"};
+    const QStringList both{"0 10.0.0.1 1 0", "1 10.0.0.2 0 1", "2 ::ffff:10.0.0.1 1 1", "3 ::ffff:10.0.0.2 1 1"};
+    QTest::newRow("IPv4 and IPv6 apart") << P{{A, B}, {0xff000001, 0xff000002}, {0xff000002, 0xff000001}} << false
+                                         << QList<bool>{true, true, true} << both
+                                         << QStringList{"0>1 1 1", "2>3 1 1", "3>2 1 1"} << both;
     QTest::newRow("locked") << P{{A, B}, {C, A}, {B, A}} << true << QList<bool>{true, false, false}
                             << QStringList{"0 10.0.0.1 1 0", "1 10.0.0.2 0 1"} << QStringList{"0>1 1 1"}
                             << QStringList{"0 10.0.0.1 1 0", "1 10.0.0.2 0 1"};
@@ -175,7 +185,7 @@ void TestTopologyModel::addPacketSequences()
     // Unlocked again, counting resumes from the old values.
     model.bLocked = false;
     model.AddPacket(kept.get(A, A), 5000);
-    QCOMPARE(model.findNode(A)->nReceived, nodes[0].section(' ', 3).toInt() + 1);
+    QCOMPARE(model.findNode(IpAddress::fromV4(A))->nReceived, nodes[0].section(' ', 3).toInt() + 1);
 }
 
 void TestTopologyModel::packetsInFlightFollowThePace()

@@ -11,6 +11,8 @@
 #include <QStatusBar>
 #include <QTableView>
 
+#include <algorithm>
+
 ConnectionWindow::ConnectionWindow(QWidget* parent, const char* name, const QString& caption) : QMainWindow(parent)
 {
     if (name)
@@ -27,6 +29,19 @@ QTableView* ConnectionWindow::makeConnectionList(QWidget* parent)
 {
     m_connections = connectionwidgets::makeList(parent, m_feed->model(), 0);
     m_connections->setColumnWidth(0, 290);
+    // The first IPv6 conversation (its end point texts hold colons) widens the first
+    // column to the longest IPv6 end point.
+    connect(m_feed->model(), &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex&, int first, int last) {
+        for (int row = first; row <= last; ++row) {
+            const Connection* c = m_feed->model()->connection(row);
+            if (c && c->EndPoint1().contains(QLatin1Char(':'))) {
+                const int width = m_connections->fontMetrics().horizontalAdvance(
+                                      QStringLiteral("ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff    <65535>           ")) + 16;
+                m_connections->setColumnWidth(0, std::max(m_connections->columnWidth(0), width));
+                return;
+            }
+        }
+    });
     connect(m_connections->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &ConnectionWindow::slotConnectionChanged);
     return m_connections;

@@ -165,6 +165,8 @@ void ListViews::appendBatch(std::vector<Handed>& batch)
     for (const Handed& h : batch)
         rows.push_back(h.row);
     const bool follow = followsNewest();
+    if (!m_wideAddresses && std::any_of(rows.begin(), rows.end(), [](const PacketListItem& r) { return r.packet()->isIPv6(); }))
+        widenAddressColumns();
     m_model->appendRows(rows.data(), rows.size(), batch.front().base);
     if (follow)
         m_list->scrollToBottom();
@@ -177,6 +179,16 @@ bool ListViews::followsNewest() const
     const QScrollBar* bar = m_list->verticalScrollBar();
     return m_model->sortColumn() == PacketListItem::ColNo && m_model->sortOrder() == Qt::AscendingOrder &&
            bar->value() >= bar->maximum() && !m_list->selectionModel()->hasSelection();
+}
+
+// The first IPv6 row: the address columns take the longest IPv6 address.
+void ListViews::widenAddressColumns()
+{
+    m_wideAddresses = true;
+    const int width = m_list->fontMetrics().horizontalAdvance(QStringLiteral("ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff   ")) + 16;
+    for (const int c : {int(PacketListItem::ColSource), int(PacketListItem::ColDest)})
+        m_list->setColumnWidth(c, std::max(m_list->columnWidth(c), width));
+    fitInfoColumn();
 }
 
 void ListViews::fitInfoColumn()

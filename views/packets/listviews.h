@@ -86,6 +86,7 @@ private:
     void appendBatch(std::vector<Handed>& batch);
     bool followsNewest() const;
     void setLocked(bool locked);
+    void widenAddressColumns();
     void fitInfoColumn();
 
     QTableView* m_list = nullptr;
@@ -94,6 +95,7 @@ private:
     DetailScrollView* m_bytes = nullptr;
     QLabel* m_lockedLabel = nullptr;
     int m_infoWidth = 0;  // what the widest "Info" text needs
+    bool m_wideAddresses = false;  // the address columns hold IPv6 addresses
     QSplitter* m_outer = nullptr;
     QSplitter* m_inner = nullptr;
     HandoffQueue<Handed>* m_handoff = nullptr;
