@@ -43,6 +43,14 @@ std::vector<std::unique_ptr<CPacket>> randomPackets(int n, quint32 seed)
         s.window = rng.bounded(2) ? quint16(rng.bounded(65536)) : quint16(rng.bounded(300));
         s.sec = 1000 + int(rng.bounded(20));
         s.usec = int(rng.bounded(1000000));
+        // A quarter over IPv6: texts with colons and letters among the dotted ones.
+        const char* hosts6[] = {"00000000000000000000000000000001", "fd000000000000000000000000000001",
+                                "fd00000000000000000000000000000a", "20010db8000000000000000000000001",
+                                "fd00123456789abcdef0123456789abc", "00000000000000000000ffff0a000001"};
+        if (rng.bounded(4) == 0) {
+            s.src6 = v6(hosts6[rng.bounded(6)]);
+            s.dst6 = v6(hosts6[rng.bounded(6)]);
+        }
         out.push_back(build(s));
     }
     return out;
