@@ -6,8 +6,8 @@
 
 namespace {
 constexpr std::uint16_t kTypeNone = 0;  // the link frame holds no network packet
-constexpr std::uint16_t kTypeIpv4 = 0x0800;
-constexpr std::uint16_t kTypeIpv6 = 0x86dd;
+constexpr std::uint16_t kTypeIpv4 = record::EtherTypeIpv4;
+constexpr std::uint16_t kTypeIpv6 = record::EtherTypeIpv6;
 constexpr std::uint16_t kTypeVlan = 0x8100;
 constexpr std::uint16_t kTypeQinQ = 0x88a8;
 constexpr std::size_t kSllHeader = 16;
@@ -119,7 +119,7 @@ bool fromCiscoHdlc(const LinkBytes& f, std::vector<unsigned char>& scratch, Ethe
     return f.caplen >= 4 && behindHeader(load16(f.data + 2), f, 4, scratch, out);
 }
 
-// 802.11: IPv4 travels in data frames behind LLC/SNAP. `padded`: the radio header
+// 802.11: IP travels in data frames behind LLC/SNAP. `padded`: the radio header
 // says the 802.11 header is padded to a multiple of four bytes; `fcs`: the frame
 // ends with its 4-byte checksum.
 bool fromWifi(LinkBytes f, bool padded, bool fcs, std::vector<unsigned char>& scratch, EthernetFrame& out)
@@ -319,9 +319,12 @@ bool toEthernet(LinkKind kind, const unsigned char* frame, std::size_t caplen, s
     return false;
 }
 
-bool holdsIpv4(const EthernetFrame& frame)
+bool holdsIp(const EthernetFrame& frame)
 {
-    return frame.caplen >= kEthernetHeader && load16(frame.data + 12) == kTypeIpv4;
+    if (frame.caplen < kEthernetHeader)
+        return false;
+    const std::uint16_t type = load16(frame.data + 12);
+    return type == kTypeIpv4 || type == kTypeIpv6;
 }
 
 FrameVerdict frameToRecord(const EthernetFrame& frame, std::uint32_t sec, std::uint32_t usec,
@@ -330,12 +333,141 @@ FrameVerdict frameToRecord(const EthernetFrame& frame, std::uint32_t sec, std::u
     return frameToRecord(frame, sec, usec, out.fixed, out.payload, out.payloadLen);
 }
 
+namespace {
+// Fills the TCP or UDP slots from the transport header `l4` bytes into `ip`, which
+// holds `ipEnd` bytes; `transportEnd` tells where the payload starts.
+FrameVerdict transportToRecord(const unsigned char* ip, std::size_t l4, std::size_t ipEnd, bool tcp,
+                               unsigned char* fixed, std::size_t& transportEnd)
+{
+    if (tcp) {
+        if (ipEnd < l4 + 20)
+            return FrameVerdict::Malformed;
+        const unsigned char* header = ip + l4;
+        const std::size_t tcpHeader = std::size_t(header[12] >> 4) * 4;
+        if (tcpHeader < 20 || l4 + tcpHeader > ipEnd)
+            return FrameVerdict::Malformed;
+        std::memcpy(fixed + record::Tcp, header, 20);
+        std::memcpy(fixed + record::TcpOptions, header + 20, tcpHeader - 20);
+        transportEnd = l4 + tcpHeader;
+    } else {
+        if (ipEnd < l4 + 8)
+            return FrameVerdict::Malformed;
+        std::memcpy(fixed + record::Udp, ip + l4, 8);
+        transportEnd = l4 + 8;
+    }
+    return FrameVerdict::Record;
+}
+
+// The parts every record shares: time, type, length, link header, payload span.
+void finishRecord(const unsigned char* eth, const unsigned char* ip, std::size_t transportEnd, std::size_t ipEnd,
+                  bool tcp, std::uint32_t sec, std::uint32_t usec, unsigned char* fixed,
+                  const unsigned char*& payload, std::size_t& payloadLen)
+{
+    payloadLen = ipEnd - transportEnd;
+    payload = payloadLen ? ip + transportEnd : nullptr;
+    store32(fixed + record::Seconds, sec);
+    store32(fixed + record::Microseconds, usec);
+    store32(fixed + record::PacketType, tcp ? record::TypeTcp : record::TypeUdp);
+    store32(fixed + record::Length, std::uint32_t(record::FixedSize + payloadLen));
+    std::memcpy(fixed + record::Ethernet, eth, kEthernetHeader);
+}
+
+// Walks the IPv6 extension headers of `ip` (`ipEnd` bytes) up to TCP or UDP, noting
+// each in the record's summary; `l4` is where the transport header starts.
+FrameVerdict walkIpv6(const unsigned char* ip, std::size_t ipEnd, unsigned char* fixed, std::size_t& l4,
+                      std::uint8_t& upper)
+{
+    std::uint8_t next = ip[6];
+    std::size_t at = record::Ip6Size;
+    unsigned walked = 0;
+    while (next != 6 && next != 17) {
+        const bool walkable = next == 0 || next == 43 || next == 60 || next == 51 || next == 44;
+        if (walkable && at + 8 > ipEnd)  // each is at least 8 bytes long
+            return FrameVerdict::Malformed;
+        std::size_t length = 8;
+        switch (next) {
+        case 0:    // hop-by-hop options
+        case 43:   // routing
+        case 60:   // destination options: 8-byte units beyond the first 8
+            length = (std::size_t(ip[at + 1]) + 1) * 8;
+            break;
+        case 51:   // authentication header: 4-byte units beyond the first 8
+            length = (std::size_t(ip[at + 1]) + 2) * 4;
+            break;
+        case 44:   // fragment
+            if ((load16(ip + at + 2) & 0xfff8) != 0) {
+                // A later fragment: no transport header, whatever the first one held.
+                const std::uint8_t inner = ip[at];
+                const bool mayBeTcpUdp = inner == 6 || inner == 17 || inner == 0 || inner == 43 || inner == 60 ||
+                                         inner == 51;
+                return mayBeTcpUdp ? FrameVerdict::Fragment : FrameVerdict::NotTcpUdp;
+            }
+            break;
+        default:   // ESP, ICMPv6, no next header, anything unknown: the walk ends
+            return FrameVerdict::NotTcpUdp;
+        }
+        if (at + length > ipEnd)
+            return FrameVerdict::Malformed;
+        if (walked < record::Ip6ExtMaxEntries) {
+            unsigned char* entry = fixed + record::Ip6ExtEntries + walked * record::Ip6ExtEntrySize;
+            entry[0] = next;
+            entry[1] = std::uint8_t(length >> 8);
+            entry[2] = std::uint8_t(length);
+        }
+        walked = std::min(walked + 1, 255u);
+        next = ip[at];
+        at += length;
+    }
+    const std::size_t extLength = at - record::Ip6Size;  // below 65,536: ipEnd bounds it
+    fixed[record::Ip6ExtCount] = std::uint8_t(walked);
+    fixed[record::Ip6ExtUpper] = next;
+    fixed[record::Ip6ExtLength] = std::uint8_t(extLength >> 8);
+    fixed[record::Ip6ExtLength + 1] = std::uint8_t(extLength);
+    l4 = at;
+    upper = next;
+    return FrameVerdict::Record;
+}
+
+FrameVerdict ipv6ToRecord(const unsigned char* eth, std::size_t ipCaptured, std::uint32_t sec, std::uint32_t usec,
+                          unsigned char* fixed, const unsigned char*& payload, std::size_t& payloadLen)
+{
+    const unsigned char* ip = eth + kEthernetHeader;
+    if (ipCaptured < record::Ip6Size)
+        return FrameVerdict::Malformed;
+    if ((ip[0] >> 4) != 6)
+        return FrameVerdict::NotTcpUdp;
+    // The payload length bounds the packet (Ethernet pads short frames). A length of
+    // 0 is a jumbo payload's or what segmentation offload leaves on outgoing frames:
+    // the captured bytes bound it then, and a record holds at most 65,535 of them.
+    const std::size_t payloadLength = load16(ip + 4);
+    const std::size_t captured = std::min(ipCaptured, record::Ip6Size + kMaxIpPacket);
+    const std::size_t ipEnd = payloadLength == 0 ? captured : std::min(record::Ip6Size + payloadLength, captured);
+
+    std::memset(fixed, 0, record::FixedSize);
+    std::size_t l4 = 0;
+    std::uint8_t upper = 0;
+    const FrameVerdict walk = walkIpv6(ip, ipEnd, fixed, l4, upper);
+    if (walk != FrameVerdict::Record)
+        return walk;
+    std::size_t transportEnd;
+    const bool tcp = upper == 6;
+    const FrameVerdict transport = transportToRecord(ip, l4, ipEnd, tcp, fixed, transportEnd);
+    if (transport != FrameVerdict::Record)
+        return transport;
+    finishRecord(eth, ip, transportEnd, ipEnd, tcp, sec, usec, fixed, payload, payloadLen);
+    std::memcpy(fixed + record::Ip6, ip, record::Ip6Size);
+    return FrameVerdict::Record;
+}
+}  // namespace
+
 FrameVerdict frameToRecord(const EthernetFrame& frame, std::uint32_t sec, std::uint32_t usec,
                            unsigned char* fixed, const unsigned char*& payload, std::size_t& payloadLen)
 {
     if (frame.caplen < kEthernetHeader)
         return FrameVerdict::Malformed;
     const unsigned char* eth = frame.data;
+    if (load16(eth + 12) == kTypeIpv6)
+        return ipv6ToRecord(eth, frame.caplen - kEthernetHeader, sec, usec, fixed, payload, payloadLen);
     if (load16(eth + 12) != kTypeIpv4)
         return FrameVerdict::NotTcpUdp;
 
@@ -364,30 +496,11 @@ FrameVerdict frameToRecord(const EthernetFrame& frame, std::uint32_t sec, std::u
 
     std::memset(fixed, 0, record::FixedSize);
     std::size_t transportEnd;
-    if (protocol == 6) {
-        if (ipEnd < ipHeader + 20)
-            return FrameVerdict::Malformed;
-        const unsigned char* tcp = ip + ipHeader;
-        const std::size_t tcpHeader = std::size_t(tcp[12] >> 4) * 4;
-        if (tcpHeader < 20 || ipHeader + tcpHeader > ipEnd)
-            return FrameVerdict::Malformed;
-        std::memcpy(fixed + record::Tcp, tcp, 20);
-        std::memcpy(fixed + record::TcpOptions, tcp + 20, tcpHeader - 20);
-        transportEnd = ipHeader + tcpHeader;
-    } else {
-        if (ipEnd < ipHeader + 8)
-            return FrameVerdict::Malformed;
-        std::memcpy(fixed + record::Udp, ip + ipHeader, 8);
-        transportEnd = ipHeader + 8;
-    }
-
-    payloadLen = ipEnd - transportEnd;
-    payload = payloadLen ? ip + transportEnd : nullptr;
-    store32(fixed + record::Seconds, sec);
-    store32(fixed + record::Microseconds, usec);
-    store32(fixed + record::PacketType, protocol == 6 ? record::TypeTcp : record::TypeUdp);
-    store32(fixed + record::Length, std::uint32_t(record::FixedSize + payloadLen));
-    std::memcpy(fixed + record::Ethernet, eth, kEthernetHeader);
+    const bool tcp = protocol == 6;
+    const FrameVerdict transport = transportToRecord(ip, ipHeader, ipEnd, tcp, fixed, transportEnd);
+    if (transport != FrameVerdict::Record)
+        return transport;
+    finishRecord(eth, ip, transportEnd, ipEnd, tcp, sec, usec, fixed, payload, payloadLen);
     std::memcpy(fixed + record::Ip, ip, 20);
     std::memcpy(fixed + record::IpOptions, ip + 20, ipHeader - 20);
     return FrameVerdict::Record;

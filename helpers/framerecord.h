@@ -15,14 +15,14 @@ enum class LinkKind {
     Ethernet,   // DLT_EN10MB, 802.1Q / 802.1ad tags allowed
     LinuxSll,   // DLT_LINUX_SLL (tcpdump -i any, older)
     LinuxSll2,  // DLT_LINUX_SLL2 (tcpdump -i any -y LINUX_SLL2)
-    RawIp,      // DLT_RAW / LINKTYPE_IPV4: the frame starts with the IP header
+    RawIp,      // DLT_RAW / LINKTYPE_IPV4 / LINKTYPE_IPV6: the frame starts with the IP header
     BsdNull,    // DLT_NULL: 4-byte address family in the writing machine's byte order
     BsdLoop,    // DLT_LOOP: the same in network byte order
     Ppp,        // DLT_PPP: PPP header, with or without HDLC-like framing (ff 03)
     PppSerial,  // DLT_PPP_SERIAL: PPP in HDLC-like framing, or Cisco HDLC
     CiscoHdlc,  // DLT_C_HDLC: address, control, Ethernet type
     Pktap,      // DLT_PKTAP: Apple's per-packet header naming the frame's own link type
-    Wifi,       // DLT_IEEE802_11: 802.11 frames, IPv4 in LLC/SNAP of data frames
+    Wifi,       // DLT_IEEE802_11: 802.11 frames, IP in LLC/SNAP of data frames
     Radiotap,   // DLT_IEEE802_11_RADIO: 802.11 behind a radiotap header
     Prism,      // DLT_PRISM_HEADER: 802.11 behind a Prism (or AVS) header
     Avs,        // DLT_IEEE802_11_RADIO_AVS: 802.11 behind an AVS header
@@ -41,7 +41,7 @@ struct EthernetFrame {
 };
 
 // Rewrites a frame of link kind `kind` as untagged Ethernet. Frames of other links
-// get zero addresses and their network protocol as type (0x0800 for IPv4, 0 when
+// get zero addresses and their network protocol as type (0x0800 for IPv4, 0x86DD for IPv6, 0 when
 // the link frame carries no network packet at all, e.g. 802.11 management);
 // 802.1Q/802.1ad tags are removed. Returns false when the frame is shorter than
 // its link header.
@@ -49,13 +49,13 @@ struct EthernetFrame {
 bool toEthernet(LinkKind kind, const unsigned char* frame, std::size_t caplen, std::size_t wirelen,
                 std::vector<unsigned char>& scratch, EthernetFrame& out);
 
-// True when the Ethernet view carries IPv4.
-bool holdsIpv4(const EthernetFrame& frame);
+// True when the Ethernet view carries IPv4 or IPv6.
+bool holdsIp(const EthernetFrame& frame);
 
 enum class FrameVerdict {
     Record,      // `fixed` and the payload span describe a record
-    NotTcpUdp,   // not IPv4 TCP or UDP: not delivered, not an error
-    Fragment,    // a non-first IPv4 fragment: no transport header to show
+    NotTcpUdp,   // not IPv4 or IPv6 TCP or UDP (ESP ends an IPv6 walk too): not delivered
+    Fragment,    // a non-first IPv4 or IPv6 fragment: no transport header to show
     Malformed,   // shorter than its headers or impossible header lengths
 };
 
@@ -65,8 +65,9 @@ struct FrameRecord {
     std::size_t payloadLen = 0;
 };
 
-// Builds the record for an untagged Ethernet frame captured at (sec, usec).
-// The payload is bounded by the captured bytes and by the IP total length.
+// Builds the record for an untagged Ethernet frame captured at (sec, usec); IPv6
+// extension headers are walked up to TCP or UDP (see capture/rawpacket.h).
+// The payload is bounded by the captured bytes and by the IP total (IPv6 payload) length.
 FrameVerdict frameToRecord(const EthernetFrame& frame, std::uint32_t sec, std::uint32_t usec,
                            FrameRecord& out);
 // The same, writing the fixed part straight into `fixed` (record::FixedSize bytes),

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // pcap <file|NULL> <pipe fd> <mode 0-3> <lo|NULL> <filter expression>
 // Replays a trace (mode 0) or captures live (modes 1-3) and writes one packet
-// record per IPv4 TCP or UDP packet into the pipe; see helpers/README-capture.md.
+// record per IPv4 or IPv6 TCP or UDP packet into the pipe; see helpers/README-capture.md.
 
 #include "helpers/appfollower.h"
 #include "capture/filtercompile.h"
@@ -112,16 +112,20 @@ bool parseOptions(int argc, char** argv, Options& o)
     return true;
 }
 
-// Only IPv4 TCP and UDP ever reach the pipe, whatever the user asked for.
+// Only IPv4 and IPv6 TCP and UDP ever reach the pipe, whatever the user asked for.
+// libpcap's `tcp` and `udp` do not look behind IPv6 extension headers (a first
+// fragment, hop-by-hop options): every IPv6 frame passes, and the record's walk decides.
+constexpr const char* kIpTcpUdp = "(ip and (tcp or udp) or ip6)";
+
 std::string filterText(const std::string& expression)
 {
     if (expression.find_first_not_of(" \t\r\n") == std::string::npos)
-        return "ip and (tcp or udp)";
-    return "(" + expression + ") and ip and (tcp or udp)";
+        return kIpTcpUdp;
+    return "(" + expression + ") and " + kIpTcpUdp;
 }
 
 // Expressions that only pick TCP, UDP or both (the GUI sends "tcp" when the user
-// set none) need no filter program: the conversion keeps IPv4 TCP and UDP alone.
+// set none) need no filter program: the conversion keeps IPv4 and IPv6 TCP and UDP alone.
 // Returns false for anything else; `protocol` is 6, 17 or 0 for both.
 bool onlyPicksProtocols(const std::string& expression, int& protocol)
 {
@@ -196,8 +200,9 @@ void reportSkips(const PacketPipeline& pipeline)
     if (s.fragments)
         std::fprintf(stderr, "pcap: %llu non-first IP fragment%s skipped\n", s.fragments,
                      s.fragments == 1 ? "" : "s");
-    if (s.notIpv4)
-        std::fprintf(stderr, "pcap: %llu frame%s without IPv4 skipped\n", s.notIpv4, s.notIpv4 == 1 ? "" : "s");
+    if (s.notTcpUdp)
+        std::fprintf(stderr, "pcap: %llu frame%s without IPv4 or IPv6 TCP/UDP skipped\n", s.notTcpUdp,
+                     s.notTcpUdp == 1 ? "" : "s");
 }
 
 // After the output ends: why, in one line, and the exit status.
@@ -478,25 +483,29 @@ struct LiveDevice {
     }
 };
 
-// The first interface that is up, not loopback and has an IPv4 address.
+// The first interface that is up, not loopback and has an IPv4 address; on a
+// machine without any, the first such one with an IPv6 address.
 std::string defaultDevice()
 {
     pcap_if_t* all = nullptr;
     char err[PCAP_ERRBUF_SIZE] = "";
     if (pcap_findalldevs(&all, err) != 0)
         return {};
-    std::string chosen;
-    for (pcap_if_t* d = all; d && chosen.empty(); d = d->next) {
+    std::string withIpv4, withIpv6;
+    for (pcap_if_t* d = all; d && withIpv4.empty(); d = d->next) {
         if (!(d->flags & PCAP_IF_UP) || (d->flags & PCAP_IF_LOOPBACK))
             continue;
-        for (pcap_addr_t* a = d->addresses; a; a = a->next)
+        for (pcap_addr_t* a = d->addresses; a; a = a->next) {
             if (a->addr && a->addr->sa_family == AF_INET) {
-                chosen = d->name;
+                withIpv4 = d->name;
                 break;
             }
+            if (a->addr && a->addr->sa_family == AF_INET6 && withIpv6.empty())
+                withIpv6 = d->name;
+        }
     }
     pcap_freealldevs(all);
-    return chosen;
+    return withIpv4.empty() ? withIpv6 : withIpv4;
 }
 
 enum class OpenResult { Ok, Failed, BadFilter };
@@ -538,7 +547,7 @@ OpenResult openDevice(LiveDevice& dev, const Options& o, bool kernelFilterIsUser
     if (pcap_lookupnet(dev.name.c_str(), &net, &mask, err) != 0)
         mask = PCAP_NETMASK_UNKNOWN;
     // Mode 3 needs to see every SYN; the user's filter then runs on the Ethernet view.
-    const std::string text = kernelFilterIsUsers ? filterText(o.expression) : "ip and (tcp or udp)";
+    const std::string text = kernelFilterIsUsers ? filterText(o.expression) : kIpTcpUdp;
     if (!compile(dev.handle, text, o.expression, mask, dev.filter))
         return OpenResult::BadFilter;
     if (pcap_setfilter(dev.handle, &dev.filter.program) != 0) {
@@ -587,7 +596,7 @@ int capture(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceF
         devices.push_back(std::make_unique<LiveDevice>());
         devices.back()->name = main;
     } else if (!o.loopback) {
-        std::fprintf(stderr, "pcap: no capture device: no network interface is up with an IPv4 address "
+        std::fprintf(stderr, "pcap: no capture device: no network interface is up with an IPv4 or IPv6 address "
                              "(or none is visible to this user)\n");
         return kExitFailed;
     }

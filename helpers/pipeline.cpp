@@ -19,6 +19,7 @@ bool linkKindOf(int dlt, LinkKind& kind)
         return true;
     case DLT_RAW:
     case DLT_IPV4:
+    case DLT_IPV6:
         kind = LinkKind::RawIp;
         return true;
     case DLT_NULL: kind = LinkKind::BsdNull; return true;
@@ -36,6 +37,15 @@ bool linkKindOf(int dlt, LinkKind& kind)
     }
 }
 
+namespace {
+bool isTcpRecord(const unsigned char* fixed)
+{
+    std::uint32_t type;
+    std::memcpy(&type, fixed + record::PacketType, sizeof type);
+    return type == record::TypeTcp;
+}
+}  // namespace
+
 bool PacketPipeline::handle(LinkKind kind, const pcap_pkthdr& header, const u_char* data)
 {
     EthernetFrame frame;
@@ -43,8 +53,8 @@ bool PacketPipeline::handle(LinkKind kind, const pcap_pkthdr& header, const u_ch
         ++m_skips.malformed;
         return true;
     }
-    if (!holdsIpv4(frame)) {
-        ++m_skips.notIpv4;
+    if (!holdsIp(frame)) {
+        ++m_skips.notTcpUdp;
         return true;
     }
     if (m_filter) {
@@ -61,10 +71,11 @@ bool PacketPipeline::handle(LinkKind kind, const pcap_pkthdr& header, const u_ch
     switch (frameToRecord(frame, std::uint32_t(header.ts.tv_sec), std::uint32_t(header.ts.tv_usec), out, payload,
                           payloadLen)) {
     case FrameVerdict::Record:
-        if (m_protocolOnly && out[record::Ip + 9] != m_protocolOnly)
+        if (m_protocolOnly && isTcpRecord(out) != (m_protocolOnly == 6))
             return true;
         break;
     case FrameVerdict::NotTcpUdp:
+        ++m_skips.notTcpUdp;
         return true;
     case FrameVerdict::Fragment:
         ++m_skips.fragments;

@@ -14,8 +14,8 @@ class AppFollower;
 
 struct SkipCounts {
     unsigned long long malformed = 0;  // damaged, or shorter than its headers
-    unsigned long long fragments = 0;  // non-first IPv4 fragments
-    unsigned long long notIpv4 = 0;    // ARP, IPv6, link control, 802.11 management...
+    unsigned long long fragments = 0;  // non-first IPv4 and IPv6 fragments
+    unsigned long long notTcpUdp = 0;  // ARP, ICMP, ESP, link control, 802.11 management...
 };
 
 class PacketPipeline {
@@ -24,7 +24,7 @@ public:
 
     // A program compiled for Ethernet, run on each frame's Ethernet view (replay, mode 3).
     void setEthernetFilter(const bpf_program* program) { m_filter = program; }
-    // Instead of a filter program: only this IP protocol (6 or 17) passes.
+    // Instead of a filter program: only this transport protocol (6 or 17) passes.
     void setProtocolOnly(int protocol) { m_protocolOnly = protocol; }
     void setFollower(AppFollower* follower) { m_follower = follower; }
 

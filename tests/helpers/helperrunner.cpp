@@ -54,13 +54,16 @@ void HelperRunner::closeReadEnd()
     m_readFd = -1;
 }
 
-std::vector<CPacket> HelperRunner::readRecords()
+std::vector<CPacket> HelperRunner::readRecords(std::vector<QByteArray>* fixed)
 {
     std::vector<CPacket> records;
     RecordReader reader(m_readFd);
     RawPacket raw;
-    while (reader.next(raw) == RecordReader::Status::Record)
+    while (reader.next(raw) == RecordReader::Status::Record) {
         records.emplace_back(&raw);
+        if (fixed)
+            fixed->emplace_back(reinterpret_cast<const char*>(raw.fixed), int(record::FixedSize));
+    }
     return records;
 }
 
@@ -115,7 +118,7 @@ ReplayResult replayTrace(const QString& trace, const QString& filter, const QStr
     HelperRunner helper(QStringLiteral("pcap"), pcapArgs(trace, filter), tmpDir);
     if (!helper.start())
         return result;
-    result.records = helper.readRecords();
+    result.records = helper.readRecords(&result.fixed);
     result.status = helper.wait();
     result.stderrText = helper.stderrText();
     return result;
@@ -136,9 +139,11 @@ QByteArray recordBytes(const CPacket& p, bool withTimeAndLink)
 }
 
 // Columns: time, src, dst, ip.proto, ip.hdr_len, ip.len, tcp ports, seq, ack, flags,
-// tcp.hdr_len, udp ports, tcp payload, udp payload.
-QString compareWithExpected(const std::vector<CPacket>& records, const QString& expectedPath)
+// tcp.hdr_len, udp ports, tcp payload, udp payload (tests/data/ipv6/tshark-expected6.py:
+// for IPv6 the upper protocol, the header length up to TCP/UDP and 40 + payload length).
+QString compareWithExpected(const ReplayResult& replay, const QString& expectedPath)
 {
+    const std::vector<CPacket>& records = replay.records;
     QFile f(expectedPath);
     if (!f.open(QIODevice::ReadOnly))
         return QStringLiteral("cannot read ") + expectedPath;
@@ -151,9 +156,14 @@ QString compareWithExpected(const std::vector<CPacket>& records, const QString& 
             return QStringLiteral("only %1 records").arg(records.size());
         const CPacket& r = records[n];
         const bool tcp = c[3] == "6";
+        const bool v6 = c[1].contains(':');
         const QList<QByteArray> time = c[0].split('.');
         const QByteArray payload = QByteArray::fromHex(tcp ? c[14] : c[15]);
-        char src[20], dst[20];
+        // IPv6: the fixed header and the extension header summary, as the record holds them.
+        const QByteArray& fixed = replay.fixed[n];
+        const char* ip = fixed.constData() + record::Ip6;
+        const auto u8 = [&](std::size_t at) { return qint64(quint8(fixed[int(at)])); };
+        const auto u16 = [&](std::size_t at) { return u8(at) << 8 | u8(at + 1); };
         const struct {
             const char* what;
             qint64 got, want;
@@ -162,10 +172,10 @@ QString compareWithExpected(const std::vector<CPacket>& records, const QString& 
             {"microseconds", r.GetTimeStamp()[1], time.value(1).left(6).toLongLong()},
             {"type", r.GetPacketType(), tcp ? 1 : 2},
             {"record length", r.GetPacketLength(), 160 + payload.size()},
-            {"ethernet type", r.GetEthernetType(), 0x0800},
-            {"ip header length", r.GetIPHeaderLength(), c[4].toInt()},
-            {"ip total length", r.GetTotalLength(), c[5].toInt()},
-            {"protocol", r.GetProtocolType(), c[3].toInt()},
+            {"ethernet type", r.GetEthernetType(), v6 ? 0x86dd : 0x0800},
+            {"ip header length", v6 ? 40 + u16(record::Ip6ExtLength) : r.GetIPHeaderLength(), c[4].toInt()},
+            {"ip total length", v6 ? 40 + u16(record::Ip6 + 4) : r.GetTotalLength(), c[5].toInt()},
+            {"protocol", v6 ? u8(record::Ip6ExtUpper) : r.GetProtocolType(), c[3].toInt()},
             {"src port", tcp ? r.GetSrcPort() : r.GetUDPSrcPort(), (tcp ? c[6] : c[12]).toInt()},
             {"dst port", tcp ? r.GetDstPort() : r.GetUDPDstPort(), (tcp ? c[7] : c[13]).toInt()},
             {"seq", tcp ? r.GetSequenceNo() : 0, tcp ? c[8].toLongLong() : 0},
@@ -177,7 +187,15 @@ QString compareWithExpected(const std::vector<CPacket>& records, const QString& 
         for (const auto& x : fields)
             if (x.got != x.want)
                 return where + QStringLiteral("%1: got %2, want %3").arg(QLatin1String(x.what)).arg(x.got).arg(x.want);
-        if (QByteArray(r.GetSrcIPAddr(0, src, sizeof src)) != c[1] || QByteArray(r.GetDstIPAddr(0, dst, sizeof dst)) != c[2])
+        char src[INET6_ADDRSTRLEN], dst[INET6_ADDRSTRLEN];
+        if (v6) {
+            inet_ntop(AF_INET6, ip + 8, src, sizeof src);
+            inet_ntop(AF_INET6, ip + 24, dst, sizeof dst);
+        } else {
+            r.GetSrcIPAddr(0, src, sizeof src);
+            r.GetDstIPAddr(0, dst, sizeof dst);
+        }
+        if (QByteArray(src) != c[1] || QByteArray(dst) != c[2])
             return where + QStringLiteral("addresses %1 -> %2").arg(QLatin1String(src), QLatin1String(dst));
         if (payloadOf(r) != payload)
             return where + QStringLiteral("payload differs");

@@ -24,7 +24,8 @@ public:
     pid_t pid() const { return pid_t(m_process.processId()); }
     int readFd() const { return m_readFd; }
     void closeReadEnd();
-    std::vector<CPacket> readRecords();  // until the helper closes the pipe
+    // Until the helper closes the pipe; each record's fixed part also into `fixed` if given.
+    std::vector<CPacket> readRecords(std::vector<QByteArray>* fixed = nullptr);
     QByteArray readAll();                // likewise, raw bytes
     bool waitForStderr(const QByteArray& text, int ms);
     bool waitForOutput(int ms);  // until the pipe holds something to read
@@ -42,6 +43,7 @@ QStringList pcapArgs(const QString& trace, const QString& filter, int mode = 0, 
 
 struct ReplayResult {
     std::vector<CPacket> records;
+    std::vector<QByteArray> fixed;  // each record's fixed part as the helper wrote it
     int status = -1;
     QByteArray stderrText;
 };
@@ -49,7 +51,7 @@ ReplayResult replayTrace(const QString& trace, const QString& filter, const QStr
 
 // Empty when the records agree with tshark's reading of the trace (<trace>.expected,
 // written by tests/data/make-traces.sh), else the first difference.
-QString compareWithExpected(const std::vector<CPacket>& records, const QString& expectedPath);
+QString compareWithExpected(const ReplayResult& replay, const QString& expectedPath);
 
 QByteArray payloadOf(const CPacket& p);
 // A record's bytes: headers, type, length and payload; with the time and link header if asked.

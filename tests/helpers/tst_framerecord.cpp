@@ -42,6 +42,29 @@ Fields withPayload(int n, bool tcp = true)
     s.payloadStart = 'a';
     return s;
 }
+// IPv6: the fixed header (next header `first`, payload length `plen`, -1 for the true
+// one) between fd00:1234:5678:9abc:def0:1234:5678:9abc and ::1, the extension
+// headers `ext`, then `upper`.
+Bytes ipv6(quint8 first, const Bytes& ext, const Bytes& upper, int plen = -1)
+{
+    const Bytes rest = ext + upper;
+    return Bytes::fromHex("020000000b02020000000a0186dd") + be(0x60012345, 4) + be(plen < 0 ? rest.size() : plen, 2) +
+           be(first, 1) + be(64, 1) + Bytes::fromHex("fd0012345678 9abcdef0123456789abc") + be(1, 16) + rest;
+}
+// Options-style extension header (hop-by-hop, routing, destination options) of `n` bytes.
+Bytes ext(quint8 next, int n) { return be(next, 1) + be(n / 8 - 1, 1) + Bytes(n - 2, '\0'); }
+Bytes ah(quint8 next, int n) { return be(next, 1) + be(n / 4 - 2, 1) + Bytes(n - 2, '\x5a'); }
+Bytes fragment(quint8 next, quint16 offsetWord) { return be(next, 1) + be(0, 1) + be(offsetWord, 2) + be(0x4e756b21, 4); }
+Bytes letters(int n)
+{
+    Bytes b;
+    for (int i = 0; i < n; ++i)
+        b += char('a' + i);
+    return b;
+}
+Bytes tcp6(int payload) { return be(0x04d20050, 4) + be(1, 4) + be(0, 4) + be(0x5018ffff, 4) + be(0, 4) + letters(payload); }
+Bytes udp6(int payload) { return be(0x17711389, 4) + be(8 + payload, 2) + be(0, 2) + letters(payload); }
+
 // A pcapng file built block by block, in either byte order.
 struct Pcapng {
     bool big = false;
@@ -111,6 +134,8 @@ private slots:
     void verdicts_data();
     void verdicts();
     void taggedFramesLoseTheirTags();
+    void ipv6Walk_data();
+    void ipv6Walk();
     void pcapngBlocks_data();
     void pcapngBlocks();
 };
@@ -193,6 +218,74 @@ void TestFrameRecord::taggedFramesLoseTheirTags()
         const Converted cut = convert(tagged.left(15));  // the tag cut short
         QVERIFY(!cut.linkOk || cut.verdict == FrameVerdict::Malformed);
     }
+}
+
+void TestFrameRecord::ipv6Walk_data()
+{
+    QTest::addColumn<Bytes>("frame");
+    QTest::addColumn<int>("verdict");
+    QTest::addColumn<Bytes>("summary");  // the record's bytes 72..91 (hex)
+    QTest::addColumn<Bytes>("payload");
+    const int record = int(FrameVerdict::Record), bad = int(FrameVerdict::Malformed);
+    const int other = int(FrameVerdict::NotTcpUdp), later = int(FrameVerdict::Fragment);
+    const auto row = [](const char* name, const Bytes& frame, int verdict, const char* summary = "",
+                        const Bytes& payload = {}) {
+        QTest::newRow(name) << frame << verdict << Bytes::fromHex(summary).leftJustified(20, '\0') << payload;
+    };
+    row("tcp", ipv6(6, {}, tcp6(3)), record, "00060000", "abc");
+    row("hop-by-hop, udp", ipv6(0, ext(17, 8), udp6(2)), record, "01110008 000008", "ab");
+    row("routing, destination options", ipv6(43, ext(60, 24) + ext(6, 8), tcp6(0)), record,
+        "02060020 2b0018 3c0008");
+    row("authentication header", ipv6(51, ah(6, 24), tcp6(1)), record, "01060018 330018", "a");
+    row("first fragment", ipv6(44, fragment(17, 0x0001), udp6(4)), record, "01110008 2c0008", "abcd");
+    // Seven headers: all are counted and measured, five are listed.
+    const Bytes seven = ext(60, 8) + ext(43, 16) + ext(44, 8) + fragment(51, 0) + ah(60, 16) + ext(60, 8) + ext(6, 8);
+    row("seven headers", ipv6(0, seven, tcp6(2)), record, "0706 0048 000008 3c0010 2b0008 2c0008 330010", "ab");
+    // A jumbo payload (length 0, the real one in a hop-by-hop option) is bounded by the capture.
+    row("jumbo", ipv6(0, be(17, 1) + be(0, 1) + be(0xc204, 2) + be(70000, 4), udp6(5), 0), record, "01110008 000008",
+        "abcde");
+    row("padded", ipv6(6, {}, tcp6(1)) + Bytes(9, '\0'), record, "00060000", "a");
+    row("payload length beyond capture", ipv6(17, {}, udp6(3), 400), record, "00110000", "abc");
+    row("mapped address", ipv6(6, {}, tcp6(0)).replace(22, 16, Bytes::fromHex("00000000000000000000ffff0a010203")),
+        record, "00060000");
+    row("later fragment", ipv6(44, fragment(17, 0x05a8), letters(20)), later);
+    row("later fragment behind options", ipv6(0, ext(44, 8) + fragment(60, 0x05a9), letters(20)), later);
+    row("later fragment of icmpv6", ipv6(44, fragment(58, 0x05a8), letters(20)), other);
+    row("esp", ipv6(50, be(0x1000, 4) + be(1, 4), letters(20)), other);
+    row("hop-by-hop, esp", ipv6(0, ext(50, 8), letters(20)), other);
+    row("icmpv6", ipv6(58, {}, letters(8)), other);
+    row("no next header", ipv6(60, ext(59, 8), {}), other);
+    row("unknown", ipv6(253, {}, letters(8)), other);
+    row("version 4", ipv6(6, {}, tcp6(0)).replace(14, 1, "\x45"), other);
+    row("header cut", ipv6(6, {}, tcp6(0)).left(14 + 39), bad);
+    row("extension header cut", ipv6(0, ext(6, 16), tcp6(0)).left(14 + 40 + 12), bad);
+    row("extension length byte cut", ipv6(0, ext(6, 8), {}).left(14 + 41), bad);
+    row("extension header past payload length", ipv6(60, ext(6, 16), tcp6(0), 8), bad);
+    row("payload length hides tcp", ipv6(6, {}, tcp6(4), 10), bad);
+    row("udp cut", ipv6(17, {}, udp6(0)).left(14 + 40 + 6), bad);
+    row("tcp header length beyond packet", ipv6(6, {}, tcp6(0)).replace(14 + 40 + 12, 1, "\xf0"), bad);
+}
+
+void TestFrameRecord::ipv6Walk()
+{
+    QFETCH(Bytes, frame);
+    QFETCH(int, verdict);
+    QFETCH(Bytes, summary);
+    QFETCH(Bytes, payload);
+    // Nothing is read past the captured bytes: the frame lives in a buffer of its own size.
+    const Converted c = convert(frame);
+    QVERIFY(c.linkOk);
+    QCOMPARE(int(c.verdict), verdict);
+    if (c.verdict != FrameVerdict::Record)
+        return;
+    QCOMPARE(c.slot(record::Ethernet, 14), frame.left(14));
+    QCOMPARE(c.slot(record::Ip6, 40), frame.mid(14, 40));
+    QCOMPARE(c.slot(record::Ip6Ext, 20).toHex(), summary.toHex());
+    const bool tcp = summary[1] == 6;
+    QCOMPARE(c.slot(record::PacketType, 4), word(tcp ? record::TypeTcp : record::TypeUdp));
+    const int l4 = 14 + 40 + int(quint8(summary[2]) << 8 | quint8(summary[3]));
+    QCOMPARE(c.slot(tcp ? record::Tcp : record::Udp, tcp ? 20 : 8), frame.mid(l4, tcp ? 20 : 8));
+    QCOMPARE(c.payload(), payload);
 }
 
 void TestFrameRecord::pcapngBlocks_data()

@@ -120,13 +120,13 @@ void TestPcapReplay::matchesTshark_data()
     QTest::addColumn<QByteArrayList>("stderrLines");  // what each line of standard error holds
     // The fragmented datagram's second part carries no UDP header and is left out; the
     // Ethernet captures begin with two ARP frames.
-    const QByteArrayList skipped{"2 non-first IP fragments skipped", "2 frames without IPv4 skipped"};
+    const QByteArrayList skipped{"2 non-first IP fragments skipped", "2 frames without IPv4 or IPv6 TCP/UDP skipped"};
     for (const char* f : {"veth-eth.pcap", "veth-eth.pcapng", "veth-cooked.pcap", "veth-cooked2.pcap"})
         QTest::newRow(f) << trace(f) << trace(f) << skipped;
     QTest::newRow("tun-raw.pcap") << trace("tun-raw.pcap") << trace("tun-raw.pcap") << QByteArrayList{};
     // Interfaces of four link types, then a section of a fifth (tests/data/make-multi-link.sh).
     QTest::newRow("multi-link.pcapng") << trace("multi-link.pcapng") << trace("multi-link.pcapng")
-                                       << QByteArrayList{"4 non-first IP fragments skipped", "5 frames without IPv4 skipped"};
+                                       << QByteArrayList{"4 non-first IP fragments skipped", "5 frames without IPv4 or IPv6 TCP/UDP skipped"};
     // A damaged file is delivered up to the damage, which ends the replay as a failure.
     QTest::newRow("cut in the last packet") << trace("veth-truncated.pcap") << trace("veth-truncated.pcap")
                                             << skipped + QByteArrayList{"1 frame skipped", "is damaged"};
@@ -134,11 +134,28 @@ void TestPcapReplay::matchesTshark_data()
                                       << skipped + QByteArrayList{"1 frame skipped", "is damaged"};
     QTest::newRow("pcapng cut in a packet")
         << trace("multi-link-cut.pcapng") << trace("multi-link-cut.pcapng")
-        << QByteArrayList{"4 frames without IPv4 skipped", "1 frame skipped",
+        << QByteArrayList{"4 frames without IPv4 or IPv6 TCP/UDP skipped", "1 frame skipped",
                           "multi-link-cut.pcapng is damaged; replay ends here: the file ends inside a block"};
     for (const auto& link : kOtherLinks)
         QTest::newRow(link.file) << trace(link.file) << trace("veth-eth.pcap")
-                                 << QByteArrayList{skipped[0], QByteArray(link.withoutIpv4) + " without IPv4 skipped"};
+                                 << QByteArrayList{skipped[0], QByteArray(link.withoutIpv4) + " without IPv4 or IPv6 TCP/UDP skipped"};
+    // IPv6 (tests/data/ipv6/make-*): neighbour discovery and the other ICMPv6 frames are
+    // skipped, and so are the later fragments of a datagram; the veth pair's packets in
+    // every link type read.
+    const QByteArrayList skipped6{"2 non-first IP fragments skipped", "10 frames without IPv4 or IPv6 TCP/UDP skipped"};
+    for (const char* f : {"veth6-eth", "veth6-cooked", "veth6-cooked2"})
+        QTest::newRow(f) << trace("ipv6/") + f + ".pcap" << trace("ipv6/") + f + ".pcap" << skipped6;
+    for (const char* f : {"vlan6", "raw6", "null6", "loop6", "ppp6", "chdlc6", "pktap6", "radiotap6"})
+        QTest::newRow(f) << trace("ipv6/") + f + ".pcap" << trace("ipv6/veth6-eth.pcap") << skipped6;
+    QTest::newRow("lo6-http") << trace("ipv6/lo6-http.pcap") << trace("ipv6/lo6-http.pcap") << QByteArrayList{};
+    QTest::newRow("tun6-raw") << trace("ipv6/tun6-raw.pcap") << trace("ipv6/tun6-raw.pcap")
+                              << QByteArrayList{"1 frame without IPv4 or IPv6 TCP/UDP skipped"};
+    QTest::newRow("mixed46") << trace("ipv6/mixed46.pcap") << trace("ipv6/mixed46.pcap")
+                             << QByteArrayList{"3 frames without IPv4 or IPv6 TCP/UDP skipped"};
+    // ESP, an unknown next header and "no next header" end the walk.
+    QTest::newRow("crafted6") << trace("ipv6/crafted6.pcap") << trace("ipv6/crafted6.pcap")
+                              << QByteArrayList{"3 non-first IP fragments skipped",
+                                                "3 frames without IPv4 or IPv6 TCP/UDP skipped"};
 }
 
 void TestPcapReplay::matchesTshark()
@@ -154,7 +171,7 @@ void TestPcapReplay::matchesTshark()
     const bool damaged = !stderrLines.isEmpty() && stderrLines.last().contains("is damaged");
     QCOMPARE(r.status, damaged ? 1 : 0);
     QVERIFY(r.records.size() >= 5);
-    const QString diff = compareWithExpected(r.records, expected + QStringLiteral(".expected"));
+    const QString diff = compareWithExpected(r, expected + QStringLiteral(".expected"));
     QVERIFY2(diff.isEmpty(), qPrintable(diff));
     QByteArrayList others;  // the lines besides the progress reports
     for (const QByteArray& line : r.stderrText.split('\n'))
