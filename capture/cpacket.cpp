@@ -12,8 +12,9 @@ namespace {
 // Where the IPv6 parts sit in m_ip (the record from record::Ip on).
 constexpr int kIp6Source = 8;
 constexpr int kIp6Destination = 24;
-constexpr int kIp6Ext = 40;        // extension header summary
-constexpr int kIp6ExtEntries = 5;  // entries of 3 bytes from kIp6Ext + 4
+constexpr int kIp6Ext = int(record::Ip6Ext - record::Ip);
+constexpr int kIp6ExtEntries = int(record::Ip6ExtMaxEntries);
+static_assert(record::Ip6 == record::Ip && record::Ip6Ext + 20 == record::Tcp, "m_ip holds the IPv6 header and summary");
 
 bool isIPv6Header(const unsigned char* ip) { return (ip[0] >> 4) == 6; }
 std::uint16_t be16(const unsigned char* p) { return std::uint16_t((p[0] << 8) | p[1]); }
@@ -188,7 +189,7 @@ int CPacket::extensionHeadersLength() const { return isIPv6() ? be16(m_ip + kIp6
 
 CPacket::ExtensionHeader CPacket::extensionHeader(int index) const
 {
-    const unsigned char* e = m_ip + kIp6Ext + 4 + 3 * index;
+    const unsigned char* e = m_ip + (record::Ip6ExtEntries - record::Ip) + record::Ip6ExtEntrySize * std::size_t(index);
     return {e[0], be16(e + 1)};
 }
 

@@ -6,6 +6,7 @@
 #include "common/testmain.h"
 #include "views/packets/packet.h"
 #include "views/packets/packetjson.h"
+#include "capture/ipaddress.h"
 
 #include <QtTest>
 
@@ -39,6 +40,8 @@ class TestPacket : public QObject {
     Q_OBJECT
 private slots:
     void traceAgreesWithTshark();
+    void ipv6TracesAgreeWithTshark_data();
+    void ipv6TracesAgreeWithTshark();
     void ipv6Layer_data();
     void ipv6Layer();
     void jsonQuoting();
@@ -129,6 +132,78 @@ void TestPacket::traceAgreesWithTshark()
         }
         QCOMPARE(p.folders().back()->folderName().startsWith(QLatin1String("Data")), payload > 0);
         QCOMPARE(p.data(), payload > 0 ? digits.back().second : QString());
+    }
+}
+
+// Real IPv6 traces (tcpdump on lo and on a veth pair, and crafted extension headers)
+// against tshark: values, texts and the hex digits under every IPv6 field.
+// Columns: see tests/data/packets/make_ipv6_tsv.sh.
+void TestPacket::ipv6TracesAgreeWithTshark_data()
+{
+    QTest::addColumn<QString>("name");
+    for (const char* name : {"veth6-eth", "lo6-http", "crafted6"})
+        QTest::newRow(name) << QString::fromLatin1(name);
+}
+
+void TestPacket::ipv6TracesAgreeWithTshark()
+{
+    QFETCH(QString, name);
+    const auto trace = readTrace(QStringLiteral(NUK_TEST_DATA "/ipv6/") + name + QStringLiteral(".pcap"));
+    const auto tsv = readTsv(QStringLiteral(NUK_TEST_DATA "/packets/") + name + QStringLiteral(".tshark.tsv"));
+    // The capture helper's tshark reading: column 4 is the IPv6 header with its extension headers.
+    const auto lengths = readTsv(QStringLiteral(NUK_TEST_DATA "/ipv6/") + name + QStringLiteral(".pcap.expected"));
+    QCOMPARE(trace.size(), tsv.size());
+    const QString ipl = QStringLiteral("Internet Protocol Version 6");
+    for (std::size_t n = 0; n < trace.size(); ++n) {
+        const QStringList& t = tsv[n];
+        const Packet p(*trace[n].packet, std::int64_t(n + 1), BaseTime{});
+        const bool tcp = !t[11].isEmpty();
+        const QString where = QStringLiteral("%1 packet %2").arg(name).arg(n + 1);
+        const int ext = lengths[n][4].toInt() - 40;
+        const Bytes& f = trace[n].frame;
+        QVERIFY2(p.text() == QString::fromLatin1((f.left(54) + f.mid(54 + ext)).toHex()).left(p.text().size()), qPrintable(where));
+        QCOMPARE(QStringList({p.SourceIP(), p.DestIP(), p.protocol()}), QStringList({t[9], t[10], tcp ? "TCP" : "UDP"}));
+        const auto field = [&](const QString& prefix) {
+            const ItemFolder* found = findFolder(p, ipl, prefix);
+            if (!found)
+                qFatal("%s: no field %s", qPrintable(where), qPrintable(prefix));
+            return found;
+        };
+        const auto addressHex = [](const QString& text) {
+            return QString::fromStdString(IpAddress::fromText(text.toLatin1().constData()).text()) == text
+                       ? QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(IpAddress::fromText(text.toLatin1().constData()).bytes()), 16).toHex())
+                       : QString();
+        };
+        const std::vector<std::pair<const ItemFolder*, QString>> digits = {
+            {findFolder(p, QStringLiteral("EtherNet II"), QStringLiteral("Type")), t[3].mid(2)},
+            {field(QStringLiteral("Version")), QStringLiteral("6")},
+            {field(QStringLiteral("Traffic Class")), hexOf(t[4].toUInt(nullptr, 16), 2)},
+            {field(QStringLiteral("Flow Label")), hexOf(t[5].toUInt(nullptr, 16), 5)},
+            {field(QStringLiteral("Payload Length")), hexOf(t[6].toUInt(), 4)},
+            {field(QStringLiteral("Next Header")), hexOf(t[7].toUInt(), 2)},
+            {field(QStringLiteral("Hop Limit")), hexOf(t[8].toUInt(), 2)},
+            {field(QStringLiteral("Source")), addressHex(t[9])},
+            {field(QStringLiteral("Destination")), addressHex(t[10])},
+        };
+        for (const auto& [folder, want] : digits)
+            QVERIFY2(p.text().mid(folder->pos(), folder->length()) == want, qPrintable(where + QLatin1Char(' ') + folder->folderName()));
+        QCOMPARE(field(QStringLiteral("Payload Length"))->folderName(), QStringLiteral("Payload Length:   ") + t[6]);
+        QVERIFY(field(QStringLiteral("Next Header"))->folderName().endsWith(QStringLiteral("  (%1)").arg(t[7])));
+        QCOMPARE(field(QStringLiteral("Source"))->folderName(), QStringLiteral("Source:   %1  (%1)").arg(t[9]));
+        // One child a kept extension header; their lengths add up to tshark's unless
+        // there were more than the record keeps.
+        int extSum = 0;
+        const auto& children = p.folders()[2]->children();
+        const bool more = children.back()->folderName().startsWith(QLatin1String("Further"));
+        for (std::size_t i = 8; i < children.size() - (more ? 1 : 0); ++i)
+            extSum += children[i]->folderName().section(QLatin1Char(' '), -2, -2).toInt();
+        QVERIFY2(more ? extSum < ext : extSum == ext, qPrintable(where));
+        const std::uint16_t sport = (tcp ? t[11] : t[18]).toUShort(), dport = (tcp ? t[12] : t[19]).toUShort();
+        QCOMPARE(p.info().left(p.info().indexOf(QLatin1String("     "))), QStringLiteral("%1 > %2").arg(sport).arg(dport));
+        if (tcp) {
+            QCOMPARE(p.getTCPSeqNo(), std::uint32_t(t[13].toULongLong()));
+            QCOMPARE(p.payloadLength(), t[17].toInt());
+        }
     }
 }
 
