@@ -295,7 +295,6 @@ void TestTimeLineView::ipv6LabelsStayApart()
     QVERIFY(hasInk(header, QRect(left, 5, width, 16), kNavy));
     QVERIFY(isBlank(header, QRect(left + width + 2, 5, TimeLineModel::kWideLineSpacing - width - 4, 16)));
     QVERIFY(hasInk(header, QRect(left + TimeLineModel::kWideLineSpacing, 5, 40, 16), kNavy));  // the next label
-    header.save(QDir::temp().filePath(QStringLiteral("nuk-timeline-ipv6.png")));
 }
 
 NUK_TEST_CLASS(TestTimeLineView)

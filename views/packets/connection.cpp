@@ -8,7 +8,7 @@
 namespace {
 std::uint16_t sourcePort(const CPacket& p) { return p.isTcp() ? p.GetSrcPort() : p.GetUDPSrcPort(); }
 std::uint16_t destPort(const CPacket& p) { return p.isTcp() ? p.GetDstPort() : p.GetUDPDstPort(); }
-bool isTcpSegment(const CPacket& p) { return p.GetProtocolType() == 6 && p.isTcp(); }
+bool isTcpSegment(const CPacket& p) { return p.upperProtocol() == 6 && p.isTcp(); }
 bool isOpeningSyn(const CPacket& p) { return isTcpSegment(p) && p.IsSYNset() && !p.IsACKset(); }
 // Within one host both ends share the address: the port tells them apart.
 bool sentBy(const CPacket& p, const CPacket& reference)

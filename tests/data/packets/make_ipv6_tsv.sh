@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # tshark's decoding of the IPv6 traces (../ipv6, made by their own script) for the
 # decode tests: one line a TCP or UDP packet the capture helper keeps, tab-separated.
 set -euo pipefail
