@@ -289,6 +289,14 @@ void TestTopologyModel::layoutFitsIntoTheCanvas()
     pair.AddPacket(kept.get(0x0a000100, 0x0a000101), 0);
     pair.ReForceLayout(3, 2.0f);
     QVERIFY2(near(positions(pair), {{500, 100}, {100, 380}}), text(positions(pair)));
+    // With an IPv6 node the margins left and right are 160 pixels: room for the half of
+    // a long address label that reaches past the node.
+    TopologyModel six;
+    six.AddPacket(kept.get(0xff000001, 0xff000002), 0);
+    six.nodes()[0]->SetPosition(400, 100);
+    six.nodes()[1]->SetPosition(150, 300);
+    six.ReForceLayout(3, 2.0f);
+    QVERIFY2(near(positions(six), {{440, 100}, {160, 380}}), text(positions(six)));
     // Nodes on one spot are pushed apart and land on the canvas.
     TopologyModel same;
     placeNodes(same, kept, {{200, 200}, {200, 200}, {200, 200}});

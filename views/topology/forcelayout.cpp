@@ -298,18 +298,18 @@ BoundingBox boundingBox(const NodeList& nodes)
 namespace {
 // One axis of the fit. With no extent the scale is 0, which puts every node on the
 // middle line instead of dividing by zero.
-int fitted(int value, int min, int max, int canvasSize)
+int fitted(int value, int min, int max, int canvasSize, int margin = 100)
 {
     const int extent = max - min;
-    const float scale = extent > 0 ? float(canvasSize - 200) / float(extent) : 0.0f;
+    const float scale = extent > 0 ? float(std::max(canvasSize - 2 * margin, 0)) / float(extent) : 0.0f;
     return int(float(canvasSize / 2) + (float(value) - (float(min) + float(extent) / 2.0f)) * scale);
 }
 }  // namespace
 
-void fitPhase(const NodeList& nodes, const BoundingBox& box, int canvasWidth, int canvasHeight)
+void fitPhase(const NodeList& nodes, const BoundingBox& box, int canvasWidth, int canvasHeight, int sideMargin)
 {
     for (const auto& node : nodes)
-        node->SetPosition(fitted(node->nX, box.minX, box.maxX, canvasWidth),
+        node->SetPosition(fitted(node->nX, box.minX, box.maxX, canvasWidth, sideMargin),
                           fitted(node->nY, box.minY, box.maxY, canvasHeight));
 }
 
@@ -324,7 +324,7 @@ CanvasSize canvasForNodes(std::size_t nodeCount, float spacing, int canvasWidth,
 }
 
 void forceLayout(const NodeList& nodes, const LinkList& links, int iterations, int canvasWidth, int canvasHeight,
-                 float& heat)
+                 float& heat, int sideMargin)
 {
     if (nodes.empty())
         return;
@@ -360,7 +360,7 @@ void forceLayout(const NodeList& nodes, const LinkList& links, int iterations, i
     }
     for (std::size_t i = 0; i < n; ++i)
         nodes[i]->SetPosition(int(at[i].x), int(at[i].y));
-    fitPhase(nodes, boundingBox(nodes), canvasWidth, canvasHeight);
+    fitPhase(nodes, boundingBox(nodes), canvasWidth, canvasHeight, sideMargin);
 }
 
 LayoutQuality layoutQuality(const NodeList& nodes, const LinkList& links)

@@ -41,8 +41,9 @@ using LinkList = std::vector<std::unique_ptr<CLink>>;
 
 BoundingBox boundingBox(const NodeList& nodes);
 // Centres the box in the canvas and stretches each axis to the canvas less 200
-// pixels. An axis of no extent puts every node on the canvas's middle line.
-void fitPhase(const NodeList& nodes, const BoundingBox& box, int canvasWidth, int canvasHeight);
+// pixels (less 2 `sideMargin` across). An axis of no extent puts every node on the
+// canvas's middle line.
+void fitPhase(const NodeList& nodes, const BoundingBox& box, int canvasWidth, int canvasHeight, int sideMargin = 100);
 
 // The canvas the layout needs: the given one, grown in both directions (keeping its
 // proportions) until the area inside the margins gives every node a square `spacing`
@@ -55,7 +56,7 @@ CanvasSize canvasForNodes(std::size_t nodeCount, float spacing, int canvasWidth,
 // limits each round's step to that share of the ideal distance and cools with
 // every round, so that repeated runs settle.
 void forceLayout(const NodeList& nodes, const LinkList& links, int iterations, int canvasWidth, int canvasHeight,
-                 float& heat);
+                 float& heat, int sideMargin = 100);
 
 // How readable a layout is: node pairs whose circles come closer than one node
 // diameter, and links whose line passes through the circle of a node they do not

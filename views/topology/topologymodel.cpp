@@ -72,6 +72,7 @@ CNode* TopologyModel::createNode(const IpAddress& address, const char* text)
     node->bShowIPAddress = bShowIPAddress;
     node->bShowStatInfo = bShowStatInfo;
     CNode* created = node.get();
+    m_hasIPv6 = m_hasIPv6 || address.isV6();
     m_nodes.push_back(std::move(node));
     m_nodeIndex.insert(address, created);
     return created;
@@ -145,6 +146,7 @@ void TopologyModel::clear()
     m_links.clear();
     m_nodes.clear();
     nNextNodeNo = 0;
+    m_hasIPv6 = false;
     m_layoutHeat = 1.0f;
     // What the layout grew for the nodes goes with them.
     m_width = m_chosenWidth;
@@ -170,7 +172,8 @@ void TopologyModel::ReForceLayout(int nIterations, float linkLength)
     before.reserve(m_nodes.size());
     for (const auto& node : m_nodes)
         before.emplace_back(node->nX, node->nY);
-    forceLayout(m_nodes, m_links, nIterations, m_width, m_height, m_layoutHeat);
+    forceLayout(m_nodes, m_links, nIterations, m_width, m_height, m_layoutHeat,
+                m_hasIPv6 ? kIPv6SideMargin : 100);
     m_layoutMoved = false;
     for (std::size_t i = 0; i < m_nodes.size() && !m_layoutMoved; ++i)
         m_layoutMoved = std::abs(m_nodes[i]->nX - before[i].first) > 1 || std::abs(m_nodes[i]->nY - before[i].second) > 1;

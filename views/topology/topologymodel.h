@@ -180,4 +180,8 @@ private:
     LayoutRandom m_random;  // start positions of new nodes
     float m_layoutHeat = 1.0f;  // see forceLayout: 1 after every new node or link
     bool m_layoutMoved = false;
+    // Once an IPv6 node is on the map the fit keeps wider margins left and right: a
+    // label with a 39-character address, centred below its node, stays on the canvas.
+    static constexpr int kIPv6SideMargin = 160;
+    bool m_hasIPv6 = false;
 };
