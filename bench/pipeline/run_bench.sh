@@ -11,6 +11,7 @@
 #   NUK_BENCH_PACE="0 1 step"  one replay per word: a display pace in milliseconds
 #     (default 0), or "step": step mode, NUK_BENCH_STEPS Steps (default 100) timed
 #     with the whole trace queued and again with half of it shown
+#   NUK_BENCH_IPV6=1  the same trace over IPv6 (gen_trace.py --ipv6)
 #   NUK_BENCH_FEED=controller|reader|inprocess  how packets reach the views
 #     (default: controller, falling back to reader when the controller's capture
 #     does not deliver, and to inprocess when there is no capture helper)

@@ -49,6 +49,8 @@ void TestListViews::initTestCase()
         s.payload = (i * 13) % 90;
         s.payloadStart = std::uint8_t(0x20 + i);
         s.flags = std::uint8_t(i % 2 ? 0x18 : 0x12);
+        if (i == 63)  // the last one over IPv6, with a full-length address
+            s.src6 = s.dst6 = v6("fd00123456789abcdef0123456789abc");
         m_packets.push_back(build(s));
     }
 }
@@ -193,6 +195,12 @@ void TestListViews::newestRowStaysInViewUntilTheUserLooksElsewhere()
     fed(50, 10);
     QCOMPARE(bar->value(), at);
     QVERIFY(at < bar->maximum());
+    // The first IPv6 row widens both address columns to hold its address whole.
+    const int full = view->packetList()->fontMetrics().horizontalAdvance(QStringLiteral("fd00:1234:5678:9abc:def0:1234:5678:9abc"));
+    QVERIFY(view->packetList()->columnWidth(PacketListItem::ColSource) < full);
+    fed(60, 4);
+    for (const int c : {int(PacketListItem::ColSource), int(PacketListItem::ColDest)})
+        QVERIFY(view->packetList()->columnWidth(c) > full + 8);
 }
 
 NUK_TEST_CLASS(TestListViews)

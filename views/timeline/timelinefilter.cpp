@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
+#include <algorithm>
+
 TimeLineFilter::TimeLineFilter(QWidget* parent, const char* name, bool modal) : QDialog(parent)
 {
     setObjectName(QString::fromLatin1(name ? name : "TimeLineFilter"));
@@ -63,6 +65,7 @@ TimeLineFilter::TimeLineFilter(QWidget* parent, const char* name, bool modal) : 
 void TimeLineFilter::addOneHost()
 {
     new QTreeWidgetItem(m_hostList, {m_txtIPAddr->text(), m_txtPortNum->text()});
+    fitAddressColumn();
     m_txtIPAddr->clear();
     m_txtPortNum->clear();
 }
@@ -94,4 +97,14 @@ void TimeLineFilter::setHostAddr(const std::vector<HostTimeLine>& hosts)
         port.chop(port.endsWith(QLatin1String("> ")) ? 2 : 0);
         new QTreeWidgetItem(m_hostList, {address, port});
     }
+    fitAddressColumn();
+}
+
+// An IPv6 address may not fit the first column: it widens (the list scrolls sideways).
+void TimeLineFilter::fitAddressColumn()
+{
+    int widest = 0;
+    for (int i = 0; i < m_hostList->topLevelItemCount(); ++i)
+        widest = std::max(widest, m_hostList->fontMetrics().horizontalAdvance(m_hostList->topLevelItem(i)->text(0)));
+    m_hostList->setColumnWidth(0, std::max(m_hostList->columnWidth(0), widest + 20));
 }

@@ -34,6 +34,7 @@ public slots:
     void delOneHost();
 
 private:
+    void fitAddressColumn();
     QTreeWidget* m_hostList;
     QLineEdit* m_txtIPAddr;
     QLineEdit* m_txtPortNum;
