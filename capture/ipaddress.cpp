@@ -7,12 +7,8 @@
 IpAddress IpAddress::fromText(const char* text)
 {
     unsigned char bytes[16];
-    if (inet_pton(AF_INET, text, bytes) == 1) {
-        IpAddress a;
-        a.m_family = V4;
-        std::memcpy(a.m_bytes, bytes, 4);
-        return a;
-    }
+    if (inet_pton(AF_INET, text, bytes) == 1)
+        return fromV4((std::uint32_t(bytes[0]) << 24) | (std::uint32_t(bytes[1]) << 16) | (std::uint32_t(bytes[2]) << 8) | bytes[3]);
     if (inet_pton(AF_INET6, text, bytes) == 1)
         return fromV6(bytes);
     return {};
@@ -21,10 +17,11 @@ IpAddress IpAddress::fromText(const char* text)
 const char* IpAddress::text(char* buf) const
 {
     buf[0] = '\0';
+    const std::uint32_t a = v4();
     if (m_family == V4)
-        std::snprintf(buf, TextSize, "%u.%u.%u.%u", m_bytes[0], m_bytes[1], m_bytes[2], m_bytes[3]);
+        std::snprintf(buf, TextSize, "%u.%u.%u.%u", a >> 24, (a >> 16) & 0xff, (a >> 8) & 0xff, a & 0xff);
     else if (m_family == V6)
-        inet_ntop(AF_INET6, m_bytes, buf, TextSize);
+        inet_ntop(AF_INET6, bytes().data(), buf, TextSize);
     return buf;
 }
 

@@ -7,6 +7,7 @@
 // An IPv4-mapped IPv6 address stays an IPv6 address here: the families are
 // never mixed.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -24,17 +25,15 @@ public:
     {
         IpAddress a;
         a.m_family = V4;
-        a.m_bytes[0] = std::uint8_t(hostOrder >> 24);
-        a.m_bytes[1] = std::uint8_t(hostOrder >> 16);
-        a.m_bytes[2] = std::uint8_t(hostOrder >> 8);
-        a.m_bytes[3] = std::uint8_t(hostOrder);
+        a.m_high = std::uint64_t(hostOrder) << 32;
         return a;
     }
     static IpAddress fromV6(const unsigned char* bytes)
     {
         IpAddress a;
         a.m_family = V6;
-        std::memcpy(a.m_bytes, bytes, 16);
+        a.m_high = load(bytes);
+        a.m_low = load(bytes + 8);
         return a;
     }
     // Dotted decimal or any IPv6 text inet_pton takes; None when it is neither.
@@ -43,40 +42,51 @@ public:
     Family family() const { return Family(m_family); }
     bool isV6() const { return m_family == V6; }
     bool isNull() const { return m_family == None; }
-    std::uint32_t v4() const
+    std::uint32_t v4() const { return std::uint32_t(m_high >> 32); }
+    // The bytes in network order (an IPv4 address in the first four, the rest zero).
+    std::array<unsigned char, 16> bytes() const
     {
-        return (std::uint32_t(m_bytes[0]) << 24) | (std::uint32_t(m_bytes[1]) << 16) |
-               (std::uint32_t(m_bytes[2]) << 8) | m_bytes[3];
+        std::array<unsigned char, 16> out;
+        for (int i = 0; i < 8; ++i) {
+            out[std::size_t(i)] = static_cast<unsigned char>(m_high >> (56 - 8 * i));
+            out[std::size_t(8 + i)] = static_cast<unsigned char>(m_low >> (56 - 8 * i));
+        }
+        return out;
     }
-    const unsigned char* bytes() const { return m_bytes; }
-    int byteCount() const { return m_family == V6 ? 16 : m_family == V4 ? 4 : 0; }
 
     // The canonical text into `buf` (at least TextSize bytes); gives `buf`.
     const char* text(char* buf) const;
     std::string text() const;
 
+    // Two words compared as numbers: the bytes in network order, as memcmp would.
     bool operator==(const IpAddress& o) const
     {
-        return m_family == o.m_family && std::memcmp(m_bytes, o.m_bytes, sizeof m_bytes) == 0;
+        return m_high == o.m_high && m_low == o.m_low && m_family == o.m_family;
     }
+    bool operator!=(const IpAddress& o) const { return !(*this == o); }
     bool operator<(const IpAddress& o) const
     {
         if (m_family != o.m_family)
             return m_family < o.m_family;
-        return std::memcmp(m_bytes, o.m_bytes, sizeof m_bytes) < 0;
+        return m_high != o.m_high ? m_high < o.m_high : m_low < o.m_low;
     }
     std::size_t hash() const
     {
-        std::uint64_t hi, lo;
-        std::memcpy(&hi, m_bytes, 8);
-        std::memcpy(&lo, m_bytes + 8, 8);
-        const std::uint64_t h = (hi * 0x9e3779b97f4a7c15ull) ^ (lo * 0xc2b2ae3d27d4eb4full) ^ m_family;
+        const std::uint64_t h = (m_high * 0x9e3779b97f4a7c15ull) ^ (m_low * 0xc2b2ae3d27d4eb4full) ^ m_family;
         return std::size_t(h ^ (h >> 29));
     }
 
 private:
+    static std::uint64_t load(const unsigned char* p)
+    {
+        std::uint64_t v = 0;
+        for (int i = 0; i < 8; ++i)
+            v = (v << 8) | p[i];
+        return v;
+    }
+
+    std::uint64_t m_high = 0, m_low = 0;  // bytes 0-7 and 8-15, big-endian
     std::uint8_t m_family = None;
-    unsigned char m_bytes[16] = {};
 };
 
 template <>

@@ -171,7 +171,7 @@ void TestPacket::ipv6TracesAgreeWithTshark()
         };
         const auto addressHex = [](const QString& text) {
             return QString::fromStdString(IpAddress::fromText(text.toLatin1().constData()).text()) == text
-                       ? QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(IpAddress::fromText(text.toLatin1().constData()).bytes()), 16).toHex())
+                       ? QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(IpAddress::fromText(text.toLatin1().constData()).bytes().data()), 16).toHex())
                        : QString();
         };
         const std::vector<std::pair<const ItemFolder*, QString>> digits = {

@@ -4,6 +4,7 @@
 #include "capture/controlpanel.h"
 #include "views/packets/connectionfeed.h"
 #include "views/packets/connectionlistmodel.h"
+#include "views/common/widestaddress.h"
 #include "views/packets/connectionwidgets.h"
 
 #include <QCloseEvent>
@@ -35,8 +36,9 @@ QTableView* ConnectionWindow::makeConnectionList(QWidget* parent)
         for (int row = first; row <= last; ++row) {
             const Connection* c = m_feed->model()->connection(row);
             if (c && c->EndPoint1().contains(QLatin1Char(':'))) {
-                const int width = m_connections->fontMetrics().horizontalAdvance(
-                                      QStringLiteral("ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff    <65535>           ")) + 16;
+                const QFontMetrics metrics = m_connections->fontMetrics();
+                const int width =
+                    metrics.horizontalAdvance(widestIPv6Address(metrics) + QStringLiteral("    <65535>           ")) + 16;
                 m_connections->setColumnWidth(0, std::max(m_connections->columnWidth(0), width));
                 return;
             }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "views/packets/listviews.h"
 
+#include "views/common/widestaddress.h"
 #include "capture/controlpanel.h"
 #include "capture/cpacket.h"
 #include "views/packets/detailscrollview.h"
@@ -185,7 +186,8 @@ bool ListViews::followsNewest() const
 void ListViews::widenAddressColumns()
 {
     m_wideAddresses = true;
-    const int width = m_list->fontMetrics().horizontalAdvance(QStringLiteral("ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff   ")) + 16;
+    const QFontMetrics metrics = m_list->fontMetrics();
+    const int width = metrics.horizontalAdvance(widestIPv6Address(metrics) + QStringLiteral("   ")) + 16;
     for (const int c : {int(PacketListItem::ColSource), int(PacketListItem::ColDest)})
         m_list->setColumnWidth(c, std::max(m_list->columnWidth(c), width));
     fitInfoColumn();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "views/timeline/linescrollview.h"
 
+#include "views/common/widestaddress.h"
 #include "capture/cpacket.h"
 
 #include <QPaintEvent>
@@ -15,7 +16,7 @@ const QColor kNavy(0, 0, 128);
 const QColor kTeal(0, 128, 128);
 const QColor kGreen(5, 155, 0);
 // The longest line label, to know how far left of the view a label may start.
-const QString kWidestLabel = QStringLiteral("ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff  <65535> ");
+QString widestLabel(const QFontMetrics& metrics) { return widestIPv6Address(metrics) + QStringLiteral("  <65535> "); }
 
 // The line labels as they stand at the top of the contents, kept over the top of the
 // viewport however far it scrolls down; sideways it follows the contents.
@@ -35,7 +36,7 @@ protected:
         QPainter p(this);
         p.setFont(m_view->viewport()->font());
         p.fillRect(rect(), Qt::white);
-        const int labelWidth = p.fontMetrics().horizontalAdvance(kWidestLabel);
+        const int labelWidth = p.fontMetrics().horizontalAdvance(widestLabel(p.fontMetrics()));
         const TimeLineFrame frame = m_view->model().frame(0, -1, origin.x() - labelWidth, origin.x() + width() + 40);
         p.setPen(QPen(kNavy, 0, Qt::SolidLine));
         // Lines start 50 pixels down the contents and, once scrolled, just below the
@@ -221,7 +222,7 @@ void LineScrollView::paintEvent(QPaintEvent* event)
     // line's label starts 40 pixels left of it.
     const QFontMetrics metrics = viewport()->fontMetrics();
     const int margin = 2 * metrics.height() + 20;
-    const int labelWidth = metrics.horizontalAdvance(kWidestLabel);
+    const int labelWidth = metrics.horizontalAdvance(widestLabel(metrics));
     // Only a paint of the whole viewport shows every change: a strip exposed by
     // scrolling leaves the rest as it was. The header covers the viewport's top, so
     // paints leave that out.

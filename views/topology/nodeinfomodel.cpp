@@ -10,7 +10,7 @@ void NodeInfoModel::AddNode(int nodeNo, const QString& address, int received, in
     // Sorted by value: IPv4 before IPv6, each numerically.
     const IpAddress value = IpAddress::fromText(address.toLatin1().constData());
     QByteArray numeric(1, char(value.family()));
-    numeric.append(reinterpret_cast<const char*>(value.bytes()), 16);
+    numeric.append(reinterpret_cast<const char*>(value.bytes().data()), 16);
     const int r = int(m_rows.size());
     beginInsertRows(QModelIndex(), r, r);
     m_rows.push_back(Row{nodeNo, address, numeric, sent, received});
