@@ -154,6 +154,8 @@ void ListViews::AddPacket(CPacket* packet)
         const std::int32_t* ts = packet->GetTimeStamp();
         m_base = BaseTime{ts[0], ts[1]};
     }
+    if (packet->isIPv6())  // read here, where the packet is fresh in the cache
+        m_sawIPv6.store(true, std::memory_order_relaxed);
     m_handoff->push(Handed{PacketListItem(packet, m_count), m_base});
 }
 
@@ -166,7 +168,7 @@ void ListViews::appendBatch(std::vector<Handed>& batch)
     for (const Handed& h : batch)
         rows.push_back(h.row);
     const bool follow = followsNewest();
-    if (!m_wideAddresses && std::any_of(rows.begin(), rows.end(), [](const PacketListItem& r) { return r.packet()->isIPv6(); }))
+    if (!m_wideAddresses && m_sawIPv6.load(std::memory_order_relaxed))
         widenAddressColumns();
     m_model->appendRows(rows.data(), rows.size(), batch.front().base);
     if (follow)

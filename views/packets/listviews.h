@@ -16,6 +16,7 @@
 #include <QMainWindow>
 #include <QTreeWidgetItem>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -96,6 +97,7 @@ private:
     QLabel* m_lockedLabel = nullptr;
     int m_infoWidth = 0;  // what the widest "Info" text needs
     bool m_wideAddresses = false;  // the address columns hold IPv6 addresses
+    std::atomic<bool> m_sawIPv6{false};  // an IPv6 packet came (reader thread)
     QSplitter* m_outer = nullptr;
     QSplitter* m_inner = nullptr;
     HandoffQueue<Handed>* m_handoff = nullptr;
