@@ -23,7 +23,7 @@ std::vector<SockInfo> listSockets(const QString& tmpDir)
     if (!helper.start())
         return out;
     const QByteArray bytes = helper.readAll();
-    if (helper.wait() != 0 || bytes.size() % 68 != 0)
+    if (helper.wait() != 0 || bytes.size() % int(sizeof(SockInfo)) != 0)
         return out;
     for (int at = 0; at + int(sizeof(SockInfo)) <= bytes.size(); at += int(sizeof(SockInfo))) {
         SockInfo s;
@@ -39,6 +39,7 @@ class TestGetSock : public QObject {
     Q_OBJECT
 private slots:
     void listsTheTestsOwnSockets();
+    void listsIpv6Sockets();
 };
 
 void TestGetSock::listsTheTestsOwnSockets()
@@ -84,6 +85,44 @@ void TestGetSock::listsTheTestsOwnSockets()
     for (const SockInfo& s : list)  // every text ends inside its field
         QVERIFY(std::memchr(s.state, 0, sizeof s.state) && std::memchr(s.program, 0, sizeof s.program));
     for (int fd : {listener, udp, connectedUdp, client})
+        ::close(fd);
+}
+
+// A socket of both families: ::1 as IPv6, an IPv4-mapped address as the IPv4 socket it is.
+void TestGetSock::listsIpv6Sockets()
+{
+    QTemporaryDir dir;
+    quint16 port6 = 0, portMapped = 0;
+    const int listener6 = boundSocket(SOCK_STREAM, port6, AF_INET6);
+    QVERIFY(listener6 >= 0 && ::listen(listener6, 4) == 0);
+    const int mapped = ::socket(AF_INET6, SOCK_DGRAM, 0);
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    QCOMPARE(inet_pton(AF_INET6, "::ffff:127.0.0.1", &a.sin6_addr), 1);
+    socklen_t len = sizeof a;
+    QVERIFY(::bind(mapped, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+            ::getsockname(mapped, reinterpret_cast<sockaddr*>(&a), &len) == 0);
+    portMapped = ntohs(a.sin6_port);
+
+    const std::vector<SockInfo> list = listSockets(dir.path());
+    const auto find = [&](bool tcp, quint16 port) {
+        return std::find_if(list.begin(), list.end(), [&](const SockInfo& s) {
+            return (s.protocol != 0) == tcp && s.local.sin_port == port;
+        });
+    };
+    const auto v6 = find(true, port6);
+    QVERIFY(v6 != list.end());
+    QCOMPARE(v6->local.sin_family, sa_family_t(AF_INET6));
+    QCOMPARE(v6->foreign.sin_family, sa_family_t(AF_INET6));
+    QVERIFY(IN6_IS_ADDR_LOOPBACK(&v6->local6) && IN6_IS_ADDR_UNSPECIFIED(&v6->foreign6));
+    QCOMPARE(v6->local.sin_addr.s_addr, 0u);
+    QCOMPARE(QByteArray(v6->state), QByteArray("LISTEN"));
+    const auto v4 = find(false, portMapped);
+    QVERIFY(v4 != list.end());
+    QCOMPARE(v4->local.sin_family, sa_family_t(AF_INET));
+    QCOMPARE(v4->local.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+    QVERIFY(IN6_IS_ADDR_UNSPECIFIED(&v4->local6));
+    for (int fd : {listener6, mapped})
         ::close(fd);
 }
 

@@ -18,9 +18,9 @@
 #include <unistd.h>
 
 namespace {
-void sendDatagrams(int from, quint16 port, const QList<QByteArray>& messages)
+void sendDatagrams(int from, quint16 port, const QList<QByteArray>& messages, int family = AF_INET)
 {
-    QVERIFY(connectLoopback(from, port));
+    QVERIFY(connectLoopback(from, port, family));
     for (const QByteArray& m : messages)
         QCOMPARE(::send(from, m.constData(), size_t(m.size()), 0), ssize_t(m.size()));
 }
@@ -88,6 +88,7 @@ class TestPcapLive : public QObject {
     Q_OBJECT
 private slots:
     void init();
+    void loopbackTrafficArrives_data();
     void loopbackTrafficArrives();
     void burstBeyondTheRingIsCounted_data();
     void burstBeyondTheRingIsCounted();
@@ -99,24 +100,40 @@ void TestPcapLive::init()
         QSKIP("live capture needs root (or capture rights on nuk/pcap): run the tests as root to cover it");
 }
 
+void TestPcapLive::loopbackTrafficArrives_data()
+{
+    QTest::addColumn<int>("family");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("filter");  // %1: the UDP port, %2: the TCP port
+    QTest::newRow("IPv4") << int(AF_INET) << 1 << QStringLiteral("host 127.0.0.1 and (udp port %1 or tcp port %2)");
+    // ::1 on lo: the kernel filter's "inbound" keeps one copy of each IPv6 packet too.
+    QTest::newRow("IPv6") << int(AF_INET6) << 1 << QStringLiteral("host ::1 and (udp port %1 or tcp port %2)");
+    // "Current Active Sockets": the expression the socket dialog builds for the
+    // sockets [::1]:U and [::1]:T (config/sockettext).
+    QTest::newRow("IPv6 sockets chosen") << int(AF_INET6) << 2
+                                         << QStringLiteral(" ( host ::1 and port %1) or ( host ::1 and port %2)");
+}
+
 void TestPcapLive::loopbackTrafficArrives()
 {
+    QFETCH(int, family);
+    QFETCH(int, mode);
+    QFETCH(QString, filter);
     QTemporaryDir dir;
     quint16 udpPort = 0, senderPort = 0, tcpPort = 0;
-    const int udp = boundSocket(SOCK_DGRAM, udpPort);
-    const int sender = boundSocket(SOCK_DGRAM, senderPort);
-    const int listener = boundSocket(SOCK_STREAM, tcpPort);
+    const int udp = boundSocket(SOCK_DGRAM, udpPort, family);
+    const int sender = boundSocket(SOCK_DGRAM, senderPort, family);
+    const int listener = boundSocket(SOCK_STREAM, tcpPort, family);
     QVERIFY(udp >= 0 && sender >= 0 && listener >= 0 && ::listen(listener, 4) == 0);
-    const QString filter = QStringLiteral("host 127.0.0.1 and (udp port %1 or tcp port %2)").arg(udpPort).arg(tcpPort);
 
-    HelperRunner helper(QStringLiteral("pcap"), liveArgs(1, filter), dir.path());
+    HelperRunner helper(QStringLiteral("pcap"), liveArgs(mode, filter.arg(udpPort).arg(tcpPort)), dir.path());
     QVERIFY(helper.start());
     QVERIFY2(helper.waitForStderr("capturing on", 10000), helper.stderrText().constData());
 
     const QList<QByteArray> datagrams{QByteArray("one"), QByteArray(""), QByteArray(1000, 'x')};
-    sendDatagrams(sender, udpPort, datagrams);
-    const int client = ::socket(AF_INET, SOCK_STREAM, 0);
-    QVERIFY(connectLoopback(client, tcpPort));
+    sendDatagrams(sender, udpPort, datagrams, family);
+    const int client = ::socket(family, SOCK_STREAM, 0);
+    QVERIFY(connectLoopback(client, tcpPort, family));
     const int server = ::accept(listener, nullptr, nullptr);
     char buf[16];
     QVERIFY(::write(client, "hello", 5) == 5 && ::read(server, buf, sizeof buf) == 5);
@@ -125,8 +142,12 @@ void TestPcapLive::loopbackTrafficArrives()
     ::close(server);
     QThread::msleep(300);
     QCOMPARE(::kill(helper.pid(), SIGTERM), 0);
-    const std::vector<CPacket> records = helper.readRecords();
+    std::vector<QByteArray> fixed;
+    const std::vector<CPacket> records = helper.readRecords(&fixed);
     QCOMPARE(helper.wait(), 0);
+    const quint16 etherType = family == AF_INET6 ? record::EtherTypeIpv6 : record::EtherTypeIpv4;
+    for (const QByteArray& f : fixed)
+        QCOMPARE(quint16(quint8(f[record::Ethernet + 12]) << 8 | quint8(f[record::Ethernet + 13])), etherType);
 
     // The datagrams whole (an empty one too), then the handshake, the data both
     // ways and both FINs.
