@@ -15,6 +15,7 @@
 #include <QtTest>
 #include <csignal>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -90,6 +91,7 @@ private slots:
     void init();
     void loopbackTrafficArrives_data();
     void loopbackTrafficArrives();
+    void applicationFollowedAcrossFamilies();
     void burstBeyondTheRingIsCounted_data();
     void burstBeyondTheRingIsCounted();
 };
@@ -168,6 +170,60 @@ void TestPcapLive::loopbackTrafficArrives()
     QCOMPARE(syns, 2);
     QCOMPARE(fins, 2);
     for (int fd : {udp, sender, listener})
+        ::close(fd);
+}
+
+// "Specific Application": a program whose first connection goes over IPv6 is
+// followed, and so is the IPv4 socket it opens later; the test's own traffic is not.
+void TestPcapLive::applicationFollowedAcrossFamilies()
+{
+    QTemporaryDir dir;
+    quint16 tcpPort = 0, udpPort = 0, otherPort = 0;
+    const int listener = boundSocket(SOCK_STREAM, tcpPort, AF_INET6);
+    const int udp = boundSocket(SOCK_DGRAM, udpPort);
+    const int other = boundSocket(SOCK_DGRAM, otherPort);
+    QVERIFY(listener >= 0 && udp >= 0 && other >= 0 && ::listen(listener, 4) == 0);
+    HelperRunner helper(QStringLiteral("pcap"), liveArgs(3, QString()), dir.path());
+    QVERIFY(helper.start());
+    QVERIFY2(helper.waitForStderr("capturing on", 10000), helper.stderrText().constData());
+
+    const pid_t program = fork();
+    if (program == 0) {  // the program to follow: nothing of the test's sockets
+        for (int fd : {listener, udp, other})
+            ::close(fd);
+        const int c = ::socket(AF_INET6, SOCK_STREAM, 0);
+        if (!connectLoopback(c, tcpPort, AF_INET6) || ::write(c, "over IPv6", 9) != 9)
+            _exit(1);
+        usleep(300000);
+        quint16 port;
+        const int u = boundSocket(SOCK_DGRAM, port);
+        if (!connectLoopback(u, udpPort) || ::send(u, "over IPv4", 9, 0) != 9)
+            _exit(1);
+        usleep(300000);
+        _exit(0);
+    }
+    QVERIFY(program > 0);
+    const int server = ::accept(listener, nullptr, nullptr);
+    char buf[16];
+    QCOMPARE(::read(server, buf, sizeof buf), ssize_t(9));
+    QVERIFY(connectLoopback(other, udpPort) && ::send(other, "not followed", 12, 0) == 12);
+    int status = -1;
+    QCOMPARE(::waitpid(program, &status, 0), program);
+    QCOMPARE(status, 0);
+    QVERIFY(::send(other, "not followed", 12, 0) == 12);
+    ::close(server);
+    QThread::msleep(300);
+    QCOMPARE(::kill(helper.pid(), SIGTERM), 0);
+    const std::vector<CPacket> records = helper.readRecords();
+    QCOMPARE(helper.wait(), 0);
+    QVERIFY2(helper.stderrText().contains("pcap: following " + QByteArray::number(program) + '/'),
+             helper.stderrText().constData());
+    QByteArrayList payloads;
+    for (const CPacket& p : records)
+        if (p.payloadLength())
+            payloads << payloadOf(p);
+    QCOMPARE(payloads, (QByteArrayList{"over IPv6", "over IPv4"}));
+    for (int fd : {listener, udp, other})
         ::close(fd);
 }
 
