@@ -14,6 +14,11 @@
 #include <QThread>
 #include <QtTest>
 #include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -67,6 +72,35 @@ void sendBurst(quint16 port, int count)
     sendDatagrams(sender, port, QList<QByteArray>(count, QByteArray(1000, 'b')));
     ::close(sender);
 }
+
+// The calling thread in a network namespace of its own, with lo up, until destroyed:
+// no other program's traffic reaches a capture (children started meanwhile stay there).
+class PrivateNetwork {
+public:
+    PrivateNetwork() : m_home(::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC))
+    {
+        if (m_home < 0 || ::unshare(CLONE_NEWNET) != 0)
+            return;
+        const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        ifreq lo{};
+        std::strcpy(lo.ifr_name, "lo");
+        m_ok = s >= 0 && ::ioctl(s, SIOCGIFFLAGS, &lo) == 0 && (lo.ifr_flags |= IFF_UP, ::ioctl(s, SIOCSIFFLAGS, &lo) == 0);
+        if (s >= 0)
+            ::close(s);
+    }
+    ~PrivateNetwork()
+    {
+        if (m_home >= 0) {
+            ::setns(m_home, CLONE_NEWNET);
+            ::close(m_home);
+        }
+    }
+    bool ok() const { return m_ok; }
+
+private:
+    int m_home;
+    bool m_ok = false;
+};
 
 // Reads records until none has come for `quietMs`.
 int readUntilQuiet(int fd, int quietMs)
@@ -177,6 +211,9 @@ void TestPcapLive::loopbackTrafficArrives()
 // followed, and so is the IPv4 socket it opens later; the test's own traffic is not.
 void TestPcapLive::applicationFollowedAcrossFamilies()
 {
+    // Mode 3 follows whichever program connects first: only this test's may.
+    const PrivateNetwork network;
+    QVERIFY(network.ok());
     QTemporaryDir dir;
     quint16 tcpPort = 0, udpPort = 0, otherPort = 0;
     const int listener = boundSocket(SOCK_STREAM, tcpPort, AF_INET6);
@@ -187,42 +224,47 @@ void TestPcapLive::applicationFollowedAcrossFamilies()
     QVERIFY(helper.start());
     QVERIFY2(helper.waitForStderr("capturing on", 10000), helper.stderrText().constData());
 
+    // The program stays until the helper has stopped: the helper looks its sockets up while it runs.
+    int release[2];
+    QCOMPARE(::pipe(release), 0);
     const pid_t program = fork();
     if (program == 0) {  // the program to follow: nothing of the test's sockets
-        for (int fd : {listener, udp, other})
+        for (int fd : {listener, udp, other, release[1]})
             ::close(fd);
         const int c = ::socket(AF_INET6, SOCK_STREAM, 0);
         if (!connectLoopback(c, tcpPort, AF_INET6) || ::write(c, "over IPv6", 9) != 9)
             _exit(1);
-        usleep(300000);
+        usleep(100000);
         quint16 port;
         const int u = boundSocket(SOCK_DGRAM, port);
         if (!connectLoopback(u, udpPort) || ::send(u, "over IPv4", 9, 0) != 9)
             _exit(1);
-        usleep(300000);
-        _exit(0);
+        char end;
+        _exit(::read(release[0], &end, 1) == 0 ? 0 : 1);
     }
     QVERIFY(program > 0);
+    ::close(release[0]);
     const int server = ::accept(listener, nullptr, nullptr);
     char buf[16];
     QCOMPARE(::read(server, buf, sizeof buf), ssize_t(9));
+    QCOMPARE(::recv(udp, buf, sizeof buf, 0), ssize_t(9));
     QVERIFY(connectLoopback(other, udpPort) && ::send(other, "not followed", 12, 0) == 12);
-    int status = -1;
-    QCOMPARE(::waitpid(program, &status, 0), program);
-    QCOMPARE(status, 0);
-    QVERIFY(::send(other, "not followed", 12, 0) == 12);
-    ::close(server);
     QThread::msleep(300);
     QCOMPARE(::kill(helper.pid(), SIGTERM), 0);
     const std::vector<CPacket> records = helper.readRecords();
     QCOMPARE(helper.wait(), 0);
+    ::close(release[1]);
+    int status = -1;
+    QCOMPARE(::waitpid(program, &status, 0), program);
+    QCOMPARE(status, 0);
+    ::close(server);
     QVERIFY2(helper.stderrText().contains("pcap: following " + QByteArray::number(program) + '/'),
              helper.stderrText().constData());
     QByteArrayList payloads;
     for (const CPacket& p : records)
         if (p.payloadLength())
             payloads << payloadOf(p);
-    QCOMPARE(payloads, (QByteArrayList{"over IPv6", "over IPv4"}));
+    QVERIFY2(payloads == (QByteArrayList{"over IPv6", "over IPv4"}), payloads.join('|') + "\n" + helper.stderrText());
     for (int fd : {listener, udp, other})
         ::close(fd);
 }
