@@ -4,6 +4,7 @@
 
 #include "capture/sockinfo.h"
 #include "common/processes.h"
+#include "helpers/procsockets.h"
 #include "common/testmain.h"
 #include "helperrunner.h"
 
@@ -33,12 +34,27 @@ std::vector<SockInfo> listSockets(const QString& tmpDir)
     return out;
 }
 
+// "4 127.0.0.1:631 0.0.0.0:0" or "6 [::1]:8080 [::]:0": the family the record gets, both ends.
+QString describe(const KernelSocket& s)
+{
+    const bool v4 = isIpv4Socket(s);
+    const auto end = [v4](const SocketAddress& a, quint16 port) {
+        char text[INET6_ADDRSTRLEN];
+        const std::uint32_t a4 = ipv4Of(a);
+        if (v4)
+            return QStringLiteral("%1:%2").arg(QLatin1String(inet_ntop(AF_INET, &a4, text, sizeof text))).arg(port);
+        return QStringLiteral("[%1]:%2").arg(QLatin1String(inet_ntop(AF_INET6, a.data(), text, sizeof text))).arg(port);
+    };
+    return QStringLiteral("%1 %2 %3").arg(v4 ? 4 : 6).arg(end(s.localAddr, s.localPort), end(s.remoteAddr, s.remotePort));
+}
 }  // namespace
 
 class TestGetSock : public QObject {
     Q_OBJECT
 private slots:
     void listsTheTestsOwnSockets();
+    void parsesProcLines_data();
+    void parsesProcLines();
     void listsIpv6Sockets();
 };
 
@@ -86,6 +102,42 @@ void TestGetSock::listsTheTestsOwnSockets()
         QVERIFY(std::memchr(s.state, 0, sizeof s.state) && std::memchr(s.program, 0, sizeof s.program));
     for (int fd : {listener, udp, connectedUdp, client})
         ::close(fd);
+}
+
+// Lines of /proc/net/tcp and tcp6 (untrusted text): what they give, or nothing.
+void TestGetSock::parsesProcLines_data()
+{
+    QTest::addColumn<bool>("ipv6");
+    QTest::addColumn<QByteArray>("ends");  // local and remote address fields
+    QTest::addColumn<QString>("seen");     // empty: the line is refused
+    const QByteArray zero6(32, '0');
+    QTest::newRow("IPv4") << false << QByteArray("0100007F:0277 00000000:0000") << "4 127.0.0.1:631 0.0.0.0:0";
+    QTest::newRow("::1") << true << "00000000000000000000000001000000:1F90 " + zero6 + ":0000" << "6 [::1]:8080 [::]:0";
+    QTest::newRow("long address") << true << "341200FDBC9A7856341200FFBC9A7856:9C41 " + zero6 + ":0000"
+                                  << "6 [fd00:1234:5678:9abc:ff00:1234:5678:9abc]:40001 [::]:0";
+    QTest::newRow("mapped") << true << QByteArray("0000000000000000FFFF00000100007F:0050 0000000000000000FFFF00000100007F:D000")
+                            << "4 127.0.0.1:80 127.0.0.1:53248";
+    QTest::newRow("mapped, unconnected") << true << "0000000000000000FFFF00000100007F:0035 " + zero6 + ":0000"
+                                         << "4 127.0.0.1:53 0.0.0.0:0";
+    QTest::newRow("31 digits") << true << "0000000000000000000000000100000:1F90 " + zero6 + ":0000" << QString();
+    QTest::newRow("33 digits") << true << "000000000000000000000000010000000:1F90 " + zero6 + ":0000" << QString();
+    QTest::newRow("not hexadecimal") << true << "0000000000000000000000000100000G:1F90 " + zero6 + ":0000" << QString();
+    QTest::newRow("IPv4 in the IPv6 table") << true << QByteArray("0100007F:0277 00000000:0000") << QString();
+    QTest::newRow("IPv6 in the IPv4 table") << false << "00000000000000000000000001000000:1F90 " + zero6 + ":0000"
+                                            << QString();
+}
+
+void TestGetSock::parsesProcLines()
+{
+    QFETCH(bool, ipv6);
+    QFETCH(QByteArray, ends);
+    QFETCH(QString, seen);
+    const std::string line = "   0: " + ends.toStdString() + " 0A 00000000:00000000 00:00000000 00000000  0  0 4242 1";
+    KernelSocket s;
+    const bool parsed = parseSocketLine(line, true, ipv6, s);
+    QCOMPARE(parsed ? describe(s) : QString(), seen);
+    if (parsed)
+        QCOMPARE(s.inode, 4242ul);
 }
 
 // A socket of both families: ::1 as IPv6, an IPv4-mapped address as the IPv4 socket it is.
