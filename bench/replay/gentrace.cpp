@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// gentrace <file> <packets>: writes a pcap trace of small Ethernet/IPv4 packets,
-// alternating TCP segments with 12 payload bytes and UDP datagrams with 8.
+// gentrace <file> <packets> [ipv6]: writes a pcap trace of small Ethernet/IPv4 (or
+// IPv6) packets, alternating TCP segments with 12 payload bytes and UDP datagrams with 8.
 
 #include <pcap/pcap.h>
 
@@ -15,8 +15,8 @@ void put16(unsigned char* p, unsigned v)
     p[1] = static_cast<unsigned char>(v);
 }
 
-// Ethernet + IPv4 (+ TCP or UDP) + payload; returns the frame length.
-unsigned buildFrame(unsigned char* f, unsigned long n)
+// Ethernet + IPv4 or IPv6 (+ TCP or UDP) + payload; returns the frame length.
+unsigned buildFrame(unsigned char* f, unsigned long n, bool ipv6)
 {
     const bool tcp = n % 2 == 0;
     const unsigned payload = tcp ? 12 : 8;
@@ -24,13 +24,26 @@ unsigned buildFrame(unsigned char* f, unsigned long n)
     std::memset(f, 0, 128);
     std::memcpy(f, "\x02\x00\x00\x00\x00\x01\x02\x00\x00\x00\x00\x02\x08\x00", 14);
     unsigned char* ip = f + 14;
-    ip[0] = 0x45;
-    put16(ip + 2, 20 + l4 + payload);
-    put16(ip + 4, unsigned(n));
-    ip[8] = 64;
-    ip[9] = tcp ? 6 : 17;
-    std::memcpy(ip + 12, "\x0a\x00\x00\x01\x0a\x00\x00\x02", 8);
-    unsigned char* t = ip + 20;
+    const unsigned ipHeader = ipv6 ? 40 : 20;
+    if (ipv6) {
+        f[12] = 0x86;
+        f[13] = 0xdd;
+        ip[0] = 0x60;
+        put16(ip + 4, l4 + payload);
+        ip[6] = tcp ? 6 : 17;
+        ip[7] = 64;
+        ip[8] = ip[24] = 0xfd;  // fd00::1 -> fd00::2
+        ip[23] = 1;
+        ip[39] = 2;
+    } else {
+        ip[0] = 0x45;
+        put16(ip + 2, 20 + l4 + payload);
+        put16(ip + 4, unsigned(n));
+        ip[8] = 64;
+        ip[9] = tcp ? 6 : 17;
+        std::memcpy(ip + 12, "\x0a\x00\x00\x01\x0a\x00\x00\x02", 8);
+    }
+    unsigned char* t = ip + ipHeader;
     put16(t, 40000 + unsigned(n % 1000));
     put16(t + 2, tcp ? 80 : 53);
     if (tcp) {
@@ -43,14 +56,14 @@ unsigned buildFrame(unsigned char* f, unsigned long n)
         put16(t + 4, l4 + payload);
     }
     std::memcpy(t + l4, "payload-bytes", payload);
-    return 14 + 20 + l4 + payload;
+    return 14 + ipHeader + l4 + payload;
 }
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: gentrace <file> <packets>\n");
+    if (argc < 3 || argc > 4 || (argc == 4 && std::strcmp(argv[3], "ipv6") != 0)) {
+        std::fprintf(stderr, "usage: gentrace <file> <packets> [ipv6]\n");
         return 1;
     }
     const unsigned long count = std::strtoul(argv[2], nullptr, 10);
@@ -65,7 +78,7 @@ int main(int argc, char** argv)
         pcap_pkthdr h{};
         h.ts.tv_sec = 1700000000 + long(n / 1000000);
         h.ts.tv_usec = long(n % 1000000);
-        h.caplen = h.len = buildFrame(frame, n);
+        h.caplen = h.len = buildFrame(frame, n, argc == 4);
         pcap_dump(reinterpret_cast<u_char*>(out), &h, frame);
     }
     pcap_dump_close(out);
