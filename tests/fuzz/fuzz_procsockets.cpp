@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // libFuzzer target: the socket table parser on arbitrary lines of /proc/net/tcp,
 // udp, tcp6 and udp6. Byte 0 picks the table (bit 0: TCP, bit 1: IPv6); the rest is
 // the line. A parsed socket must be one of the table's family.

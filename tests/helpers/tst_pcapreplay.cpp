@@ -20,7 +20,7 @@ namespace {
 QString trace(const char* name) { return QStringLiteral(NUK_TEST_DATA "/") + QLatin1String(name); }
 
 // The IPv4 packets of veth-eth.pcap in the link layers of other systems, and how many
-// frames without IPv4 each holds (tests/data/links/make-link-traces.py).
+// frames without IPv4 or IPv6 TCP/UDP each holds (tests/data/links/make-link-traces.py).
 const struct {
     const char* file;
     const char* withoutIpv4;
