@@ -324,7 +324,11 @@ void Filter::addEntry(FilterSide side)
 
     if (!address.isEmpty()) {
         QString refusal;
-        if (!address.at(0).isDigit()) {
+        const bool ipv6 = address.contains(QLatin1Char(':'));
+        if (ipv6) {
+            if (!checkIp6(address))
+                refusal = texts.invalidAddress;
+        } else if (!address.at(0).isDigit()) {
             if (!checkHost(address))
                 refusal = texts.unknownAddress;
         } else if (checkIp(address) != 0) {
@@ -337,7 +341,7 @@ void Filter::addEntry(FilterSide side)
             nukui::warning(this, kWarningTitle, refusal);
             return;
         }
-        entry.address = address.at(0).isDigit() ? canonicalIp(address) : address;
+        entry.address = ipv6 ? canonicalIp6(address) : address.at(0).isDigit() ? canonicalIp(address) : address;
         worthAdding = true;
     }
 

@@ -3,6 +3,7 @@
 
 #include "capture/filtercompile.h"
 
+#include <arpa/inet.h>
 #include <netdb.h>
 #include <pcap/pcap.h>
 #include <sys/socket.h>
@@ -91,12 +92,31 @@ QString canonicalIp(const QString& text)
     return parts.join(QLatin1Char('.'));
 }
 
+bool checkIp6(const QString& text)
+{
+    in6_addr a;
+    return text.size() <= 45 && inet_pton(AF_INET6, text.toLatin1().constData(), &a) == 1;
+}
+
+QString canonicalIp6(const QString& text)
+{
+    in6_addr a;
+    if (inet_pton(AF_INET6, text.toLatin1().constData(), &a) != 1)
+        return text;
+    char out[INET6_ADDRSTRLEN] = "";
+    if (IN6_IS_ADDR_V4MAPPED(&a))
+        inet_ntop(AF_INET, a.s6_addr + 12, out, sizeof out);
+    else
+        inet_ntop(AF_INET6, &a, out, sizeof out);
+    return QString::fromLatin1(out);
+}
+
 bool checkHost(const QString& text)
 {
     if (!isHostNameText(text))
         return false;
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* result = nullptr;
     if (getaddrinfo(text.toLatin1().constData(), nullptr, &hints, &result) != 0 || !result)

@@ -15,7 +15,14 @@ bool checkAddr(const QString& text);
 // A valid dotted quad without leading zeros ("010.1.1.1" -> "10.1.1.1"), so that
 // no reader takes a part for octal.
 QString canonicalIp(const QString& text);
-// True when a forward lookup of the host name `text` finds an IPv4 address.
+// True when `text` is an IPv6 address in any form inet_pton takes ("::1",
+// "fd00:0:0:0:0:0:0:b", "::ffff:10.0.0.1").
+bool checkIp6(const QString& text);
+// A valid IPv6 address in its compressed form (RFC 5952, what inet_ntop writes);
+// an IPv4-mapped one (::ffff:a.b.c.d) as the IPv4 address it is, the form its
+// packets carry.
+QString canonicalIp6(const QString& text);
+// True when a forward lookup of the host name `text` finds an IPv4 or IPv6 address.
 bool checkHost(const QString& text);
 // True for a decimal port number from 1 to 65535.
 bool checkPort(const QString& text);

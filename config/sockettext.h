@@ -11,7 +11,7 @@
 
 struct SocketRow {
     QString protocol;  // "UDP" for protocol 0, else "TCP"
-    QString local;     // "a.b.c.d:port"
+    QString local;     // "a.b.c.d:port", or "[v6 address]:port" (compressed form)
     QString foreign;
     QString state;
     QString program;
@@ -25,6 +25,7 @@ SocketRow socketRow(const SockInfo& info);
 
 // " ( host L and port LP and host F and port FP)" per row, joined by " or".
 // Each pair is a row's "Local Address" and "Foreign Address" text. Address
-// 0.0.0.0 and port 0 add no term: a listening socket (peer 0.0.0.0:0) on
+// 0.0.0.0 (or ::) and port 0 add no term: a listening socket (peer 0.0.0.0:0) on
 // 0.0.0.0:80 gives " ( port 80)". A row with nothing specified adds nothing.
+// An IPv6 end "[::1]:80" gives "host ::1 and port 80".
 QString socketExpression(const QList<QPair<QString, QString>>& endpoints);

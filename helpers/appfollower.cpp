@@ -26,6 +26,13 @@ std::uint32_t loadAddr(const unsigned char* p)
     return a;
 }
 
+SocketAddress loadAddr6(const unsigned char* p)
+{
+    SocketAddress a;
+    std::memcpy(a.data(), p, a.size());
+    return a;
+}
+
 long long monotonicMs()
 {
     timespec ts;
@@ -33,13 +40,18 @@ long long monotonicMs()
     return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
 }
 
-std::string endpointText(std::uint32_t addr, std::uint16_t port)
+// "a.b.c.d:port" for IPv4 (mapped) addresses, "[v6 address]:port" for the others.
+std::string endpointText(const SocketAddress& addr, std::uint16_t port)
 {
-    in_addr a;
-    a.s_addr = addr;
-    char buf[INET_ADDRSTRLEN] = "";
-    inet_ntop(AF_INET, &a, buf, sizeof buf);
-    return std::string(buf) + ":" + std::to_string(port);
+    char buf[INET6_ADDRSTRLEN] = "";
+    if (isMappedIpv4(addr)) {
+        in_addr a;
+        a.s_addr = ipv4Of(addr);
+        inet_ntop(AF_INET, &a, buf, sizeof buf);
+        return std::string(buf) + ":" + std::to_string(port);
+    }
+    inet_ntop(AF_INET6, addr.data(), buf, sizeof buf);
+    return "[" + std::string(buf) + "]:" + std::to_string(port);
 }
 }  // namespace
 
@@ -48,27 +60,39 @@ AppFollower::AppFollower(std::string appSocketFile, std::string synFile)
 {
     ifaddrs* list = nullptr;
     if (getifaddrs(&list) == 0) {
-        for (ifaddrs* i = list; i; i = i->ifa_next)
+        for (ifaddrs* i = list; i; i = i->ifa_next) {
             if (i->ifa_addr && i->ifa_addr->sa_family == AF_INET)
-                m_localAddrs.insert(reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr);
+                m_localAddrs.insert(mappedIpv4(reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr));
+            if (i->ifa_addr && i->ifa_addr->sa_family == AF_INET6)
+                m_localAddrs.insert(
+                    loadAddr6(reinterpret_cast<sockaddr_in6*>(i->ifa_addr)->sin6_addr.s6_addr));
+        }
         freeifaddrs(list);
     }
 }
 
 bool AppFollower::open(std::string& error) { return m_syn.open(m_synPath, error); }
 
-bool AppFollower::isLocal(std::uint32_t addr) const
+bool AppFollower::isLocal(const SocketAddress& addr) const
 {
-    return (ntohl(addr) >> 24) == 127 || m_localAddrs.count(addr) != 0;
+    static const SocketAddress loopback6{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    return (isMappedIpv4(addr) && (ntohl(ipv4Of(addr)) >> 24) == 127) || addr == loopback6 ||
+           m_localAddrs.count(addr) != 0;
 }
 
 bool AppFollower::accept(const timeval& ts, const EthernetFrame& frame, const unsigned char* fixed)
 {
-    const unsigned char* ip = fixed + record::Ip;
     Endpoints e;
-    e.tcp = ip[9] == 6;
-    e.src = loadAddr(ip + 12);
-    e.dst = loadAddr(ip + 16);
+    std::uint32_t type;
+    std::memcpy(&type, fixed + record::PacketType, sizeof type);
+    e.tcp = type == record::TypeTcp;
+    if (load16(fixed + record::Ethernet + 12) == record::EtherTypeIpv6) {
+        e.src = loadAddr6(fixed + record::Ip6 + 8);
+        e.dst = loadAddr6(fixed + record::Ip6 + 24);
+    } else {
+        e.src = mappedIpv4(loadAddr(fixed + record::Ip + 12));
+        e.dst = mappedIpv4(loadAddr(fixed + record::Ip + 16));
+    }
     const unsigned char* ports = fixed + (e.tcp ? record::Tcp : record::Udp);
     e.sport = load16(ports);
     e.dport = load16(ports + 2);
@@ -97,12 +121,16 @@ void AppFollower::tick(long long nowMs)
         refresh(nowMs);
 }
 
-bool AppFollower::matchesFlow(const Flow& f, std::uint32_t local, std::uint16_t lport, std::uint32_t remote,
-                              std::uint16_t rport) const
+bool AppFollower::matchesFlow(const Flow& f, const SocketAddress& local, std::uint16_t lport,
+                              const SocketAddress& remote, std::uint16_t rport) const
 {
-    if (f.localPort != lport || (f.localAddr != 0 && f.localAddr != local))
+    if (f.localPort != lport)
         return false;
-    const bool unconnected = f.remoteAddr == 0 && f.remotePort == 0;
+    // Bound to every address: 0.0.0.0 takes IPv4 alone, :: (dual-stack) both families.
+    const bool anyAddress = isUnspecified(f.localAddr) && (!isMappedIpv4(f.localAddr) || isMappedIpv4(local));
+    if (!anyAddress && f.localAddr != local)
+        return false;
+    const bool unconnected = isUnspecified(f.remoteAddr) && f.remotePort == 0;
     return unconnected || (f.remoteAddr == remote && f.remotePort == rport);
 }
 
@@ -119,7 +147,7 @@ bool AppFollower::matches(const Endpoints& e) const
 
 void AppFollower::identifyOwner(const Endpoints& e)
 {
-    for (const KernelSocket& s : readSocketTable("/proc/net/tcp", true)) {
+    for (const KernelSocket& s : readSockets(true)) {
         if (s.localAddr != e.src || s.localPort != e.sport || s.remoteAddr != e.dst || s.remotePort != e.dport ||
             s.inode == 0)
             continue;
@@ -143,9 +171,8 @@ void AppFollower::refresh(long long nowMs)
     if (inodes.empty())
         return;  // the program ended (or hid): keep the sockets we know
     bool changed = false;
-    for (const char* table : {"/proc/net/tcp", "/proc/net/udp"}) {
-        const bool tcp = table[10] == 't';
-        for (const KernelSocket& s : readSocketTable(table, tcp)) {
+    for (const bool tcp : {true, false}) {
+        for (const KernelSocket& s : readSockets(tcp)) {
             if (s.inode == 0 || !inodes.count(s.inode))
                 continue;
             changed |= m_flows.insert(Flow{tcp, s.localAddr, s.localPort, s.remoteAddr, s.remotePort}).second;

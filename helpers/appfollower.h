@@ -3,16 +3,18 @@
 // "Specific Application" capture: the program that opens the first new TCP
 // connection from this machine after the start is followed; from then on only
 // packets of that program's sockets pass. Outgoing SYNs go to the SYN packet
-// file, the followed sockets to the application socket file.
+// file, the followed sockets to the application socket file. Both families:
+// addresses are compared as IPv6 ones, IPv4 ones mapped (::ffff:a.b.c.d) as a
+// dual-stack socket shows them.
 
 #include "helpers/framerecord.h"
+#include "helpers/procsockets.h"
 #include "helpers/tracefile.h"
 
 #include <cstdint>
 #include <set>
 #include <string>
 #include <tuple>
-#include <unordered_set>
 
 class AppFollower {
 public:
@@ -31,22 +33,22 @@ public:
 private:
     struct Flow {
         bool tcp;
-        std::uint32_t localAddr;   // network order; 0 = any local address
+        SocketAddress localAddr;   // unspecified: any local address
         std::uint16_t localPort;
-        std::uint32_t remoteAddr;  // 0 with port 0: not connected
+        SocketAddress remoteAddr;  // unspecified with port 0: not connected
         std::uint16_t remotePort;
         auto key() const { return std::tie(tcp, localAddr, localPort, remoteAddr, remotePort); }
         bool operator<(const Flow& o) const { return key() < o.key(); }
     };
     struct Endpoints {
         bool tcp;
-        std::uint32_t src, dst;
+        SocketAddress src, dst;
         std::uint16_t sport, dport;
     };
 
-    bool isLocal(std::uint32_t addr) const;
+    bool isLocal(const SocketAddress& addr) const;
     bool matches(const Endpoints& e) const;
-    bool matchesFlow(const Flow& f, std::uint32_t local, std::uint16_t lport, std::uint32_t remote,
+    bool matchesFlow(const Flow& f, const SocketAddress& local, std::uint16_t lport, const SocketAddress& remote,
                      std::uint16_t rport) const;
     void identifyOwner(const Endpoints& e);
     void refresh(long long nowMs);
@@ -55,7 +57,7 @@ private:
     std::string m_appFile;
     std::string m_synPath;
     TraceFileWriter m_syn;
-    std::unordered_set<std::uint32_t> m_localAddrs;
+    std::set<SocketAddress> m_localAddrs;
     int m_pid = 0;
     std::string m_name;
     std::set<Flow> m_flows;  // kept after a socket closes: late packets still belong to it

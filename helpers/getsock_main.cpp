@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// getSock <fd>: writes one SockInfo record per IPv4 TCP and UDP socket of the
-// machine into descriptor <fd>, then exits.
+// getSock <fd>: writes one SockInfo record per IPv4 and IPv6 TCP and UDP socket
+// of the machine into descriptor <fd>, then exits.
 
 #include "capture/fdio.h"
 #include "capture/sockinfo.h"
@@ -30,13 +30,16 @@ bool parseFd(const char* text, int& fd)
     return fcntl(fd, F_GETFD) != -1;
 }
 
-sockaddr_in endpoint(std::uint32_t addr, std::uint16_t port)
+sockaddr_in endpoint(bool ipv4, const SocketAddress& addr, std::uint16_t port, in6_addr& addr6)
 {
     sockaddr_in sa;
     std::memset(&sa, 0, sizeof sa);
-    sa.sin_family = AF_INET;
+    sa.sin_family = ipv4 ? AF_INET : AF_INET6;
     sa.sin_port = port;  // host byte order, as the dialog expects
-    sa.sin_addr.s_addr = addr;
+    if (ipv4)
+        sa.sin_addr.s_addr = isMappedIpv4(addr) ? ipv4Of(addr) : 0;
+    else
+        std::memcpy(&addr6, addr.data(), sizeof addr6);
     return sa;
 }
 
@@ -45,8 +48,9 @@ SockInfo toSockInfo(const KernelSocket& s, const std::unordered_map<unsigned lon
     SockInfo info;
     std::memset(&info, 0, sizeof info);
     info.protocol = s.tcp ? 1 : 0;
-    info.local = endpoint(s.localAddr, s.localPort);
-    info.foreign = endpoint(s.remoteAddr, s.remotePort);
+    const bool ipv4 = isIpv4Socket(s);
+    info.local = endpoint(ipv4, s.localAddr, s.localPort, info.local6);
+    info.foreign = endpoint(ipv4, s.remoteAddr, s.remotePort, info.foreign6);
     std::snprintf(info.state, sizeof info.state, "%s", stateText(s));
     const auto owner = s.inode ? owners.find(s.inode) : owners.end();
     if (owner == owners.end()) {
@@ -70,8 +74,8 @@ int main(int argc, char** argv)
     }
     std::signal(SIGPIPE, SIG_IGN);
 
-    std::vector<KernelSocket> sockets = readSocketTable("/proc/net/tcp", true);
-    const std::vector<KernelSocket> udp = readSocketTable("/proc/net/udp", false);
+    std::vector<KernelSocket> sockets = readSockets(true);
+    const std::vector<KernelSocket> udp = readSockets(false);
     sockets.insert(sockets.end(), udp.begin(), udp.end());
     const auto owners = socketOwners();
 

@@ -27,13 +27,28 @@ bool parseHex(const char*& p, std::size_t maxDigits, unsigned long long& value)
     return n > 0;
 }
 
-bool parseEndpoint(const char*& p, std::uint32_t& addr, std::uint16_t& port)
+// "<address>:<port>": the address as one (IPv4) or four (IPv6) 32-bit words, each
+// printed as it sits in memory: network order as read natively.
+bool parseEndpoint(const char*& p, bool ipv6, SocketAddress& addr, std::uint16_t& port)
 {
     unsigned long long a, b;
-    if (!parseHex(p, 8, a) || *p++ != ':' || !parseHex(p, 4, b))
+    if (ipv6) {
+        for (std::size_t i = 0; i < 4; ++i) {  // 32 digits, no separators
+            const std::string word(p, strnlen(p, 8));
+            const char* w = word.c_str();
+            if (word.size() != 8 || !parseHex(w, 8, a) || *w)
+                return false;
+            p += 8;
+            const std::uint32_t v = std::uint32_t(a);
+            std::memcpy(addr.data() + 4 * i, &v, 4);
+        }
+    } else {
+        if (!parseHex(p, 8, a))
+            return false;
+        addr = mappedIpv4(std::uint32_t(a));
+    }
+    if (*p++ != ':' || !parseHex(p, 4, b))
         return false;
-    // The kernel prints the address word as it sits in memory: network order as read natively.
-    addr = std::uint32_t(a);
     port = std::uint16_t(b);
     return true;
 }
@@ -94,7 +109,40 @@ void forEachSocketOf(int pid, F&& f)
 
 }  // namespace
 
-bool parseSocketLine(const std::string& line, bool tcp, KernelSocket& out)
+SocketAddress mappedIpv4(std::uint32_t networkOrder)
+{
+    SocketAddress a{};
+    a[10] = a[11] = 0xff;
+    std::memcpy(a.data() + 12, &networkOrder, 4);
+    return a;
+}
+
+bool isMappedIpv4(const SocketAddress& a)
+{
+    static const unsigned char prefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+    return std::memcmp(a.data(), prefix, 12) == 0;
+}
+
+std::uint32_t ipv4Of(const SocketAddress& a)
+{
+    std::uint32_t v;
+    std::memcpy(&v, a.data() + 12, 4);
+    return v;
+}
+
+bool isUnspecified(const SocketAddress& a)
+{
+    return a == SocketAddress{} || (isMappedIpv4(a) && ipv4Of(a) == 0);
+}
+
+bool isIpv4Socket(const KernelSocket& s)
+{
+    const bool localV4 = isMappedIpv4(s.localAddr), remoteV4 = isMappedIpv4(s.remoteAddr);
+    return (localV4 && remoteV4) || (localV4 && s.remoteAddr == SocketAddress{}) ||
+           (remoteV4 && s.localAddr == SocketAddress{});
+}
+
+bool parseSocketLine(const std::string& line, bool tcp, bool ipv6, KernelSocket& out)
 {
     // "  sl  local_address rem_address   st tx_queue:rx_queue tr:tm->when retrnsmt   uid  timeout inode ..."
     const char* p = line.c_str();
@@ -107,10 +155,10 @@ bool parseSocketLine(const std::string& line, bool tcp, KernelSocket& out)
     skipSpaces(p);
     KernelSocket s;
     s.tcp = tcp;
-    if (!parseEndpoint(p, s.localAddr, s.localPort))
+    if (!parseEndpoint(p, ipv6, s.localAddr, s.localPort))
         return false;
     skipSpaces(p);
-    if (!parseEndpoint(p, s.remoteAddr, s.remotePort))
+    if (!parseEndpoint(p, ipv6, s.remoteAddr, s.remotePort))
         return false;
     skipSpaces(p);
     unsigned long long state;
@@ -132,17 +180,26 @@ bool parseSocketLine(const std::string& line, bool tcp, KernelSocket& out)
     return true;
 }
 
-std::vector<KernelSocket> readSocketTable(const char* path, bool tcp)
+std::vector<KernelSocket> readSocketTable(const char* path, bool tcp, bool ipv6)
 {
     std::vector<KernelSocket> sockets;
     std::ifstream in(path);
     std::string line;
     while (std::getline(in, line)) {
         KernelSocket s;
-        if (line.size() < 4096 && parseSocketLine(line, tcp, s))
+        if (line.size() < 4096 && parseSocketLine(line, tcp, ipv6, s))
             sockets.push_back(s);
     }
     return sockets;
+}
+
+std::vector<KernelSocket> readSockets(bool tcp)
+{
+    std::vector<KernelSocket> all = readSocketTable(tcp ? "/proc/net/tcp" : "/proc/net/udp", tcp);
+    // Absent when the kernel has no IPv6: then there is nothing to add.
+    const std::vector<KernelSocket> v6 = readSocketTable(tcp ? "/proc/net/tcp6" : "/proc/net/udp6", tcp, true);
+    all.insert(all.end(), v6.begin(), v6.end());
+    return all;
 }
 
 const char* stateText(const KernelSocket& s)

@@ -2,9 +2,10 @@
 // Replays a 1,000,000-packet trace of small packets through nuk/pcap into a pipe
 // read by a RecordReader that only counts records, and times
 // `tcpdump -r TRACE -w /dev/null` on the same file for comparison.
-// Usage: bench_replay [packets [runs [pcapng]]]   (run from a Release build)
+// Usage: bench_replay [packets [runs [pcapng|ipv6]]]   (run from a Release build)
 // With "pcapng" the trace is converted with editcap first: the helper's own pcapng
-// reader against tcpdump's (libpcap's) on the same file.
+// reader against tcpdump's (libpcap's) on the same file. With "ipv6" the packets
+// are IPv6 ones.
 
 #include "capture/recordreader.h"
 
@@ -62,11 +63,15 @@ int main(int argc, char** argv)
     const std::string dir = dirTemplate;
     std::string trace = dir + "/small.pcap";
     const std::string bin = NUK_BENCH_BIN_DIR;
-    if (waitFor(spawn(bin + "/gentrace", {"gentrace", trace, std::to_string(packets)}, 2, dir)) != 0) {
+    const std::string variant = argc > 3 ? argv[3] : "";
+    std::vector<std::string> generate{"gentrace", trace, std::to_string(packets)};
+    if (variant == "ipv6")
+        generate.push_back("ipv6");
+    if (waitFor(spawn(bin + "/gentrace", generate, 2, dir)) != 0) {
         std::fprintf(stderr, "cannot generate the trace\n");
         return 1;
     }
-    if (argc > 3 && std::string(argv[3]) == "pcapng") {
+    if (variant == "pcapng") {
         const std::string converted = dir + "/small.pcapng";
         if (waitFor(spawn("editcap", {"editcap", "-F", "pcapng", trace, converted}, 2, dir)) != 0) {
             std::fprintf(stderr, "cannot convert the trace to pcapng (editcap, from wireshark-common)\n");

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// gentrace [--ipv6] <file> <packets>: writes a pcap trace of small Ethernet/IPv4
-// packets (IPv6 with --ipv6: the same ports, payloads and addresses ending in 1
-// and 2), alternating TCP segments with 12 payload bytes and UDP datagrams with 8.
+// gentrace <file> <packets> [ipv6]: writes a pcap trace of small Ethernet/IPv4 (or
+// IPv6) packets, alternating TCP segments with 12 payload bytes and UDP datagrams with 8.
 
 #include <pcap/pcap.h>
 
@@ -25,17 +24,17 @@ unsigned buildFrame(unsigned char* f, unsigned long n, bool ipv6)
     std::memset(f, 0, 128);
     std::memcpy(f, "\x02\x00\x00\x00\x00\x01\x02\x00\x00\x00\x00\x02\x08\x00", 14);
     unsigned char* ip = f + 14;
-    unsigned ipHeader = 20;
+    const unsigned ipHeader = ipv6 ? 40 : 20;
     if (ipv6) {
         f[12] = 0x86;
         f[13] = 0xdd;
-        ipHeader = 40;
         ip[0] = 0x60;
         put16(ip + 4, l4 + payload);
         ip[6] = tcp ? 6 : 17;
         ip[7] = 64;
-        std::memcpy(ip + 8, "\xfd\x00\x12\x34\x56\x78\x9a\xbc\x00\x00\x00\x00\x00\x00\x00\x01", 16);
-        std::memcpy(ip + 24, "\xfd\x00\x12\x34\x56\x78\x9a\xbc\x00\x00\x00\x00\x00\x00\x00\x02", 16);
+        ip[8] = ip[24] = 0xfd;  // fd00::1 -> fd00::2
+        ip[23] = 1;
+        ip[39] = 2;
     } else {
         ip[0] = 0x45;
         put16(ip + 2, 20 + l4 + payload);
@@ -63,12 +62,10 @@ unsigned buildFrame(unsigned char* f, unsigned long n, bool ipv6)
 
 int main(int argc, char** argv)
 {
-    const bool ipv6 = argc == 4 && std::strcmp(argv[1], "--ipv6") == 0;
-    if (argc != 3 && !ipv6) {
-        std::fprintf(stderr, "usage: gentrace [--ipv6] <file> <packets>\n");
+    if (argc < 3 || argc > 4 || (argc == 4 && std::strcmp(argv[3], "ipv6") != 0)) {
+        std::fprintf(stderr, "usage: gentrace <file> <packets> [ipv6]\n");
         return 1;
     }
-    argv += ipv6 ? 1 : 0;
     const unsigned long count = std::strtoul(argv[2], nullptr, 10);
     pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65535);
     pcap_dumper_t* out = dead ? pcap_dump_open(dead, argv[1]) : nullptr;
@@ -81,7 +78,7 @@ int main(int argc, char** argv)
         pcap_pkthdr h{};
         h.ts.tv_sec = 1700000000 + long(n / 1000000);
         h.ts.tv_usec = long(n % 1000000);
-        h.caplen = h.len = buildFrame(frame, n, ipv6);
+        h.caplen = h.len = buildFrame(frame, n, argc == 4);
         pcap_dump(reinterpret_cast<u_char*>(out), &h, frame);
     }
     pcap_dump_close(out);

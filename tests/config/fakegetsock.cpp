@@ -50,6 +50,8 @@ int main(int argc, char** argv)
         makeSockInfo(17, "127.0.0.1", 631, "0.0.0.0", 0, state, "123/cupsd"),
         makeSockInfo(0, "0.0.0.0", 5353, "0.0.0.0", 0, state, "456/avahi"),
         makeSockInfo(6, "10.0.0.2", 40000, "93.184.216.34", 443, state, "789/a-very-long-name-cut"),  // cut at 20
+        makeSockInfo6(6, "::1", 8080, "::", 0, state, "321/python3"),
+        makeSockInfo6(6, "fd00:1234:5678:9abc:def0:1234:5678:9abc", 40001, "2001:db8::80", 443, state, "654/curl"),
     };
     if (mode == "partial") {
         // One whole record, then a record cut short; then wait to be killed.

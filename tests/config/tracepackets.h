@@ -38,6 +38,16 @@ inline TracePacket decode(const pcap_pkthdr* header, const u_char* data)
             p.sport = (ip[ihl] << 8) | ip[ihl + 1];
             p.dport = (ip[ihl + 2] << 8) | ip[ihl + 3];
         }
+    } else if (header->caplen >= 58 && data[12] == 0x86 && data[13] == 0xdd) {  // IPv6, no extension headers
+        const u_char* ip = data + 14;
+        p.protocol = ip[6];
+        char text[INET6_ADDRSTRLEN];
+        p.src = QString::fromLatin1(inet_ntop(AF_INET6, ip + 8, text, sizeof text));
+        p.dst = QString::fromLatin1(inet_ntop(AF_INET6, ip + 24, text, sizeof text));
+        if (p.protocol == 6 || p.protocol == 17) {
+            p.sport = (ip[40] << 8) | ip[41];
+            p.dport = (ip[42] << 8) | ip[43];
+        }
     }
     return p;
 }

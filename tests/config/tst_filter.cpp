@@ -42,6 +42,7 @@ struct DialogState {
 
 Q_DECLARE_METATYPE(DialogState)
 Q_DECLARE_METATYPE(PacketTest)
+Q_DECLARE_METATYPE(Entries)
 
 class FilterTest : public QObject {
     Q_OBJECT
@@ -119,6 +120,8 @@ private slots:
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("message");
         QTest::newRow("five parts") << true << "1.2.3.4.5" << "" << "Invalid Destination Address!";
+        QTest::newRow("two ::") << true << "fd00::1::2" << "" << "Invalid Destination Address!";
+        QTest::newRow("nine IPv6 groups") << false << "1:2:3:4:5:6:7:8:9" << "" << "Invalid Source IP Address!";
         QTest::newRow("unknown host") << true << "nuk-no-such-host.invalid" << "" << "Unknown Destination Address!";
         QTest::newRow("port 0") << true << "10.0.0.1" << "0" << "Invalid Destination Port!";
         QTest::newRow("source port") << false << "" << "70000" << "Invalid Source Port!";
@@ -136,6 +139,41 @@ private slots:
         QVERIFY((destination ? dialog.dstAddressField() : dialog.srcAddressField())->text().isEmpty());
         if (message.contains(QLatin1String("Port")))  // the port stays for correcting
             QCOMPARE((destination ? dialog.dstPortField() : dialog.srcPortField())->text(), port);
+    }
+
+    // IPv6 addresses, checked against the mixed IPv4/IPv6 trace: compressed as
+    // inet_ntop writes them, an IPv4-mapped one taken as the IPv4 address it is.
+    void ipv6Addresses_data()
+    {
+        QTest::addColumn<Entries>("destinations");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<PacketTest>("meaning");
+        const QString longAddress = QStringLiteral("fd00:1234:5678:9abc:def0:1234:5678:9abc");
+        QTest::newRow("long address") << Entries{{longAddress, ""}} << " tcp and (( dst host " + longAddress + "))"
+                                      << PacketTest([=](const TracePacket& p) { return isTcp(p) && p.dst == longAddress; });
+        QTest::newRow("compressed") << Entries{{"FD00:1234:5678:9ABC:0:0:0:B", "80"}}
+                                    << QStringLiteral(" tcp and (( dst host fd00:1234:5678:9abc::b and dst port 80))")
+                                    << PacketTest([](const TracePacket& p) {
+                                           return isTcp(p) && p.dst == "fd00:1234:5678:9abc::b" && p.dport == 80;
+                                       });
+        QTest::newRow("mapped") << Entries{{"::ffff:10.78.0.2", ""}} << QStringLiteral(" tcp and (( dst host 10.78.0.2))")
+                                << PacketTest([](const TracePacket& p) { return isTcp(p) && p.dst == "10.78.0.2"; });
+    }
+    void ipv6Addresses()
+    {
+        QFETCH(Entries, destinations);
+        QFETCH(QString, expected);
+        QFETCH(PacketTest, meaning);
+        const QVector<TracePacket> packets = readTrace(NUK_TEST_DATA "/ipv6/mixed46.pcap");
+        Filter dialog;
+        dialog.show();
+        apply(dialog, DialogState(true, false, destinations));
+        QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
+        QCOMPARE(m_warnings, QStringList());
+        QCOMPARE(expression, expected);
+        const QVector<int> wanted = selected(packets, {}, meaning);
+        QVERIFY(!wanted.isEmpty() && wanted.size() < packets.size());
+        QCOMPARE(selected(packets, expression), wanted);
     }
 
     void expressionsAndTheirPackets_data()

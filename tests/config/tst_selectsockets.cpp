@@ -35,6 +35,8 @@ const QString kSocket[] = {
     QStringLiteral(" ( host 127.0.0.1 and port 631)"),
     QStringLiteral(" ( port 5353)"),
     QStringLiteral(" ( host 10.0.0.2 and port 40000 and host 93.184.216.34 and port 443)"),
+    QStringLiteral(" ( host ::1 and port 8080)"),
+    QStringLiteral(" ( host fd00:1234:5678:9abc:def0:1234:5678:9abc and port 40001 and host 2001:db8::80 and port 443)"),
 };
 }  // namespace
 
@@ -90,7 +92,7 @@ private slots:
     {
         SelectSockets dialog;
         QVERIFY(dialog.isVisible() && dialog.isCollecting());
-        QTRY_COMPARE(dialog.list()->topLevelItemCount(), 3);
+        QTRY_COMPARE(dialog.list()->topLevelItemCount(), 5);
         const QString run = QStringLiteral("run %1").arg(runs());
         QCOMPARE(rowTexts(dialog.list()->topLevelItem(0)),
                  QStringList({"TCP", "127.0.0.1:631", "0.0.0.0:0", run, "123/cupsd"}));  // 17 is not UDP
@@ -99,7 +101,7 @@ private slots:
         QCOMPARE(rowTexts(dialog.list()->topLevelItem(2)),
                  QStringList({"TCP", "10.0.0.2:40000", "93.184.216.34:443", run, "789/a-very-long-name"}));
         QTest::qWait(100);
-        QCOMPARE(dialog.list()->topLevelItemCount(), 3);
+        QCOMPARE(dialog.list()->topLevelItemCount(), 5);
     }
 
     void buttonsWriteTheExpression_data()
@@ -109,9 +111,12 @@ private slots:
         QTest::addColumn<bool>("ok");
         QTest::addColumn<QString>("written");
         QTest::newRow("ok, none selected: all") << QByteArray("normal") << QList<int>() << true
-                                                << kSocket[0] + " or" + kSocket[1] + " or" + kSocket[2];
+                                                << kSocket[0] + " or" + kSocket[1] + " or" + kSocket[2] + " or" +
+                                                       kSocket[3] + " or" + kSocket[4];
         QTest::newRow("ok, two selected") << QByteArray("normal") << QList<int>{0, 2} << true
                                           << kSocket[0] + " or" + kSocket[2];
+        QTest::newRow("ok, IPv4 and IPv6") << QByteArray("normal") << QList<int>{1, 3, 4} << true
+                                           << kSocket[1] + " or" + kSocket[3] + " or" + kSocket[4];
         QTest::newRow("ok, empty list") << QByteArray("silent") << QList<int>() << true << QString();
         QTest::newRow("cancel") << QByteArray("normal") << QList<int>{1} << false << QStringLiteral("untouched");
     }
@@ -124,7 +129,7 @@ private slots:
         setMode(mode.constData());
         SelectSockets dialog;
         if (mode == "normal")
-            QTRY_COMPARE(dialog.list()->topLevelItemCount(), 3);
+            QTRY_COMPARE(dialog.list()->topLevelItemCount(), 5);
         else
             QTest::qWait(100);
         for (int row : selected)
@@ -154,7 +159,7 @@ private slots:
             // The next dialog sees whole records only.
             setMode("normal");
             SelectSockets next;
-            QTRY_COMPARE(next.list()->topLevelItemCount(), 3);
+            QTRY_COMPARE(next.list()->topLevelItemCount(), 5);
             QCOMPARE(next.list()->topLevelItem(0)->text(1), QStringLiteral("127.0.0.1:631"));
             QCOMPARE(next.list()->topLevelItem(2)->text(1), QStringLiteral("10.0.0.2:40000"));
         }

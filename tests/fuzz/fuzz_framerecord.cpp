@@ -2,7 +2,8 @@
 // libFuzzer target: the helper's frame -> record conversion on arbitrary frames.
 // Byte 0 picks the link layer (low seven bits) and whether the frame is stretched past
 // 64 KiB (high bit, as a crafted trace may be); the rest is the captured frame. Every record built
-// must be framed back unchanged by the reader's RecordFramer.
+// must be framed back unchanged by the reader's RecordFramer; an IPv6 record's
+// extension header summary must describe headers inside the captured bytes.
 
 #include "capture/recordreader.h"
 #include "helpers/framerecord.h"
@@ -40,6 +41,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::memcpy(&length, rec.fixed + record::Length, 4);
     if (length != record::FixedSize + rec.payloadLen || rec.payloadLen > kMaxRecordPayload)
         std::abort();
+
+    // An IPv6 record: the walk reached TCP or UDP inside the captured bytes.
+    if (rec.fixed[record::Ethernet + 12] == 0x86 && rec.fixed[record::Ethernet + 13] == 0xdd) {
+        const unsigned upper = rec.fixed[record::Ip6ExtUpper];
+        const std::size_t extLength = std::size_t(rec.fixed[record::Ip6ExtLength]) << 8 | rec.fixed[record::Ip6ExtLength + 1];
+        std::uint32_t type;
+        std::memcpy(&type, rec.fixed + record::PacketType, 4);
+        if ((upper != 6 && upper != 17) || (upper == 6) != (type == record::TypeTcp) ||
+            kEthernetHeader + record::Ip6Size + extLength + (upper == 6 ? 20 : 8) > eth.caplen ||
+            (rec.fixed[record::Ip6ExtCount] == 0) != (extLength == 0))
+            std::abort();
+    }
 
     RecordFramer framer;
     framer.feed(rec.fixed, sizeof rec.fixed);

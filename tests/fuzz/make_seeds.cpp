@@ -4,7 +4,8 @@
 // <out>/frames/<n>: a link kind byte, then one captured frame (fuzz_framerecord);
 // <out>/records/<n>: a piece size byte, then the records of a trace's first frames
 // as the capture helper writes them (fuzz_recordframer, fuzz_decoder);
-// <out>/pcapng/<n>: each pcapng trace whole (fuzz_pcapng).
+// <out>/pcapng/<n>: each pcapng trace whole (fuzz_pcapng);
+// <out>/proclines/<n>: a table byte, then a line of /proc/net/tcp or tcp6 (fuzz_procsockets).
 
 #include "helpers/framerecord.h"
 #include "helpers/pcapngreader.h"
@@ -49,8 +50,20 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::string out = argv[1];
-    for (const char* sub : {"", "/frames", "/records", "/pcapng"})
+    for (const char* sub : {"", "/frames", "/records", "/pcapng", "/proclines"})
         ::mkdir((out + sub).c_str(), 0755);
+    // Socket table lines: IPv4, ::1, an IPv4-mapped pair; the byte before each picks the table.
+    const char* const procLines[] = {
+        "\x01   0: 0100007F:0277 00000000:0000 0A 00000000:00000000 00:00000000 00000000     0        0 12345 1",
+        "\x03   1: 00000000000000000000000001000000:1F90 00000000000000000000000000000000:0000 0A 00000000:00000000 "
+        "00:00000000 00000000  1000        0 777 1 0000000000000000 100 0 0 10 0",
+        "\x02   2: 0000000000000000FFFF00000100007F:0035 0000000000000000FFFF00000100007F:D000 01 00000000:00000000 "
+        "00:00000000 00000000     0        0 4242 2 0000000000000000 0"};
+    int procSeeds = 0;
+    for (const char* line : procLines)
+        if (!writeFile(out + "/proclines/" + std::to_string(procSeeds++),
+                       std::vector<unsigned char>(line, line + std::char_traits<char>::length(line))))
+            return 1;
     int frameSeeds = 0, recordSeeds = 0, pcapngSeeds = 0;
     for (int t = 2; t < argc; ++t) {
         if (std::vector<unsigned char> whole = readFile(argv[t]); whole.size() >= 4 && PcapngReader::isPcapng(whole.data()))

@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -203,25 +204,42 @@ QString compareWithExpected(const ReplayResult& replay, const QString& expectedP
     return n == records.size() ? QString() : QStringLiteral("%1 records, %2 expected").arg(records.size()).arg(n);
 }
 
-int boundSocket(int type, quint16& port)
+namespace {
+// 127.0.0.1 or ::1 with `port`.
+socklen_t loopbackAddress(int family, quint16 port, sockaddr_storage& a)
 {
-    const int s = ::socket(AF_INET, type, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (s < 0 || ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+    std::memset(&a, 0, sizeof a);
+    if (family == AF_INET6) {
+        auto* in6 = reinterpret_cast<sockaddr_in6*>(&a);
+        in6->sin6_family = AF_INET6;
+        in6->sin6_addr = in6addr_loopback;
+        in6->sin6_port = htons(port);
+        return sizeof *in6;
+    }
+    auto* in = reinterpret_cast<sockaddr_in*>(&a);
+    in->sin_family = AF_INET;
+    in->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    in->sin_port = htons(port);
+    return sizeof *in;
+}
+}  // namespace
+
+int boundSocket(int type, quint16& port, int family)
+{
+    const int s = ::socket(family, type, 0);
+    sockaddr_storage a;
+    socklen_t len = loopbackAddress(family, 0, a);
+    if (s < 0 || ::bind(s, reinterpret_cast<sockaddr*>(&a), len) != 0 ||
         ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0)
         return -1;
-    port = ntohs(a.sin_port);
+    port = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&a)->sin6_port
+                                    : reinterpret_cast<sockaddr_in*>(&a)->sin_port);
     return s;
 }
 
-bool connectLoopback(int socket, quint16 port)
+bool connectLoopback(int socket, quint16 port, int family)
 {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    return ::connect(socket, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    sockaddr_storage a;
+    const socklen_t len = loopbackAddress(family, port, a);
+    return ::connect(socket, reinterpret_cast<sockaddr*>(&a), len) == 0;
 }

@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <sys/socket.h>
 #include <sys/types.h>
 #include <vector>
 
@@ -57,6 +58,6 @@ QByteArray payloadOf(const CPacket& p);
 // A record's bytes: headers, type, length and payload; with the time and link header if asked.
 QByteArray recordBytes(const CPacket& p, bool withTimeAndLink = true);
 
-// A socket of `type` bound to 127.0.0.1 on a free port (-1 on failure).
-int boundSocket(int type, quint16& port);
-bool connectLoopback(int socket, quint16 port);
+// A socket of `type` bound to 127.0.0.1 (::1 for AF_INET6) on a free port (-1 on failure).
+int boundSocket(int type, quint16& port, int family = AF_INET);
+bool connectLoopback(int socket, quint16 port, int family = AF_INET);

@@ -4,6 +4,7 @@
 
 #include "capture/sockinfo.h"
 #include "common/processes.h"
+#include "helpers/procsockets.h"
 #include "common/testmain.h"
 #include "helperrunner.h"
 
@@ -23,7 +24,7 @@ std::vector<SockInfo> listSockets(const QString& tmpDir)
     if (!helper.start())
         return out;
     const QByteArray bytes = helper.readAll();
-    if (helper.wait() != 0 || bytes.size() % 68 != 0)
+    if (helper.wait() != 0 || bytes.size() % int(sizeof(SockInfo)) != 0)
         return out;
     for (int at = 0; at + int(sizeof(SockInfo)) <= bytes.size(); at += int(sizeof(SockInfo))) {
         SockInfo s;
@@ -33,12 +34,28 @@ std::vector<SockInfo> listSockets(const QString& tmpDir)
     return out;
 }
 
+// "4 127.0.0.1:631 0.0.0.0:0" or "6 [::1]:8080 [::]:0": the family the record gets, both ends.
+QString describe(const KernelSocket& s)
+{
+    const bool v4 = isIpv4Socket(s);
+    const auto end = [v4](const SocketAddress& a, quint16 port) {
+        char text[INET6_ADDRSTRLEN];
+        const std::uint32_t a4 = ipv4Of(a);
+        if (v4)
+            return QStringLiteral("%1:%2").arg(QLatin1String(inet_ntop(AF_INET, &a4, text, sizeof text))).arg(port);
+        return QStringLiteral("[%1]:%2").arg(QLatin1String(inet_ntop(AF_INET6, a.data(), text, sizeof text))).arg(port);
+    };
+    return QStringLiteral("%1 %2 %3").arg(v4 ? 4 : 6).arg(end(s.localAddr, s.localPort), end(s.remoteAddr, s.remotePort));
+}
 }  // namespace
 
 class TestGetSock : public QObject {
     Q_OBJECT
 private slots:
     void listsTheTestsOwnSockets();
+    void parsesProcLines_data();
+    void parsesProcLines();
+    void listsIpv6Sockets();
 };
 
 void TestGetSock::listsTheTestsOwnSockets()
@@ -84,6 +101,80 @@ void TestGetSock::listsTheTestsOwnSockets()
     for (const SockInfo& s : list)  // every text ends inside its field
         QVERIFY(std::memchr(s.state, 0, sizeof s.state) && std::memchr(s.program, 0, sizeof s.program));
     for (int fd : {listener, udp, connectedUdp, client})
+        ::close(fd);
+}
+
+// Lines of /proc/net/tcp and tcp6 (untrusted text): what they give, or nothing.
+void TestGetSock::parsesProcLines_data()
+{
+    QTest::addColumn<bool>("ipv6");
+    QTest::addColumn<QByteArray>("ends");  // local and remote address fields
+    QTest::addColumn<QString>("seen");     // empty: the line is refused
+    const QByteArray zero6(32, '0');
+    QTest::newRow("IPv4") << false << QByteArray("0100007F:0277 00000000:0000") << "4 127.0.0.1:631 0.0.0.0:0";
+    QTest::newRow("::1") << true << "00000000000000000000000001000000:1F90 " + zero6 + ":0000" << "6 [::1]:8080 [::]:0";
+    QTest::newRow("long address") << true << "341200FDBC9A7856341200FFBC9A7856:9C41 " + zero6 + ":0000"
+                                  << "6 [fd00:1234:5678:9abc:ff00:1234:5678:9abc]:40001 [::]:0";
+    QTest::newRow("mapped") << true << QByteArray("0000000000000000FFFF00000100007F:0050 0000000000000000FFFF00000100007F:D000")
+                            << "4 127.0.0.1:80 127.0.0.1:53248";
+    QTest::newRow("mapped, unconnected") << true << "0000000000000000FFFF00000100007F:0035 " + zero6 + ":0000"
+                                         << "4 127.0.0.1:53 0.0.0.0:0";
+    QTest::newRow("31 digits") << true << "0000000000000000000000000100000:1F90 " + zero6 + ":0000" << QString();
+    QTest::newRow("33 digits") << true << "000000000000000000000000010000000:1F90 " + zero6 + ":0000" << QString();
+    QTest::newRow("not hexadecimal") << true << "0000000000000000000000000100000G:1F90 " + zero6 + ":0000" << QString();
+    QTest::newRow("IPv4 in the IPv6 table") << true << QByteArray("0100007F:0277 00000000:0000") << QString();
+    QTest::newRow("IPv6 in the IPv4 table") << false << "00000000000000000000000001000000:1F90 " + zero6 + ":0000"
+                                            << QString();
+}
+
+void TestGetSock::parsesProcLines()
+{
+    QFETCH(bool, ipv6);
+    QFETCH(QByteArray, ends);
+    QFETCH(QString, seen);
+    const std::string line = "   0: " + ends.toStdString() + " 0A 00000000:00000000 00:00000000 00000000  0  0 4242 1";
+    KernelSocket s;
+    const bool parsed = parseSocketLine(line, true, ipv6, s);
+    QCOMPARE(parsed ? describe(s) : QString(), seen);
+    if (parsed)
+        QCOMPARE(s.inode, 4242ul);
+}
+
+// A socket of both families: ::1 as IPv6, an IPv4-mapped address as the IPv4 socket it is.
+void TestGetSock::listsIpv6Sockets()
+{
+    QTemporaryDir dir;
+    quint16 port6 = 0, portMapped = 0;
+    const int listener6 = boundSocket(SOCK_STREAM, port6, AF_INET6);
+    QVERIFY(listener6 >= 0 && ::listen(listener6, 4) == 0);
+    const int mapped = ::socket(AF_INET6, SOCK_DGRAM, 0);
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    QCOMPARE(inet_pton(AF_INET6, "::ffff:127.0.0.1", &a.sin6_addr), 1);
+    socklen_t len = sizeof a;
+    QVERIFY(::bind(mapped, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+            ::getsockname(mapped, reinterpret_cast<sockaddr*>(&a), &len) == 0);
+    portMapped = ntohs(a.sin6_port);
+
+    const std::vector<SockInfo> list = listSockets(dir.path());
+    const auto find = [&](bool tcp, quint16 port) {
+        return std::find_if(list.begin(), list.end(), [&](const SockInfo& s) {
+            return (s.protocol != 0) == tcp && s.local.sin_port == port;
+        });
+    };
+    const auto v6 = find(true, port6);
+    QVERIFY(v6 != list.end());
+    QCOMPARE(v6->local.sin_family, sa_family_t(AF_INET6));
+    QCOMPARE(v6->foreign.sin_family, sa_family_t(AF_INET6));
+    QVERIFY(IN6_IS_ADDR_LOOPBACK(&v6->local6) && IN6_IS_ADDR_UNSPECIFIED(&v6->foreign6));
+    QCOMPARE(v6->local.sin_addr.s_addr, 0u);
+    QCOMPARE(QByteArray(v6->state), QByteArray("LISTEN"));
+    const auto v4 = find(false, portMapped);
+    QVERIFY(v4 != list.end());
+    QCOMPARE(v4->local.sin_family, sa_family_t(AF_INET));
+    QCOMPARE(v4->local.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+    QVERIFY(IN6_IS_ADDR_UNSPECIFIED(&v4->local6));
+    for (int fd : {listener6, mapped})
         ::close(fd);
 }
 

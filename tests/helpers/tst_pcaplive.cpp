@@ -14,13 +14,19 @@
 #include <QThread>
 #include <QtTest>
 #include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
-void sendDatagrams(int from, quint16 port, const QList<QByteArray>& messages)
+void sendDatagrams(int from, quint16 port, const QList<QByteArray>& messages, int family = AF_INET)
 {
-    QVERIFY(connectLoopback(from, port));
+    QVERIFY(connectLoopback(from, port, family));
     for (const QByteArray& m : messages)
         QCOMPARE(::send(from, m.constData(), size_t(m.size()), 0), ssize_t(m.size()));
 }
@@ -67,6 +73,35 @@ void sendBurst(quint16 port, int count)
     ::close(sender);
 }
 
+// The calling thread in a network namespace of its own, with lo up, until destroyed:
+// no other program's traffic reaches a capture (children started meanwhile stay there).
+class PrivateNetwork {
+public:
+    PrivateNetwork() : m_home(::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC))
+    {
+        if (m_home < 0 || ::unshare(CLONE_NEWNET) != 0)
+            return;
+        const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        ifreq lo{};
+        std::strcpy(lo.ifr_name, "lo");
+        m_ok = s >= 0 && ::ioctl(s, SIOCGIFFLAGS, &lo) == 0 && (lo.ifr_flags |= IFF_UP, ::ioctl(s, SIOCSIFFLAGS, &lo) == 0);
+        if (s >= 0)
+            ::close(s);
+    }
+    ~PrivateNetwork()
+    {
+        if (m_home >= 0) {
+            ::setns(m_home, CLONE_NEWNET);
+            ::close(m_home);
+        }
+    }
+    bool ok() const { return m_ok; }
+
+private:
+    int m_home;
+    bool m_ok = false;
+};
+
 // Reads records until none has come for `quietMs`.
 int readUntilQuiet(int fd, int quietMs)
 {
@@ -88,7 +123,9 @@ class TestPcapLive : public QObject {
     Q_OBJECT
 private slots:
     void init();
+    void loopbackTrafficArrives_data();
     void loopbackTrafficArrives();
+    void applicationFollowedAcrossFamilies();
     void burstBeyondTheRingIsCounted_data();
     void burstBeyondTheRingIsCounted();
 };
@@ -99,24 +136,40 @@ void TestPcapLive::init()
         QSKIP("live capture needs root (or capture rights on nuk/pcap): run the tests as root to cover it");
 }
 
+void TestPcapLive::loopbackTrafficArrives_data()
+{
+    QTest::addColumn<int>("family");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("filter");  // %1: the UDP port, %2: the TCP port
+    QTest::newRow("IPv4") << int(AF_INET) << 1 << QStringLiteral("host 127.0.0.1 and (udp port %1 or tcp port %2)");
+    // ::1 on lo: the kernel filter's "inbound" keeps one copy of each IPv6 packet too.
+    QTest::newRow("IPv6") << int(AF_INET6) << 1 << QStringLiteral("host ::1 and (udp port %1 or tcp port %2)");
+    // "Current Active Sockets": the expression the socket dialog builds for the
+    // sockets [::1]:U and [::1]:T (config/sockettext).
+    QTest::newRow("IPv6 sockets chosen") << int(AF_INET6) << 2
+                                         << QStringLiteral(" ( host ::1 and port %1) or ( host ::1 and port %2)");
+}
+
 void TestPcapLive::loopbackTrafficArrives()
 {
+    QFETCH(int, family);
+    QFETCH(int, mode);
+    QFETCH(QString, filter);
     QTemporaryDir dir;
     quint16 udpPort = 0, senderPort = 0, tcpPort = 0;
-    const int udp = boundSocket(SOCK_DGRAM, udpPort);
-    const int sender = boundSocket(SOCK_DGRAM, senderPort);
-    const int listener = boundSocket(SOCK_STREAM, tcpPort);
+    const int udp = boundSocket(SOCK_DGRAM, udpPort, family);
+    const int sender = boundSocket(SOCK_DGRAM, senderPort, family);
+    const int listener = boundSocket(SOCK_STREAM, tcpPort, family);
     QVERIFY(udp >= 0 && sender >= 0 && listener >= 0 && ::listen(listener, 4) == 0);
-    const QString filter = QStringLiteral("host 127.0.0.1 and (udp port %1 or tcp port %2)").arg(udpPort).arg(tcpPort);
 
-    HelperRunner helper(QStringLiteral("pcap"), liveArgs(1, filter), dir.path());
+    HelperRunner helper(QStringLiteral("pcap"), liveArgs(mode, filter.arg(udpPort).arg(tcpPort)), dir.path());
     QVERIFY(helper.start());
     QVERIFY2(helper.waitForStderr("capturing on", 10000), helper.stderrText().constData());
 
     const QList<QByteArray> datagrams{QByteArray("one"), QByteArray(""), QByteArray(1000, 'x')};
-    sendDatagrams(sender, udpPort, datagrams);
-    const int client = ::socket(AF_INET, SOCK_STREAM, 0);
-    QVERIFY(connectLoopback(client, tcpPort));
+    sendDatagrams(sender, udpPort, datagrams, family);
+    const int client = ::socket(family, SOCK_STREAM, 0);
+    QVERIFY(connectLoopback(client, tcpPort, family));
     const int server = ::accept(listener, nullptr, nullptr);
     char buf[16];
     QVERIFY(::write(client, "hello", 5) == 5 && ::read(server, buf, sizeof buf) == 5);
@@ -125,8 +178,12 @@ void TestPcapLive::loopbackTrafficArrives()
     ::close(server);
     QThread::msleep(300);
     QCOMPARE(::kill(helper.pid(), SIGTERM), 0);
-    const std::vector<CPacket> records = helper.readRecords();
+    std::vector<QByteArray> fixed;
+    const std::vector<CPacket> records = helper.readRecords(&fixed);
     QCOMPARE(helper.wait(), 0);
+    const quint16 etherType = family == AF_INET6 ? record::EtherTypeIpv6 : record::EtherTypeIpv4;
+    for (const QByteArray& f : fixed)
+        QCOMPARE(quint16(quint8(f[record::Ethernet + 12]) << 8 | quint8(f[record::Ethernet + 13])), etherType);
 
     // The datagrams whole (an empty one too), then the handshake, the data both
     // ways and both FINs.
@@ -147,6 +204,68 @@ void TestPcapLive::loopbackTrafficArrives()
     QCOMPARE(syns, 2);
     QCOMPARE(fins, 2);
     for (int fd : {udp, sender, listener})
+        ::close(fd);
+}
+
+// "Specific Application": a program whose first connection goes over IPv6 is
+// followed, and so is the IPv4 socket it opens later; the test's own traffic is not.
+void TestPcapLive::applicationFollowedAcrossFamilies()
+{
+    // Mode 3 follows whichever program connects first: only this test's may.
+    const PrivateNetwork network;
+    QVERIFY(network.ok());
+    QTemporaryDir dir;
+    quint16 tcpPort = 0, udpPort = 0, otherPort = 0;
+    const int listener = boundSocket(SOCK_STREAM, tcpPort, AF_INET6);
+    const int udp = boundSocket(SOCK_DGRAM, udpPort);
+    const int other = boundSocket(SOCK_DGRAM, otherPort);
+    QVERIFY(listener >= 0 && udp >= 0 && other >= 0 && ::listen(listener, 4) == 0);
+    HelperRunner helper(QStringLiteral("pcap"), liveArgs(3, QString()), dir.path());
+    QVERIFY(helper.start());
+    QVERIFY2(helper.waitForStderr("capturing on", 10000), helper.stderrText().constData());
+
+    // The program stays until the helper has stopped: the helper looks its sockets up while it runs.
+    int release[2];
+    QCOMPARE(::pipe(release), 0);
+    const pid_t program = fork();
+    if (program == 0) {  // the program to follow: nothing of the test's sockets
+        for (int fd : {listener, udp, other, release[1]})
+            ::close(fd);
+        const int c = ::socket(AF_INET6, SOCK_STREAM, 0);
+        if (!connectLoopback(c, tcpPort, AF_INET6) || ::write(c, "over IPv6", 9) != 9)
+            _exit(1);
+        usleep(100000);
+        quint16 port;
+        const int u = boundSocket(SOCK_DGRAM, port);
+        if (!connectLoopback(u, udpPort) || ::send(u, "over IPv4", 9, 0) != 9)
+            _exit(1);
+        char end;
+        _exit(::read(release[0], &end, 1) == 0 ? 0 : 1);
+    }
+    QVERIFY(program > 0);
+    ::close(release[0]);
+    const int server = ::accept(listener, nullptr, nullptr);
+    char buf[16];
+    QCOMPARE(::read(server, buf, sizeof buf), ssize_t(9));
+    QCOMPARE(::recv(udp, buf, sizeof buf, 0), ssize_t(9));
+    QVERIFY(connectLoopback(other, udpPort) && ::send(other, "not followed", 12, 0) == 12);
+    QThread::msleep(300);
+    QCOMPARE(::kill(helper.pid(), SIGTERM), 0);
+    const std::vector<CPacket> records = helper.readRecords();
+    QCOMPARE(helper.wait(), 0);
+    ::close(release[1]);
+    int status = -1;
+    QCOMPARE(::waitpid(program, &status, 0), program);
+    QCOMPARE(status, 0);
+    ::close(server);
+    QVERIFY2(helper.stderrText().contains("pcap: following " + QByteArray::number(program) + '/'),
+             helper.stderrText().constData());
+    QByteArrayList payloads;
+    for (const CPacket& p : records)
+        if (p.payloadLength())
+            payloads << payloadOf(p);
+    QVERIFY2(payloads == (QByteArrayList{"over IPv6", "over IPv4"}), payloads.join('|') + "\n" + helper.stderrText());
+    for (int fd : {listener, udp, other})
         ::close(fd);
 }
 

@@ -20,7 +20,7 @@ namespace {
 QString trace(const char* name) { return QStringLiteral(NUK_TEST_DATA "/") + QLatin1String(name); }
 
 // The IPv4 packets of veth-eth.pcap in the link layers of other systems, and how many
-// frames without IPv4 each holds (tests/data/links/make-link-traces.py).
+// frames without IPv4 or IPv6 TCP/UDP each holds (tests/data/links/make-link-traces.py).
 const struct {
     const char* file;
     const char* withoutIpv4;
@@ -235,17 +235,23 @@ void TestPcapReplay::twinsGiveTheSameRecords()
 void TestPcapReplay::defaultTraceFile()
 {
     QTemporaryDir dir;
-    const ReplayResult first = replayTrace(trace("veth-cooked.pcap"), QStringLiteral("tcp or udp"), dir.path());
-    QVERIFY(!first.records.empty());
-    struct stat st;
-    QCOMPARE(::stat(defaultTraceIn(dir).toLocal8Bit().constData(), &st), 0);
-    QCOMPARE(int(st.st_mode & 0777), 0600);
     const QString saved = dir.path() + QStringLiteral("/saved.tr");
-    QVERIFY(QFile::rename(defaultTraceIn(dir), saved));
-    const ReplayResult again = replayTrace(saved, QStringLiteral("tcp or udp"), dir.path());
-    QCOMPARE(again.records.size(), first.records.size());
-    for (std::size_t i = 0; i < first.records.size(); ++i)
-        QCOMPARE(recordBytes(again.records[i]), recordBytes(first.records[i]));
+    // The saved copy replays to the same records, IPv6 ones (the mixed trace) too.
+    for (const char* source : {"veth-cooked.pcap", "ipv6/mixed46.pcap"}) {
+        const ReplayResult first = replayTrace(trace(source), QStringLiteral("tcp or udp"), dir.path());
+        QVERIFY(!first.records.empty());
+        struct stat st;
+        QCOMPARE(::stat(defaultTraceIn(dir).toLocal8Bit().constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 0777), 0600);
+        QFile::remove(saved);
+        QVERIFY(QFile::rename(defaultTraceIn(dir), saved));
+        const ReplayResult again = replayTrace(saved, QStringLiteral("tcp or udp"), dir.path());
+        QCOMPARE(again.records.size(), first.records.size());
+        for (std::size_t i = 0; i < first.records.size(); ++i) {
+            QCOMPARE(recordBytes(again.records[i]), recordBytes(first.records[i]));
+            QCOMPARE(again.fixed[i], first.fixed[i]);
+        }
+    }
 
     // A link, a FIFO or another user's file planted at the name is refused with its
     // reason, the capture still runs, and what the link points to is left alone.
