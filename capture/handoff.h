@@ -31,6 +31,8 @@ public:
     virtual std::size_t pending() const = 0;
     // GUI-thread wake-ups so far (for tests and benchmarks).
     unsigned long wakeups() const { return m_wakeups.load(); }
+    // GUI thread: for a consumer whose cost per batch grows (it then drains less often).
+    void setMinInterval(std::chrono::milliseconds minInterval) { m_minInterval = minInterval; }
 
 protected:
     // Called by push() with the item already queued; `mutex` guards m_wakePending.

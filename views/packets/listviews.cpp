@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
@@ -19,6 +20,16 @@
 #include <QTreeWidget>
 
 #include <algorithm>
+#include <chrono>
+
+namespace {
+// Rows the hand-off gives the list at once, and how insertions are spaced: each
+// waits kInsertionSpacing times as long as the last one took, within these bounds.
+constexpr std::size_t kMostRowsPerInsertion = 1 << 20;
+constexpr long long kInsertionSpacing = 10;
+constexpr std::chrono::milliseconds kFastestInsertions{5};
+constexpr std::chrono::milliseconds kSlowestInsertions{200};
+}  // namespace
 
 ItemFolderListItem::ItemFolderListItem(QTreeWidget* parent, const ItemFolder* folder)
     : QTreeWidgetItem(parent, QStringList(folder->folderName())), m_folder(folder)
@@ -96,10 +107,11 @@ ListViews::ListViews(QWidget* parent, const char* name) : QMainWindow(parent)
     m_outer->setSizes({200, 200});
     setCentralWidget(m_outer);
 
-    // Batches of a few thousand rows: a sorted list merges each batch into place,
-    // which must fit in the hand-off's time slice.
+    // Everything queued goes in at once: each insertion costs the table a pass over
+    // all its rows (row positions, and a sorted list's merge), so fewer and larger
+    // insertions cost less; appendBatch spaces them out as the list grows.
     m_handoff = new HandoffQueue<Handed>([this](std::vector<Handed>& batch) { appendBatch(batch); }, this,
-                                         std::chrono::milliseconds(8), 4096);
+                                         std::chrono::milliseconds(8), kMostRowsPerInsertion);
 
     connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this, &ListViews::slotPacketChanged);
     connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &ListViews::slotItemFolderChanged);
@@ -165,9 +177,17 @@ void ListViews::appendBatch(std::vector<Handed>& batch)
     for (const Handed& h : batch)
         rows.push_back(h.row);
     const bool follow = followsNewest();
+    QElapsedTimer cost;
+    cost.start();
     m_model->appendRows(rows.data(), rows.size(), batch.front().base);
+    m_list->doItemsLayout();  // now rather than at the next pass of the event loop: measured here
     if (follow)
         m_list->scrollToBottom();
+    // The table's passes over all rows take longer as the list grows: the next
+    // insertion waits ten times as long as this one took, so that they take at
+    // most about a tenth of the GUI thread, whatever the list's length.
+    const auto next = std::chrono::milliseconds(cost.nsecsElapsed() * kInsertionSpacing / 1000000);
+    m_handoff->setMinInterval(std::clamp(next, kFastestInsertions, kSlowestInsertions));
 }
 
 // The newest row stays in view while the list is in arrival order, unless the
