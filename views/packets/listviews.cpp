@@ -25,7 +25,7 @@
 namespace {
 // Rows the hand-off gives the list at once, and how insertions are spaced: each
 // waits kInsertionSpacing times as long as the last one took, within these bounds.
-constexpr std::size_t kMostRowsPerInsertion = 1 << 20;
+constexpr std::size_t kMostRowsPerInsertion = 1 << 16;
 constexpr long long kInsertionSpacing = 10;
 constexpr std::chrono::milliseconds kFastestInsertions{5};
 constexpr std::chrono::milliseconds kSlowestInsertions{200};
