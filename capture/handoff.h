@@ -76,6 +76,9 @@ public:
         postWakeupIfIdle(lock);
     }
 
+    // GUI thread: the largest batch from now on.
+    void setMaxBatch(std::size_t maxBatch) { m_maxBatch = std::max<std::size_t>(1, maxBatch); }
+
     // Drops everything not yet consumed (GUI thread, e.g. on clear).
     void discard()
     {

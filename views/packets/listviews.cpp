@@ -23,12 +23,16 @@
 #include <chrono>
 
 namespace {
-// Rows the hand-off gives the list at once, and how insertions are spaced: each
-// waits kInsertionSpacing times as long as the last one took, within these bounds.
-constexpr std::size_t kMostRowsPerInsertion = 1 << 16;
-constexpr long long kInsertionSpacing = 10;
+// Rows per insertion: in arrival order all that waits (each insertion costs the table
+// a pass over all rows, whatever it adds), in another order a few thousand (a sorted
+// list merges each batch into place, which must stay short).
+constexpr std::size_t kRowsInArrivalOrder = 1 << 22;
+constexpr std::size_t kRowsWhenSorted = 4096;
+// In arrival order each insertion waits kInsertionSpacing times as long as the last
+// one took, within these bounds.
+constexpr long long kInsertionSpacing = 4;
 constexpr std::chrono::milliseconds kFastestInsertions{5};
-constexpr std::chrono::milliseconds kSlowestInsertions{200};
+constexpr std::chrono::milliseconds kSlowestInsertions{100};
 }  // namespace
 
 ItemFolderListItem::ItemFolderListItem(QTreeWidget* parent, const ItemFolder* folder)
@@ -107,11 +111,9 @@ ListViews::ListViews(QWidget* parent, const char* name) : QMainWindow(parent)
     m_outer->setSizes({200, 200});
     setCentralWidget(m_outer);
 
-    // Everything queued goes in at once: each insertion costs the table a pass over
-    // all its rows (row positions, and a sorted list's merge), so fewer and larger
-    // insertions cost less; appendBatch spaces them out as the list grows.
+    // appendBatch sets the batch size and spaces the insertions as the list grows.
     m_handoff = new HandoffQueue<Handed>([this](std::vector<Handed>& batch) { appendBatch(batch); }, this,
-                                         std::chrono::milliseconds(8), kMostRowsPerInsertion);
+                                         std::chrono::milliseconds(8), kRowsInArrivalOrder);
 
     connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this, &ListViews::slotPacketChanged);
     connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &ListViews::slotItemFolderChanged);
@@ -180,14 +182,19 @@ void ListViews::appendBatch(std::vector<Handed>& batch)
     QElapsedTimer cost;
     cost.start();
     m_model->appendRows(rows.data(), rows.size(), batch.front().base);
-    m_list->doItemsLayout();  // now rather than at the next pass of the event loop: measured here
+    const bool arrivalOrder = m_model->sortColumn() == PacketListItem::ColNo && m_model->sortOrder() == Qt::AscendingOrder;
+    if (arrivalOrder)
+        m_list->doItemsLayout();  // now rather than at the next pass of the event loop: measured here
     if (follow)
         m_list->scrollToBottom();
-    // The table's passes over all rows take longer as the list grows: the next
-    // insertion waits ten times as long as this one took, so that they take at
-    // most about a tenth of the GUI thread, whatever the list's length.
+    // The table's passes over all rows take longer as the list grows: in arrival
+    // order the next insertion waits a few times as long as this one took, so that
+    // they take at most about a fifth of the GUI thread whatever the list's length,
+    // and takes all that waited meanwhile.
     const auto next = std::chrono::milliseconds(cost.nsecsElapsed() * kInsertionSpacing / 1000000);
-    m_handoff->setMinInterval(std::clamp(next, kFastestInsertions, kSlowestInsertions));
+    m_handoff->setMinInterval(arrivalOrder ? std::clamp(next, kFastestInsertions, kSlowestInsertions)
+                                           : kFastestInsertions);
+    m_handoff->setMaxBatch(arrivalOrder ? kRowsInArrivalOrder : kRowsWhenSorted);
 }
 
 // The newest row stays in view while the list is in arrival order, unless the
