@@ -32,7 +32,7 @@ constexpr std::size_t kRowsWhenSorted = 4096;
 // one took, within these bounds.
 constexpr long long kInsertionSpacing = 4;
 constexpr std::chrono::milliseconds kFastestInsertions{5};
-constexpr std::chrono::milliseconds kSlowestInsertions{100};
+constexpr std::chrono::milliseconds kSlowestInsertions{250};
 }  // namespace
 
 ItemFolderListItem::ItemFolderListItem(QTreeWidget* parent, const ItemFolder* folder)
