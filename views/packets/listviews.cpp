@@ -182,7 +182,8 @@ void ListViews::appendBatch(std::vector<Handed>& batch)
     QElapsedTimer cost;
     cost.start();
     m_model->appendRows(rows.data(), rows.size(), batch.front().base);
-    const bool arrivalOrder = m_model->sortColumn() == PacketListItem::ColNo && m_model->sortOrder() == Qt::AscendingOrder;
+    const bool arrivalOrder =
+        m_model->sortColumn() == PacketListItem::ColNo && m_model->sortOrder() == Qt::AscendingOrder;
     if (arrivalOrder)
         m_list->doItemsLayout();  // now rather than at the next pass of the event loop: measured here
     if (follow)
