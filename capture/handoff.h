@@ -31,6 +31,8 @@ public:
     virtual std::size_t pending() const = 0;
     // GUI-thread wake-ups so far (for tests and benchmarks).
     unsigned long wakeups() const { return m_wakeups.load(); }
+    // GUI thread: for a consumer whose cost per batch grows (it then drains less often).
+    void setMinInterval(std::chrono::milliseconds minInterval) { m_minInterval = minInterval; }
 
 protected:
     // Called by push() with the item already queued; `mutex` guards m_wakePending.
@@ -73,6 +75,9 @@ public:
         m_items.push_back(std::move(item));
         postWakeupIfIdle(lock);
     }
+
+    // GUI thread: the largest batch from now on.
+    void setMaxBatch(std::size_t maxBatch) { m_maxBatch = std::max<std::size_t>(1, maxBatch); }
 
     // Drops everything not yet consumed (GUI thread, e.g. on clear).
     void discard()

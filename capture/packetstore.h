@@ -8,10 +8,15 @@
 // one mapping that the kernel may back with huge pages, so the reader thread spends
 // its time on the packets rather than on the memory under them.
 //
+// Fresh memory costs most when first touched (the kernel clears every page, and a
+// virtual machine's host may have to provide it too), so once a block is half full
+// a thread of its own maps and touches the next one, off the reader's path.
+//
 // Not thread-safe: one thread (the reader) adds; the packets stay valid, and may be
 // read from any thread, until the store is destroyed.
 
 #include <cstddef>
+#include <future>
 #include <vector>
 
 class CPacket;
@@ -37,6 +42,10 @@ private:
         std::size_t used;
     };
     static std::size_t footprint(std::size_t payload);
+    // A block of `size` bytes; data is null when no memory is left.
+    static Block map(std::size_t size, bool touch);
+    bool addBlock(std::size_t bytes);
 
     std::vector<Block> m_blocks;
+    std::future<Block> m_next;  // the next standard block, being mapped and touched
 };

@@ -572,19 +572,62 @@ OpenResult openDevice(LiveDevice& dev, const Options& o, bool kernelFilterIsUser
 
 struct DispatchContext {
     PacketPipeline* pipeline;
+    const RecordSink* sink;
     LinkKind kind;
     bool outputEnded = false;
     int taken = 0;  // frames handed to the pipeline; those after the output ended are not
 };
 
+// A stop does not end the output: frames taken after it still reach the trace file,
+// and the sink counts their records as not delivered.
 void onPacket(u_char* user, const pcap_pkthdr* header, const u_char* data)
 {
     auto* ctx = reinterpret_cast<DispatchContext*>(user);
     if (ctx->outputEnded)
         return;
     ++ctx->taken;
-    if (!ctx->pipeline->handle(ctx->kind, *header, data))
+    if (!ctx->pipeline->handle(ctx->kind, *header, data) && ctx->sink->state() != RecordSink::State::Open)
         ctx->outputEnded = true;
+}
+
+enum class RingsRead { Ok, OutputEnded, Failed };
+
+// Takes what every device's ring has handed over.
+RingsRead readRings(const std::vector<std::unique_ptr<LiveDevice>>& devices, PacketPipeline& pipeline,
+                    const RecordSink& sink, livecapture::Statistics& statistics)
+{
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        DispatchContext ctx{&pipeline, &sink, devices[i]->kind};
+        const int n = pcap_dispatch(devices[i]->handle, -1, onPacket, reinterpret_cast<u_char*>(&ctx));
+        statistics.countCaptured(i, ctx.taken);
+        if (ctx.outputEnded)
+            return RingsRead::OutputEnded;
+        if (n == PCAP_ERROR) {
+            std::fprintf(stderr, "pcap: capture on %s failed: %s\n", devices[i]->name.c_str(),
+                         pcap_geterr(devices[i]->handle));
+            return RingsRead::Failed;
+        }
+    }
+    return RingsRead::Ok;
+}
+
+// At a stop, the packets of a ring's open block are not handed over yet: the kernel
+// closes the block at its timeout, checked every kRingTimeoutMs, so it can take up to
+// twice that. They are taken until the counts add up (every packet the kernel passed
+// is captured or dropped), for a few timeouts at most: a stream still going on never
+// adds up. Their records count as not delivered; the trace file has them.
+void takeWhatTheRingsHold(const std::vector<std::unique_ptr<LiveDevice>>& devices, PacketPipeline& pipeline,
+                          const RecordSink& sink, livecapture::Statistics& statistics)
+{
+    constexpr int kMostWaits = 4;
+    for (int wait = 0; wait < kMostWaits; ++wait) {
+        ::poll(nullptr, 0, livecapture::kRingTimeoutMs);
+        if (readRings(devices, pipeline, sink, statistics) != RingsRead::Ok)
+            return;
+        const livecapture::Counts c = statistics.total();
+        if (c.captured + c.kernelDrops >= c.received)
+            return;
+    }
 }
 
 int capture(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceFileWriter& trace,
@@ -643,21 +686,14 @@ int capture(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceF
         }
         // Every device is read after every wait: some kernels hand a block of the
         // ring over at its timeout without waking the poll.
-        for (std::size_t i = 0; i < fds.size(); ++i) {
-            DispatchContext ctx{&pipeline, devices[i]->kind};
-            const int n = pcap_dispatch(devices[i]->handle, -1, onPacket, reinterpret_cast<u_char*>(&ctx));
-            statistics.countCaptured(i, ctx.taken);
-            if (ctx.outputEnded)
-                return outputStatus(sink);
-            if (n == PCAP_ERROR) {
-                std::fprintf(stderr, "pcap: capture on %s failed: %s\n", devices[i]->name.c_str(),
-                             pcap_geterr(devices[i]->handle));
-                return kExitFailed;
-            }
-        }
+        const RingsRead r = readRings(devices, pipeline, sink, statistics);
+        if (r == RingsRead::OutputEnded)
+            return outputStatus(sink);
+        if (r == RingsRead::Failed)
+            return kExitFailed;
         // Live packets go out at once: no batching delay.
-        if (!sink.flush())
-            return g_stop ? kExitOk : outputStatus(sink);
+        if (!sink.flush() && sink.state() != RecordSink::State::Open)
+            return outputStatus(sink);
         const long long now = monotonicMs();
         statistics.tick(now);
         if (follower)
@@ -669,7 +705,9 @@ int capture(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceF
             nextFlush = now + kFlushEveryMs;
         }
     }
-    return kExitOk;
+    takeWhatTheRingsHold(devices, pipeline, sink, statistics);
+    sink.flush();
+    return outputStatus(sink);
 }
 
 }  // namespace

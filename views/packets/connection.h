@@ -15,6 +15,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <deque>
 #include <set>
 #include <vector>
 
@@ -97,7 +98,8 @@ public:
     // (the same initial sequence number). A first SYN from each side, as in a
     // simultaneous open, belongs here.
     bool startsNewConversation(const CPacket& packet) const;
-    const std::vector<PacketListItem>& packets() const { return m_packets; }
+    // In chunks: a busy connection grows without copying, or touching fresh memory for, all it holds.
+    const std::deque<PacketListItem>& packets() const { return m_packets; }
     BaseTime baseTime() const { return m_base; }  // set by the first packet
 
     // Places the packets that arrived since the last call in the direction lists.
@@ -122,7 +124,7 @@ private:
     const Sender& senderOf(const CPacket& packet) const;
 
     QString m_endPoint1, m_endPoint2;
-    std::vector<PacketListItem> m_packets;
+    std::deque<PacketListItem> m_packets;
     BaseTime m_base;
     DirectionList m_forward, m_backward;
     std::size_t m_sorted = 0;  // packets already placed

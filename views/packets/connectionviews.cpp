@@ -63,7 +63,7 @@ void ConnectionViews::listPackets(Connection* connection)
     std::vector<PacketListItem> rows;
     {
         const auto lock = m_feed->lock();  // filing appends to the packet list
-        rows = connection->packets();
+        rows.assign(connection->packets().begin(), connection->packets().end());
     }
     m_packetModel->appendRows(rows.data(), rows.size(), connection->baseTime());
 }

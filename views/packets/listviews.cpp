@@ -9,6 +9,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
@@ -20,6 +21,20 @@
 #include <QTreeWidget>
 
 #include <algorithm>
+#include <chrono>
+
+namespace {
+// Rows per insertion: in arrival order all that waits (each insertion costs the table
+// a pass over all rows, whatever it adds), in another order a few thousand (a sorted
+// list merges each batch into place, which must stay short).
+constexpr std::size_t kRowsInArrivalOrder = 1 << 22;
+constexpr std::size_t kRowsWhenSorted = 4096;
+// In arrival order each insertion waits kInsertionSpacing times as long as the last
+// one took, within these bounds.
+constexpr long long kInsertionSpacing = 4;
+constexpr std::chrono::milliseconds kFastestInsertions{5};
+constexpr std::chrono::milliseconds kSlowestInsertions{250};
+}  // namespace
 
 ItemFolderListItem::ItemFolderListItem(QTreeWidget* parent, const ItemFolder* folder)
     : QTreeWidgetItem(parent, QStringList(folder->folderName())), m_folder(folder)
@@ -97,10 +112,9 @@ ListViews::ListViews(QWidget* parent, const char* name) : QMainWindow(parent)
     m_outer->setSizes({200, 200});
     setCentralWidget(m_outer);
 
-    // Batches of a few thousand rows: a sorted list merges each batch into place,
-    // which must fit in the hand-off's time slice.
+    // appendBatch sets the batch size and spaces the insertions as the list grows.
     m_handoff = new HandoffQueue<Handed>([this](std::vector<Handed>& batch) { appendBatch(batch); }, this,
-                                         std::chrono::milliseconds(8), 4096);
+                                         std::chrono::milliseconds(8), kRowsInArrivalOrder);
 
     connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this, &ListViews::slotPacketChanged);
     connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &ListViews::slotItemFolderChanged);
@@ -170,9 +184,23 @@ void ListViews::appendBatch(std::vector<Handed>& batch)
     const bool follow = followsNewest();
     if (!m_wideAddresses && m_sawIPv6.load(std::memory_order_relaxed))
         widenAddressColumns();
+    QElapsedTimer cost;
+    cost.start();
     m_model->appendRows(rows.data(), rows.size(), batch.front().base);
+    const bool arrivalOrder =
+        m_model->sortColumn() == PacketListItem::ColNo && m_model->sortOrder() == Qt::AscendingOrder;
+    if (arrivalOrder)
+        m_list->doItemsLayout();  // now rather than at the next pass of the event loop: measured here
     if (follow)
         m_list->scrollToBottom();
+    // The table's passes over all rows take longer as the list grows: in arrival
+    // order the next insertion waits a few times as long as this one took, so that
+    // they take at most about a fifth of the GUI thread whatever the list's length,
+    // and takes all that waited meanwhile.
+    const auto next = std::chrono::milliseconds(cost.nsecsElapsed() * kInsertionSpacing / 1000000);
+    m_handoff->setMinInterval(arrivalOrder ? std::clamp(next, kFastestInsertions, kSlowestInsertions)
+                                           : kFastestInsertions);
+    m_handoff->setMaxBatch(arrivalOrder ? kRowsInArrivalOrder : kRowsWhenSorted);
 }
 
 // The newest row stays in view while the list is in arrival order, unless the
