@@ -98,6 +98,8 @@ public:
     // simultaneous open, belongs here.
     bool startsNewConversation(const CPacket& packet) const;
     const std::vector<PacketListItem>& packets() const { return m_packets; }
+    // Where `packet` is in packets(), or -1 (by its capture number: O(log n)).
+    std::ptrdiff_t indexOf(const CPacket* packet) const;
     BaseTime baseTime() const { return m_base; }  // set by the first packet
 
     // Places the packets that arrived since the last call in the direction lists.
