@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One packet in every view, at scale, headless.
 //
 // Writes a trace of N packets (default 1,000,000): one TCP connection of 100,000

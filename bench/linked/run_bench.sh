@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Linked selection benchmark: N packets (default 1,000,000) in all six views, the
 # time until every view shows a packet made current, and following a connection of
 # 100,000 packets against tcpdump picking it out of the same trace. Prints the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One packet in every view: a packet selected in one view shows in the others, each
 // selection changing once; Link Views off; views that lack the packet; following a
 // connection in the TCP state diagram from each view; Go to packet.
