@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The program's current packet: the one the user last selected in any view (or
 // stepped to, or went to by number). Views show it when it changes; "Link Views"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // What the views share for the program's current packet (CurrentPacket): the
 // "Go to Packet..." entry and the "Follow in TCP State Diagram" entry.
