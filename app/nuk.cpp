@@ -6,10 +6,12 @@
 #include "app/nukdoc.h"
 #include "app/nukprompts.h"
 #include "app/nukview.h"
+#include "capture/currentpacket.h"
 #include "capture/scheduler.h"
 #include "capture/setpacedialog.h"
 #include "capture/settings.h"
 #include "config/wizardfactory.h"
+#include "views/tcpstate/stattrandiagram.h"
 #include "views/viewfactory.h"
 
 #include <QAction>
@@ -106,6 +108,7 @@ NUK::NUK(const QString& traceFile) : QMainWindow(nullptr)
     resize(420, 50);
 
     m_pControlPanel = std::make_unique<ControlPanel>(this);
+    connect(&currentPacket(), &CurrentPacket::followRequested, this, &NUK::slotFollowInTcpStateDiagram);
     openWizard(traceFile);
 }
 
@@ -160,6 +163,11 @@ void NUK::initMenuBar()
     addEntry(m_pWindowMenu, QStringLiteral("New Connection Reconstruction View"), QKeySequence(),
              ID_WINDOW_RECONSTRUCTION, this, &NUK::slotNewReconstructionView);
     m_pWindowMenu->addSeparator();
+    QAction* link = m_pWindowMenu->addAction(QStringLiteral("Link Views"));
+    link->setData(ID_WINDOW_LINK_VIEWS);
+    link->setCheckable(true);
+    link->setChecked(currentPacket().isLinked());
+    connect(link, &QAction::toggled, this, &NUK::slotLinkViews);
 
     menuBar()->addSeparator();
     m_pHelpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
@@ -320,6 +328,28 @@ void NUK::slotNewTCPStatusView()
 void NUK::slotNewReconstructionView()
 {
     openView(ViewKind::Reconstruction, QStringLiteral("Contents View"), QStringLiteral("ReconstructionView"));
+}
+
+void NUK::slotLinkViews(bool linked) { currentPacket().setLinked(linked); }
+
+void NUK::slotFollowInTcpStateDiagram(const CPacket* packet)
+{
+    const auto openDiagram = [] {
+        for (auto it = m_View2MenuID.cbegin(); it != m_View2MenuID.cend(); ++it)
+            if (auto* diagram = dynamic_cast<StatTranDiagram*>(it.key()))
+                return diagram;
+        return static_cast<StatTranDiagram*>(nullptr);
+    };
+    StatTranDiagram* diagram = openDiagram();
+    if (!diagram) {
+        slotNewTCPStatusView();
+        diagram = openDiagram();
+    }
+    if (!diagram || !packet)
+        return;
+    diagram->follow(*packet);
+    diagram->show();
+    diagram->raise();
 }
 
 void NUK::slotHelpAbout()

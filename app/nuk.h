@@ -13,6 +13,7 @@
 #include <memory>
 
 class CaptureStatus;
+class CPacket;
 class NUKDoc;
 class NUKView;
 class QMenu;
@@ -36,6 +37,7 @@ enum NukMenuId {
     ID_WINDOW_TIME_LINE = 10204,
     ID_WINDOW_TCP_STATUS = 10205,
     ID_WINDOW_RECONSTRUCTION = 10206,
+    ID_WINDOW_LINK_VIEWS = 10207,
     ID_HELP_ABOUT = 1002,
 };
 
@@ -73,6 +75,10 @@ public slots:
     void slotNewTCPStatusView();
     void slotNewReconstructionView();
     void slotHelpAbout();
+    // Selecting a packet in one view shows it in the others ("Link Views").
+    void slotLinkViews(bool linked);
+    // The TCP state diagram (opened if none is) follows the connection of `packet`.
+    void slotFollowInTcpStateDiagram(const CPacket* packet);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -2,6 +2,7 @@
 #include "capture/controlpanel.h"
 
 #include "capture/cpacket.h"
+#include "capture/currentpacket.h"
 #include "capture/process/helpercontrol.h"
 #include "capture/recordreader.h"
 #include "capture/scheduler.h"
@@ -87,6 +88,8 @@ ControlPanel::ControlPanel(ControlPanelUi* ui) : m_pUi(ui)
     g_bStepIt = false;
     g_bPureStepMode = false;
 
+    currentPacket().setController(this);
+
     if (helpercontrol::errorPipe() >= 0) {
         m_pErrorNotifier = new QSocketNotifier(helpercontrol::errorPipe(), QSocketNotifier::Read, this);
         connect(m_pErrorNotifier, &QSocketNotifier::activated, this, &ControlPanel::readHelperErrors);
@@ -95,6 +98,8 @@ ControlPanel::ControlPanel(ControlPanelUi* ui) : m_pUi(ui)
 
 ControlPanel::~ControlPanel()
 {
+    if (currentPacket().controller() == this)
+        currentPacket().setController(nullptr);
     {
         std::lock_guard<std::mutex> lock(m_stateMutex);
         m_quit = true;
@@ -203,8 +208,10 @@ void ControlPanel::readCapture(unsigned capture)
         m_delivered.fetch_add(1, std::memory_order_relaxed);
         // A Step must answer within a frame: the drawing views show a stepped
         // packet at once instead of at the next refresh tick.
-        if (g_bPureStepMode)
+        if (g_bPureStepMode) {
             refreshSoon();
+            showStepped(packet);
+        }
     }
 }
 
@@ -218,6 +225,20 @@ void ControlPanel::refreshSoon()
             m_refreshPosted = false;
             if (m_bRunning)
                 UpdateView();
+        },
+        Qt::QueuedConnection);
+}
+
+// The stepped packet becomes the current one, once the views have it (their
+// hand-offs were posted before this).
+void ControlPanel::showStepped(CPacket* packet)
+{
+    const unsigned capture = m_captureId;
+    QMetaObject::invokeMethod(
+        this,
+        [this, packet, capture] {
+            if (m_bRunning && m_captureId == capture)
+                currentPacket().select(packet, nullptr);
         },
         Qt::QueuedConnection);
 }
@@ -255,6 +276,8 @@ void ControlPanel::deliver(CPacket* packet)
     {
         std::lock_guard<std::mutex> lock(m_packetMutex);
         ++m_packetCount;
+        packet->setCaptureNumber(std::uint32_t(m_packetCount));
+        m_numbered.push_back(packet);
     }
     std::lock_guard<std::recursive_mutex> lock(registryMutex());
     for (auto it = m_View2MenuID.cbegin(); it != m_View2MenuID.cend(); ++it)
@@ -272,6 +295,22 @@ std::size_t ControlPanel::packetCount() const
 {
     std::lock_guard<std::mutex> lock(m_packetMutex);
     return m_packetCount;
+}
+
+CPacket* ControlPanel::packetNumbered(std::uint32_t number) const
+{
+    std::lock_guard<std::mutex> lock(m_packetMutex);
+    return number >= 1 && number <= m_numbered.size() ? m_numbered[number - 1] : nullptr;
+}
+
+std::uint32_t ControlPanel::packetsWhere(const std::function<bool(const CPacket&)>& keep,
+                                         std::vector<CPacket*>& out) const
+{
+    std::lock_guard<std::mutex> lock(m_packetMutex);
+    for (CPacket* packet : m_numbered)
+        if (keep(*packet))
+            out.push_back(packet);
+    return std::uint32_t(m_numbered.size());
 }
 
 void ControlPanel::CleanPipe()

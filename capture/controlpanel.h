@@ -18,6 +18,8 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -83,6 +85,11 @@ public:
     bool isStopped() const { return m_bStopped.load(); }
     // Packets received since construction, in arrival order (owned here).
     std::size_t packetCount() const;
+    // The packet numbered `number` (CPacket::captureNumber), null when there is none.
+    CPacket* packetNumbered(std::uint32_t number) const;
+    // The packets `keep` accepts, in arrival order, appended to `out`; gives the
+    // number of the last packet looked at.
+    std::uint32_t packetsWhere(const std::function<bool(const CPacket&)>& keep, std::vector<CPacket*>& out) const;
     int viewCount() const { return m_nViewCount; }
     CaptureProgress progress() const;
 
@@ -104,6 +111,7 @@ private:
     void reportProgress();
     // Reader thread: one refresh of every view on the GUI thread, posted once.
     void refreshSoon();
+    void showStepped(CPacket* packet);
     void message(const QString& title, const QString& text);
     void status(const QString& text);
 
@@ -118,6 +126,7 @@ private:
     PacketStore m_store;                             // reader thread only
     std::vector<std::unique_ptr<CPacket>> m_adopted;  // guarded by m_packetMutex
     std::size_t m_packetCount = 0;                   // guarded by m_packetMutex
+    std::deque<CPacket*> m_numbered;  // by capture number - 1; guarded by m_packetMutex
     QTimer* m_pTimer = nullptr;
     int m_nRefreshInterval = 500;
     std::atomic<bool> m_bStopped{false};

@@ -27,6 +27,10 @@ public:
     std::uint32_t GetPacketLength() const;
     bool isTcp() const { return GetPacketType() == record::TypeTcp; }
     std::uint32_t payloadLength() const;
+    // The packet's number in the whole capture, from 1 in arrival order; 0 for a
+    // packet no capture controller has numbered. Set once, before any view sees it.
+    std::uint32_t captureNumber() const { return m_captureNumber; }
+    void setCaptureNumber(std::uint32_t number) { m_captureNumber = number; }
     // The payload bytes a packet built from `raw` keeps.
     static std::uint32_t payloadSize(const RawPacket& raw);
 
@@ -115,6 +119,7 @@ private:
     static const char* addressText(const IpAddress& address, int resolve, char* buf, int len);
 
     std::int32_t m_header[4];  // seconds, microseconds, type, length (host order)
+    std::uint32_t m_captureNumber = 0;
     unsigned char m_eth[14];
     // The IPv4 header and its options; or the IPv6 header and the summary of its
     // extension headers (record::Ip up to record::Tcp, as in the record).

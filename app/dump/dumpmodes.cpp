@@ -86,7 +86,7 @@ const ModeEntry kModes[] = {
      "each packet with its field tree"},
     {"--streams", makeStreamsDumpMode, "each conversation, its payload live and reassembled"},
     {"--timeline", makeTimeLineDumpMode, "each packet's arrow in the time line"},
-    {"--tcpstate", makeTcpStateMode, "the TCP states of the first connection, a line a packet"},
+    {"--tcpstate", makeTcpStateMode, "the TCP states of the first new connection, a line a packet"},
     {"--hosts", makeHostsMode, "the hosts and links of the machine distribution map"},
 };
 

@@ -225,11 +225,17 @@ private:
                                return true;
                            }});
         m_steps.push_back({"select", 300, nullptr, [] {
-                               // Info shows ports and flags: the request is the first packet with data,
-                               // its payload marked in the bytes.
+                               // The web exchange, and the server's answer in the byte panes; every
+                               // other view shows that packet too.
+                               QWidget* packets = window("NUK Connection Packet View");
+                               if (!require(selectRow(table(packets, "End Point 1"), "40001"), "connection row") ||
+                                   !require(selectRow(table(packets, "No."), "PSH", 1), "connection's packet row"))
+                                   return false;
+
+                               // The packet list followed: the answer's payload marked in the bytes.
                                QWidget* list = window("NUK Packet List View");
                                QTableView* rows = table(list, "No.");
-                               if (!require(selectRow(rows, "PSH"), "packet row"))
+                               if (!require(rows && rows->selectionModel()->hasSelection(), "packet row"))
                                    return false;
                                rows->scrollToTop();
                                auto* tree = list->findChild<QTreeWidget*>();
@@ -242,12 +248,6 @@ private:
                                tree->setCurrentItem(field);
                                tree->scrollToItem(findItem(tree, "Transmission Control Protocol"),
                                                   QAbstractItemView::PositionAtTop);
-
-                               // The web exchange, and the server's answer in the byte panes.
-                               QWidget* packets = window("NUK Connection Packet View");
-                               if (!require(selectRow(table(packets, "End Point 1"), "40001"), "connection row") ||
-                                   !require(selectRow(table(packets, "No."), "PSH", 1), "connection's packet row"))
-                                   return false;
 
                                QWidget* recon = window("NUK Connection Reconstruction View");
                                if (!require(selectRow(table(recon, "End Point 1"), "40001"),

@@ -12,6 +12,9 @@
 #include "app/nukprompts.h"
 #include "capture/process/process.h"
 #include "capture/controlpanel.h"
+#include "capture/currentpacket.h"
+#include "packets/packetfixtures.h"
+#include "views/tcpstate/stattrandiagram.h"
 #include "capture/setpacedialog.h"
 #include "capture/settings.h"
 
@@ -217,6 +220,35 @@ private slots:
         if (run(ID_FILE_QUIT))
             QCOMPARE(m_shutdowns, 1);
         QCOMPARE(ran.size(), commands);
+    }
+
+    // "Link Views" turns linking off and on; following a connection opens the TCP
+    // state diagram once and then reuses it.
+    void linkViewsAndFollow()
+    {
+        NUK w;
+        QAction* link = menuEntry(w, ID_WINDOW_LINK_VIEWS);
+        QVERIFY(link && link->isCheckable() && link->isChecked() && currentPacket().isLinked());
+        link->trigger();
+        QVERIFY(!currentPacket().isLinked());
+        link->trigger();
+        QVERIFY(currentPacket().isLinked());
+
+        const auto packet = fixtures::build(fixtures::Fields());
+        const auto diagrams = [] {
+            QList<StatTranDiagram*> found;
+            for (auto it = m_View2MenuID.cbegin(); it != m_View2MenuID.cend(); ++it)
+                if (auto* d = dynamic_cast<StatTranDiagram*>(it.key()))
+                    found << d;
+            return found;
+        };
+        QVERIFY(diagrams().isEmpty());
+        for (int i = 0; i < 2; ++i) {
+            currentPacket().follow(packet.get());
+            QCOMPARE(diagrams().size(), 1);
+            QVERIFY(diagrams().first()->isVisible());
+            QCOMPARE(diagrams().first()->connectionLabel()->text(), QStringLiteral("10.0.0.1:1234 \u2194 192.168.1.2:80"));
+        }
     }
 
     // With the count, the replay bar and the pace shown, a status message is not cut

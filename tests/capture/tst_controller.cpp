@@ -6,6 +6,7 @@
 #include "capture/process/process.h"
 #include "common/testmain.h"
 #include "capture/controlpanel.h"
+#include "capture/currentpacket.h"
 #include "capture/scheduler.h"
 #include "capture/settings.h"
 #include "capture/recordreader.h"
@@ -216,6 +217,8 @@ private slots:
         controller.Start();
         QVERIFY(writeRecords(0, 3, 4));
         QTRY_COMPARE(view->packets.load(), 1);  // the first passes, the second waits for a Step
+        // The stepped packet is the program's current one.
+        QTRY_VERIFY(currentPacket().packet() && currentPacket().packet()->captureNumber() == 1);
         controller.Stop();
         g_Scheduler.step();  // still stopped: the waiting packet goes to the views
         QTRY_COMPARE(view->packets.load(), 2);  // the third was drained with the pipe

@@ -123,6 +123,8 @@ void TestPacketListModel::sortingOrdersByColumnText()
     QFETCH(int, column);
     QFETCH(int, order);
     const auto packets = randomPackets(600, quint32(column * 7 + order + 1));
+    for (std::size_t i = 0; i < packets.size(); ++i)
+        packets[i]->setCaptureNumber(std::uint32_t(i + 1));  // as the controller numbers them
     const std::vector<PacketListItem> rows = itemsOf(packets);
     PacketListModel model;
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
@@ -141,8 +143,10 @@ void TestPacketListModel::sortingOrdersByColumnText()
         return order == Qt::AscendingOrder ? less(x.first, y.first) : less(y.first, x.first);
     });
     model.sort(column, Qt::SortOrder(order));
-    for (int r = 0; r < model.rowCount(); ++r)
+    for (int r = 0; r < model.rowCount(); ++r) {
         QCOMPARE(model.item(r).number(), expected[std::size_t(r)].second);
+        QCOMPARE(model.rowOf(model.item(r).packet()), r);  // the current packet's row, found sorted
+    }
     QVERIFY(columnSorted(model, column, order == Qt::DescendingOrder));
     model.sort(PacketListItem::ColNo, Qt::AscendingOrder);
     for (int r = 0; r < model.rowCount(); ++r)

@@ -44,6 +44,7 @@ private slots:
     void cleanup() { m_view.reset(); }
 
     void replayLightsTheDiagram();
+    void midStreamPacketsLeaveItWaiting();
 
 private:
     // As the reader thread does, then a refresh tick; gives the picture.
@@ -89,6 +90,20 @@ void TestStatTranDiagram::replayLightsTheDiagram()
     QCOMPARE(m_view->snapshot().step, 14);
     QCOMPARE(shadeAt(image, LastAck), kClientNow);
     QCOMPARE(shadeAt(image, TimeWait), kServerNow);
+}
+
+// A capture that begins inside a connection: the diagram waits for the next one to
+// open instead of fixing this one at CLOSED.
+void TestStatTranDiagram::midStreamPacketsLeaveItWaiting()
+{
+    const QString waiting = QStringLiteral("Waiting for a connection to open");
+    QCOMPARE(m_view->connectionLabel()->text(), waiting);
+    feed(1, m_frames.size());
+    QCOMPARE(m_view->snapshot().step, 0);
+    QCOMPARE(m_view->connectionLabel()->text(), waiting);
+    feed(0, 1);  // its SYN again
+    QCOMPARE(m_view->snapshot().step, 1);
+    QVERIFY(m_view->connectionLabel()->text().endsWith(QLatin1String(":7002")));
 }
 
 NUK_TEST_CLASS(TestStatTranDiagram)

@@ -37,11 +37,16 @@ std::unique_ptr<CPacket> packet(QString spec)
     return build(f);
 }
 
-// Feeds the packets; gives the step after each.
+// Feeds the packets; gives the step after each. "!" first: a connection the user
+// chose, fixed by its first packet.
 QList<int> steps(TcpStateTracker& t, const QString& sequence)
 {
     QList<int> out;
     for (const QString& spec : sequence.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (spec == QLatin1String("!")) {
+            t.chooseNext();
+            continue;
+        }
         t.addPacket(*packet(spec));
         out << t.step();
     }
@@ -94,9 +99,14 @@ void TestTcpStateTracker::stepSequences_data()
     QTest::newRow("simultaneous open") << "c:S s:S c:SA s:SA c:A" << QList<int>{1, 1, 2, 4, 5}
                                        << QByteArray("[\"simultaneous open\"]");
     QTest::newRow("repeated SYN+ACK establishes") << "c:S s:SA s:SA" << QList<int>{1, 2, 5} << QByteArray("[]");
-    // A FIN in the packet that fixes the connection cannot be attributed: the
+    // A FIN in the packet that fixes a chosen connection cannot be attributed: the
     // server's FIN that follows is the first one.
-    QTest::newRow("FIN fixes the connection") << "c:FA s:FA c:F" << QList<int>{0, 0, 0} << QByteArray("[\"server closed first\"]");
+    QTest::newRow("FIN fixes a chosen connection") << "! c:FA s:FA c:F" << QList<int>{0, 0, 0}
+                                                   << QByteArray("[\"server closed first\"]");
+    // Unchosen, packets from the middle of a connection fix nothing: the first SYN
+    // without ACK (here the server's, opening another one) does.
+    QTest::newRow("waits for a connection to open") << "c:A s:PA c:FA c:SA s:S c:SA s:A" << QList<int>{0, 0, 0, 0, 1, 2, 5}
+                                                    << QByteArray("[]");
 }
 
 void TestTcpStateTracker::stepSequences()
@@ -107,6 +117,7 @@ void TestTcpStateTracker::stepSequences()
     TcpStateTracker t;
     QCOMPARE(::steps(t, packets), steps);
     QCOMPARE(stickyOf(t), sticky);
+    QCOMPARE(t.awaitingReference(), steps.last() == 0 && !packets.startsWith(QLatin1Char('!')));
 }
 
 void TestTcpStateTracker::membership()

@@ -2,6 +2,7 @@
 #include "views/common/viewprompts.h"
 
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QPushButton>
 
 namespace viewui {
@@ -14,6 +15,11 @@ AskHandler& askHandler()
 SaveFileHandler& saveFileHandler()
 {
     static SaveFileHandler handler;
+    return handler;
+}
+NumberHandler& numberHandler()
+{
+    static NumberHandler handler;
     return handler;
 }
 }  // namespace
@@ -51,7 +57,19 @@ QString getSaveFileName(QWidget* parent, const QString& caption, const QString& 
     return QFileDialog::getSaveFileName(parent, caption, dir, filter, selectedFilter);
 }
 
+bool askNumber(QWidget* parent, const QString& title, const QString& label, int min, int max, int* value)
+{
+    if (numberHandler())
+        return numberHandler()(parent, title, label, min, max, value);
+    bool ok = false;
+    const int chosen = QInputDialog::getInt(parent, title, label, *value, min, max, 1, &ok);
+    if (ok)
+        *value = chosen;
+    return ok;
+}
+
 void setAskHandler(AskHandler handler) { askHandler() = std::move(handler); }
 void setSaveFileHandler(SaveFileHandler handler) { saveFileHandler() = std::move(handler); }
+void setNumberHandler(NumberHandler handler) { numberHandler() = std::move(handler); }
 
 }  // namespace viewui

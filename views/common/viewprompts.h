@@ -20,6 +20,9 @@ using AskHandler = std::function<int(QWidget* parent, QMessageBox::Icon icon, co
 // The save-file dialog; empty when cancelled. `selectedFilter` may be null.
 using SaveFileHandler = std::function<QString(QWidget* parent, const QString& caption, const QString& dir,
                                               const QString& filter, QString* selectedFilter)>;
+// A number between `min` and `max` (`value` holds the proposal); false when cancelled.
+using NumberHandler = std::function<bool(QWidget* parent, const QString& title, const QString& label, int min,
+                                         int max, int* value)>;
 
 int ask(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
         const QStringList& buttons);
@@ -27,9 +30,11 @@ int ask(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QSt
 void warning(QWidget* parent, const QString& title, const QString& text);
 QString getSaveFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter,
                         QString* selectedFilter = nullptr);
+bool askNumber(QWidget* parent, const QString& title, const QString& label, int min, int max, int* value);
 
 // An empty handler restores the toolkit's dialog.
 void setAskHandler(AskHandler handler);
 void setSaveFileHandler(SaveFileHandler handler);
+void setNumberHandler(NumberHandler handler);
 
 }  // namespace viewui

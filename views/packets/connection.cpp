@@ -78,6 +78,15 @@ QString Connection::endPointText(const CPacket& packet, bool source)
            QString::number(source ? sourcePort(packet) : destPort(packet)) + QLatin1String("> ");
 }
 
+std::ptrdiff_t Connection::indexOf(const CPacket* packet) const
+{
+    const std::uint32_t number = packet->captureNumber();
+    const auto at = std::lower_bound(m_packets.begin(), m_packets.end(), number, [](const PacketListItem& row, std::uint32_t n) {
+        return row.packet()->captureNumber() < n;
+    });
+    return number != 0 && at != m_packets.end() && at->packet() == packet ? at - m_packets.begin() : -1;
+}
+
 void Connection::add_packet(const CPacket* packet, std::uint32_t number, BaseTime base)
 {
     // The base is the view's and changes only when the view drops its connections;

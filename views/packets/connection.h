@@ -100,6 +100,8 @@ public:
     bool startsNewConversation(const CPacket& packet) const;
     // In chunks: a busy connection grows without copying, or touching fresh memory for, all it holds.
     const std::deque<PacketListItem>& packets() const { return m_packets; }
+    // Where `packet` is in packets(), or -1 (by its capture number: O(log n)).
+    std::ptrdiff_t indexOf(const CPacket* packet) const;
     BaseTime baseTime() const { return m_base; }  // set by the first packet
 
     // Places the packets that arrived since the last call in the direction lists.

@@ -21,6 +21,8 @@ void ConnectionFeed::addPacket(const CPacket* packet)
         m_handoff->push(connection);
 }
 
+void ConnectionFeed::listHandedConnections() { m_handoff->drainAll(); }
+
 void ConnectionFeed::removeRows() { m_model->clear(); }
 
 void ConnectionFeed::clear()

@@ -31,6 +31,8 @@ public:
     ConnectionTable& table() { return m_table; }
     ConnectionListModel* model() const { return m_model; }
     HandoffBase* handoff() const { return m_handoff; }
+    // Lists the new connections handed over and not listed yet (GUI thread).
+    void listHandedConnections();
     // Removes the rows; the connections stay and keep receiving packets.
     void removeRows();
     // Removes the rows and deletes the connections; numbering restarts; unlocks.

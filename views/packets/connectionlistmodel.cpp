@@ -47,6 +47,14 @@ Connection* ConnectionListModel::connection(int row) const
     return row >= 0 && std::size_t(row) < m_rows.size() ? m_rows[std::size_t(row)].connection() : nullptr;
 }
 
+int ConnectionListModel::rowOf(const Connection* connection) const
+{
+    for (std::size_t r = 0; r < m_rows.size(); ++r)
+        if (m_rows[r].connection() == connection)
+            return int(r);
+    return -1;
+}
+
 // Both columns end in the same ten blanks, so the end point texts alone order the rows.
 bool ConnectionListModel::before(const ConnectionListItem& x, const ConnectionListItem& y) const
 {

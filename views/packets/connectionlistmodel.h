@@ -38,6 +38,7 @@ public:
     void appendConnections(Connection* const* connections, std::size_t count);
     void clear();
     Connection* connection(int row) const;
+    int rowOf(const Connection* connection) const;  // -1 when it has no row
     int sortColumn() const { return m_sortColumn; }
     Qt::SortOrder sortOrder() const { return m_sortOrder; }
 

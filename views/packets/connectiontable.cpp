@@ -10,6 +10,30 @@ std::size_t ConnectionTable::KeyHash::operator()(const Key& k) const
     return std::size_t(a ^ (b >> 7) ^ b);
 }
 
+Connection* ConnectionTable::holding(const CPacket* packet, std::size_t* index) const
+{
+    const bool tcp = packet->isTcp();
+    const Key forward{packet->GetSrcIPAddr(), packet->GetDstIPAddr(), tcp ? packet->GetSrcPort() : packet->GetUDPSrcPort(),
+                      tcp ? packet->GetDstPort() : packet->GetUDPDstPort()};
+    const Key reverse{forward.host2, forward.host1, forward.port2, forward.port1};
+    auto found = m_dictionary.find(forward);
+    if (found == m_dictionary.end())
+        found = m_dictionary.find(reverse);
+    // The dictionary names the newest conversation on these end points; an older
+    // one (the ports used again) is looked for among all.
+    if (found != m_dictionary.end())
+        if (const std::ptrdiff_t at = found->second->indexOf(packet); at >= 0) {
+            *index = std::size_t(at);
+            return found->second;
+        }
+    for (const auto& connection : m_connections)
+        if (const std::ptrdiff_t at = connection->indexOf(packet); at >= 0) {
+            *index = std::size_t(at);
+            return connection.get();
+        }
+    return nullptr;
+}
+
 Connection* ConnectionTable::file(const CPacket* packet, bool* created)
 {
     const bool tcp = packet->isTcp();

@@ -25,6 +25,9 @@ public:
     // Numbers the packet and appends it to its connection. Gives the connection it
     // was filed under; `created` tells whether that connection is new.
     Connection* file(const CPacket* packet, bool* created = nullptr);
+    // The connection that holds `packet`, null when none does; `index` is its place
+    // in that connection's packets.
+    Connection* holding(const CPacket* packet, std::size_t* index) const;
     // Deletes every connection; numbering starts again at 1.
     void clear();
 

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "views/packets/connectionviews.h"
 
+#include "capture/currentpacket.h"
+#include "views/common/linkedselection.h"
+
 #include "views/packets/connection.h"
 #include "views/packets/connectionfeed.h"
 #include "views/packets/connectionwidgets.h"
@@ -53,6 +56,8 @@ void ConnectionViews::initMenuBar()
             &ConnectionViews::slotLockView);
     connect(addItem(operation, "&Unlock View", QKeySequence(Qt::CTRL | Qt::Key_U), IdUnlock), &QAction::triggered, this,
             &ConnectionViews::slotUnlockView);
+    operation->addSeparator();
+    linked::addGoToPacket(operation, this, [this](const CPacket* packet) { showLinkedPacket(packet, nullptr); });
 }
 
 void ConnectionViews::listPackets(Connection* connection)
@@ -81,9 +86,36 @@ void ConnectionViews::slotPacketChanged()
     const QModelIndex current = m_packets->selectionModel()->currentIndex();
     if (!current.isValid() || !m_packets->selectionModel()->isRowSelected(current.row(), QModelIndex()))
         return;
-    m_currentPacket = m_packetModel->item(current.row()).decode(m_packetModel->baseTime());
+    const PacketListItem& row = m_packetModel->item(current.row());
+    m_currentPacket = row.decode(m_packetModel->baseTime());
     m_binary->updateview(m_currentPacket.get());
     m_ascii->updateview(m_currentPacket.get());
+    if (!m_linking)
+        ::currentPacket().select(row.packet(), this);
+}
+
+void ConnectionViews::showLinkedPacket(const CPacket* packet, const QObject* source)
+{
+    std::size_t index = 0;
+    if (source == this || !selectConnectionOf(packet, &index))
+        return;
+    // The packet list is the selected conversation's as it was when selected; a
+    // packet that came later needs it listed again.
+    int row = m_packetModel->rowOf(packet);
+    if (row < 0) {
+        listPackets(m_current);
+        row = m_packetModel->rowOf(packet);
+    }
+    if (row < 0)
+        return;
+    const QModelIndex at = m_packetModel->index(row, 0);
+    QItemSelectionModel* selection = m_packets->selectionModel();
+    if (selection->currentIndex().row() != row || !selection->isRowSelected(row, QModelIndex())) {
+        m_linking = true;
+        selection->setCurrentIndex(at, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        m_linking = false;
+    }
+    m_packets->scrollTo(at);
 }
 
 void ConnectionViews::slotRefreshView()

@@ -38,6 +38,7 @@ public slots:
     void slotPacketChanged();
     void slotRefreshView();
     void slotClearView();
+    void showLinkedPacket(const CPacket* packet, const QObject* source) override;
 
 private:
     void initMenuBar();

@@ -2,6 +2,9 @@
 #include "views/packets/connectionwindow.h"
 
 #include "capture/controlpanel.h"
+#include "capture/currentpacket.h"
+#include "views/common/linkedselection.h"
+#include "views/packets/connection.h"
 #include "views/packets/connectionfeed.h"
 #include "views/packets/connectionlistmodel.h"
 #include "views/common/widestaddress.h"
@@ -24,6 +27,7 @@ ConnectionWindow::ConnectionWindow(QWidget* parent, const char* name, const QStr
     m_locked = new QLabel(QStringLiteral("Locked"), this);
     statusBar()->addPermanentWidget(m_locked);
     m_locked->hide();
+    connect(&currentPacket(), &CurrentPacket::changed, this, &ConnectionWindow::showLinkedPacket);
 }
 
 QTableView* ConnectionWindow::makeConnectionList(QWidget* parent)
@@ -46,6 +50,15 @@ QTableView* ConnectionWindow::makeConnectionList(QWidget* parent)
     });
     connect(m_connections->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &ConnectionWindow::slotConnectionChanged);
+    // A TCP conversation can be followed from its first packet on.
+    const auto firstPacket = [this]() -> const CPacket* {
+        Connection* connection = currentRowConnection(true);
+        const auto lock = m_feed->lock();
+        return connection && !connection->packets().empty() ? connection->packets().front().packet() : nullptr;
+    };
+    m_follow = linked::addFollowEntry(m_connections, firstPacket);
+    connect(m_connections->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this, firstPacket] { linked::updateFollowEntry(m_follow, firstPacket()); });
     return m_connections;
 }
 
@@ -55,6 +68,28 @@ Connection* ConnectionWindow::currentRowConnection(bool selected) const
     if (!current.isValid() || (selected && !m_connections->selectionModel()->isRowSelected(current.row(), QModelIndex())))
         return nullptr;
     return m_feed->model()->connection(current.row());
+}
+
+Connection* ConnectionWindow::selectConnectionOf(const CPacket* packet, std::size_t* index)
+{
+    m_feed->listHandedConnections();
+    Connection* connection = nullptr;
+    {
+        const auto lock = m_feed->lock();
+        connection = m_feed->table().holding(packet, index);
+    }
+    const int row = connection ? m_feed->model()->rowOf(connection) : -1;
+    if (row < 0)
+        return nullptr;
+    QItemSelectionModel* selection = m_connections->selectionModel();
+    if (currentRowConnection(true) != connection) {
+        m_linking = true;
+        selection->setCurrentIndex(m_feed->model()->index(row, 0),
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        m_linking = false;
+    }
+    m_connections->scrollTo(m_feed->model()->index(row, 0));
+    return connection;
 }
 
 void ConnectionWindow::InitiateView() { m_feed->removeRows(); }

@@ -25,9 +25,12 @@ public:
     QTableView* connectionList() const { return m_connections; }
     QLabel* lockedLabel() const { return m_locked; }
     Connection* currentConnection() const { return m_current; }
+    QAction* followEntry() const { return m_follow; }
 
 public slots:
     virtual void slotConnectionChanged() = 0;
+    // Shows the program's current packet, if this view holds it.
+    virtual void showLinkedPacket(const CPacket* packet, const QObject* source) = 0;
     void slotLockView();
     void slotUnlockView();
 
@@ -39,6 +42,9 @@ protected:
     // The connection of the list's current row, or null; with `selected`, only when
     // that row is also selected.
     Connection* currentRowConnection(bool selected) const;
+    // Selects the conversation that holds `packet`; null when this view holds none
+    // (cleared, locked, opened later). `index` is the packet's place in it.
+    Connection* selectConnectionOf(const CPacket* packet, std::size_t* index);
     // Deletes the connections (the rows first), numbering restarts, unlocks.
     void clearConnections();
     void closeEvent(QCloseEvent* event) override;
@@ -46,6 +52,8 @@ protected:
     ConnectionFeed* m_feed;
     QTableView* m_connections = nullptr;
     Connection* m_current = nullptr;
+    QAction* m_follow = nullptr;
+    bool m_linking = false;  // selecting the current packet: not a choice of the user's
 
 private:
     void setLocked(bool locked);

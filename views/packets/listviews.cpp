@@ -4,6 +4,8 @@
 #include "views/common/widestaddress.h"
 #include "capture/controlpanel.h"
 #include "capture/cpacket.h"
+#include "capture/currentpacket.h"
+#include "views/common/linkedselection.h"
 #include "views/packets/detailscrollview.h"
 #include "views/packets/packetlistmodel.h"
 
@@ -117,6 +119,11 @@ ListViews::ListViews(QWidget* parent, const char* name) : QMainWindow(parent)
                                          std::chrono::milliseconds(8), kRowsInArrivalOrder);
 
     connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this, &ListViews::slotPacketChanged);
+    connect(&::currentPacket(), &CurrentPacket::changed, this, &ListViews::showLinkedPacket);
+    m_follow = linked::addFollowEntry(m_list, [this]() -> const CPacket* {
+        const QModelIndex current = m_list->selectionModel()->currentIndex();
+        return current.isValid() ? m_model->item(current.row()).packet() : nullptr;
+    });
     connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &ListViews::slotItemFolderChanged);
 
     initMenuBar();
@@ -140,6 +147,8 @@ void ListViews::initMenuBar()
     operation->addSeparator();
     add("&Lock View", QKeySequence(Qt::CTRL | Qt::Key_L), IdLock, &ListViews::slotLockView);
     add("&Unlock View", QKeySequence(Qt::CTRL | Qt::Key_U), IdUnlock, &ListViews::slotUnlockView);
+    operation->addSeparator();
+    linked::addGoToPacket(operation, this, [this](const CPacket* packet) { showLinkedPacket(packet, nullptr); });
 }
 
 void ListViews::initStatusBar()
@@ -260,9 +269,30 @@ void ListViews::slotPacketChanged()
         return;
     }
     m_tree->clear();
-    m_current = m_model->item(current.row()).decode(m_model->baseTime());
+    const PacketListItem& row = m_model->item(current.row());
+    m_current = row.decode(m_model->baseTime());
     m_bytes->updateview(m_current.get());
     showPacketTree();
+    linked::updateFollowEntry(m_follow, row.packet());
+    if (!m_linking)
+        ::currentPacket().select(row.packet(), this);
+}
+
+void ListViews::showLinkedPacket(const CPacket* packet, const QObject* source)
+{
+    if (source == this)
+        return;
+    m_handoff->drainAll();  // rows handed over but not shown yet
+    const int row = m_model->rowOf(packet);
+    if (row < 0)
+        return;
+    const QModelIndex index = m_model->index(row, 0);
+    if (m_list->selectionModel()->currentIndex().row() != row || !m_list->selectionModel()->isRowSelected(row, QModelIndex())) {
+        m_linking = true;
+        m_list->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        m_linking = false;
+    }
+    m_list->scrollTo(index);
 }
 
 void ListViews::showPacketTree()

@@ -64,6 +64,7 @@ public:
     bool isLocked() const;
     int packetCount() const;
     QLabel* lockedLabel() const { return m_lockedLabel; }
+    QAction* followEntry() const { return m_follow; }
 
 public slots:
     void slotPacketChanged();
@@ -71,6 +72,8 @@ public slots:
     void slotClearView();
     void slotLockView();
     void slotUnlockView();
+    // Selects the row of the program's current packet, if this view holds it.
+    void showLinkedPacket(const CPacket* packet, const QObject* source);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -95,6 +98,8 @@ private:
     QTreeWidget* m_tree = nullptr;
     DetailScrollView* m_bytes = nullptr;
     QLabel* m_lockedLabel = nullptr;
+    QAction* m_follow = nullptr;
+    bool m_linking = false;  // selecting the current packet: not a choice of the user's
     int m_infoWidth = 0;  // what the widest "Info" text needs
     bool m_wideAddresses = false;  // the address columns hold IPv6 addresses
     std::atomic<bool> m_sawIPv6{false};  // an IPv6 packet came (reader thread)

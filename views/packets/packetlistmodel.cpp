@@ -124,6 +124,26 @@ Qt::ItemFlags PacketListModel::flags(const QModelIndex& index) const
 
 const PacketListItem& PacketListModel::item(int row) const { return m_rows[arrivalIndex(row)]; }
 
+int PacketListModel::rowOf(const CPacket* packet) const
+{
+    const std::uint32_t number = packet ? packet->captureNumber() : 0;
+    if (number == 0)
+        return -1;
+    const auto at = std::lower_bound(m_rows.begin(), m_rows.end(), number, [](const PacketListItem& row, std::uint32_t n) {
+        return row.packet()->captureNumber() < n;
+    });
+    if (at == m_rows.end() || at->packet() != packet)
+        return -1;
+    const auto arrival = std::uint32_t(at - m_rows.begin());
+    if (m_order.empty())
+        return int(arrival);
+    const Key key = keyOf(*at);
+    const auto pos = std::lower_bound(m_order.begin(), m_order.end(), arrival, [&](std::uint32_t idx, std::uint32_t) {
+        return before(idx, keyOf(m_rows[idx]), arrival, key);
+    });
+    return pos != m_order.end() && *pos == arrival ? int(pos - m_order.begin()) : -1;
+}
+
 PacketListModel::Key PacketListModel::keyOf(const PacketListItem& row) const
 {
     const CPacket& p = *row.packet();

@@ -35,6 +35,9 @@ public:
 
     // The row shown at `row` (after sorting).
     const PacketListItem& item(int row) const;
+    // The row (after sorting) that shows `packet`, or -1. Rows in arrival order are
+    // in capture number order, so both lookups are binary searches.
+    int rowOf(const CPacket* packet) const;
     BaseTime baseTime() const { return m_base; }
     int sortColumn() const { return m_sortColumn; }
     Qt::SortOrder sortOrder() const { return m_sortOrder; }

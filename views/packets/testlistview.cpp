@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "views/packets/testlistview.h"
 
+#include "capture/cpacket.h"
+#include "views/common/linkedselection.h"
+
 #include "capture/controlpanel.h"
 #include "views/common/viewprompts.h"
 #include "views/packets/connection.h"
@@ -47,6 +50,8 @@ void TestListView::initMenuBar()
             &TestListView::slotLockView);
     connect(addItem(operation, "&Unlock View", QKeySequence(Qt::CTRL | Qt::Key_U), IdUnlock), &QAction::triggered, this,
             &TestListView::slotUnlockView);
+    operation->addSeparator();
+    linked::addGoToPacket(operation, this, [this](const CPacket* packet) { showLinkedPacket(packet, nullptr); });
 }
 
 void TestListView::showConnection(Connection* connection, bool sortedToo)
@@ -67,6 +72,26 @@ void TestListView::slotConnectionChanged()
         const bool stopped = m_controller && !m_controller->isRunning();
         showConnection(selected, stopped && m_reconBuilt);
     }
+}
+
+// The live pane shows the conversation's payloads in arrival order: the packet's
+// bytes start after those of the packets before it.
+void TestListView::showLinkedPacket(const CPacket* packet, const QObject* source)
+{
+    std::size_t index = 0;
+    if (source == this || !selectConnectionOf(packet, &index))
+        return;
+    std::uint64_t offset = 0;
+    {
+        const auto lock = m_feed->lock();
+        const auto& packets = m_current->packets();
+        for (std::size_t i = 0; i < index && i < packets.size(); ++i)
+            offset += packets[i].packet()->payloadLength();
+    }
+    // A packet that came after the pane was filled: show the conversation again.
+    if (offset + packet->payloadLength() > m_live->text().size())
+        showConnection(m_current, false);
+    m_live->scrollToByte(offset);
 }
 
 void TestListView::slotReconView()

@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QPainter>
+#include <QScrollBar>
 #include <QStyle>
 
 #include <algorithm>
@@ -64,6 +65,12 @@ void WideASCIIScrollView::clearLstText()
 {
     m_text.clear();
     shown();
+}
+
+void WideASCIIScrollView::scrollToByte(std::uint64_t index)
+{
+    const qint64 top = qint64(index / WideText::RowBytes) * RowHeight;
+    verticalScrollBar()->setValue(int(std::clamp<qint64>(top, 0, verticalScrollBar()->maximum())));
 }
 
 void WideASCIIScrollView::shown()

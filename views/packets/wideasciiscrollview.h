@@ -24,6 +24,8 @@ public:
     // Runs in the pane's sorted colour (what updateSortedView shows).
     void showRuns(const std::vector<ByteRun>& runs);
     void clearLstText();
+    // Scrolls the row holding byte `index` of the stream to the top.
+    void scrollToByte(std::uint64_t index);
 
     bool isSorted() const { return m_sorted; }
     bool isForward() const { return m_forward; }

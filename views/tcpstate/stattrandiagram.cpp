@@ -3,6 +3,8 @@
 
 #include "capture/controlpanel.h"
 #include "capture/cpacket.h"
+#include "capture/currentpacket.h"
+#include "views/common/linkedselection.h"
 #include "views/common/imageexport.h"
 #include "views/tcpstate/diagrampainter.h"
 
@@ -14,6 +16,9 @@
 #include <QPointer>
 #include <QStatusBar>
 #include <QTimer>
+
+#include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -75,6 +80,8 @@ void StatTranDiagram::initMenuBar()
     m_lockAction->setCheckable(true);
     connect(options->addAction(QStringLiteral("Export as Image...")), &QAction::triggered, this,
             &StatTranDiagram::exportAsImage);
+    // The diagram shows no packets of its own: going to one shows it in the other views.
+    linked::addGoToPacket(options, this, [](const CPacket*) {});
     options->addSeparator();
     add("Quit", IdQuit);
 }
@@ -102,7 +109,38 @@ void StatTranDiagram::InitiateView()
 void StatTranDiagram::AddPacket(CPacket* packet)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    // follow() has run this one already.
+    if (packet->captureNumber() != 0 && packet->captureNumber() <= m_followedUpTo)
+        return;
     m_tracker.addPacket(*packet);
+}
+
+void StatTranDiagram::follow(const CPacket& chosen)
+{
+    const bool tcp = chosen.isTcp();
+    const std::uint32_t a = chosen.GetSrcIPAddr(), b = chosen.GetDstIPAddr();
+    const std::uint16_t pa = chosen.GetSrcPort(), pb = chosen.GetDstPort();
+    const auto sameConnection = [&](const CPacket& p) {
+        if (!p.isTcp())
+            return false;
+        const std::uint32_t s = p.GetSrcIPAddr(), d = p.GetDstIPAddr();
+        const std::uint16_t ps = p.GetSrcPort(), pd = p.GetDstPort();
+        return (s == a && d == b && ps == pa && pd == pb) || (s == b && d == a && ps == pb && pd == pa);
+    };
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_tracker.chooseNext();
+        std::vector<CPacket*> packets;
+        if (tcp)
+            m_followedUpTo = std::max(m_followedUpTo, currentPacket().packetsWhere(sameConnection, packets));
+        if (packets.empty())
+            m_tracker.addPacket(chosen);  // not one of the capture's (nothing to look back on)
+        for (const CPacket* p : packets)
+            m_tracker.addPacket(*p);
+    }
+    m_lockAction->setChecked(false);
+    showStatus();
+    m_canvas->update();
 }
 
 void StatTranDiagram::UpdateView()
@@ -168,7 +206,7 @@ void StatTranDiagram::doMenuItem(int id)
 void StatTranDiagram::showStatus()
 {
     const Snapshot s = snapshot();
-    m_connection->setText(s.connection);
+    m_connection->setText(s.connection.isEmpty() ? QStringLiteral("Waiting for a connection to open") : s.connection);
     m_lockedLabel->setVisible(s.locked);
 }
 

@@ -41,6 +41,10 @@ public:
     };
     Snapshot snapshot() const;
 
+    // Resets and follows the connection of `packet`: first every packet of it
+    // captured so far (the connection's first packet fixes it), then those to come.
+    void follow(const CPacket& packet);
+
     // Paints the diagram as `state` has it, then clears dirty 500 ms later unless a
     // packet came after `state` was taken.
     void drawView(QPainter* painter, const Snapshot& state);
@@ -70,4 +74,5 @@ private:
     // Shared with AddPacket on the reader thread.
     mutable std::mutex m_mutex;
     TcpStateTracker m_tracker;
+    std::uint32_t m_followedUpTo = 0;  // capture number of the last packet follow() looked at
 };

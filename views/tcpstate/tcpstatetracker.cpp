@@ -34,9 +34,16 @@ void TcpStateTracker::initiate()
     m_locked = false;
 }
 
+void TcpStateTracker::chooseNext()
+{
+    initiate();
+    m_anyPacketFixes = true;
+}
+
 void TcpStateTracker::restartFlags()
 {
     m_awaitingReference = true;
+    m_anyPacketFixes = false;
     m_awaitingFirstFin = true;
     m_sticky = TcpStickyFlags();
     fillBlanks(m_refSrc);
@@ -75,6 +82,8 @@ TcpStateTracker::Verdict TcpStateTracker::addPacket(const CPacket& packet)
     const std::uint16_t sport = packet.GetSrcPort();
     const std::uint16_t dport = packet.GetDstPort();
     if (m_awaitingReference) {
+        if (!m_anyPacketFixes && !(packet.IsSYNset() && !packet.IsACKset()))
+            return Verdict::OtherConnection;
         packet.GetSrcIPAddr(0, m_refSrc, kAddressWidth);
         packet.GetDstIPAddr(0, m_refDst, kAddressWidth);
         m_refSrcAddress = src;

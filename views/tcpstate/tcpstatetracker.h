@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Follows one TCP connection through the TCP state machine by the flags of its
-// packets. The first TCP packet after creation or Reset fixes the connection (its
-// sender is the client); from then on only packets between the same two end points
+// packets. After creation or Reset the tracker waits for a connection to open: the
+// first SYN without ACK fixes the connection (its sender is the client), since a
+// packet from the middle of a connection would leave the diagram at CLOSED for
+// good. A connection chosen by the user (chooseNext) is fixed by its first packet,
+// whatever its flags. From then on only packets between the same two end points
 // count. The position is a step code that the diagram turns into lit states and
 // transitions.
 //
@@ -60,6 +63,9 @@ public:
     Verdict addPacket(const CPacket& packet);
     // The Reset command: step 17 and waiting for a new reference; lock untouched.
     void reset();
+    // Back to the state of creation, then the next TCP packet fixes the connection
+    // whatever its flags: the caller hands in the chosen connection's packets.
+    void chooseNext();
     // Waiting for a reference and a first FIN again, sticky flags and addresses cleared.
     void restartFlags();
     void resetFlags() { m_packetFlags = TcpPacketFlags(); }
@@ -105,6 +111,7 @@ private:
     std::uint16_t m_refSport = 0;
     std::uint16_t m_refDport = 0;
     bool m_awaitingReference = true;
+    bool m_anyPacketFixes = false;  // chooseNext: not only an opening SYN
     bool m_awaitingFirstFin = true;
     TcpStickyFlags m_sticky;
     // The FIN that moved the connection to FIN_WAIT_1: its sender, and the

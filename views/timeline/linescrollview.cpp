@@ -4,6 +4,7 @@
 #include "views/common/widestaddress.h"
 #include "capture/cpacket.h"
 
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScopeGuard>
@@ -59,6 +60,8 @@ private:
 };
 }  // namespace
 
+const QColor LineScrollView::kMarkedColour(220, 0, 0);
+
 TimeLineTextColumns TimeLineTextColumns::forFont(const QFontMetrics& metrics)
 {
     TimeLineTextColumns c;
@@ -99,6 +102,7 @@ LineScrollView::~LineScrollView() = default;
 void LineScrollView::myInitiate()
 {
     m_model->myInitiate();
+    m_marked = 0;
     m_follow = m_followSideways = true;
     updateScrollBars(m_model->grow());
     viewport()->update();
@@ -173,6 +177,46 @@ void LineScrollView::userScrolledSideways()
         m_followSideways = false;
 }
 
+void LineScrollView::markPacket(std::uint32_t capture)
+{
+    if (capture == m_marked)
+        return;
+    m_marked = capture;
+    viewport()->update();
+}
+
+bool LineScrollView::showPacket(std::uint32_t capture)
+{
+    const std::ptrdiff_t index = m_model->recordOfPacket(capture);
+    if (index < 0)
+        return false;
+    markPacket(capture);
+    updateScrollBars(m_model->grow());
+    const theTimeLines r = m_model->record(std::size_t(index));
+    // Looking at an older arrow: the view stops following the newest.
+    m_scrolling = true;
+    const auto done = qScopeGuard([this] { m_scrolling = false; });
+    const int top = verticalScrollBar()->value(), height = viewport()->height();
+    if (r.y1 - kHeaderHeight - 20 < top || r.y2 + 30 > top + height) {
+        verticalScrollBar()->setValue((r.y1 + r.y2) / 2 - height / 2);
+        m_follow = false;
+    }
+    const int left = std::min(r.x1, r.x2), right = std::max(r.x1, r.x2);
+    const int shown = horizontalScrollBar()->value(), width = viewport()->width();
+    if (left < shown || right > shown + width)
+        horizontalScrollBar()->setValue(left - TimeLineModel::kFirstLineX);
+    return true;
+}
+
+void LineScrollView::mousePressEvent(QMouseEvent* event)
+{
+    const std::uint32_t capture = m_model->packetNear(event->position().toPoint() + contentsOrigin(), kPickReach);
+    if (capture == 0)
+        return;
+    markPacket(capture);
+    emit arrowChosen(capture);
+}
+
 void LineScrollView::fixView() { m_model->fixView(m_drawnChanges); }
 
 QPoint LineScrollView::contentsOrigin() const
@@ -231,11 +275,12 @@ void LineScrollView::paintEvent(QPaintEvent* event)
     const TimeLineFrame frame =
         m_model->frame(area.top() - margin, area.bottom() + margin, area.left() - labelWidth, area.right() + 40);
     QPainter painter(viewport());
-    drawView(&painter, frame, area, origin);
+    drawView(&painter, frame, area, origin, m_marked);
     m_fixTimer.start();
 }
 
-void LineScrollView::drawView(QPainter* p, const TimeLineFrame& frame, const QRect& area, QPoint origin)
+void LineScrollView::drawView(QPainter* p, const TimeLineFrame& frame, const QRect& area, QPoint origin,
+                              std::uint32_t marked)
 {
     const int ox = origin.x(), oy = origin.y();
     p->fillRect(area.translated(-origin), Qt::white);
@@ -284,6 +329,12 @@ void LineScrollView::drawView(QPainter* p, const TimeLineFrame& frame, const QRe
             p->drawText(xl + c.udpValues, ym - 10, QString::number(r.value1));
             p->drawText(xl + c.udpValues, ym + 5, QString::number(r.payloadSize));
             p->setPen(dashed);
+        }
+        if (marked != 0 && r.capture == marked) {
+            QPen pen = p->pen();
+            pen.setColor(kMarkedColour);
+            pen.setWidth(3);
+            p->setPen(pen);
         }
         drawArrowLine(p, r.x1 - ox, r.y1 - oy, r.x2 - ox, r.y2 - oy, int(r.angle));
     }

@@ -48,18 +48,34 @@ public:
     // Whether the view keeps the newest arrow in sight (until the user scrolls away).
     bool isFollowing() const { return m_follow; }
 
+    // The arrow drawn marked: the capture number of its packet, 0 for none.
+    std::uint32_t markedPacket() const { return m_marked; }
+    void markPacket(std::uint32_t capture);
+    // Marks the arrow of the packet numbered `capture` and scrolls it into view; false
+    // when there is no such arrow (cleared, locked, filtered out).
+    bool showPacket(std::uint32_t capture);
+    // How far from an arrow a click still picks it.
+    static constexpr int kPickReach = 6;
+
     // Paints `frame` within `area` (contents coordinates) for a painter whose (0, 0)
-    // is the contents point `origin`.
-    static void drawView(QPainter* painter, const TimeLineFrame& frame, const QRect& area, QPoint origin);
+    // is the contents point `origin`; the arrow of packet `marked` in the marking colour.
+    static void drawView(QPainter* painter, const TimeLineFrame& frame, const QRect& area, QPoint origin,
+                         std::uint32_t marked = 0);
+    static const QColor kMarkedColour;
     static void drawArrowLine(QPainter* painter, int x1, int y1, int x2, int y2, int angle);
 
 public slots:
     void fixView();
 
+signals:
+    // The user clicked on or near the arrow of the packet numbered `capture`.
+    void arrowChosen(std::uint32_t capture);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
+    void mousePressEvent(QMouseEvent* event) override;
 
 private:
     void updateScrollBars(QSize contents);
@@ -76,4 +92,5 @@ private:
     bool m_follow = true;
     bool m_followSideways = true;  // the user has not scrolled sideways while following
     bool m_scrolling = false;  // the view moves its scroll bars itself
+    std::uint32_t m_marked = 0;
 };

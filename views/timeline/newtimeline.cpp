@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "views/timeline/newtimeline.h"
 
+#include "capture/cpacket.h"
+#include "capture/currentpacket.h"
+#include "views/common/linkedselection.h"
+
 #include "capture/controlpanel.h"
 #include "views/common/imageexport.h"
 #include "views/timeline/linescrollview.h"
@@ -35,6 +39,14 @@ NewTimeLine::NewTimeLine(QWidget* parent, const char* name) : QMainWindow(parent
     initMenuBar();
     initToolBar();
     initStatusBar();
+    // A click on an arrow makes its packet current; a right click offers to follow it.
+    m_follow = linked::addFollowEntry(m_pLineView, [this] { return currentPacket().packetNumbered(m_pLineView->markedPacket()); });
+    connect(m_pLineView, &LineScrollView::arrowChosen, this, [this](std::uint32_t capture) {
+        const CPacket* packet = currentPacket().packetNumbered(capture);
+        linked::updateFollowEntry(m_follow, packet);
+        currentPacket().select(packet, this);
+    });
+    connect(&currentPacket(), &CurrentPacket::changed, this, &NewTimeLine::showLinkedPacket);
     resize(810, 650);
     move(400, 100);
 }
@@ -55,6 +67,7 @@ void NewTimeLine::initMenuBar()
     add("&Lock View", QKeySequence(Qt::CTRL | Qt::Key_L), IdLock, &NewTimeLine::slotLockView);
     add("&Unlock View", QKeySequence(Qt::CTRL | Qt::Key_U), IdUnlock, &NewTimeLine::slotUnlockView);
     add("Set &Filter", QKeySequence(Qt::CTRL | Qt::Key_F), IdFilter, &NewTimeLine::slotSetFilter);
+    linked::addGoToPacket(m_pOperationMenu, this, [this](const CPacket* packet) { showLinkedPacket(packet, nullptr); });
     add("Export as Image...", QKeySequence(), IdExport, &NewTimeLine::slotExportImage);
     add("E&xit", QKeySequence(Qt::CTRL | Qt::Key_X), IdExit, &NewTimeLine::slotExit);
 }
@@ -106,6 +119,13 @@ void NewTimeLine::AddPacket(CPacket* packet)
     m_pLineView->myAdd(packet);
 }
 
+void NewTimeLine::showLinkedPacket(const CPacket* packet, const QObject* source)
+{
+    if (source == this || !m_pLineView->showPacket(packet->captureNumber()))
+        return;
+    linked::updateFollowEntry(m_follow, packet);
+}
+
 void NewTimeLine::setLocked(bool locked)
 {
     m_bLocked = locked;
@@ -121,6 +141,7 @@ void NewTimeLine::slotClearView()
     setLocked(false);
     m_pLineView->myInitiate();
     m_pFullLabel->hide();
+    linked::updateFollowEntry(m_follow, nullptr);
 }
 
 void NewTimeLine::slotSetFilter()

@@ -11,6 +11,7 @@
 #include <atomic>
 
 class LineScrollView;
+class QAction;
 class QLabel;
 class QToolBar;
 
@@ -38,6 +39,7 @@ public:
     LineScrollView* drawing() const { return m_pLineView; }
     bool isLocked() const { return m_bLocked.load(); }
     QLabel* lockedLabel() const { return m_pLockedLabel; }
+    QAction* followEntry() const { return m_follow; }
 
 public slots:
     void slotLockView();
@@ -46,6 +48,8 @@ public slots:
     void slotSetFilter();
     void slotExportImage();
     void slotExit();
+    // Marks the arrow of the program's current packet, if this view drew one.
+    void showLinkedPacket(const CPacket* packet, const QObject* source);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -62,5 +66,6 @@ private:
     QMenu* m_pOperationMenu = nullptr;
     QLabel* m_pLockedLabel = nullptr;
     QLabel* m_pFullLabel = nullptr;
+    QAction* m_follow = nullptr;
     std::atomic<bool> m_bLocked{false};
 };

@@ -157,6 +157,7 @@ void TimeLineModel::addRecord(const Arrival& a, int number)
     r.value2 = a.value2;
     r.syn = a.syn;
     r.fin = a.fin;
+    r.capture = a.capture;
     m_records.push_back(r);
 }
 
@@ -177,7 +178,7 @@ bool TimeLineModel::myAdd(const CPacket& packet)
         m_full = true;
         return false;
     }
-    Arrival a{from, to, 0, 0, std::int32_t(packet.payloadLength()), tcp, false, false};
+    Arrival a{from, to, 0, 0, std::int32_t(packet.payloadLength()), tcp, false, false, packet.captureNumber()};
     if (tcp) {
         a.value1 = packet.GetSequenceNo();
         a.value2 = packet.GetAcknowlegetNo();
@@ -320,6 +321,36 @@ TimeLineFrame TimeLineModel::rangeFrame(int first, int last) const
     }
     f.contents = QSize(width, f.records.back().y2 + 50);
     return f;
+}
+
+std::ptrdiff_t TimeLineModel::recordOfPacket(std::uint32_t capture) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto at = std::partition_point(m_records.begin(), m_records.end(),
+                                         [capture](const theTimeLines& r) { return r.capture < capture; });
+    return capture != 0 && at != m_records.end() && at->capture == capture ? at - m_records.begin() : -1;
+}
+
+std::uint32_t TimeLineModel::packetNear(QPoint at, int reach) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto first = std::partition_point(m_records.begin(), m_records.end(),
+                                            [&](const theTimeLines& r) { return r.y2 < at.y() - reach; });
+    std::uint32_t nearest = 0;
+    double best = double(reach) * reach;
+    for (auto it = first; it != m_records.end() && it->y1 <= at.y() + reach; ++it) {
+        // Squared distance from the point to the segment (x1, y1)-(x2, y2).
+        const double dx = it->x2 - it->x1, dy = it->y2 - it->y1;
+        const double length = dx * dx + dy * dy;
+        const double t = length > 0 ? std::clamp(((at.x() - it->x1) * dx + (at.y() - it->y1) * dy) / length, 0.0, 1.0) : 0.0;
+        const double ex = it->x1 + t * dx - at.x(), ey = it->y1 + t * dy - at.y();
+        const double distance = ex * ex + ey * ey;
+        if (distance <= best && it->capture != 0) {
+            best = distance;
+            nearest = it->capture;
+        }
+    }
+    return nearest;
 }
 
 bool TimeLineModel::isPending() const

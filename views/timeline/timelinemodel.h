@@ -16,6 +16,7 @@
 #include "capture/ipaddress.h"
 
 #include <QHash>
+#include <QPoint>
 #include <QSize>
 #include <QString>
 
@@ -49,6 +50,7 @@ struct theTimeLines {
     int payloadSize = 0;
     int number = 0;
     bool syn = false, fin = false, tcp = false;
+    std::uint32_t capture = 0;  // the packet's number in the capture, 0 when it has none
 };
 
 // What a painter needs of one band of the drawing, copied out under the lock.
@@ -114,6 +116,13 @@ public:
     // arrows use (in their order); the contents just hold them.
     TimeLineFrame rangeFrame(int first, int last) const;
 
+    // The record of the packet numbered `capture` in the capture, -1 when none
+    // (records are in capture order: a binary search).
+    std::ptrdiff_t recordOfPacket(std::uint32_t capture) const;
+    // The capture number of the arrow nearest the contents point `at`, if one passes
+    // within `reach` pixels of it; else 0.
+    std::uint32_t packetNear(QPoint at, int reach) const;
+
     // Repaint pacing. Adding sets the pending flag; a drawing notes the change count
     // it showed and clears the flag half a second later only if nothing came since.
     bool isPending() const;
@@ -130,6 +139,7 @@ private:
         std::uint32_t value1, value2;
         std::int32_t payloadSize;
         bool tcp, syn, fin;
+        std::uint32_t capture;
     };
     struct EndPointKey {
         IpAddress address;

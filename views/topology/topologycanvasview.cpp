@@ -159,8 +159,35 @@ void CTopologyCanvasView::syncItems()
         item->sync();
 }
 
+void CTopologyCanvasView::unmark()
+{
+    for (QGraphicsItem* item : m_marked)
+        setSelectedFlag(item, false);
+    m_marked.clear();
+}
+
+void CTopologyCanvasView::markPacket(const CNode* from, const CNode* to, const CLink* link)
+{
+    unmark();
+    if (pSelected)
+        setSelectedFlag(pSelected, false);
+    pSelected = nullptr;
+    for (CNodeItem* item : m_nodeItems)
+        if (item->node() == from || item->node() == to)
+            m_marked.push_back(item);
+    for (CLinkItem* item : m_linkItems)
+        if (item->link() == link)
+            m_marked.push_back(item);
+    for (QGraphicsItem* item : m_marked)
+        setSelectedFlag(item, true);
+    if (!m_marked.empty())
+        ensureVisible(m_marked.front());
+    UpdateWindow();
+}
+
 void CTopologyCanvasView::clearItems()
 {
+    m_marked.clear();
     pSelected = nullptr;
     pDragNode = nullptr;
     bDragPending = false;
@@ -214,12 +241,14 @@ void CTopologyCanvasView::contentsMousePressEvent(QPoint pos, Qt::MouseButton bu
         }
     }
     QGraphicsItem* previous = pSelected;
+    const bool wasMarked = !m_marked.empty();
+    unmark();
     if (pSelected)
         setSelectedFlag(pSelected, false);
     pSelected = first;
     if (first)
         setSelectedFlag(first, true);
-    if (first && first != previous)
+    if ((first && first != previous) || wasMarked)
         UpdateWindow();
 }
 

@@ -11,6 +11,7 @@
 
 #include <vector>
 
+class CLink;
 class CLinkItem;
 class CNode;
 class CNodeItem;
@@ -43,6 +44,11 @@ public:
     void addNewItems();
     // Every item takes its model object's position and size again.
     void syncItems();
+    // Selects the nodes and the link of one packet, as clicks on them do (null ones
+    // are left out); what was selected before is no longer.
+    void markPacket(const CNode* from, const CNode* to, const CLink* link);
+    // What markPacket selected (clicks select one item, in selectedItem()).
+    const std::vector<QGraphicsItem*>& markedItems() const { return m_marked; }
     // Removes every item; the selection and the drag node are forgotten.
     void clearItems();
 
@@ -83,6 +89,7 @@ protected:
 
 private:
     void setSelectedFlag(QGraphicsItem* item, bool selected);
+    void unmark();
     CNode* selectedNode() const;
     void resizeCanvas(int width, int height);
     QPoint contentsPos(const QPoint& viewportPos) const;
@@ -101,4 +108,5 @@ private:
     QCursor m_dragCursor;
     std::vector<CNodeItem*> m_nodeItems;  // in the model's order
     std::vector<CLinkItem*> m_linkItems;
+    std::vector<QGraphicsItem*> m_marked;
 };

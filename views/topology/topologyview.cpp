@@ -2,8 +2,11 @@
 #include "views/topology/topologyview.h"
 
 #include "capture/controlpanel.h"
+#include "capture/cpacket.h"
+#include "capture/currentpacket.h"
 #include "capture/settings.h"
 #include "views/common/imageexport.h"
+#include "views/common/linkedselection.h"
 #include "views/topology/nodeinfomodel.h"
 #include "views/topology/topologycanvasview.h"
 #include "views/topology/topologyitems.h"
@@ -71,6 +74,7 @@ CTopologyView::CTopologyView(QWidget* parent, const char* name) : QMainWindow(pa
     connect(&m_layoutTimer, &QTimer::timeout, this, &CTopologyView::runLayout);
     m_handoff = new HandoffQueue<Arrival>([this](std::vector<Arrival>& batch) { applyBatch(batch); }, this,
                                           std::chrono::milliseconds(8), 2048);
+    connect(&currentPacket(), &CurrentPacket::changed, this, &CTopologyView::showLinkedPacket);
     show();
 }
 
@@ -110,6 +114,8 @@ void CTopologyView::initMenuBar()
     add(m_operationMenu, tr("E&xit"), QKeySequence(Qt::CTRL | Qt::Key_X), IdExit, &CTopologyView::slotExit);
     m_operationMenu->addSeparator();
     add(m_operationMenu, tr("Export as Image..."), QKeySequence(), IdExport, &CTopologyView::slotExportImage);
+    m_operationMenu->addSeparator();
+    linked::addGoToPacket(m_operationMenu, this, [this](const CPacket* packet) { showLinkedPacket(packet, nullptr); });
 
     m_viewMenu = menuBar()->addMenu(tr("&View"));
     add(m_viewMenu, tr("Show IPAddress Below Nodes"), QKeySequence(), IdShowIPAddress,
@@ -147,6 +153,19 @@ void CTopologyView::AddPacket(CPacket* packet)
 {
     if (!m_refusing.load(std::memory_order_acquire))
         m_handoff->push(Arrival{packet, monotonicMs()});
+}
+
+void CTopologyView::showLinkedPacket(const CPacket* packet, const QObject* source)
+{
+    if (source == this)
+        return;
+    m_handoff->drainAll();  // packets handed over but not applied yet
+    const std::uint32_t src = packet->GetSrcIPAddr(), dst = packet->GetDstIPAddr();
+    const CNode* from = m_model->findNode(src);
+    const CNode* to = m_model->findNode(dst);
+    if (!from || !to)
+        return;
+    m_canvasView->markPacket(from, to, m_model->findLink(src, dst));
 }
 
 void CTopologyView::applyBatch(std::vector<Arrival>& batch)

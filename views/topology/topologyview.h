@@ -67,6 +67,8 @@ public slots:
     void slotExit();
     void slotClearView();
     void slotExportImage();
+    // Selects the nodes and the link of the program's current packet, if they are here.
+    void showLinkedPacket(const CPacket* packet, const QObject* source);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
