@@ -26,6 +26,10 @@ public:
     std::uint32_t GetPacketLength() const;
     bool isTcp() const { return GetPacketType() == record::TypeTcp; }
     std::uint32_t payloadLength() const;
+    // The packet's number in the whole capture, from 1 in arrival order; 0 for a
+    // packet no capture controller has numbered. Set once, before any view sees it.
+    std::uint32_t captureNumber() const { return m_captureNumber; }
+    void setCaptureNumber(std::uint32_t number) { m_captureNumber = number; }
     // The payload bytes a packet built from `raw` keeps.
     static std::uint32_t payloadSize(const RawPacket& raw);
 
@@ -90,6 +94,7 @@ private:
     const char* addressText(std::uint32_t networkOrder, int resolve, char* buf, int len) const;
 
     std::int32_t m_header[4];  // seconds, microseconds, type, length (host order)
+    std::uint32_t m_captureNumber = 0;
     unsigned char m_eth[14];
     unsigned char m_ip[20];
     unsigned char m_ipOptions[40];
