@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <poll.h>
+#include <sys/resource.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -34,6 +35,7 @@ constexpr int kFirstViewId = 30000;
 constexpr auto kRefeedSlice = std::chrono::milliseconds(4);
 constexpr std::size_t kRefeedBatch = 256;
 constexpr int kRefeedTickMs = 100;
+constexpr int kRefeedNice = 10;
 // A helper error line is cut to this length in the status bar, and to the longer
 // one in a message box; the pipe carries another process's text.
 constexpr int kMaxErrorLine = 300;
@@ -342,6 +344,9 @@ void ControlPanel::stopRefeedThread()
 // cancel supersedes it. Caught up, it leaves the packets to the reader.
 void ControlPanel::refeed(unsigned generation, const DisplayFilter* filter)
 {
+    // Background work: where processors are short, the GUI thread (which shows what
+    // this feeds) and the reader go first.
+    ::setpriority(PRIO_PROCESS, pid_t(::gettid()), kRefeedNice);
     std::vector<CPacket*> batch;
     batch.reserve(kRefeedBatch);
     std::size_t next = 0;

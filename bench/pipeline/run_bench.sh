@@ -54,8 +54,10 @@ if [ -n "$display" ]; then
     printf '%-34s %10s %10s %9s %12s\n' "display filter re-feed -> $views" "$n" "$(field display_matched)" \
         "$(field display_seconds)" "$(ratio "$(field display_seconds)" "$tcpdump_s")"
     printf '%-34s %10s %10s %9s %12s\n' "tcpdump -nn -r EXPR" "$n" "$tcpdump_n" "$tcpdump_s" "1.00"
-    printf '\nGUI longest stall during the re-feed: %s ms (target < 100); load average at the end %s\n' \
-        "$(field display_max_stall_ms)" "$(field load)"
+    printf '\nGUI longest stall during the re-feed: %s ms (target < 100), of which the GUI thread worked %s ms\n' \
+        "$(field display_max_stall_ms)" "$(field display_max_stall_working_ms)"
+    printf 'emptying the views (on the GUI thread, before the re-feed starts): %s ms, %s ms of it working; load average at the end %s\n' \
+        "$(field display_clear_ms)" "$(field display_clear_cpu_ms)" "$(field load)"
     exit 0
 fi
 
