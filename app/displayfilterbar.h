@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The main window's display filter bar: an expression field with the recent
 // expressions, Clear, and a progress bar while the views are fed again. An

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "capture/displayfilter.h"
 
 #include "capture/cpacket.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The display filter: a libpcap filter program run over packets already captured.
 // Each packet's frame is rebuilt from its record in Ethernet form and matched with
