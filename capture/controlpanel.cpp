@@ -17,7 +17,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <poll.h>
-#include <sys/resource.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -30,12 +29,14 @@ namespace {
 // Stop waits for it to leave the pipe.
 constexpr int kPollMs = 10;
 constexpr int kFirstViewId = 30000;
-// A re-feed holds the registry for at most this long at a time: the GUI thread
-// needs it for every refresh and every view opened or closed.
+// A re-feed holds the registry for at most this long at a time, then lets go of it
+// for a while: the GUI thread needs it for every refresh and every view opened or
+// closed, and the reader for every new packet. (A mutex is not fair: let go and
+// taken again at once, it would stay with the re-feed.)
 constexpr auto kRefeedSlice = std::chrono::milliseconds(4);
+constexpr auto kRefeedPause = std::chrono::milliseconds(1);
 constexpr std::size_t kRefeedBatch = 256;
 constexpr int kRefeedTickMs = 100;
-constexpr int kRefeedNice = 10;
 // A helper error line is cut to this length in the status bar, and to the longer
 // one in a message box; the pipe carries another process's text.
 constexpr int kMaxErrorLine = 300;
@@ -344,19 +345,15 @@ void ControlPanel::stopRefeedThread()
 // cancel supersedes it. Caught up, it leaves the packets to the reader.
 void ControlPanel::refeed(unsigned generation, const DisplayFilter* filter)
 {
-    // Background work: where processors are short, the GUI thread (which shows what
-    // this feeds) and the reader go first.
-    ::setpriority(PRIO_PROCESS, pid_t(::gettid()), kRefeedNice);
     std::vector<CPacket*> batch;
     batch.reserve(kRefeedBatch);
     std::size_t next = 0;
-    for (bool caughtUp = false; !caughtUp;) {
+    for (bool caughtUp = false; !caughtUp; std::this_thread::sleep_for(kRefeedPause)) {
         std::lock_guard<std::recursive_mutex> lock(registryMutex());
         const auto deadline = std::chrono::steady_clock::now() + kRefeedSlice;
         do {
             if (m_refeedGeneration != generation)
                 return;
-            batch.clear();
             {
                 std::lock_guard<std::mutex> packets(m_packetMutex);
                 const std::size_t end = std::min(m_captured.size(), next + kRefeedBatch);
@@ -383,8 +380,13 @@ void ControlPanel::refeedTick()
 {
     if (!m_refeeding && m_pRefeedTimer->isActive())
         m_pRefeedTimer->stop();
-    if (!m_pTimer->isActive())
-        UpdateView();
+    // The re-feed thread runs at a lower priority and may be waiting for a processor
+    // with the registry in hand: rather than wait for it, this tick is skipped.
+    if (!m_pTimer->isActive()) {
+        std::unique_lock<std::recursive_mutex> lock(registryMutex(), std::try_to_lock);
+        if (lock.owns_lock() || !m_refeeding)
+            UpdateView();
+    }
     if (m_pUi)
         m_pUi->showDisplayProgress(displayProgress());
 }

@@ -127,6 +127,10 @@ void Filter::setDisplayMode(const QString& inForce, std::function<void(const QSt
 {
     m_applyDisplay = std::move(apply);
     setWindowTitle(QStringLiteral("NUK Display Filter"));
+    // A display filter starts from the defaults, not from the capture filter's choice.
+    m_dstList->clear();
+    m_srcList->clear();
+    showChoice(FilterChoice{});
     m_lo->hide();
     m_loLabel->hide();
     m_inForce->setText(inForce);
