@@ -2,6 +2,7 @@
 #include "app/nuk.h"
 
 #include "app/capturestatus.h"
+#include "app/displayfilterbar.h"
 #include "app/messagestatusbar.h"
 #include "app/nukdoc.h"
 #include "app/nukprompts.h"
@@ -10,6 +11,7 @@
 #include "capture/scheduler.h"
 #include "capture/setpacedialog.h"
 #include "capture/settings.h"
+#include "config/filter.h"
 #include "config/wizardfactory.h"
 #include "views/tcpstate/stattrandiagram.h"
 #include "views/viewfactory.h"
@@ -17,6 +19,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFile>
+#include <QLabel>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QToolBar>
@@ -114,6 +118,7 @@ NUK::NUK(const QString& traceFile) : QMainWindow(nullptr)
 
 NUK::~NUK()
 {
+    delete m_pDisplayFilterDialog.data();
     for (const QPointer<QWidget>& wizard : m_wizards)
         delete wizard.data();
     delete m_pPaceDialog.data();
@@ -132,6 +137,8 @@ void NUK::initMenuBar()
     m_pFileMenu->addSeparator();
     addEntry(m_pFileMenu, QStringLiteral("Save as..."), QKeySequence(Qt::CTRL | Qt::Key_A), ID_FILE_SAVE_AS, this,
              &NUK::slotFileSaveAs);
+    addEntry(m_pFileMenu, QStringLiteral("Save Displayed As..."), QKeySequence(), ID_FILE_SAVE_DISPLAYED, this,
+             &NUK::slotFileSaveDisplayedAs);
     m_pFileMenu->addSeparator();
     addEntry(m_pFileMenu, QStringLiteral("E&xit"), QKeySequence(Qt::CTRL | Qt::Key_Q), ID_FILE_QUIT, this,
              &NUK::slotFileQuit);
@@ -148,6 +155,8 @@ void NUK::initMenuBar()
     m_pControlMenu->addSeparator();
     addEntry(m_pControlMenu, QStringLiteral("Set Display Pace ..."), QKeySequence(), ID_CONTROL_PACE, this,
              &NUK::slotSetDisplayPace);
+    addEntry(m_pControlMenu, QStringLiteral("Display Filter..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F),
+             ID_CONTROL_DISPLAY_FILTER, this, &NUK::slotDisplayFilter);
 
     m_pWindowMenu = menuBar()->addMenu(QStringLiteral("&Window"));
     addEntry(m_pWindowMenu, QStringLiteral("New Packet List View"), QKeySequence(), ID_WINDOW_PACKET_LIST, this,
@@ -190,6 +199,14 @@ void NUK::initToolBar()
     m_pViewToolbar->setObjectName(QStringLiteral("file operations"));
     m_pViewToolbar->setIconSize(QSize(40, 40));
     addButtons(m_pViewToolbar, this, std::begin(kViewButtons), std::end(kViewButtons));
+    addToolBarBreak();
+    m_pDisplayFilterBar = new DisplayFilterBar(this);
+    addToolBar(m_pDisplayFilterBar);
+    connect(m_pDisplayFilterBar, &DisplayFilterBar::filterChosen, this,
+            [this](std::shared_ptr<const DisplayFilter> filter) { m_pControlPanel->setDisplayFilter(std::move(filter)); });
+    connect(m_pDisplayFilterBar, &DisplayFilterBar::filterRefused, this, [this](const QString& message) {
+        statusBar()->showMessage(QStringLiteral("Display filter refused: ") + message);
+    });
 }
 
 void NUK::initStatusBar()
@@ -197,6 +214,11 @@ void NUK::initStatusBar()
     // The window is narrow: a message wraps rather than hide behind the permanent widgets.
     setStatusBar(new MessageStatusBar(this));
     m_pCaptureStatus = new CaptureStatus(statusBar());
+    m_pDisplayStatus = new QLabel(statusBar());
+    m_pDisplayStatus->setObjectName(QStringLiteral("display filter status"));
+    m_pDisplayStatus->setWordWrap(true);
+    statusBar()->addPermanentWidget(m_pDisplayStatus);
+    m_pDisplayStatus->hide();
     statusBar()->showMessage(QStringLiteral("Ready."), 2000);
 }
 
@@ -205,6 +227,64 @@ void NUK::showMessage(const QString& title, const QString& text) { nukPrompts().
 void NUK::showStatus(const QString& text) { statusBar()->showMessage(text); }
 
 void NUK::showProgress(const CaptureProgress& progress) { m_pCaptureStatus->show(progress); }
+
+void NUK::showDisplayProgress(const DisplayProgress& progress)
+{
+    m_pDisplayFilterBar->showProgress(progress);
+    if (progress.text.empty()) {
+        m_pDisplayStatus->hide();
+        return;
+    }
+    const QString expression = QString::fromStdString(progress.text);
+    m_pDisplayStatus->setText(
+        progress.matched == 0 && !progress.refeeding
+            ? QStringLiteral("Display filter: %1 \u2014 no packet matches (0 of %2)").arg(expression).arg(progress.captured)
+            : QStringLiteral("Display filter: %1 \u2014 %2 of %3 packets")
+                  .arg(expression)
+                  .arg(progress.matched)
+                  .arg(progress.captured));
+    m_pDisplayStatus->show();
+}
+
+QWidget* NUK::displayFilterDialog() const { return m_pDisplayFilterDialog; }
+
+void NUK::slotDisplayFilter()
+{
+    if (m_pDisplayFilterDialog) {
+        m_pDisplayFilterDialog->raise();
+        m_pDisplayFilterDialog->activateWindow();
+        return;
+    }
+    auto* dialog = new Filter;
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setDisplayMode(m_pDisplayFilterBar->inForce(),
+                           [bar = QPointer<DisplayFilterBar>(m_pDisplayFilterBar)](const QString& text) {
+                               if (bar)
+                                   bar->apply(text);
+                           });
+    m_pDisplayFilterDialog = dialog;
+    dialog->show();
+}
+
+void NUK::slotFileSaveDisplayedAs()
+{
+    statusBar()->showMessage(QStringLiteral("Saving the displayed packets..."));
+    const QString name = nukPrompts().saveFileName(this, QString(), QString(), QStringLiteral("*.pcap"));
+    if (name.isEmpty()) {
+        statusBar()->showMessage(QStringLiteral("Saving aborted"), 2000);
+        return;
+    }
+    const auto filter = m_pControlPanel->displayFilter();
+    std::string error;
+    const long long written = writeDisplayedTrace(QFile::encodeName(name).toStdString(),
+                                                  m_pControlPanel->capturedPackets(), filter.get(), error);
+    if (written < 0) {
+        showMessage(QStringLiteral("Warning"), QString::fromLocal8Bit(error.c_str()));
+        statusBar()->showMessage(QStringLiteral("Ready."));
+        return;
+    }
+    statusBar()->showMessage(QStringLiteral("%1 packets saved in %2").arg(written).arg(name));
+}
 
 bool NUK::openWizard(const QString& traceFile)
 {

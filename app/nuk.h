@@ -14,6 +14,9 @@
 
 class CaptureStatus;
 class CPacket;
+class DisplayFilterBar;
+class Filter;
+class QLabel;
 class NUKDoc;
 class NUKView;
 class QMenu;
@@ -25,12 +28,14 @@ enum class ViewKind;
 enum NukMenuId {
     ID_FILE_WIZARD = 10008,
     ID_FILE_SAVE_AS = 10002,
+    ID_FILE_SAVE_DISPLAYED = 10003,
     ID_FILE_QUIT = 10005,
     ID_CONTROL_START = 10101,
     ID_CONTROL_START_STEP = 10110,
     ID_CONTROL_STOP = 10103,
     ID_CONTROL_STEP = 10105,
     ID_CONTROL_PACE = 10109,
+    ID_CONTROL_DISPLAY_FILTER = 10111,
     ID_WINDOW_PACKET_LIST = 10201,
     ID_WINDOW_TOPOLOGY = 10202,
     ID_WINDOW_STREAM_LINK = 10203,
@@ -53,21 +58,27 @@ public:
     SetPaceDialog* paceDialog() const;
     QWidget* currentWizard() const { return m_pWizard; }
     CaptureStatus* captureStatus() const { return m_pCaptureStatus; }
+    DisplayFilterBar* displayFilterBar() const { return m_pDisplayFilterBar; }
+    QLabel* displayFilterStatus() const { return m_pDisplayStatus; }
+    QWidget* displayFilterDialog() const;
 
     // ControlPanelUi
     void showMessage(const QString& title, const QString& text) override;
     void showStatus(const QString& text) override;
     void showProgress(const CaptureProgress& progress) override;
+    void showDisplayProgress(const DisplayProgress& progress) override;
 
 public slots:
     void slotUserWizard();
     void slotFileSaveAs();
+    void slotFileSaveDisplayedAs();
     void slotFileQuit();
     void slotStartPlay();
     void slotStartStep();
     void slotStopPlay();
     void slotStepPlay();
     void slotSetDisplayPace();
+    void slotDisplayFilter();
     void slotNewPacketListView();
     void slotNewTopologyView();
     void slotNewStreamLinkView();
@@ -101,6 +112,9 @@ private:
     QToolBar* m_pFileToolbar = nullptr;
     QToolBar* m_pViewToolbar = nullptr;
     CaptureStatus* m_pCaptureStatus = nullptr;
+    DisplayFilterBar* m_pDisplayFilterBar = nullptr;
+    QLabel* m_pDisplayStatus = nullptr;
+    QPointer<Filter> m_pDisplayFilterDialog;
     std::unique_ptr<ControlPanel> m_pControlPanel;
     QPointer<QWidget> m_pWizard;
     QList<QPointer<QWidget>> m_wizards;  // every wizard opened, destroyed with the window

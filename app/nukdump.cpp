@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// nukdump [--filter EXPR] [MODE] TRACE
-// nukdump [--filter EXPR] [MODE] --live [--loopback]
+// nukdump [--filter EXPR] [--display EXPR] [MODE] TRACE
+// nukdump [--filter EXPR] [--display EXPR] [MODE] --live [--loopback]
 // nukdump --help | --version
 //
 // Replays a tcpdump trace (a file, a named pipe, or "-" for standard input) through
 // the capture helper of NUKPATH (mode 0), reads its packet records with the
 // program's own record reader and hands each packet to the chosen mode (app/dump),
 // which prints JSON lines: by default each packet decoded as the packet list view
-// decodes it.
+// decodes it. With --display only the packets a display filter matches reach the
+// mode, numbered as a view numbers them after the filter was set.
 // With --live it captures instead (mode 1: the default device, and the loopback
 // device with --loopback; root only) until it is interrupted, which ends the dump
 // like the end of a trace.
@@ -22,6 +23,8 @@
 #include "app/dump/dumpmode.h"
 #include "capture/process/process.h"
 #include "capture/cpacket.h"
+#include "capture/displayfilter.h"
+#include "capture/filtercompile.h"
 #include "capture/recordreader.h"
 
 #include <QByteArray>
@@ -34,6 +37,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <dirent.h>
 #include <grp.h>
 #include <string>
@@ -46,20 +50,23 @@ namespace {
 
 int usage()
 {
-    std::fprintf(stderr, "usage: nukdump [--filter EXPR] %s TRACE | --live [--loopback]\n", dumpModeFlags().c_str());
+    std::fprintf(stderr, "usage: nukdump [--filter EXPR] [--display EXPR] %s TRACE | --live [--loopback]\n",
+                 dumpModeFlags().c_str());
     std::fprintf(stderr, "Try 'nukdump --help' for more information.\n");
     return 2;
 }
 
 int help()
 {
-    std::printf("usage: nukdump [--filter EXPR] %s TRACE\n"
-                "       nukdump [--filter EXPR] [MODE] --live [--loopback]\n"
+    std::printf("usage: nukdump [--filter EXPR] [--display EXPR] %s TRACE\n"
+                "       nukdump [--filter EXPR] [--display EXPR] [MODE] --live [--loopback]\n"
                 "       nukdump --help | --version\n"
                 "Replays TRACE (a pcap or pcapng file, a named pipe, or - for standard input)\n"
                 "through Nukrit's capture helper and prints JSON lines, decoded as the views do.\n"
                 "Options:\n"
                 "  --filter EXPR    only the packets EXPR matches, in tcpdump's filter syntax\n"
+                "  --display EXPR   then only those the display filter EXPR matches, on each\n"
+                "                   packet's frame as the views have it (Ethernet form)\n"
                 "  --live           capture live (root) until interrupted, instead of a TRACE;\n"
                 "                   the helper's closing line counts what the kernel dropped\n"
                 "  --loopback       with --live: the loopback device as well\n"
@@ -173,11 +180,41 @@ void removePrivateDir(const std::string& dir)
     ::rmdir(dir.c_str());
 }
 
+// Compiled as the main window compiles it: in a child under limits, for the
+// record's Ethernet form. Null, with the reason on standard error, when refused.
+std::unique_ptr<DisplayFilter> compileDisplayFilter(const std::string& text)
+{
+    FilterCompileChild child;
+    pcap_t* dead = pcap_open_dead(DLT_EN10MB, kDisplaySnapLen);
+    if (!dead) {
+        std::fprintf(stderr, "nukdump: libpcap could not be initialised\n");
+        return nullptr;
+    }
+    const FilterCompileChild::Outcome outcome =
+        compileStoppably(child, dead, text, PCAP_NETMASK_UNKNOWN, true, g_interrupted);
+    pcap_close(dead);
+    switch (outcome) {
+    case FilterCompileChild::Outcome::Compiled:
+        return std::make_unique<DisplayFilter>(text, child.program());
+    case FilterCompileChild::Outcome::Running:
+        return nullptr;  // interrupted
+    case FilterCompileChild::Outcome::TooComplex:
+        std::fprintf(stderr, "nukdump: display filter \"%s\": %s\n", text.c_str(), kFilterTooComplex);
+        return nullptr;
+    case FilterCompileChild::Outcome::Invalid:
+    case FilterCompileChild::Outcome::Failed:
+        break;
+    }
+    std::fprintf(stderr, "nukdump: display filter \"%s\": %s\n", text.c_str(), child.message().c_str());
+    return nullptr;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     std::string filter = "tcp or udp";
+    std::string display;
     std::string trace;
     std::string modeFlag;
     bool live = false, loopback = false;
@@ -193,6 +230,10 @@ int main(int argc, char** argv)
             live = true;
         } else if (arg == "--loopback") {
             loopback = true;
+        } else if (arg == "--display") {
+            if (++i >= argc)
+                return usage();
+            display = argv[i];
         } else if (arg != "--filter" && arg.rfind("--", 0) == 0 && makeDumpMode(arg)) {
             if (!modeFlag.empty())
                 return usage();
@@ -230,6 +271,12 @@ int main(int argc, char** argv)
     }
 
     catchInterrupts(live);
+    std::unique_ptr<DisplayFilter> displayFilter;
+    if (!display.empty() && !(displayFilter = compileDisplayFilter(display))) {
+        if (g_interrupted)
+            dieOf(g_interrupted);
+        return 1;
+    }
     const std::string tmpDir = makePrivateDir();
     if (tmpDir.empty()) {
         std::perror("nukdump: private directory");
@@ -303,6 +350,8 @@ int main(int argc, char** argv)
             readFailed = true;
             break;
         }
+        if (displayFilter && !displayFilter->matches(CPacket(&raw)))
+            continue;
         bool more;
         if (mode->keepsPackets()) {
             kept.emplace_back(&raw);

@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <poll.h>
@@ -29,6 +30,14 @@ namespace {
 // Stop waits for it to leave the pipe.
 constexpr int kPollMs = 10;
 constexpr int kFirstViewId = 30000;
+// A re-feed holds the registry for at most this long at a time, then lets go of it
+// for a while: the GUI thread needs it for every refresh and every view opened or
+// closed, and the reader for every new packet. (A mutex is not fair: let go and
+// taken again at once, it would stay with the re-feed.)
+constexpr auto kRefeedSlice = std::chrono::milliseconds(4);
+constexpr auto kRefeedPause = std::chrono::milliseconds(1);
+constexpr std::size_t kRefeedBatch = 256;
+constexpr int kRefeedTickMs = 100;
 // A helper error line is cut to this length in the status bar, and to the longer
 // one in a message box; the pipe carries another process's text.
 constexpr int kMaxErrorLine = 300;
@@ -76,6 +85,8 @@ ControlPanel::ControlPanel(ControlPanelUi* ui) : m_pUi(ui)
     m_pTimer = new QTimer(this);
     connect(m_pTimer, &QTimer::timeout, this, &ControlPanel::UpdateView);
     connect(m_pTimer, &QTimer::timeout, this, &ControlPanel::reportProgress);
+    m_pRefeedTimer = new QTimer(this);
+    connect(m_pRefeedTimer, &QTimer::timeout, this, &ControlPanel::refeedTick);
     g_TimeDelayRatio = 1.0f;
     try {
         m_PacketCapThread = std::thread([this] { PacketCap(); });
@@ -100,6 +111,7 @@ ControlPanel::~ControlPanel()
 {
     if (currentPacket().controller() == this)
         currentPacket().setController(nullptr);
+    stopRefeedThread();
     {
         std::lock_guard<std::mutex> lock(m_stateMutex);
         m_quit = true;
@@ -258,6 +270,8 @@ void ControlPanel::AddView(CTimeBasedView* view, const QString& typeName)
         const int id = kFirstViewId + m_nViewCount++;
         m_MenuID2View.insert(id, view);
         m_View2MenuID.insert(view, id);
+        if (m_displayFilter)
+            view->DisplayFilterChanged(true);
     }
     view->InitiateView();
 }
@@ -273,15 +287,147 @@ void ControlPanel::AddPacket(CPacket* packet)
 
 void ControlPanel::deliver(CPacket* packet)
 {
-    {
-        std::lock_guard<std::mutex> lock(m_packetMutex);
-        ++m_packetCount;
-        packet->setCaptureNumber(std::uint32_t(m_packetCount));
-        m_numbered.push_back(packet);
-    }
     std::lock_guard<std::recursive_mutex> lock(registryMutex());
+    {
+        std::lock_guard<std::mutex> packets(m_packetMutex);
+        packet->setCaptureNumber(std::uint32_t(++m_packetCount));
+        m_captured.push_back(packet);
+        if (m_refeeding)
+            return;  // the re-feed reaches it in its turn
+    }
+    if (!m_displayFilter || m_displayFilter->matches(*packet))
+        handToViews(packet);
+}
+
+// Under the registry lock.
+void ControlPanel::handToViews(CPacket* packet)
+{
+    m_matched.fetch_add(1, std::memory_order_relaxed);
     for (auto it = m_View2MenuID.cbegin(); it != m_View2MenuID.cend(); ++it)
         it.key()->AddPacket(packet);
+}
+
+void ControlPanel::setDisplayFilter(std::shared_ptr<const DisplayFilter> filter)
+{
+    cancelRefeed();
+    unsigned generation;
+    {
+        std::lock_guard<std::recursive_mutex> lock(registryMutex());
+        m_displayFilter = filter;
+        generation = ++m_refeedGeneration;
+        for (auto it = m_View2MenuID.cbegin(); it != m_View2MenuID.cend(); ++it)
+            it.key()->DisplayFilterChanged(m_displayFilter != nullptr);
+        std::lock_guard<std::mutex> packets(m_packetMutex);
+        m_matched = 0;
+        m_refeedExamined = 0;
+        m_refeeding = true;
+    }
+    try {
+        m_refeedThread = std::thread([this, generation, filter] { refeed(generation, filter.get()); });
+    } catch (const std::system_error&) {
+        std::printf("ERROR: pthread create error!\n");
+        std::fflush(stdout);
+        std::lock_guard<std::mutex> packets(m_packetMutex);
+        m_refeeding = false;
+    }
+    m_pRefeedTimer->start(kRefeedTickMs);
+    refeedTick();
+}
+
+std::shared_ptr<const DisplayFilter> ControlPanel::displayFilter() const
+{
+    std::lock_guard<std::recursive_mutex> lock(registryMutex());
+    return m_displayFilter;
+}
+
+void ControlPanel::cancelRefeed()
+{
+    stopRefeedThread();
+    if (m_pRefeedTimer->isActive()) {
+        m_pRefeedTimer->stop();
+        refeedTick();
+    }
+}
+
+void ControlPanel::stopRefeedThread()
+{
+    {
+        std::lock_guard<std::recursive_mutex> lock(registryMutex());
+        ++m_refeedGeneration;
+        std::lock_guard<std::mutex> packets(m_packetMutex);
+        m_refeeding = false;
+    }
+    if (m_refeedThread.joinable())
+        m_refeedThread.join();
+}
+
+// Re-feed thread: hands the captured packets to the views again, from the first,
+// in slices, until it has caught up with the capture or a newer filter or a
+// cancel supersedes it. Caught up, it leaves the packets to the reader.
+void ControlPanel::refeed(unsigned generation, const DisplayFilter* filter)
+{
+    std::vector<CPacket*> batch;
+    batch.reserve(kRefeedBatch);
+    std::size_t next = 0;
+    for (bool caughtUp = false; !caughtUp; std::this_thread::sleep_for(kRefeedPause)) {
+        std::lock_guard<std::recursive_mutex> lock(registryMutex());
+        const auto deadline = std::chrono::steady_clock::now() + kRefeedSlice;
+        do {
+            if (m_refeedGeneration != generation)
+                return;
+            {
+                std::lock_guard<std::mutex> packets(m_packetMutex);
+                const std::size_t end = std::min(m_captured.size(), next + kRefeedBatch);
+                batch.assign(m_captured.begin() + std::ptrdiff_t(next), m_captured.begin() + std::ptrdiff_t(end));
+                if (batch.empty()) {
+                    m_refeeding = false;  // from now on the reader hands new packets on
+                    caughtUp = true;
+                    break;
+                }
+            }
+            for (CPacket* packet : batch) {
+                if (!filter || filter->matches(*packet))
+                    handToViews(packet);
+            }
+            next += batch.size();
+            m_refeedExamined = next;
+        } while (std::chrono::steady_clock::now() < deadline);
+    }
+}
+
+// GUI thread, while a re-feed runs: the drawing views repaint (the refresh timer
+// runs only while capturing) and the main window shows how far it has come.
+void ControlPanel::refeedTick()
+{
+    if (!m_refeeding && m_pRefeedTimer->isActive())
+        m_pRefeedTimer->stop();
+    // The re-feed thread runs at a lower priority and may be waiting for a processor
+    // with the registry in hand: rather than wait for it, this tick is skipped.
+    if (!m_pTimer->isActive()) {
+        std::unique_lock<std::recursive_mutex> lock(registryMutex(), std::try_to_lock);
+        if (lock.owns_lock() || !m_refeeding)
+            UpdateView();
+    }
+    if (m_pUi)
+        m_pUi->showDisplayProgress(displayProgress());
+}
+
+DisplayProgress ControlPanel::displayProgress() const
+{
+    DisplayProgress p;
+    if (const auto filter = displayFilter())
+        p.text = filter->text();
+    p.refeeding = m_refeeding;
+    p.examined = m_refeedExamined;
+    p.matched = m_matched;
+    p.captured = packetCount();
+    return p;
+}
+
+std::vector<CPacket*> ControlPanel::capturedPackets() const
+{
+    std::lock_guard<std::mutex> lock(m_packetMutex);
+    return std::vector<CPacket*>(m_captured.begin(), m_captured.end());
 }
 
 void ControlPanel::UpdateView()
@@ -300,17 +446,17 @@ std::size_t ControlPanel::packetCount() const
 CPacket* ControlPanel::packetNumbered(std::uint32_t number) const
 {
     std::lock_guard<std::mutex> lock(m_packetMutex);
-    return number >= 1 && number <= m_numbered.size() ? m_numbered[number - 1] : nullptr;
+    return number >= 1 && number <= m_captured.size() ? m_captured[number - 1] : nullptr;
 }
 
 std::uint32_t ControlPanel::packetsWhere(const std::function<bool(const CPacket&)>& keep,
                                          std::vector<CPacket*>& out) const
 {
     std::lock_guard<std::mutex> lock(m_packetMutex);
-    for (CPacket* packet : m_numbered)
+    for (CPacket* packet : m_captured)
         if (keep(*packet))
             out.push_back(packet);
-    return std::uint32_t(m_numbered.size());
+    return std::uint32_t(m_captured.size());
 }
 
 void ControlPanel::CleanPipe()
@@ -402,9 +548,13 @@ void ControlPanel::Start()
 
 void ControlPanel::Stop()
 {
-    if (!m_bRunning)
+    if (!m_bRunning) {
+        cancelRefeed();
         return;
+    }
     stopCapture();
+    // After the capture: no packet may reach a view past the ones the re-feed left.
+    cancelRefeed();
     // The trace's name stays: Start replays the same trace again.
     message(QString(), QStringLiteral("Packet Transfering Stopped."));
     status(QStringLiteral("System has stopped"));
@@ -458,8 +608,10 @@ void ControlPanel::reportProgress()
         p = progress();
         status(QStringLiteral("Replay finished: %1 packets").arg(p.delivered));
     }
-    if (m_pUi)
+    if (m_pUi) {
         m_pUi->showProgress(p);
+        m_pUi->showDisplayProgress(displayProgress());
+    }
 }
 
 // The capture helper's standard error arrives here through the launcher child.

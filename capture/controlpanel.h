@@ -6,6 +6,7 @@
 // views to repaint on a 500 ms refresh timer.
 
 #include "capture/capturecounts.h"
+#include "capture/displayfilter.h"
 #include "capture/packetstore.h"
 #include "capture/replayprogress.h"
 #include "capture/timebasedview.h"
@@ -43,6 +44,15 @@ struct CaptureProgress {
     std::uint64_t interfaceDrops = 0;  // lost by the interface
 };
 
+// Where the display filter stands, for the main window.
+struct DisplayProgress {
+    std::string text;           // the expression in force; empty: every packet is shown
+    bool refeeding = false;     // the views are being fed again
+    std::uint64_t examined = 0;  // captured packets the re-feed has looked at so far
+    std::uint64_t matched = 0;   // packets that match and were handed to the views
+    std::uint64_t captured = 0;  // packets captured in all
+};
+
 // What the controller needs from the main window; the widgets side implements it
 // (message boxes, status bar). Tests give their own.
 class ControlPanelUi {
@@ -54,6 +64,8 @@ public:
     virtual void showStatus(const QString& text) = 0;
     // At Start, at every refresh tick while running, and at Stop.
     virtual void showProgress(const CaptureProgress&) {}
+    // While the views are fed again and whenever the display filter changes.
+    virtual void showDisplayProgress(const DisplayProgress&) {}
 };
 
 // View registry (process-wide). Guarded by a mutex against the reader's walk.
@@ -93,6 +105,20 @@ public:
     int viewCount() const { return m_nViewCount; }
     CaptureProgress progress() const;
 
+    // Display filter (GUI thread). Every view that is not locked is emptied and fed
+    // again, in batches on a thread of its own, with the captured packets `filter`
+    // matches, in capture order; packets captured meanwhile wait their turn, and
+    // later ones reach the views only when they match. Null shows every packet.
+    // A re-feed still running is cancelled first.
+    void setDisplayFilter(std::shared_ptr<const DisplayFilter> filter);
+    std::shared_ptr<const DisplayFilter> displayFilter() const;
+    // Ends a re-feed in progress: each view keeps the packets it has, the first
+    // ones that match. Stop does this too.
+    void cancelRefeed();
+    DisplayProgress displayProgress() const;
+    // Every packet captured so far, in capture order.
+    std::vector<CPacket*> capturedPackets() const;
+
 public slots:
     void UpdateView();
 
@@ -114,6 +140,10 @@ private:
     void showStepped(CPacket* packet);
     void message(const QString& title, const QString& text);
     void status(const QString& text);
+    void refeed(unsigned generation, const DisplayFilter* filter);
+    void stopRefeedThread();
+    void refeedTick();
+    void handToViews(CPacket* packet);
 
     std::atomic<bool> m_bRunning{false};
     std::thread m_PacketCapThread;
@@ -126,7 +156,7 @@ private:
     PacketStore m_store;                             // reader thread only
     std::vector<std::unique_ptr<CPacket>> m_adopted;  // guarded by m_packetMutex
     std::size_t m_packetCount = 0;                   // guarded by m_packetMutex
-    std::deque<CPacket*> m_numbered;  // by capture number - 1; guarded by m_packetMutex
+    std::deque<CPacket*> m_captured;  // capture order, by capture number - 1; guarded by m_packetMutex
     QTimer* m_pTimer = nullptr;
     int m_nRefreshInterval = 500;
     std::atomic<bool> m_bStopped{false};
@@ -151,6 +181,16 @@ private:
     ReplayProgress m_replay;                     // GUI thread
     CaptureCounts m_counts;                      // GUI thread
     bool m_finishShown = false;
+
+    // Display filter. The filter and the re-feed's generation change under the
+    // registry lock, so no view is fed by an old one after a change.
+    std::shared_ptr<const DisplayFilter> m_displayFilter;
+    std::atomic<unsigned> m_refeedGeneration{0};
+    std::atomic<bool> m_refeeding{false};  // changed under m_packetMutex: the reader waits its turn
+    std::atomic<std::uint64_t> m_refeedExamined{0};
+    std::atomic<std::uint64_t> m_matched{0};
+    std::thread m_refeedThread;
+    QTimer* m_pRefeedTimer = nullptr;
 };
 
 // Returns "/tmp/<uid>_NukAppSockFile" and keeps it in nukAppFile.

@@ -15,4 +15,9 @@ public:
     // Called on the reader thread for every packet, in arrival order. Must not
     // touch widgets: hand what must be shown to the GUI thread (see HandoffQueue).
     virtual void AddPacket(CPacket*) {}
+    // Called on the GUI thread when a display filter is set or cleared (`inForce`:
+    // one is set now). A view that is not locked empties itself as "Clear View"
+    // does and returns true: the controller feeds it again with the packets that
+    // match. A locked view keeps what it shows and returns false.
+    virtual bool DisplayFilterChanged(bool inForce) { (void)inForce; return false; }
 };

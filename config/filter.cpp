@@ -123,6 +123,21 @@ Filter::Filter(QWidget* parent, const char* name, bool modal, Qt::WindowFlags fl
 
 Filter::~Filter() { stopCheck(); }
 
+void Filter::setDisplayMode(const QString& inForce, std::function<void(const QString&)> apply)
+{
+    m_applyDisplay = std::move(apply);
+    setWindowTitle(QStringLiteral("NUK Display Filter"));
+    // A display filter starts from the defaults, not from the capture filter's choice.
+    m_dstList->clear();
+    m_srcList->clear();
+    showChoice(FilterChoice{});
+    m_lo->hide();
+    m_loLabel->hide();
+    m_inForce->setText(inForce);
+    m_inForce->setToolTip(inForce);
+    m_inForce->setCursorPosition(0);
+}
+
 void Filter::reject()
 {
     stopCheck();
@@ -215,7 +230,8 @@ QWidget* Filter::buildProtocolTab()
     grid->addWidget(m_udp, 1, 0);
     grid->addWidget(new QLabel(QStringLiteral("Protocol( default: TCP)"), box), 0, 1, 2, 1);
     grid->addWidget(m_lo, 2, 0);
-    grid->addWidget(new QLabel(QStringLiteral("Device( default: loopback device excluded)"), box), 2, 1);
+    m_loLabel = new QLabel(QStringLiteral("Device( default: loopback device excluded)"), box);
+    grid->addWidget(m_loLabel, 2, 1);
     grid->setColumnStretch(1, 1);
 
     auto* layout = new QVBoxLayout(tab);
@@ -381,6 +397,12 @@ void Filter::commit()
     }
     m_tcpFlag = choice.tcp ? 1 : 0;
     m_udpFlag = choice.udp ? 1 : 0;
+    if (m_applyDisplay) {
+        const auto apply = m_applyDisplay;  // may close this dialog
+        accept();
+        apply(built.trimmed());
+        return;
+    }
     expression = built;
     deviceFlag = m_lo->isChecked() ? 1 : 0;
     lastCommitted() = Committed{choice, built};

@@ -24,6 +24,10 @@ public:
                     Qt::WindowFlags flags = {});
     ~Filter() override;
 
+    // Builds a display filter instead: Ok hands the expression to `apply` and leaves
+    // the capture's `expression` and `deviceFlag` alone; the device choice is hidden.
+    void setDisplayMode(const QString& inForce, std::function<void(const QString&)> apply);
+
     // The controls, for tests and screenshots.
     QTabWidget* tabs() const { return m_tabs; }
     QCheckBox* tcpBox() const { return m_tcp; }
@@ -86,6 +90,8 @@ private:
     QPushButton* m_cancel = nullptr;
     QLabel* m_checking = nullptr;
     std::function<void()> m_stopCheck;  // set while a filter check runs
+    std::function<void(const QString&)> m_applyDisplay;  // set in display mode
+    QLabel* m_loLabel = nullptr;
 
     Relationship m_relationship = Relationship::None;
     int m_tcpFlag = 1;

@@ -18,6 +18,9 @@
 //   --steps N: step mode instead (controller feed): N Steps with the whole trace
 //     queued behind the first packets, then half the trace released at pace 0 and
 //     N Steps more; each timed until every view shows the stepped packet.
+//   --display EXPR: once every packet is shown, sets the display filter EXPR and
+//     times the re-feed until every view holds the matching packets, with the GUI
+//     thread's longest stall meanwhile (the other figures are skipped).
 // NUK_BENCH_REPLAY_ONLY=1 ends after the replay (for profiling it);
 // NUK_BENCH_DEBUG=1 reports progress, stalls and long GUI work on standard error.
 
@@ -26,6 +29,7 @@
 #include "bench/common/tracepackets.h"
 #include "capture/controlpanel.h"
 #include "capture/cpacket.h"
+#include "capture/displayfilter.h"
 #include "capture/recordreader.h"
 #include "capture/scheduler.h"
 #include "capture/settings.h"
@@ -47,6 +51,7 @@
 #include "views/viewfactory.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QEventLoop>
@@ -377,9 +382,81 @@ bool waitFor(const std::function<bool()>& done, int ms)
 
 }  // namespace
 
+// Sets the display filter `text` with every packet shown and waits until each view
+// holds the packets it matches. Prints the time, the count and the GUI thread's
+// longest stall meanwhile, then ends the process.
+int timeDisplayFilter(QApplication& app, Views& v, const std::string& text, long captured, bool controllerFeed)
+{
+    std::vector<bpf_insn> program;
+    std::string error;
+    if (!DisplayFilter::compile(text, program, error)) {
+        std::fprintf(stderr, "bench_pipeline: display filter: %s\n", error.c_str());
+        return 1;
+    }
+    app.processEvents();
+    QEventLoop loop;
+    QElapsedTimer clock;
+    qint64 lastTick = 0, maxStallNs = 0, doneNs = 0;
+    // How much of the longest stall the GUI thread worked; the rest it waited for a processor.
+    double lastCpu = threadCpuMs(), maxStallCpuMs = 0;
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    probe.setInterval(1);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        const double cpu = threadCpuMs();
+        if (now - lastTick > maxStallNs) {
+            maxStallNs = now - lastTick;
+            maxStallCpuMs = cpu - lastCpu;
+        }
+        lastTick = now;
+        lastCpu = cpu;
+        const DisplayProgress p = v.controller->displayProgress();
+        if (!p.refeeding && v.hold(long(p.matched)) && v.listed() == long(p.matched)) {
+            doneNs = now;
+            loop.quit();
+        } else if (now > 900ll * 1000 * 1000 * 1000) {
+            loop.quit();
+        }
+    });
+    clock.start();
+    probe.start();
+    v.controller->setDisplayFilter(std::make_shared<const DisplayFilter>(text, std::move(program)));
+    // Emptying the views is part of it: "Clear View" in each view that is not locked.
+    const double clearMs = double(clock.nsecsElapsed()) / 1e6, clearCpuMs = threadCpuMs() - lastCpu;
+    const bool debug = qEnvironmentVariableIsSet("NUK_BENCH_DEBUG");
+    if (debug)
+        QObject::connect(&probe, &QTimer::timeout, [&] {
+            static qint64 last = 0;
+            const qint64 now = clock.nsecsElapsed();
+            if (last && now - last > 30000000)
+                std::fprintf(stderr, "stall %.1f ms at %.3f s, rows %ld\n", (now - last) / 1e6, now / 1e9, v.listed());
+            last = now;
+        });
+    loop.exec();
+    const DisplayProgress p = v.controller->displayProgress();
+    // "Save Displayed As...": the matching packets written as a pcap file.
+    QElapsedTimer saveClock;
+    saveClock.start();
+    const std::string saved = QDir::tempPath().toStdString() + "/bench_pipeline_displayed.pcap";
+    const auto filter = v.controller->displayFilter();
+    const long long written = writeDisplayedTrace(saved, v.controller->capturedPackets(), filter.get(), error);
+    const double saveMs = double(saveClock.nsecsElapsed()) / 1e6;
+    ::unlink(saved.c_str());
+    std::printf("display_saved=%lld display_save_ms=%.0f ", written, saveMs);
+    std::printf("display_seconds=%.3f display_matched=%llu display_captured=%ld display_max_stall_ms=%.1f "
+                "display_max_stall_working_ms=%.1f display_clear_ms=%.1f display_clear_cpu_ms=%.1f load=%s\n",
+                double(doneNs) / 1e9, static_cast<unsigned long long>(p.matched), captured, double(maxStallNs) / 1e6,
+                maxStallCpuMs, clearMs, clearCpuMs, loadAverage().c_str());
+    std::fflush(stdout);
+    if (controllerFeed)
+        runShutdownSteps();
+    std::_Exit(doneNs > 0 ? 0 : 1);
+}
+
 int main(int argc, char** argv)
 {
-    std::string trace, feed = "reader", views = "list";
+    std::string trace, feed = "reader", views = "list", display;
     long expected = 0;
     int sortColumn = -1;  // --sort C: keep the list sorted by column C while packets arrive
     float pace = 0.0f;
@@ -393,6 +470,7 @@ int main(int argc, char** argv)
         else if (k == "--views") views = argv[i + 1];
         else if (k == "--pace") pace = std::strtof(argv[i + 1], nullptr);
         else if (k == "--steps") steps = std::atoi(argv[i + 1]);
+        else if (k == "--display") display = argv[i + 1];
     }
     if (trace.empty() || expected <= 0 || (views != "list" && views != "connections" && views != "all") ||
         (steps > 0 && feed != "controller")) {
@@ -557,6 +635,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "bench_pipeline: only %ld of %ld packets became rows\n", rows, expected);
         return 1;
     }
+    if (!display.empty())
+        return timeDisplayFilter(app, v, display, expected, feed == "controller");
     const long filedPeakKb = statusKb("VmHWM:");
     // The trace's own duration: at a pace above 0 the replay cannot be faster.
     double traceSeconds = 0;

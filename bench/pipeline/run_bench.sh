@@ -12,6 +12,9 @@
 #     (default 0), or "step": step mode, NUK_BENCH_STEPS Steps (default 100) timed
 #     with the whole trace queued and again with half of it shown
 #   NUK_BENCH_IPV6=1  the same trace over IPv6 (gen_trace.py --ipv6)
+#   NUK_BENCH_DISPLAY=EXPR  after the replay, time the display filter EXPR over
+#     the views (all six unless NUK_BENCH_VIEWS says otherwise) against
+#     tcpdump -nn -r with the same expression
 #   NUK_BENCH_FEED=controller|reader|inprocess  how packets reach the views
 #     (default: controller, falling back to reader when the controller's capture
 #     does not deliver, and to inprocess when there is no capture helper)
@@ -20,7 +23,8 @@ here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
 n="${1:-1000000}"
 build="${NUK_BENCH_BUILD:-$root/build-rel}"
-views="${NUK_BENCH_VIEWS:-list}"
+display="${NUK_BENCH_DISPLAY:-}"
+views="${NUK_BENCH_VIEWS:-$([ -n "$display" ] && echo all || echo list)}"
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DNUK_TESTS=OFF -DNUK_BENCH=ON >/dev/null
 cmake --build "$build" -j2 --target bench_pipeline >/dev/null
@@ -39,6 +43,25 @@ run_pipeline() {
     "$build/bench/bin/bench_pipeline" --trace "$trace" --packets "$n" --views "$views" "$@" \
         2>"$work/pipeline.err" | tail -1
 }
+
+if [ -n "$display" ]; then
+    echo "== display filter '$display' over $views views, $n packets, $(date -u '+%F %H:%M UTC'), load average $(cut -d' ' -f1-3 /proc/loadavg)"
+    result="$(run_pipeline --feed "${NUK_BENCH_FEED:-controller}" --display "$display")" ||
+        { echo "the display filter benchmark failed: $(tail -3 "$work/pipeline.err")" >&2; exit 1; }
+    field() { sed -n "s/.*\b$1=\([^ ]*\).*/\1/p" <<<"$result"; }
+    tcpdump_s="$( { time tcpdump -nn -r "$trace" "$display" >/dev/null 2>&1; } 2>&1 )"
+    tcpdump_n="$(tcpdump -nn -r "$trace" "$display" 2>/dev/null | wc -l)"
+    printf '\n%-34s %10s %10s %9s %12s\n' "" "packets" "matching" "seconds" "time ratio"
+    printf '%-34s %10s %10s %9s %12s\n' "display filter re-feed -> $views" "$n" "$(field display_matched)" \
+        "$(field display_seconds)" "$(ratio "$(field display_seconds)" "$tcpdump_s")"
+    printf '%-34s %10s %10s %9s %12s\n' "tcpdump -nn -r EXPR" "$n" "$tcpdump_n" "$tcpdump_s" "1.00"
+    printf '\nGUI longest stall during the re-feed: %s ms (target < 100), of which the GUI thread worked %s ms\n' \
+        "$(field display_max_stall_ms)" "$(field display_max_stall_working_ms)"
+    printf 'emptying the views (on the GUI thread, before the re-feed starts): %s ms, %s ms of it working; load average at the end %s\n' \
+        "$(field display_clear_ms)" "$(field display_clear_cpu_ms)" "$(field load)"
+    printf 'Save Displayed As: %s packets written in %s ms\n' "$(field display_saved)" "$(field display_save_ms)"
+    exit 0
+fi
 
 for pace in ${NUK_BENCH_PACE:-0}; do
     echo "== $views views, $([ "$pace" = step ] && echo "step mode" || echo "pace $pace ms"), $(date -u '+%F %H:%M UTC'), load average $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -3,6 +3,7 @@
 // saving the trace (Save as); shutting down.
 
 #include "app/capturestatus.h"
+#include "app/displayfilterbar.h"
 #include "app/messagestatusbar.h"
 #include "app/nuk.h"
 #include "common/processes.h"
@@ -17,12 +18,20 @@
 #include "views/tcpstate/stattrandiagram.h"
 #include "capture/setpacedialog.h"
 #include "capture/settings.h"
+#include "config/filter.h"
+#include "views/packets/listviews.h"
+#include "views/packets/packetlistmodel.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSlider>
+#include <QHeaderView>
 #include <QStatusBar>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QtTest>
@@ -109,9 +118,9 @@ private slots:
     {
         QTest::addColumn<int>("way");
         QTest::addColumn<int>("commands");  // how many commands this way offers
-        QTest::newRow("menu") << 0 << 15;
+        QTest::newRow("menu") << 0 << 17;
         QTest::newRow("tool bar") << 1 << 10;
-        QTest::newRow("keys") << 2 << 6;
+        QTest::newRow("keys") << 2 << 7;
     }
 
     void commands()
@@ -171,6 +180,14 @@ private slots:
             run(ID_FILE_SAVE_AS);
             QCOMPARE(QFileInfo(m_dir.filePath(QStringLiteral("saved.tr"))).size(), 250);
             QFile::remove(m_dir.filePath(QStringLiteral("saved.tr")));
+        }
+        m_saveAnswer.clear();
+        if (run(ID_FILE_SAVE_DISPLAYED))
+            QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Saving aborted"));
+        if (run(ID_CONTROL_DISPLAY_FILTER)) {
+            QTRY_VERIFY(w.displayFilterDialog() && w.displayFilterDialog()->isVisible());
+            QCOMPARE(w.displayFilterDialog()->windowTitle(), QStringLiteral("NUK Display Filter"));
+            w.displayFilterDialog()->close();
         }
         if (run(ID_CONTROL_PACE)) {
             // The slider and the field set the pace on OK; Cancel and a wrong number do not keep it.
@@ -249,6 +266,91 @@ private slots:
             QVERIFY(diagrams().first()->isVisible());
             QCOMPARE(diagrams().first()->connectionLabel()->text(), QStringLiteral("10.0.0.1:1234 \u2194 192.168.1.2:80"));
         }
+    }
+
+    // The display filter over two packet lists, one locked: a wrong expression turns
+    // red and changes nothing; a right one (typed, or built in the filter dialog)
+    // shows what tcpdump selects, with the capture's numbers beside; Save Displayed
+    // As writes what tcpdump reads back; Clear shows everything again.
+    void displayFilter()
+    {
+        const QString trace = QStringLiteral(NUK_TEST_DATA "/config/filter.pcap");
+        const auto captured = fixtures::readTrace(trace);
+        const int all = int(captured.size());
+        const auto selected = [&](const QString& expression) {
+            const QString file = m_dir.filePath(QStringLiteral("selected.pcap"));
+            const testproc::Run t = testproc::runProgram(
+                QStringLiteral("tcpdump"), {"-nn", "-r", trace, "-w", file, "(tcp or udp) and (" + expression + ")"});
+            return t.exitCode == 0 ? fixtures::readTrace(file) : std::vector<fixtures::TracePacket>();
+        };
+        NUK w;
+        w.slotNewPacketListView();
+        w.slotNewPacketListView();
+        QList<ListViews*> lists;
+        for (auto it = m_View2MenuID.cbegin(); it != m_View2MenuID.cend(); ++it)
+            lists << dynamic_cast<ListViews*>(it.key());
+        QCOMPARE(lists.size(), 2);
+        for (const auto& p : captured)
+            w.controller()->AddPacket(new CPacket(*p.packet));
+        for (ListViews* list : lists)
+            QTRY_COMPARE(list->model()->rowCount(), all);
+        lists[1]->slotLockView();
+        DisplayFilterBar* bar = w.displayFilterBar();
+        QTableView* table = lists[0]->packetList();
+        QVERIFY(table->isColumnHidden(PacketListItem::ColCapture) && w.displayFilterStatus()->isHidden());
+
+        bar->apply(QStringLiteral("portt 80"));
+        QTRY_VERIFY(!bar->isChecking());
+        QVERIFY(bar->refusal().contains(QLatin1String("syntax error")));
+        QVERIFY(bar->field()->lineEdit()->styleSheet().contains(QLatin1String("#ffb0b0")));
+        QVERIFY(!w.controller()->displayFilter() && w.displayFilterStatus()->isHidden());
+        QCOMPARE(lists[0]->model()->rowCount(), all);
+
+        for (const QString& expression : {QStringLiteral("port 80"), QStringLiteral("tcp[tcpflags] & tcp-syn != 0")}) {
+            const auto expected = selected(expression);
+            QVERIFY(!expected.empty());
+            bar->apply(expression);
+            QTRY_VERIFY(w.controller()->displayFilter() && !w.controller()->displayProgress().refeeding);
+            QTRY_COMPARE(lists[0]->model()->rowCount(), int(expected.size()));
+            QVERIFY(bar->refusal().isEmpty() && bar->field()->itemText(0) == expression);
+            QVERIFY(!table->isColumnHidden(PacketListItem::ColCapture));
+            QCOMPARE(table->horizontalHeader()->visualIndex(PacketListItem::ColCapture), 1);
+            for (int row = 0; row < lists[0]->model()->rowCount(); ++row) {
+                const PacketListItem& item = lists[0]->model()->item(row);
+                QCOMPARE(item.number(), std::uint32_t(row + 1));
+                QCOMPARE(captured[item.packet()->captureNumber() - 1].frame, expected[std::size_t(row)].frame);
+            }
+            QTRY_COMPARE(w.displayFilterStatus()->text(),
+                         QStringLiteral("Display filter: %1 — %2 of %3 packets").arg(expression).arg(expected.size()).arg(all));
+            QCOMPARE(lists[1]->model()->rowCount(), all);  // locked
+
+            m_saveAnswer = m_dir.filePath(QStringLiteral("shown.pcap"));
+            menuEntry(w, ID_FILE_SAVE_DISPLAYED)->trigger();
+            const testproc::Run back = testproc::runProgram(QStringLiteral("tcpdump"), {"-nn", "-r", m_saveAnswer});
+            QCOMPARE(back.lines.size(), qsizetype(expected.size()));
+            QCOMPARE(QFileInfo(m_saveAnswer).permissions() & 0x0077, QFile::Permissions());
+        }
+        bar->apply(QStringLiteral("port 9"));
+        QTRY_COMPARE(w.displayFilterStatus()->text(),
+                     QStringLiteral("Display filter: port 9 — no packet matches (0 of %1)").arg(all));
+        QTRY_COMPARE(lists[0]->model()->rowCount(), 0);
+
+        // Built in the filter dialog: only UDP. The capture's own filter stays as it was.
+        const QString captureFilter = expression;
+        menuEntry(w, ID_CONTROL_DISPLAY_FILTER)->trigger();
+        auto* dialog = qobject_cast<Filter*>(w.displayFilterDialog());
+        QVERIFY(dialog && dialog->inForceField()->text() == QStringLiteral("port 9") && dialog->loBox()->isHidden());
+        dialog->tcpBox()->setChecked(false);
+        dialog->udpBox()->setChecked(true);
+        dialog->okButton()->click();
+        QTRY_COMPARE(bar->inForce(), QStringLiteral("udp"));
+        QTRY_COMPARE(lists[0]->model()->rowCount(), int(selected(QStringLiteral("udp")).size()));
+        QCOMPARE(expression, captureFilter);
+
+        bar->clear();
+        QTRY_COMPARE(lists[0]->model()->rowCount(), all);
+        QVERIFY(table->isColumnHidden(PacketListItem::ColCapture) && w.displayFilterStatus()->isHidden());
+        QCOMPARE(lists[1]->model()->rowCount(), all);
     }
 
     // With the count, the replay bar and the pace shown, a status message is not cut

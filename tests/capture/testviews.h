@@ -29,6 +29,8 @@ public:
     void AddPacket(CPacket* packet) override
     {
         checkAlive();
+        if (locked)
+            return;
         std::lock_guard<std::mutex> lock(m_mutex);
         m_seen.push_back({packet->GetAcknowlegetNo(), packet->GetSequenceNo()});
         ++packets;
@@ -48,7 +50,16 @@ public:
         packets = 0;
     }
 
+    bool DisplayFilterChanged(bool) override
+    {
+        if (locked)
+            return false;
+        clear();
+        return true;
+    }
+
     std::atomic<int> inits{0}, updates{0}, packets{0};
+    std::atomic<bool> locked{false};
 
 private:
     // A call on a destroyed view is caught by AddressSanitizer; without it, here.

@@ -5,6 +5,7 @@
 // kernel drops reach the main window's status bar.
 
 #include "app/capturestatus.h"
+#include "app/displayfilterbar.h"
 #include "app/nuk.h"
 #include "app/nukprompts.h"
 #include "common/testmain.h"
@@ -222,6 +223,54 @@ private slots:
         QVERIFY(!loss->isHidden());
         if (qEnvironmentVariableIsSet("NUK_TEST_GRAB"))
             window.grab().save(qEnvironmentVariable("NUK_TEST_GRAB"));
+        ::close(receiver);
+        ::close(sender);
+    }
+
+    // Live on lo: a display filter set while the capture runs re-feeds the view
+    // with the matching packets so far, and the later ones pass only when they match.
+    void liveDisplayFilter()
+    {
+        if (geteuid() != 0)
+            QSKIP("live capture needs root (or capture rights on nuk/pcap): run the tests as root to cover it");
+        QVERIFY(m_root.install("pcap", NUK_BUILD_DIR "/nuk/pcap", true));
+        const auto restore = qScopeGuard([&] {
+            m_root.install("pcap", FAKEPCAP, true);
+            resetNukPrompts();
+        });
+        nukPrompts().message = [](QWidget*, const QString&, const QString&) {};
+        nukPrompts().shutdown = [] {};
+        const int receiver = ::socket(AF_INET, SOCK_DGRAM, 0), sender = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof to;
+        QVERIFY(::bind(receiver, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
+                ::getsockname(receiver, reinterpret_cast<sockaddr*>(&to), &length) == 0 &&
+                ::connect(sender, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0);
+        const auto send = [&](int count) {  // payloads starting with 'a' and 'b' in turn
+            for (int i = 0; i < count; ++i)
+                QCOMPARE(::send(sender, i % 2 ? "b" : "a", 1, 0), ssize_t(1));
+        };
+
+        NUK window;
+        auto* view = new RecordingView;
+        window.controller()->AddView(view, QStringLiteral("PacketListView"));
+        expression = QStringLiteral("udp port %1").arg(ntohs(to.sin_port));
+        deviceFlag = 1;
+        window.slotStartPlay();
+        QTest::qWait(500);  // the helper opens the device
+        send(100);
+        QTRY_COMPARE_WITH_TIMEOUT(view->packets.load(), 100, 10000);
+        window.displayFilterBar()->apply(QStringLiteral("udp[8] = 0x61"));
+        QTRY_COMPARE_WITH_TIMEOUT(view->packets.load(), 50, 10000);
+        send(100);
+        QTRY_COMPARE_WITH_TIMEOUT(window.controller()->packetCount(), std::size_t(200), 10000);
+        QTRY_COMPARE(view->packets.load(), 100);
+        window.slotStopPlay();
+        const DisplayProgress shown = window.controller()->displayProgress();
+        QVERIFY(shown.matched == 100 && shown.captured == 200 && !shown.refeeding);
+        RemoveView(view);
         ::close(receiver);
         ::close(sender);
     }

@@ -50,11 +50,26 @@ QByteArray readParameterPipe()
     return bytes;
 }
 
-std::vector<std::uint32_t> range(std::uint32_t first, std::uint32_t count)
+std::vector<std::uint32_t> range(std::uint32_t first, std::uint32_t count, std::uint32_t step = 1)
 {
     std::vector<std::uint32_t> v(count);
-    std::iota(v.begin(), v.end(), first);
+    for (std::uint32_t i = 0; i < count; ++i)
+        v[i] = first + i * step;
     return v;
+}
+
+// A display filter keeping the records with an even number (sequence number).
+std::shared_ptr<const DisplayFilter> evenNumbers()
+{
+    const std::string text = "tcp[4:4] & 1 = 0";
+    std::vector<bpf_insn> program;
+    std::string error;
+    return DisplayFilter::compile(text, program, error) ? std::make_shared<DisplayFilter>(text, program) : nullptr;
+}
+
+bool isPrefix(const std::vector<std::uint32_t>& part, const std::vector<std::uint32_t>& whole)
+{
+    return part.size() <= whole.size() && std::equal(part.begin(), part.end(), whole.begin());
 }
 }  // namespace
 
@@ -204,6 +219,73 @@ private slots:
         QCOMPARE(view->numbers(), range(100, 20));
         controller.Stop();
         QCOMPARE(controller.packetCount(), std::size_t(30));
+        RemoveView(view);
+    }
+
+    // The views are fed again from the captured packets, in capture order; packets
+    // arriving meanwhile wait their turn and later ones pass only when they match.
+    // A locked view keeps what it has; clearing the filter shows everything again.
+    void displayFilterRefeedsViews()
+    {
+        RecordingUi ui;
+        ControlPanel controller(&ui);
+        auto* view = new RecordingView;
+        auto* locked = new RecordingView;
+        controller.AddView(view, QStringLiteral("PacketListView"));
+        controller.AddView(locked, QStringLiteral("PacketListView"));
+        controller.Start();
+        QVERIFY(writeRecords(0, 3000, 1));
+        QTRY_COMPARE(view->packets.load(), 3000);
+        QTRY_COMPARE(locked->packets.load(), 3000);
+        locked->locked = true;
+
+        controller.setDisplayFilter(evenNumbers());
+        QVERIFY(writeRecords(3000, 3000, 1));  // during the re-feed
+        QTRY_COMPARE(view->packets.load(), 3000);
+        QTRY_VERIFY(!controller.displayProgress().refeeding);
+        QCOMPARE(view->numbers(), range(0, 3000, 2));
+        QCOMPARE(locked->numbers(), range(0, 3000));
+        const DisplayProgress shown = controller.displayProgress();
+        QCOMPARE(shown.text, std::string("tcp[4:4] & 1 = 0"));
+        QCOMPARE(shown.matched, 3000u);
+        QCOMPARE(shown.captured, 6000u);
+
+        locked->locked = false;
+        controller.setDisplayFilter(nullptr);
+        QTRY_COMPARE(view->packets.load(), 6000);
+        QTRY_VERIFY(!controller.displayProgress().refeeding);
+        QCOMPARE(view->numbers(), range(0, 6000));
+        QCOMPARE(locked->numbers(), range(0, 6000));  // unlocked, it is cleared and fed again
+        controller.Stop();
+        RemoveView(view);
+        RemoveView(locked);
+    }
+
+    // Stop or a newer filter ends a re-feed: each view keeps a prefix of the
+    // matching packets and gets nothing more from it.
+    void cancelledRefeedLeavesPrefix()
+    {
+        ControlPanel controller;
+        auto* view = new RecordingView;
+        controller.AddView(view, QStringLiteral("PacketListView"));
+        constexpr std::uint32_t kCount = 200000;
+        for (std::uint32_t i = 0; i < kCount; ++i) {
+            const auto r = makeRecord(i, 1);
+            RawPacket raw;
+            std::memcpy(raw.fixed, r.data(), packetlen);
+            raw.payload = r.data() + packetlen;
+            controller.AddPacket(new CPacket(&raw));
+        }
+        const auto even = range(0, kCount / 2, 2);
+        controller.setDisplayFilter(evenNumbers());
+        controller.setDisplayFilter(evenNumbers());  // the first re-feed is cancelled
+        QTest::qWait(1);
+        controller.Stop();
+        QVERIFY(!controller.displayProgress().refeeding);
+        const auto kept = view->numbers();
+        QVERIFY(isPrefix(kept, even));
+        QTest::qWait(20);
+        QCOMPARE(view->numbers(), kept);
         RemoveView(view);
     }
 

@@ -88,6 +88,8 @@ private slots:
     void anInterruptedDumpRemovesItsDirectory();
     void streamsAgreeWithTshark();
     void mixedTraceInEveryMode();
+    void displayFilterAgreesWithTcpdump_data();
+    void displayFilterAgreesWithTcpdump();
 };
 
 // One line a packet, keys in this order and nothing else; the frame's bytes, and
@@ -311,6 +313,48 @@ void TestNukdump::mixedTraceInEveryMode()
         QCOMPARE((QPair<int, int>(o["sent"].toInt(), o["received"].toInt())), want);
     }
     QCOMPARE(nodes, counts.size());
+}
+
+// --display after the capture filter selects the packets tcpdump selects with both,
+// in the same order; a wrong expression fails with libpcap's message.
+void TestNukdump::displayFilterAgreesWithTcpdump_data()
+{
+    QTest::addColumn<QString>("trace");
+    QTest::addColumn<QString>("capture");
+    QTest::addColumn<QString>("display");
+    const QString data = QStringLiteral(NUK_TEST_DATA "/");
+    const QStringList traces{"packets/loopback.tr", "connections/lossy.tr", "topology/hosts7.pcap", "config/filter.pcap"};
+    const QStringList displays{"port 80", "tcp[tcpflags] & tcp-syn != 0", "len > 100", "host 127.0.0.1",
+                               "udp", "net 10.0.0.0/8", "ip[8] < 64 and greater 70"};
+    for (const QString& trace : traces)
+        for (const QString& display : displays)
+            QTest::addRow("%s: %s", qPrintable(trace), qPrintable(display)) << data + trace << "tcp or udp" << display;
+    QTest::newRow("capture and display") << data + traces[3] << "tcp" << "src host 127.0.0.1 and port 80";
+}
+
+void TestNukdump::displayFilterAgreesWithTcpdump()
+{
+    QFETCH(QString, trace);
+    QFETCH(QString, capture);
+    QFETCH(QString, display);
+    const Run r = run({"--filter", capture, "--display", display, trace});
+    QCOMPARE(r.exitCode, 0);
+    QTemporaryDir dir;
+    const QString selected = dir.filePath(QStringLiteral("selected.pcap"));
+    const Run t = testproc::runProgram(QStringLiteral("tcpdump"),
+                                       {"-nn", "-r", trace, "-w", selected, "(" + capture + ") and (" + display + ")"});
+    QCOMPARE(t.exitCode, 0);
+    const auto expected = fixtures::readTrace(selected);
+    QCOMPARE(r.lines.size(), qsizetype(expected.size()));
+    for (int n = 0; n < r.lines.size(); ++n) {
+        const QByteArray hex = QJsonDocument::fromJson(r.lines[n]).object()["hex"].toString().toLatin1();
+        QVERIFY2(expected[std::size_t(n)].frame.toHex().startsWith(hex), qPrintable(QString::number(n)));
+    }
+    if (QTest::currentDataTag() == QByteArray("capture and display")) {
+        const Run wrong = run({"--display", "portt 80", trace});
+        QCOMPARE(wrong.exitCode, 1);
+        QVERIFY(wrong.lines.isEmpty() && wrong.err.contains("syntax error"));
+    }
 }
 
 NUK_TEST_CLASS(TestNukdump)

@@ -95,12 +95,14 @@ void TestPacketListModel::rowsAndTexts()
     s.tcp = false;
     s.usec = 500000;
     const auto udp = build(s);
+    udp->setCaptureNumber(41);  // its number in the whole capture, shown under a display filter
     const PacketListItem rows[] = {PacketListItem(udp.get(), 2)};
     model.appendRows(rows, 1, BaseTime{1000, 250000});
     QStringList row;
     for (int c = 0; c < model.columnCount(); ++c)
         row << model.data(model.index(0, c)).toString();
-    QCOMPARE(row, (QStringList{"00000002   ", "0.25    ", "10.0.0.1   ", "192.168.1.2   ", "UDP   ", "1234 > 80     "}));
+    QCOMPARE(row, (QStringList{"00000002   ", "0.25    ", "10.0.0.1   ", "192.168.1.2   ", "UDP   ", "1234 > 80     ",
+                           "00000041   "}));
     // A later batch does not move the base of rows already shown.
     model.appendRows(rows, 1, BaseTime{5, 0});
     QCOMPARE(model.data(model.index(0, 1)).toString(), QStringLiteral("0.25    "));

@@ -26,6 +26,7 @@ ConnectionViews::ConnectionViews(QWidget* parent, const char* name)
     const char* samples[] = {"00000000   ", "0.0134567    ", "255.255.255.255   ", "255.255.255.255   ", "Protocol   "};
     for (int c = 0; c < 5; ++c)
         m_packets->setColumnWidth(c, metrics.horizontalAdvance(QLatin1String(samples[c])) + 16);
+    m_packets->setColumnHidden(PacketListItem::ColCapture, true);
     m_inner = new QSplitter(Qt::Horizontal, m_outer);
     m_binary = new BinaryScrollView(m_inner);
     m_ascii = new ASCIIScrollView(m_inner);
@@ -122,6 +123,14 @@ void ConnectionViews::slotRefreshView()
 {
     if (Connection* current = currentRowConnection(false))
         listPackets(current);
+}
+
+bool ConnectionViews::DisplayFilterChanged(bool)
+{
+    if (feed()->isLocked())
+        return false;
+    slotClearView();
+    return true;
 }
 
 void ConnectionViews::slotClearView()

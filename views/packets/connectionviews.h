@@ -33,6 +33,8 @@ public:
     QSplitter* paneSplitter() const { return m_inner; }
     const Packet* currentPacket() const { return m_currentPacket.get(); }
 
+    bool DisplayFilterChanged(bool inForce) override;
+
 public slots:
     void slotConnectionChanged() override;
     void slotPacketChanged();

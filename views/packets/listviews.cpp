@@ -87,11 +87,15 @@ ListViews::ListViews(QWidget* parent, const char* name) : QMainWindow(parent)
     // its widest text: a narrow window scrolls rather than cutting it off.
     const QFontMetrics metrics = m_list->fontMetrics();
     const char* samples[] = {"00000000   ", "-1.23457e+06    ", "255.255.255.255   ", "255.255.255.255   ", "TCP   ",
-                             "65535 > 65535     [ URG ACK PSH RST SYN FIN ]  Seq=4294967295  Ack=4294967295  Win=ffff"};
+                             "65535 > 65535     [ URG ACK PSH RST SYN FIN ]  Seq=4294967295  Ack=4294967295  Win=ffff",
+                             "00000000   "};
     for (int c = 0; c < PacketListItem::ColumnCount; ++c)
         m_list->setColumnWidth(c, std::max(metrics.horizontalAdvance(QLatin1String(samples[c])) + 16,
                                            m_list->horizontalHeader()->sectionSizeHint(c)));
     m_infoWidth = m_list->columnWidth(PacketListItem::ColInfo);
+    // The capture's own numbering, beside the view's, while a display filter is in force.
+    m_list->horizontalHeader()->moveSection(PacketListItem::ColCapture, PacketListItem::ColNo + 1);
+    m_list->setColumnHidden(PacketListItem::ColCapture, true);
     m_list->horizontalHeader()->setStretchLastSection(false);
     m_list->viewport()->installEventFilter(this);
     connect(m_list->horizontalHeader(), &QHeaderView::sectionResized, this, [this](int section) {
@@ -235,8 +239,10 @@ void ListViews::widenAddressColumns()
 void ListViews::fitInfoColumn()
 {
     int others = 0;
-    for (int c = 0; c < PacketListItem::ColInfo; ++c)
-        others += m_list->columnWidth(c);
+    for (int c = 0; c < PacketListItem::ColumnCount; ++c) {
+        if (c != PacketListItem::ColInfo && !m_list->isColumnHidden(c))
+            others += m_list->columnWidth(c);
+    }
     m_list->setColumnWidth(PacketListItem::ColInfo, std::max(m_infoWidth, m_list->viewport()->width() - others));
 }
 
@@ -307,6 +313,16 @@ void ListViews::slotItemFolderChanged()
     if (!item || !item->isSelected() || !m_current)
         return;
     m_bytes->updateview(m_current.get(), item->folder());
+}
+
+bool ListViews::DisplayFilterChanged(bool inForce)
+{
+    m_list->setColumnHidden(PacketListItem::ColCapture, !inForce);
+    fitInfoColumn();
+    if (isLocked())
+        return false;
+    slotClearView();
+    return true;
 }
 
 void ListViews::slotClearView()

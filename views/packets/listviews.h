@@ -52,6 +52,7 @@ public:
     void InitiateView() override;
     void UpdateView() override {}
     void AddPacket(CPacket* packet) override;  // reader thread
+    bool DisplayFilterChanged(bool inForce) override;
 
     QTableView* packetList() const { return m_list; }
     PacketListModel* model() const { return m_model; }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "views/packets/packetlistitem.h"
 
+#include "capture/cpacket.h"
+
 QString PacketListItem::text(int column, BaseTime base) const
 {
     const CPacket& p = *m_packet;
@@ -11,6 +13,7 @@ QString PacketListItem::text(int column, BaseTime base) const
     case ColDest: return packettext::destAddress(p) + QLatin1String("   ");
     case ColProtocol: return packettext::protocol(p) + QLatin1String("   ");
     case ColInfo: return packettext::info(p);
+    case ColCapture: return packettext::number(p.captureNumber()) + QLatin1String("   ");
     default: return QString();
     }
 }
@@ -22,6 +25,6 @@ std::unique_ptr<Packet> PacketListItem::decode(BaseTime base) const
 
 QString PacketListItem::columnTitle(int column)
 {
-    static const char* const titles[] = {"No.", "Time", "Source", "Dest", "Protocol", "Info"};
+    static const char* const titles[] = {"No.", "Time", "Source", "Dest", "Protocol", "Info", "Captured"};
     return column >= 0 && column < ColumnCount ? QString::fromLatin1(titles[column]) : QString();
 }

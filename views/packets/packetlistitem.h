@@ -15,7 +15,9 @@ class CPacket;
 
 class PacketListItem {
 public:
-    enum Column { ColNo, ColTime, ColSource, ColDest, ColProtocol, ColInfo, ColumnCount };
+    // ColCapture, the packet's number in the whole capture, is shown after "No."
+    // while a display filter is in force.
+    enum Column { ColNo, ColTime, ColSource, ColDest, ColProtocol, ColInfo, ColCapture, ColumnCount };
 
     PacketListItem() = default;
     PacketListItem(const CPacket* packet, std::uint32_t number) : m_packet(packet), m_number(number) {}

@@ -152,6 +152,9 @@ PacketListModel::Key PacketListModel::keyOf(const PacketListItem& row) const
     case PacketListItem::ColNo:
         k.a = decimalTextKey(row.number(), 8, 10);
         break;
+    case PacketListItem::ColCapture:
+        k.a = decimalTextKey(p.captureNumber(), 8, 10);
+        break;
     case PacketListItem::ColTime: {
         // By value: the texts are in general notation, where "3.7e-05" sorts after
         // "0.925". Offset by 2^63 so that unsigned order is signed order.

@@ -143,6 +143,14 @@ void TestListView::slotRefreshView()
         showConnection(current, m_reconBuilt);
 }
 
+bool TestListView::DisplayFilterChanged(bool)
+{
+    if (feed()->isLocked())
+        return false;
+    slotClearView();
+    return true;
+}
+
 void TestListView::slotClearView()
 {
     m_live->clearLstText();

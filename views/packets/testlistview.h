@@ -33,6 +33,8 @@ public:
     QSplitter* paneSplitter() const { return m_panes; }
     bool isReconstructionBuilt() const { return m_reconBuilt; }
 
+    bool DisplayFilterChanged(bool inForce) override;
+
 public slots:
     void slotConnectionChanged() override;
     void slotReconView();

@@ -224,3 +224,11 @@ void StatTranDiagram::closeEvent(QCloseEvent* event)
     event->accept();
     RemoveView(this);
 }
+
+bool StatTranDiagram::DisplayFilterChanged(bool)
+{
+    if (snapshot().locked)
+        return false;
+    doMenuItem(IdReset);
+    return true;
+}

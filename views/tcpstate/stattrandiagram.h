@@ -30,6 +30,7 @@ public:
     void InitiateView() override;
     void UpdateView() override;
     void AddPacket(CPacket* packet) override;  // reader thread
+    bool DisplayFilterChanged(bool inForce) override;
 
     struct Snapshot {
         int step;

@@ -222,3 +222,11 @@ void NewTimeLine::closeEvent(QCloseEvent* event)
     hide();
     RemoveView(this);
 }
+
+bool NewTimeLine::DisplayFilterChanged(bool)
+{
+    if (isLocked())
+        return false;
+    slotClearView();
+    return true;
+}

@@ -35,6 +35,7 @@ public:
     void InitiateView() override;
     void UpdateView() override;
     void AddPacket(CPacket* packet) override;  // reader thread
+    bool DisplayFilterChanged(bool inForce) override;
 
     LineScrollView* drawing() const { return m_pLineView; }
     bool isLocked() const { return m_bLocked.load(); }

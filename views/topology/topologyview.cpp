@@ -270,3 +270,11 @@ void CTopologyView::closeEvent(QCloseEvent* event)
     event->accept();
     RemoveView(this);
 }
+
+bool CTopologyView::DisplayFilterChanged(bool)
+{
+    if (m_model->bLocked)
+        return false;
+    slotClearView();
+    return true;
+}

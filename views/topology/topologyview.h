@@ -47,6 +47,7 @@ public:
     void InitiateView() override {}
     void UpdateView() override;
     void AddPacket(CPacket* packet) override;  // reader thread
+    bool DisplayFilterChanged(bool inForce) override;
 
     TopologyModel& model() const { return *m_model; }
     CTopologyCanvasView* canvasView() const { return m_canvasView; }
