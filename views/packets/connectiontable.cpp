@@ -13,7 +13,7 @@ std::size_t ConnectionTable::KeyHash::operator()(const Key& k) const
 Connection* ConnectionTable::holding(const CPacket* packet, std::size_t* index) const
 {
     const bool tcp = packet->isTcp();
-    const Key forward{packet->GetSrcIPAddr(), packet->GetDstIPAddr(), tcp ? packet->GetSrcPort() : packet->GetUDPSrcPort(),
+    const Key forward{packet->sourceAddress(), packet->destAddress(), tcp ? packet->GetSrcPort() : packet->GetUDPSrcPort(),
                       tcp ? packet->GetDstPort() : packet->GetUDPDstPort()};
     const Key reverse{forward.host2, forward.host1, forward.port2, forward.port1};
     auto found = m_dictionary.find(forward);

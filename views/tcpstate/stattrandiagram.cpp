@@ -118,12 +118,12 @@ void StatTranDiagram::AddPacket(CPacket* packet)
 void StatTranDiagram::follow(const CPacket& chosen)
 {
     const bool tcp = chosen.isTcp();
-    const std::uint32_t a = chosen.GetSrcIPAddr(), b = chosen.GetDstIPAddr();
+    const IpAddress a = chosen.sourceAddress(), b = chosen.destAddress();
     const std::uint16_t pa = chosen.GetSrcPort(), pb = chosen.GetDstPort();
     const auto sameConnection = [&](const CPacket& p) {
         if (!p.isTcp())
             return false;
-        const std::uint32_t s = p.GetSrcIPAddr(), d = p.GetDstIPAddr();
+        const IpAddress s = p.sourceAddress(), d = p.destAddress();
         const std::uint16_t ps = p.GetSrcPort(), pd = p.GetDstPort();
         return (s == a && d == b && ps == pa && pd == pb) || (s == b && d == a && ps == pb && pd == pa);
     };

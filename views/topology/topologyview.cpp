@@ -160,7 +160,7 @@ void CTopologyView::showLinkedPacket(const CPacket* packet, const QObject* sourc
     if (source == this)
         return;
     m_handoff->drainAll();  // packets handed over but not applied yet
-    const std::uint32_t src = packet->GetSrcIPAddr(), dst = packet->GetDstIPAddr();
+    const IpAddress src = packet->sourceAddress(), dst = packet->destAddress();
     const CNode* from = m_model->findNode(src);
     const CNode* to = m_model->findNode(dst);
     if (!from || !to)
