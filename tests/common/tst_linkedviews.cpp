@@ -210,9 +210,9 @@ void TestLinkedViews::selectionShowsInEveryView()
     // The host map: the two hosts and the link the packet went along.
     const auto& marked = v.map->canvasView()->markedItems();
     QCOMPARE(marked.size(), std::size_t(3));
-    QVERIFY(v.map->model().findNode(packet->GetSrcIPAddr())->bSelected);
-    QVERIFY(v.map->model().findNode(packet->GetDstIPAddr())->bSelected);
-    QVERIFY(v.map->model().findLink(packet->GetSrcIPAddr(), packet->GetDstIPAddr())->bSelected);
+    QVERIFY(v.map->model().findNode(packet->sourceAddress())->bSelected);
+    QVERIFY(v.map->model().findNode(packet->destAddress())->bSelected);
+    QVERIFY(v.map->model().findLink(packet->sourceAddress(), packet->destAddress())->bSelected);
     // The reconstruction's live pane: the packet's first bytes in its top rows.
     if (packet->payloadLength() > 0) {
         std::uint64_t before = 0;
