@@ -50,14 +50,26 @@ std::size_t rebuildFrame(const CPacket& packet, unsigned char* frame, std::size_
         at += n;
     };
     put(packet.GetEthernetHeader(), 14);
-    // Records carry IPv4 today: the 20-byte header and its options. Other record
-    // kinds (IPv6, Ethernet type 0x86DD, with its 40-byte header in the IP area)
-    // need a case of their own here, keyed on packet.GetEthernetType().
-    const unsigned char* ip = packet.GetIpHeader();
-    const std::size_t ipHeader = headerBytes(ip[0] & 0x0fu);
-    put(ip, 20);
-    put(packet.GetIpOptions(), ipHeader - 20);
-    const std::size_t ipTotal = load16(ip + 2);
+    std::size_t ipTotal = 0;
+    if (packet.isIPv6()) {
+        // The record keeps the fixed header, not the extension headers: the rebuilt
+        // packet carries its transport header right behind the fixed one.
+        const std::size_t start = at;
+        put(packet.GetIpHeader(), 40);
+        frame[start + 6] = packet.upperProtocol();
+        const std::size_t payload = packet.GetIp6PayloadLength();
+        const std::size_t extensions = std::size_t(packet.extensionHeadersLength());
+        const std::size_t rest = payload > extensions ? payload - extensions : 0;
+        frame[start + 4] = std::uint8_t(rest >> 8);
+        frame[start + 5] = std::uint8_t(rest);
+        ipTotal = 40 + rest;
+    } else {
+        const unsigned char* ip = packet.GetIpHeader();
+        const std::size_t ipHeader = headerBytes(ip[0] & 0x0fu);
+        put(ip, 20);
+        put(packet.GetIpOptions(), ipHeader - 20);
+        ipTotal = load16(ip + 2);
+    }
     if (packet.isTcp()) {
         const std::size_t tcpHeader = headerBytes(packet.GetTcpHeader()[12] >> 4);
         put(packet.GetTcpHeader(), 20);

@@ -323,8 +323,9 @@ void TestNukdump::displayFilterAgreesWithTcpdump_data()
     QTest::addColumn<QString>("capture");
     QTest::addColumn<QString>("display");
     const QString data = QStringLiteral(NUK_TEST_DATA "/");
-    const QStringList traces{"packets/loopback.tr", "connections/lossy.tr", "topology/hosts7.pcap", "config/filter.pcap"};
-    const QStringList displays{"port 80", "tcp[tcpflags] & tcp-syn != 0", "len > 100", "host 127.0.0.1",
+    const QStringList traces{"packets/loopback.tr", "connections/lossy.tr", "topology/hosts7.pcap", "config/filter.pcap",
+                               "ipv6/mixed46.pcap"};
+    const QStringList displays{"ip6", "port 80", "tcp[tcpflags] & tcp-syn != 0", "len > 100", "host 127.0.0.1",
                                "udp", "net 10.0.0.0/8", "ip[8] < 64 and greater 70"};
     for (const QString& trace : traces)
         for (const QString& display : displays)
