@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // One packet in every view: a packet selected in one view shows in the others, each
 // selection changing once; Link Views off; views that lack the packet; following a
-// connection in the TCP state diagram from each view; Go to packet.
+// connection in the TCP state diagram from each view; Go to packet and locking by
+// shortcut.
 
 #include "capture/controlpanel.h"
 #include "capture/currentpacket.h"
@@ -165,8 +166,8 @@ private slots:
     void linkingOffAndViewsWithoutThePacket();
     void followsTheConnectionFromEveryView_data();
     void followsTheConnectionFromEveryView();
-    void goToPacketInEveryView_data();
-    void goToPacketInEveryView();
+    void shortcutsInEveryView_data();
+    void shortcutsInEveryView();
 };
 
 void TestLinkedViews::selectionShowsInEveryView_data()
@@ -302,7 +303,7 @@ void TestLinkedViews::followsTheConnectionFromEveryView()
     QCOMPARE(v.diagram->connectionLabel()->text(), expected.connectionText());
 }
 
-void TestLinkedViews::goToPacketInEveryView_data()
+void TestLinkedViews::shortcutsInEveryView_data()
 {
     QTest::addColumn<int>("kind");
     for (ViewKind kind : {ViewKind::PacketList, ViewKind::StreamLink, ViewKind::Reconstruction, ViewKind::TimeLine,
@@ -311,7 +312,9 @@ void TestLinkedViews::goToPacketInEveryView_data()
 }
 
 // Ctrl+G asks for a number in the capture; the packet becomes current everywhere.
-void TestLinkedViews::goToPacketInEveryView()
+// Ctrl+L and Ctrl+U lock and unlock a view (but the TCP state diagram), "Locked"
+// showing in its status bar meanwhile. Each reaches the menu from the focus widget.
+void TestLinkedViews::shortcutsInEveryView()
 {
     QFETCH(int, kind);
     AllViews v(kConversation);
@@ -326,12 +329,26 @@ void TestLinkedViews::goToPacketInEveryView()
     QWidget* window = v.window(ViewKind(kind));
     window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window));
-    QTest::keyClick(window->focusWidget() ? window->focusWidget() : window, Qt::Key_G, Qt::ControlModifier);
+    const auto press = [window](Qt::Key key) {
+        QTest::keyClick(window->focusWidget() ? window->focusWidget() : window, key, Qt::ControlModifier);
+    };
+    press(Qt::Key_G);
     QCOMPARE(asked, 1);
     QCOMPARE(currentPacket().packet(), v.packets[15]);
     QCOMPARE(AllViews::selectedPacket(v.list->packetList(), v.list->model()), v.packets[15]);
     QCOMPARE(v.timeline->drawing()->markedPacket(), 16u);
     QVERIFY(AllViews::holds(v.contents->currentConnection(), v.packets[15]));
+    if (ViewKind(kind) == ViewKind::TcpState)
+        return;
+    QLabel* locked = nullptr;
+    for (QLabel* label : window->findChildren<QLabel*>())
+        if (label->text() == QLatin1String("Locked"))
+            locked = label;
+    QVERIFY(locked && locked->isHidden());
+    press(Qt::Key_L);
+    QVERIFY(locked->isVisible());
+    press(Qt::Key_U);
+    QVERIFY(locked->isHidden());
 }
 
 NUK_TEST_CLASS(TestLinkedViews)

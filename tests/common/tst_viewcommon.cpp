@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // What every view shares: saving a file the user named, exporting a drawing, message
-// boxes, locking by shortcut, and closing a view while the reader thread hands it packets.
+// boxes, and closing a view while the reader thread hands it packets.
 
 #include "capture/controlpanel.h"
 #include "common/processes.h"
@@ -14,7 +14,6 @@
 
 #include <QFile>
 #include <QImage>
-#include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPointer>
@@ -29,8 +28,6 @@ class TestViewCommon : public QObject {
 private slots:
     void savesRegularFilesOnly();
     void exportsPngAndSvg();
-    void lockShortcutsShowTheLockedLabel_data();
-    void lockShortcutsShowTheLockedLabel();
     void closingAViewUnregistersIt_data();
     void closingAViewUnregistersIt();
 };
@@ -94,8 +91,7 @@ void TestViewCommon::exportsPngAndSvg()
     viewui::setAskHandler({});
 }
 
-namespace {
-void everyView(bool withTcpState)
+void TestViewCommon::closingAViewUnregistersIt_data()
 {
     QTest::addColumn<int>("kind");
     QTest::newRow("packet list") << int(ViewKind::PacketList);
@@ -103,36 +99,8 @@ void everyView(bool withTcpState)
     QTest::newRow("reconstruction") << int(ViewKind::Reconstruction);
     QTest::newRow("time line") << int(ViewKind::TimeLine);
     QTest::newRow("machine distribution") << int(ViewKind::Topology);
-    if (withTcpState)
-        QTest::newRow("tcp state") << int(ViewKind::TcpState);
+    QTest::newRow("tcp state") << int(ViewKind::TcpState);
 }
-}  // namespace
-
-void TestViewCommon::lockShortcutsShowTheLockedLabel_data() { everyView(false); }
-
-// Ctrl+L and Ctrl+U reach the menu from the widget with the focus; "Locked" shows
-// in the status bar while locked.
-void TestViewCommon::lockShortcutsShowTheLockedLabel()
-{
-    QFETCH(int, kind);
-    CTimeBasedView* view = createView(ViewKind(kind), QStringLiteral("v"), nullptr);
-    std::unique_ptr<QWidget> window(dynamic_cast<QWidget*>(view));
-    view->InitiateView();  // as registering does: some views show themselves here
-    window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(window.get()));
-    QLabel* locked = nullptr;
-    for (QLabel* label : window->findChildren<QLabel*>())
-        if (label->text() == QLatin1String("Locked"))
-            locked = label;
-    QVERIFY(locked && locked->isHidden());
-    QWidget* focus = window->focusWidget() ? window->focusWidget() : window.get();
-    QTest::keyClick(focus, Qt::Key_L, Qt::ControlModifier);
-    QVERIFY(locked->isVisible());
-    QTest::keyClick(focus, Qt::Key_U, Qt::ControlModifier);
-    QVERIFY(locked->isHidden());
-}
-
-void TestViewCommon::closingAViewUnregistersIt_data() { everyView(true); }
 
 // Packets reach the view through the controller until it closes; after that the
 // window is gone and the controller calls nobody.
