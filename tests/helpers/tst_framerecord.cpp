@@ -129,10 +129,8 @@ Q_DECLARE_METATYPE(Pcapng)
 class TestFrameRecord : public QObject {
     Q_OBJECT
 private slots:
-    void payloadBounds_data();
-    void payloadBounds();
-    void verdicts_data();
-    void verdicts();
+    void ipv4Frames_data();
+    void ipv4Frames();
     void taggedFramesLoseTheirTags();
     void ipv6Walk_data();
     void ipv6Walk();
@@ -140,70 +138,64 @@ private slots:
     void pcapngBlocks();
 };
 
-void TestFrameRecord::payloadBounds_data()
-{
-    QTest::addColumn<Bytes>("frame");
-    QTest::addColumn<Bytes>("payload");
-    // A 1-byte datagram is 43 bytes on the wire; Ethernet pads it to 60.
-    QTest::newRow("padding") << frame(withPayload(1, false)) + Bytes(17, '\0') << Bytes("a");
-    const Bytes cut = frame(withPayload(26));
-    QTest::newRow("snap length") << cut.left(cut.size() - 6) << Bytes("abcdefghijklmnopqrst");
-    // Segmentation offload leaves a total length of 0: take the captured bytes.
-    Fields offload = withPayload(3);
-    offload.totalOverride = 0;
-    QTest::newRow("total length 0") << frame(offload) << Bytes("abc");
-    // Nor does that let a frame carry more than an IPv4 packet can (a crafted trace may).
-    offload.payload = 70000;
-    QTest::newRow("huge") << frame(offload) << frame(offload).mid(54, 65535 - 40);
-    QTest::newRow("none") << frame(withPayload(0)) << Bytes();
-    Fields firstFragment = withPayload(5, false);
-    firstFragment.fragWord = 0x2000;  // more fragments, offset 0
-    QTest::newRow("first fragment") << frame(firstFragment) << Bytes("abcde");
-}
-
-void TestFrameRecord::payloadBounds()
-{
-    QFETCH(Bytes, frame);
-    QFETCH(Bytes, payload);
-    const Converted c = convert(frame);
-    QCOMPARE(c.verdict, FrameVerdict::Record);
-    QCOMPARE(c.payload(), payload);
-    QCOMPARE(c.rec.payload == nullptr, payload.isEmpty());
-    QCOMPARE(c.slot(record::Length, 4), word(quint32(160 + payload.size())));
-}
-
-void TestFrameRecord::verdicts_data()
+void TestFrameRecord::ipv4Frames_data()
 {
     QTest::addColumn<Bytes>("frame");
     QTest::addColumn<int>("verdict");
-    const int bad = int(FrameVerdict::Malformed), other = int(FrameVerdict::NotTcpUdp);
+    QTest::addColumn<Bytes>("payload");
+    const int record = int(FrameVerdict::Record), bad = int(FrameVerdict::Malformed), other = int(FrameVerdict::NotTcpUdp);
+    const auto row = [](const char* name, const Bytes& frame, int verdict, const Bytes& payload = {}) {
+        QTest::newRow(name) << frame << verdict << payload;
+    };
     auto with = [](auto change) {
         Fields s = withPayload(1);
         change(s);
         return frame(s);
     };
-    QTest::newRow("ethernet cut") << frame(Fields{}).left(10) << bad;
-    QTest::newRow("ip cut") << frame(Fields{}).left(33) << bad;
-    QTest::newRow("ip header length 4") << with([](Fields& s) { s.ihlOverride = 4; }) << bad;
-    QTest::newRow("ip header beyond capture") << with([](Fields& s) { s.ihlOverride = 15; }) << bad;
-    QTest::newRow("tcp header length 4") << with([](Fields& s) { s.tcpOffsetOverride = 4; }) << bad;
-    QTest::newRow("tcp options beyond packet") << with([](Fields& s) { s.tcpOffsetOverride = 15; }) << bad;
-    QTest::newRow("tcp cut") << frame(Fields{}).left(44) << bad;
-    QTest::newRow("udp cut") << frame(withPayload(0, false)).left(38) << bad;
-    QTest::newRow("total length below header") << with([](Fields& s) { s.totalOverride = 12; }) << bad;
-    QTest::newRow("total length hides tcp") << with([](Fields& s) { s.totalOverride = 30; }) << bad;
-    QTest::newRow("later fragment") << with([](Fields& s) { s.fragWord = 0x00b9; }) << int(FrameVerdict::Fragment);
-    QTest::newRow("icmp") << with([](Fields& s) { s.protocol = 1; }) << other;
-    QTest::newRow("arp") << with([](Fields& s) { s.etherType = 0x0806; }) << other;
-    QTest::newRow("ipv6 type") << with([](Fields& s) { s.etherType = 0x86dd; }) << other;
+    // A 1-byte datagram is 43 bytes on the wire; Ethernet pads it to 60.
+    row("padding", frame(withPayload(1, false)) + Bytes(17, '\0'), record, "a");
+    const Bytes cut = frame(withPayload(26));
+    row("snap length", cut.left(cut.size() - 6), record, "abcdefghijklmnopqrst");
+    // Segmentation offload leaves a total length of 0: take the captured bytes.
+    Fields offload = withPayload(3);
+    offload.totalOverride = 0;
+    row("total length 0", frame(offload), record, "abc");
+    // Nor does that let a frame carry more than an IPv4 packet can (a crafted trace may).
+    offload.payload = 70000;
+    row("huge", frame(offload), record, frame(offload).mid(54, 65535 - 40));
+    row("none", frame(withPayload(0)), record);
+    Fields firstFragment = withPayload(5, false);
+    firstFragment.fragWord = 0x2000;  // more fragments, offset 0
+    row("first fragment", frame(firstFragment), record, "abcde");
+    row("ethernet cut", frame(Fields{}).left(10), bad);
+    row("ip cut", frame(Fields{}).left(33), bad);
+    row("ip header length 4", with([](Fields& s) { s.ihlOverride = 4; }), bad);
+    row("ip header beyond capture", with([](Fields& s) { s.ihlOverride = 15; }), bad);
+    row("tcp header length 4", with([](Fields& s) { s.tcpOffsetOverride = 4; }), bad);
+    row("tcp options beyond packet", with([](Fields& s) { s.tcpOffsetOverride = 15; }), bad);
+    row("tcp cut", frame(Fields{}).left(44), bad);
+    row("udp cut", frame(withPayload(0, false)).left(38), bad);
+    row("total length below header", with([](Fields& s) { s.totalOverride = 12; }), bad);
+    row("total length hides tcp", with([](Fields& s) { s.totalOverride = 30; }), bad);
+    row("later fragment", with([](Fields& s) { s.fragWord = 0x00b9; }), int(FrameVerdict::Fragment));
+    row("icmp", with([](Fields& s) { s.protocol = 1; }), other);
+    row("arp", with([](Fields& s) { s.etherType = 0x0806; }), other);
+    row("ipv6 type", with([](Fields& s) { s.etherType = 0x86dd; }), other);
 }
 
-void TestFrameRecord::verdicts()
+// The verdict; for a record, the payload the frame carries and the record's length.
+void TestFrameRecord::ipv4Frames()
 {
     QFETCH(Bytes, frame);
     QFETCH(int, verdict);
+    QFETCH(Bytes, payload);
     const Converted c = convert(frame);
     QCOMPARE(int(c.linkOk ? c.verdict : FrameVerdict::Malformed), verdict);
+    if (verdict != int(FrameVerdict::Record))
+        return;
+    QCOMPARE(c.payload(), payload);
+    QCOMPARE(c.rec.payload == nullptr, payload.isEmpty());
+    QCOMPARE(c.slot(record::Length, 4), word(quint32(160 + payload.size())));
 }
 
 void TestFrameRecord::taggedFramesLoseTheirTags()
