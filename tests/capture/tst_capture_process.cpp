@@ -177,60 +177,21 @@ private slots:
         contents->close();
     }
 
-    // Live on lo with a 1 MiB ring, in step mode: the reader holds the first packets,
-    // the helper waits on the full pipe, and the kernel drops what the ring cannot
-    // hold. The status bar says how many, in the warning colour, also after Stop.
-    void liveCaptureShowsKernelDrops()
+    void liveCapture_data()
     {
-        if (geteuid() != 0)
-            QSKIP("live capture needs root (or capture rights on nuk/pcap): run the tests as root to cover it");
-        QVERIFY(m_root.install("pcap", NUK_BUILD_DIR "/nuk/pcap", true));
-        const auto restore = qScopeGuard([&] {
-            m_root.install("pcap", FAKEPCAP, true);
-            resetNukPrompts();
-        });
-        NukPrompts& prompts = nukPrompts();
-        prompts.message = [](QWidget*, const QString&, const QString&) {};
-        prompts.shutdown = [] {};
-        const int receiver = ::socket(AF_INET, SOCK_DGRAM, 0), sender = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof to;
-        QVERIFY(::bind(receiver, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
-                ::getsockname(receiver, reinterpret_cast<sockaddr*>(&to), &length) == 0 &&
-                ::connect(sender, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0);
-
-        NUK window;
-        const QLabel* loss = window.captureStatus()->lossLabel();
-        expression = QStringLiteral("udp port %1").arg(ntohs(to.sin_port));
-        deviceFlag = 1;
-        window.slotStartStep();
-        QTRY_VERIFY_WITH_TIMEOUT(!loss->isHidden(), 5000);
-        QVERIFY2(loss->text().startsWith(QStringLiteral("0 packets captured, 0 dropped by the kernel")),
-                 qPrintable(loss->text()));
-        const QByteArray datagram(1000, 'b');
-        for (int i = 0; i < 6000; ++i)
-            QCOMPARE(::send(sender, datagram.constData(), size_t(datagram.size()), 0), ssize_t(datagram.size()));
-        window.slotStopPlay();
-        const QRegularExpression shown(QStringLiteral("^(\\d+) packets captured, <span style=\"color:%1\">(\\d+) "
-                                                      "dropped by the kernel</span>$")
-                                           .arg(CaptureStatus::warningColor().name()));
-        QTRY_VERIFY2_WITH_TIMEOUT(shown.match(loss->text()).hasMatch(), qPrintable(loss->text()), 5000);
-        const QRegularExpressionMatch m = shown.match(loss->text());
-        QVERIFY(m.captured(2).toInt() > 0);
-        QVERIFY(m.captured(1).toInt() + m.captured(2).toInt() <= 6000);  // the rest stayed in the ring at Stop
-        QVERIFY(!loss->isHidden());
-        if (qEnvironmentVariableIsSet("NUK_TEST_GRAB"))
-            window.grab().save(qEnvironmentVariable("NUK_TEST_GRAB"));
-        ::close(receiver);
-        ::close(sender);
+        QTest::addColumn<bool>("drops");
+        QTest::newRow("kernel drops") << true;
+        QTest::newRow("display filter") << false;
     }
 
-    // Live on lo: a display filter set while the capture runs re-feeds the view
-    // with the matching packets so far, and the later ones pass only when they match.
-    void liveDisplayFilter()
+    // Live on lo with a 1 MiB ring. In step mode the reader holds the first packets,
+    // the helper waits on the full pipe, and the kernel drops what the ring cannot
+    // hold: the status bar says how many, in the warning colour, also after Stop.
+    // Running, a display filter set meanwhile re-feeds the view with the matching
+    // packets so far, and the later ones pass only when they match.
+    void liveCapture()
     {
+        QFETCH(bool, drops);
         if (geteuid() != 0)
             QSKIP("live capture needs root (or capture rights on nuk/pcap): run the tests as root to cover it");
         QVERIFY(m_root.install("pcap", NUK_BUILD_DIR "/nuk/pcap", true));
@@ -241,6 +202,10 @@ private slots:
         nukPrompts().message = [](QWidget*, const QString&, const QString&) {};
         nukPrompts().shutdown = [] {};
         const int receiver = ::socket(AF_INET, SOCK_DGRAM, 0), sender = ::socket(AF_INET, SOCK_DGRAM, 0);
+        const auto closeSockets = qScopeGuard([&] {
+            ::close(receiver);
+            ::close(sender);
+        });
         sockaddr_in to{};
         to.sin_family = AF_INET;
         to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -248,16 +213,37 @@ private slots:
         QVERIFY(::bind(receiver, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
                 ::getsockname(receiver, reinterpret_cast<sockaddr*>(&to), &length) == 0 &&
                 ::connect(sender, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0);
+        NUK window;
+        expression = QStringLiteral("udp port %1").arg(ntohs(to.sin_port));
+        deviceFlag = 1;
+        if (drops) {
+            const QLabel* loss = window.captureStatus()->lossLabel();
+            window.slotStartStep();
+            QTRY_VERIFY_WITH_TIMEOUT(!loss->isHidden(), 5000);
+            QVERIFY2(loss->text().startsWith(QStringLiteral("0 packets captured, 0 dropped by the kernel")),
+                     qPrintable(loss->text()));
+            const QByteArray datagram(1000, 'b');
+            for (int i = 0; i < 6000; ++i)
+                QCOMPARE(::send(sender, datagram.constData(), size_t(datagram.size()), 0), ssize_t(datagram.size()));
+            window.slotStopPlay();
+            const QRegularExpression shown(QStringLiteral("^(\\d+) packets captured, <span style=\"color:%1\">(\\d+) "
+                                                          "dropped by the kernel</span>$")
+                                               .arg(CaptureStatus::warningColor().name()));
+            QTRY_VERIFY2_WITH_TIMEOUT(shown.match(loss->text()).hasMatch(), qPrintable(loss->text()), 5000);
+            const QRegularExpressionMatch m = shown.match(loss->text());
+            QVERIFY(m.captured(2).toInt() > 0);
+            QVERIFY(m.captured(1).toInt() + m.captured(2).toInt() <= 6000);  // the rest stayed in the ring at Stop
+            QVERIFY(!loss->isHidden());
+            if (qEnvironmentVariableIsSet("NUK_TEST_GRAB"))
+                window.grab().save(qEnvironmentVariable("NUK_TEST_GRAB"));
+            return;
+        }
         const auto send = [&](int count) {  // payloads starting with 'a' and 'b' in turn
             for (int i = 0; i < count; ++i)
                 QCOMPARE(::send(sender, i % 2 ? "b" : "a", 1, 0), ssize_t(1));
         };
-
-        NUK window;
         auto* view = new RecordingView;
         window.controller()->AddView(view, QStringLiteral("PacketListView"));
-        expression = QStringLiteral("udp port %1").arg(ntohs(to.sin_port));
-        deviceFlag = 1;
         window.slotStartPlay();
         QTest::qWait(500);  // the helper opens the device
         send(100);
@@ -271,8 +257,6 @@ private slots:
         const DisplayProgress shown = window.controller()->displayProgress();
         QVERIFY(shown.matched == 100 && shown.captured == 200 && !shown.refeeding);
         RemoveView(view);
-        ::close(receiver);
-        ::close(sender);
     }
 
 private:
