@@ -389,8 +389,9 @@ private slots:
     }
 
     // In pieces of a hundred bytes, owner-only, what the trace held when the copy
-    // began (the helper goes on writing); ".tr" appended where it is missing.
-    void saveAsCopiesWhatWasThereAtItsStart()
+    // began (the helper goes on writing); ".tr" appended where it is missing. Only
+    // the user's own trace file is copied.
+    void saveAs()
     {
         const QByteArray trace = writeTrace(250);
         NUKDoc doc;
@@ -415,12 +416,8 @@ private slots:
             QCOMPARE(readFile(m_dir.filePath(written)), data);
             QCOMPARE(g_SaveFileName, m_dir.filePath(written));
         }
-    }
 
-    // A link or another user's file at the trace's name is not copied.
-    void saveAsRefusesWhatIsNotTheUsersTrace()
-    {
-        NUKDoc doc;
+        // A link or another user's file at the trace's name is not copied.
         QVERIFY(!doc.saveAs(QString()));
         writeTrace(10);
         QVERIFY(!doc.saveAs(m_dir.filePath(QStringLiteral("no/such/dir/x"))));
