@@ -72,7 +72,6 @@ private slots:
     void reusedPortsStartANewConversation();
     void orderingAndFolding();
     void placementAgreesWithWalkingTheList();
-    void sequenceNumbersThatWrap();
     void reassemblySkipsWhatWasShownAndJoinsGaps();
     void reassemblyAgreesWithTshark_data();
     void reassemblyAgreesWithTshark();
@@ -247,25 +246,6 @@ void TestConnection::placementAgreesWithWalkingTheList()
             QCOMPARE(got, want);
         }
     }
-}
-
-void TestConnection::sequenceNumbersThatWrap()
-{
-    Conversation t;
-    t.add({A, B, 1, 2, 0xffffff00u, 0, 100});
-    t.add({A, B, 1, 2, 0x0000002cu, 0, 100});  // past 2^32: after the others
-    t.add({A, B, 1, 2, 0xffffff64u, 0, 100});
-    t.add({A, B, 1, 2, 0xfffffe9cu, 0, 100});  // before the first one seen
-    t.add({A, B, 1, 2, 0xffffffc8u, 0, 100});
-    t.connection.SortLstPackets();
-    QStringList expected;
-    for (std::uint32_t seq : {0xfffffe9cu, 0xffffff00u, 0xffffff64u, 0xffffffc8u, 0x2cu})
-        expected << QString::number(seq) + QStringLiteral("/0/100");
-    QCOMPARE(listed(t.connection, true), expected);
-    QByteArray stream;  // the payload bytes count up with the sequence number
-    for (int i = 0; i < 500; ++i)
-        stream += char(0x9c + i);
-    QCOMPARE(joined(t.connection.reassembled(true)), stream);
 }
 
 void TestConnection::reassemblySkipsWhatWasShownAndJoinsGaps()
