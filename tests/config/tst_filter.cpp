@@ -42,7 +42,6 @@ struct DialogState {
 
 Q_DECLARE_METATYPE(DialogState)
 Q_DECLARE_METATYPE(PacketTest)
-Q_DECLARE_METATYPE(Entries)
 
 class FilterTest : public QObject {
     Q_OBJECT
@@ -141,49 +140,14 @@ private slots:
             QCOMPARE((destination ? dialog.dstPortField() : dialog.srcPortField())->text(), port);
     }
 
-    // IPv6 addresses, checked against the mixed IPv4/IPv6 trace: compressed as
-    // inet_ntop writes them, an IPv4-mapped one taken as the IPv4 address it is.
-    void ipv6Addresses_data()
-    {
-        QTest::addColumn<Entries>("destinations");
-        QTest::addColumn<QString>("expected");
-        QTest::addColumn<PacketTest>("meaning");
-        const QString longAddress = QStringLiteral("fd00:1234:5678:9abc:def0:1234:5678:9abc");
-        QTest::newRow("long address") << Entries{{longAddress, ""}} << " tcp and (( dst host " + longAddress + "))"
-                                      << PacketTest([=](const TracePacket& p) { return isTcp(p) && p.dst == longAddress; });
-        QTest::newRow("compressed") << Entries{{"FD00:1234:5678:9ABC:0:0:0:B", "80"}}
-                                    << QStringLiteral(" tcp and (( dst host fd00:1234:5678:9abc::b and dst port 80))")
-                                    << PacketTest([](const TracePacket& p) {
-                                           return isTcp(p) && p.dst == "fd00:1234:5678:9abc::b" && p.dport == 80;
-                                       });
-        QTest::newRow("mapped") << Entries{{"::ffff:10.78.0.2", ""}} << QStringLiteral(" tcp and (( dst host 10.78.0.2))")
-                                << PacketTest([](const TracePacket& p) { return isTcp(p) && p.dst == "10.78.0.2"; });
-    }
-    void ipv6Addresses()
-    {
-        QFETCH(Entries, destinations);
-        QFETCH(QString, expected);
-        QFETCH(PacketTest, meaning);
-        const QVector<TracePacket> packets = readTrace(NUK_TEST_DATA "/ipv6/mixed46.pcap");
-        Filter dialog;
-        dialog.show();
-        apply(dialog, DialogState(true, false, destinations));
-        QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
-        QCOMPARE(m_warnings, QStringList());
-        QCOMPARE(expression, expected);
-        const QVector<int> wanted = selected(packets, {}, meaning);
-        QVERIFY(!wanted.isEmpty() && wanted.size() < packets.size());
-        QCOMPARE(selected(packets, expression), wanted);
-    }
-
     void expressionsAndTheirPackets_data()
     {
         QTest::addColumn<DialogState>("state");
         QTest::addColumn<QString>("expected");
         QTest::addColumn<PacketTest>("meaning");
-        const auto row = [](const char* name, const DialogState& state, const char* expected, PacketTest meaning) {
-            QTest::newRow(name) << state << QString::fromLatin1(expected) << meaning;
-        };
+        QTest::addColumn<QString>("trace");  // empty: the loopback trace
+        const auto row = [](const char* name, const DialogState& state, const QString& expected, PacketTest meaning,
+                            const QString& trace = {}) { QTest::newRow(name) << state << expected << meaning << trace; };
         row("tcp", {}, " tcp", isTcp);
         row("no box", {false}, " tcp", isTcp);
         row("udp", {false, true}, " udp", isUdp);
@@ -215,22 +179,34 @@ private slots:
             });
         row("host name", {true, false, {{"localhost", ""}}}, " tcp and (( dst host localhost))",
             [](const TracePacket& p) { return isTcp(p) && p.dst == "127.0.0.1"; });
+        // IPv6 addresses, checked against the mixed IPv4/IPv6 trace: compressed as
+        // inet_ntop writes them, an IPv4-mapped one taken as the IPv4 address it is.
+        const QString mixed = QStringLiteral(NUK_TEST_DATA "/ipv6/mixed46.pcap");
+        const QString longAddress = QStringLiteral("fd00:1234:5678:9abc:def0:1234:5678:9abc");
+        row("long address", {true, false, {{longAddress, ""}}}, " tcp and (( dst host " + longAddress + "))",
+            [=](const TracePacket& p) { return isTcp(p) && p.dst == longAddress; }, mixed);
+        row("compressed", {true, false, {{"FD00:1234:5678:9ABC:0:0:0:B", "80"}}},
+            " tcp and (( dst host fd00:1234:5678:9abc::b and dst port 80))",
+            [](const TracePacket& p) { return isTcp(p) && p.dst == "fd00:1234:5678:9abc::b" && p.dport == 80; }, mixed);
+        row("mapped", {true, false, {{"::ffff:10.78.0.2", ""}}}, " tcp and (( dst host 10.78.0.2))",
+            [](const TracePacket& p) { return isTcp(p) && p.dst == "10.78.0.2"; }, mixed);
     }
     void expressionsAndTheirPackets()
     {
         QFETCH(DialogState, state);
         QFETCH(QString, expected);
         QFETCH(PacketTest, meaning);
-
+        QFETCH(QString, trace);
+        const QVector<TracePacket> packets = trace.isEmpty() ? m_packets : readTrace(trace.toLocal8Bit().constData());
         Filter dialog;
         dialog.show();
         apply(dialog, state);
         QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
         QCOMPARE(m_warnings, QStringList());
         QCOMPARE(expression, expected);
-        const QVector<int> wanted = selected(m_packets, {}, meaning);
-        QVERIFY(!wanted.isEmpty() && wanted.size() < m_packets.size());
-        QCOMPARE(selected(m_packets, expression), wanted);
+        const QVector<int> wanted = selected(packets, {}, meaning);
+        QVERIFY(!wanted.isEmpty() && wanted.size() < packets.size());
+        QCOMPARE(selected(packets, expression), wanted);
     }
 
     // The compile runs in a child while the dialog's event loop keeps turning; Cancel
