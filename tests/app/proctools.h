@@ -46,19 +46,6 @@ inline bool catchesSignal(pid_t pid, int signo)
     return false;
 }
 
-// Waits up to `ms` for the session to have no live member.
-inline bool waitSessionGone(pid_t sid, int ms)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms) {
-        if (sessionMembers(sid).isEmpty())
-            return true;
-        QThread::msleep(20);
-    }
-    return sessionMembers(sid).isEmpty();
-}
-
 // Forks, starts a new session and executes `program` with `args` and extra
 // environment `env` ("K=V"; "K=" unsets K), its standard output on /dev/null.
 inline pid_t spawnInNewSession(const QString& program, const QStringList& args, const QStringList& env)

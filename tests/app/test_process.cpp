@@ -27,19 +27,6 @@ QString uidName(const QString& dir, const char* suffix)
 {
     return QStringLiteral("%1/%2%3").arg(dir).arg(getuid()).arg(QLatin1String(suffix));
 }
-
-int waitExit(pid_t pid, int ms)
-{
-    for (int waited = 0; waited < ms; waited += 10) {
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-        QTest::qWait(10);
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    return -1;
-}
 }  // namespace
 
 class ProcessTest : public QObject {
@@ -107,34 +94,10 @@ private slots:
             std::signal(signo, SIG_DFL);
     }
 
-    // Ctrl+C in the terminal: the whole group ends and the temporary files go,
-    // while a link planted at one of their names is removed without touching its target.
-    void interruptEndsAllProcessesAndRemovesTemporaryFiles()
-    {
-        QTemporaryDir tmp;
-        const QString victim = tmp.path() + "/victim";
-        QVERIFY(testproc::writeFile(victim, "keep me"));
-        QVERIFY(QFile::link(victim, uidName(tmp.path(), "_NukDefaultTraceFile")));
-        for (const char* suffix : {"_NukAppSockFile", "_Nuk_Syn_Packets"})
-            QVERIFY(testproc::writeFile(uidName(tmp.path(), suffix), {}));
-        const pid_t pid = spawnInNewSession(
-            kNuk, {}, {"NUKPATH=" + m_root.path(), "NUK_TMPDIR=" + tmp.path(), "QT_QPA_PLATFORM=offscreen"});
-        SessionGuard guard_pid(pid);
-        QTRY_COMPARE_WITH_TIMEOUT(sessionMembers(pid).size(), 3, 10000);
-        for (pid_t member : sessionMembers(pid))  // each of nuk's processes handles the signal by now
-            QTRY_VERIFY_WITH_TIMEOUT(catchesSignal(member, SIGINT), 10000);
-        QCOMPARE(kill(-pid, SIGINT), 0);
-        waitExit(pid, 10000);
-        QVERIFY(waitSessionGone(pid, 10000));
-        for (const char* suffix : {"_NukDefaultTraceFile", "_NukAppSockFile", "_Nuk_Syn_Packets"})
-            QVERIFY2(!QFileInfo::exists(uidName(tmp.path(), suffix)) &&
-                         !QFileInfo(uidName(tmp.path(), suffix)).isSymLink(),
-                     suffix);
-        QCOMPARE(testproc::readFile(victim), QByteArray("keep me"));
-    }
-
-    // Started from a script, nuk's shutdown, however it is set off, ends nuk's own
-    // processes only: the script goes on and its other child lives.
+    // Started from a script, nuk's shutdown, however it is set off (Ctrl+C in the
+    // terminal too), ends nuk's own processes only: the script goes on and its other
+    // child lives. The temporary files go, and a link planted at one of their names is
+    // removed without touching its target.
     void shutdownSparesTheRestOfTheProcessGroup_data()
     {
         QTest::addColumn<QString>("target");
@@ -149,7 +112,11 @@ private slots:
         QFETCH(QString, target);
         QFETCH(int, signo);
         QTemporaryDir tmp;
-        const QString sibling = tmp.path() + "/sibling", done = tmp.path() + "/done";
+        const QString sibling = tmp.path() + "/sibling", done = tmp.path() + "/done", victim = tmp.path() + "/victim";
+        QVERIFY(testproc::writeFile(victim, "keep me"));
+        QVERIFY(QFile::link(victim, uidName(tmp.path(), "_NukDefaultTraceFile")));
+        for (const char* suffix : {"_NukAppSockFile", "_Nuk_Syn_Packets"})
+            QVERIFY(testproc::writeFile(uidName(tmp.path(), suffix), {}));
         const pid_t shell = spawnInNewSession(
             QStringLiteral("/bin/bash"),
             {"-c", "sleep 60 & echo $! > \"$1\"; \"$0\"; echo $? > \"$2\"; wait", kNuk, sibling, done},
@@ -172,6 +139,11 @@ private slots:
             QTRY_VERIFY2_WITH_TIMEOUT(!sessionMembers(shell).contains(pid), "a process of nuk's remains", 5000);
         QVERIFY2(sessionMembers(shell).contains(shell) && sessionMembers(shell).contains(sleeper),
                  "the script or its other child was ended");
+        for (const char* suffix : {"_NukDefaultTraceFile", "_NukAppSockFile", "_Nuk_Syn_Packets"})
+            QVERIFY2(!QFileInfo::exists(uidName(tmp.path(), suffix)) &&
+                         !QFileInfo(uidName(tmp.path(), suffix)).isSymLink(),
+                     suffix);
+        QCOMPARE(testproc::readFile(victim), QByteArray("keep me"));
     }
 
 };
