@@ -2,6 +2,7 @@
 #include "views/packets/connectiontable.h"
 
 #include "capture/cpacket.h"
+#include "capture/disposal.h"
 
 std::size_t ConnectionTable::KeyHash::operator()(const Key& k) const
 {
@@ -69,6 +70,7 @@ Connection* ConnectionTable::file(const CPacket* packet, bool* created)
 void ConnectionTable::clear()
 {
     m_dictionary.clear();
+    disposeInBackground(std::move(m_connections));
     m_connections.clear();
     m_count = 0;
 }

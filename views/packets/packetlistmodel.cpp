@@ -2,6 +2,7 @@
 #include "views/packets/packetlistmodel.h"
 
 #include "capture/cpacket.h"
+#include "capture/disposal.h"
 
 #include <algorithm>
 #include <array>
@@ -316,7 +317,8 @@ void PacketListModel::mergeNewRows(std::size_t firstNew)
 void PacketListModel::clear()
 {
     beginResetModel();
-    std::deque<PacketListItem>().swap(m_rows);
-    std::vector<std::uint32_t>().swap(m_order);
+    disposeInBackground(std::move(m_rows), std::move(m_order));
+    m_rows.clear();
+    m_order.clear();
     endResetModel();
 }

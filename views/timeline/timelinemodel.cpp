@@ -2,6 +2,7 @@
 #include "views/timeline/timelinemodel.h"
 
 #include "capture/cpacket.h"
+#include "capture/disposal.h"
 
 #include <algorithm>
 #include <cmath>
@@ -42,10 +43,9 @@ void TimeLineModel::clearLocked()
     m_endPoints.clear();
     m_endPointOfKey.clear();
     m_lineOf.clear();
+    disposeInBackground(std::move(m_arrivals), std::move(m_records));
     m_arrivals.clear();
-    m_arrivals.shrink_to_fit();
     m_records.clear();
-    m_records.shrink_to_fit();
     ++m_changes;
 }
 
