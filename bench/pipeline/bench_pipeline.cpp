@@ -366,6 +366,30 @@ StepFigures timeSteps(Views& v, int steps)
     return f;
 }
 
+// The GUI thread's longest stall between two ticks of a 1 ms timer, and how much of
+// it the thread itself worked; the rest it waited for a processor (the machine may
+// be shared with other work).
+struct StallMeter {
+    qint64 lastTick = 0, maxStallNs = 0;
+    double lastCpu = threadCpuMs(), maxStallCpuMs = 0;
+    qint64 sinceNs = 0;  // wall clock since the tick before
+    double workMs = 0;   // the thread's own work since the tick before
+    // A tick at `now`; true when it ends the longest stall so far.
+    bool tick(qint64 now)
+    {
+        const double cpu = threadCpuMs();
+        sinceNs = now - lastTick;
+        workMs = cpu - lastCpu;
+        lastTick = now;
+        lastCpu = cpu;
+        if (sinceNs <= maxStallNs)
+            return false;
+        maxStallNs = sinceNs;
+        maxStallCpuMs = workMs;
+        return true;
+    }
+};
+
 // Runs the event loop until `done` holds or `ms` pass.
 bool waitFor(const std::function<bool()>& done, int ms)
 {
@@ -396,21 +420,17 @@ int timeDisplayFilter(QApplication& app, Views& v, const std::string& text, long
     app.processEvents();
     QEventLoop loop;
     QElapsedTimer clock;
-    qint64 lastTick = 0, maxStallNs = 0, doneNs = 0;
-    // How much of the longest stall the GUI thread worked; the rest it waited for a processor.
-    double lastCpu = threadCpuMs(), maxStallCpuMs = 0;
+    qint64 doneNs = 0;
+    StallMeter stalls;
+    const bool debug = qEnvironmentVariableIsSet("NUK_BENCH_DEBUG");
     QTimer probe;
     probe.setTimerType(Qt::PreciseTimer);
     probe.setInterval(1);
     QObject::connect(&probe, &QTimer::timeout, [&] {
         const qint64 now = clock.nsecsElapsed();
-        const double cpu = threadCpuMs();
-        if (now - lastTick > maxStallNs) {
-            maxStallNs = now - lastTick;
-            maxStallCpuMs = cpu - lastCpu;
-        }
-        lastTick = now;
-        lastCpu = cpu;
+        if (stalls.tick(now) && debug)
+            std::fprintf(stderr, "stall %.1f ms (%.1f working) at %.3f s, %ld rows\n", stalls.maxStallNs / 1e6,
+                         stalls.maxStallCpuMs, now / 1e9, v.listed());
         const DisplayProgress p = v.controller->displayProgress();
         if (!p.refeeding && v.hold(long(p.matched)) && v.listed() == long(p.matched)) {
             doneNs = now;
@@ -423,16 +443,7 @@ int timeDisplayFilter(QApplication& app, Views& v, const std::string& text, long
     probe.start();
     v.controller->setDisplayFilter(std::make_shared<const DisplayFilter>(text, std::move(program)));
     // Emptying the views is part of it: "Clear View" in each view that is not locked.
-    const double clearMs = double(clock.nsecsElapsed()) / 1e6, clearCpuMs = threadCpuMs() - lastCpu;
-    const bool debug = qEnvironmentVariableIsSet("NUK_BENCH_DEBUG");
-    if (debug)
-        QObject::connect(&probe, &QTimer::timeout, [&] {
-            static qint64 last = 0;
-            const qint64 now = clock.nsecsElapsed();
-            if (last && now - last > 30000000)
-                std::fprintf(stderr, "stall %.1f ms at %.3f s, rows %ld\n", (now - last) / 1e6, now / 1e9, v.listed());
-            last = now;
-        });
+    const double clearMs = double(clock.nsecsElapsed()) / 1e6, clearCpuMs = threadCpuMs() - stalls.lastCpu;
     loop.exec();
     const DisplayProgress p = v.controller->displayProgress();
     // "Save Displayed As...": the matching packets written as a pcap file.
@@ -446,8 +457,8 @@ int timeDisplayFilter(QApplication& app, Views& v, const std::string& text, long
     std::printf("display_saved=%lld display_save_ms=%.0f ", written, saveMs);
     std::printf("display_seconds=%.3f display_matched=%llu display_captured=%ld display_max_stall_ms=%.1f "
                 "display_max_stall_working_ms=%.1f display_clear_ms=%.1f display_clear_cpu_ms=%.1f load=%s\n",
-                double(doneNs) / 1e9, static_cast<unsigned long long>(p.matched), captured, double(maxStallNs) / 1e6,
-                maxStallCpuMs, clearMs, clearCpuMs, loadAverage().c_str());
+                double(doneNs) / 1e9, static_cast<unsigned long long>(p.matched), captured, double(stalls.maxStallNs) / 1e6,
+                stalls.maxStallCpuMs, clearMs, clearCpuMs, loadAverage().c_str());
     std::fflush(stdout);
     if (controllerFeed)
         runShutdownSteps();
@@ -519,31 +530,24 @@ int main(int argc, char** argv)
     // A loop of our own: quitting the application would close (and so remove) the view.
     QEventLoop loop;
     QElapsedTimer clock;
-    qint64 lastTick = 0, maxStallNs = 0, doneNs = 0;
-    // How much of the longest stall the GUI thread itself worked; the rest it waited
-    // for a processor (the machine may be shared with other work). Also the longest
-    // stretch of its own work between two ticks, whatever the wall clock said.
-    double lastCpu = threadCpuMs(), maxStallCpuMs = 0, maxWorkMs = 0;
+    qint64 doneNs = 0;
+    // Also the longest stretch of the GUI thread's own work between two ticks,
+    // whatever the wall clock said.
+    StallMeter stalls;
+    double maxWorkMs = 0;
     const bool debug = qEnvironmentVariableIsSet("NUK_BENCH_DEBUG");
     QTimer probe;
     probe.setTimerType(Qt::PreciseTimer);
     probe.setInterval(1);
     QObject::connect(&probe, &QTimer::timeout, [&] {
         const qint64 now = clock.nsecsElapsed();
-        const double cpu = threadCpuMs();
-        if (now - lastTick > maxStallNs) {
-            maxStallNs = now - lastTick;
-            maxStallCpuMs = cpu - lastCpu;
-            if (debug)
-                std::fprintf(stderr, "stall %.1f ms (%.1f working) at %.3f s, %ld rows\n", maxStallNs / 1e6, maxStallCpuMs,
-                             now / 1e9, v.listed());
-        }
-        if (debug && cpu - lastCpu > 15)
-            std::fprintf(stderr, "GUI work %.1f ms (wall %.1f) at %.3f s, %ld rows\n", cpu - lastCpu,
-                         (now - lastTick) / 1e6, now / 1e9, v.listed());
-        maxWorkMs = std::max(maxWorkMs, cpu - lastCpu);
-        lastTick = now;
-        lastCpu = cpu;
+        if (stalls.tick(now) && debug)
+            std::fprintf(stderr, "stall %.1f ms (%.1f working) at %.3f s, %ld rows\n", stalls.maxStallNs / 1e6,
+                         stalls.maxStallCpuMs, now / 1e9, v.listed());
+        if (debug && stalls.workMs > 15)
+            std::fprintf(stderr, "GUI work %.1f ms (wall %.1f) at %.3f s, %ld rows\n", stalls.workMs,
+                         stalls.sinceNs / 1e6, now / 1e9, v.listed());
+        maxWorkMs = std::max(maxWorkMs, stalls.workMs);
         if (debug && now / 1000000000 != (now - 1000000) / 1000000000)
             std::fprintf(stderr, "%llds rows=%ld pending=%zu packets=%zu time line=%ld map=%ld\n", now / 1000000000,
                          v.listed(), view->handoff()->pending(), controller.packetCount(), v.timeLined(), v.applied());
@@ -622,7 +626,7 @@ int main(int argc, char** argv)
         // For profiling the replay alone (perf record -- bench_pipeline ...).
         std::printf("seconds=%.3f gui_cpu_s=%.2f reader_cpu_s=%.2f process_cpu_s=%.2f max_stall_ms=%.1f "
                     "max_stall_working_ms=%.1f max_gui_work_ms=%.1f rss_mb=%.1f\n",
-                    double(doneNs) / 1e9, guiCpuS, readerCpuS, processCpuS, double(maxStallNs) / 1e6, maxStallCpuMs,
+                    double(doneNs) / 1e9, guiCpuS, readerCpuS, processCpuS, double(stalls.maxStallNs) / 1e6, stalls.maxStallCpuMs,
                     maxWorkMs, statusKb("VmRSS:") / 1024.0);
         std::fflush(stdout);
         std::_Exit(0);
@@ -692,7 +696,7 @@ int main(int argc, char** argv)
     std::printf("views=%s pace=%g trace_seconds=%.3f gui_cpu_s=%.2f reader_cpu_s=%.2f process_cpu_s=%.2f max_gui_work_ms=%.1f "
                 "load=%s ",
                 views.c_str(), double(pace), traceSeconds, guiCpuS, readerCpuS, processCpuS, maxWorkMs, loadAverage().c_str());
-    std::printf("sorted_by=%d max_stall_working_ms=%.1f ", sortColumn, maxStallCpuMs);
+    std::printf("sorted_by=%d max_stall_working_ms=%.1f ", sortColumn, stalls.maxStallCpuMs);
     if (withConnections)
         std::printf("largest_conversation=%zu select_ms=%.1f select_cpu_ms=%.1f live_ms=%.1f live_cpu_ms=%.1f "
                     "reconstruct_ms=%.1f reconstruct_cpu_ms=%.1f bytes_per_packet_after_reconstruct=%.0f ",
@@ -700,7 +704,7 @@ int main(int argc, char** argv)
                     (statusKb("VmHWM:") * 1024.0 - payload) / double(rows));
     std::printf("feed=%s packets=%ld seconds=%.3f pps=%.0f max_stall_ms=%.1f peak_rss_mb=%.1f payload_mb=%.1f "
                 "bytes_per_packet=%.0f bytes_per_packet_above_baseline=%.0f sort_info_ms=%lld sort_back_ms=%lld\n",
-                feed.c_str(), rows, seconds, double(rows) / seconds, double(maxStallNs) / 1e6, filedPeakKb / 1024.0,
+                feed.c_str(), rows, seconds, double(rows) / seconds, double(stalls.maxStallNs) / 1e6, filedPeakKb / 1024.0,
                 payload / 1048576.0, (filedPeakKb * 1024.0 - payload) / double(rows),
                 ((filedPeakKb - baselineKb) * 1024.0 - payload) / double(rows), static_cast<long long>(sortInfoMs),
                 static_cast<long long>(sortBackMs));

@@ -11,15 +11,21 @@ std::size_t ConnectionTable::KeyHash::operator()(const Key& k) const
     return std::size_t(a ^ (b >> 7) ^ b);
 }
 
+ConnectionTable::Dictionary::const_iterator ConnectionTable::lookUp(const CPacket& packet, Key& forward) const
+{
+    const bool tcp = packet.isTcp();
+    forward = Key{packet.sourceAddress(), packet.destAddress(), tcp ? packet.GetSrcPort() : packet.GetUDPSrcPort(),
+                  tcp ? packet.GetDstPort() : packet.GetUDPDstPort()};
+    const auto found = m_dictionary.find(forward);
+    if (found != m_dictionary.end())
+        return found;
+    return m_dictionary.find(Key{forward.host2, forward.host1, forward.port2, forward.port1});
+}
+
 Connection* ConnectionTable::holding(const CPacket* packet, std::size_t* index) const
 {
-    const bool tcp = packet->isTcp();
-    const Key forward{packet->sourceAddress(), packet->destAddress(), tcp ? packet->GetSrcPort() : packet->GetUDPSrcPort(),
-                      tcp ? packet->GetDstPort() : packet->GetUDPDstPort()};
-    const Key reverse{forward.host2, forward.host1, forward.port2, forward.port1};
-    auto found = m_dictionary.find(forward);
-    if (found == m_dictionary.end())
-        found = m_dictionary.find(reverse);
+    Key forward;
+    const auto found = lookUp(*packet, forward);
     // The dictionary names the newest conversation on these end points; an older
     // one (the ports used again) is looked for among all.
     if (found != m_dictionary.end())
@@ -37,13 +43,8 @@ Connection* ConnectionTable::holding(const CPacket* packet, std::size_t* index) 
 
 Connection* ConnectionTable::file(const CPacket* packet, bool* created)
 {
-    const bool tcp = packet->isTcp();
-    const Key forward{packet->sourceAddress(), packet->destAddress(), tcp ? packet->GetSrcPort() : packet->GetUDPSrcPort(),
-                      tcp ? packet->GetDstPort() : packet->GetUDPDstPort()};
-    const Key reverse{forward.host2, forward.host1, forward.port2, forward.port1};
-    auto found = m_dictionary.find(forward);
-    if (found == m_dictionary.end())
-        found = m_dictionary.find(reverse);
+    Key forward;
+    const auto found = lookUp(*packet, forward);
     Connection* connection = found != m_dictionary.end() ? found->second : nullptr;
     if (connection && connection->startsNewConversation(*packet)) {
         // The ports are used again: this packet and the later ones belong to a new

@@ -49,8 +49,13 @@ private:
         std::size_t operator()(const Key& k) const;
     };
 
+    using Dictionary = std::unordered_map<Key, Connection*, KeyHash>;
+    // The entry for the packet's two end points, either way round; `forward` gets
+    // the key in the packet's own direction.
+    Dictionary::const_iterator lookUp(const CPacket& packet, Key& forward) const;
+
     std::vector<std::unique_ptr<Connection>> m_connections;
-    std::unordered_map<Key, Connection*, KeyHash> m_dictionary;
+    Dictionary m_dictionary;
     std::uint32_t m_count = 0;
     BaseTime m_base;
 };
