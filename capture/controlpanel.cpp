@@ -85,6 +85,9 @@ ControlPanel::ControlPanel(ControlPanelUi* ui) : m_pUi(ui)
     m_pTimer = new QTimer(this);
     connect(m_pTimer, &QTimer::timeout, this, &ControlPanel::UpdateView);
     connect(m_pTimer, &QTimer::timeout, this, &ControlPanel::reportProgress);
+    m_pExitPoll = new QTimer(this);
+    m_pExitPoll->setInterval(10);
+    connect(m_pExitPoll, &QTimer::timeout, this, &ControlPanel::pollHelperExit);
     m_pRefeedTimer = new QTimer(this);
     connect(m_pRefeedTimer, &QTimer::timeout, this, &ControlPanel::refeedTick);
     g_TimeDelayRatio = 1.0f;
@@ -502,6 +505,8 @@ void ControlPanel::Start()
     }
     g_Scheduler.wake();
 
+    if (m_pExitPoll->isActive())
+        finishStop();  // the last replay's helper is still ending
     helpercontrol::discardParameters();  // a block an earlier Start abandoned
     if (expression.isEmpty())
         expression = QStringLiteral("tcp");
@@ -549,6 +554,8 @@ void ControlPanel::Start()
 void ControlPanel::Stop()
 {
     if (!m_bRunning) {
+        if (m_pExitPoll->isActive())
+            finishStop();
         cancelRefeed();
         return;
     }
@@ -564,6 +571,12 @@ void ControlPanel::Stop()
 // Ends the running capture; the settings stay for the next Start.
 void ControlPanel::stopCapture()
 {
+    beginStop();
+    finishStop();
+}
+
+void ControlPanel::beginStop()
+{
     {
         std::lock_guard<std::mutex> lock(m_stateMutex);
         m_bRunning = false;
@@ -571,14 +584,25 @@ void ControlPanel::stopCapture()
     m_stateChanged.notify_all();
     ValidWizard = true;
     helpercontrol::stopCaptureHelper();
-    helpercontrol::stopSocketListing();
+}
 
+// Waits for the helper to end, then empties the pipe of what it left there.
+void ControlPanel::finishStop()
+{
+    m_pExitPoll->stop();
+    helpercontrol::stopSocketListing();
     helpercontrol::waitForCaptureHelperExit();
     waitUntilReaderOutOfPipe();
     CleanPipe();
     m_pTimer->stop();
     g_Scheduler.Reset();
     m_bStopped = true;
+}
+
+void ControlPanel::pollHelperExit()
+{
+    if (!helpercontrol::captureHelperRunning())
+        finishStop();
 }
 
 CaptureProgress ControlPanel::progress() const
@@ -603,8 +627,11 @@ void ControlPanel::reportProgress()
         m_finishShown = true;
         // Nothing is left to deliver: a finished replay is a stopped capture, and
         // Start replays the trace again. The views draw the last packets first.
+        // The helper ends by itself, perhaps not at once on a busy machine: the GUI
+        // goes on meanwhile (a display filter's re-feed may be running).
         UpdateView();
-        stopCapture();
+        beginStop();
+        m_pExitPoll->start();
         p = progress();
         status(QStringLiteral("Replay finished: %1 packets").arg(p.delivered));
     }

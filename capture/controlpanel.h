@@ -130,6 +130,10 @@ private:
     bool writeParameterBlock();
     QString createApplicationSocketFile();
     void stopCapture();
+    // Stops the capture without waiting for the helper to end; finishStop() does the rest.
+    void beginStop();
+    void finishStop();
+    void pollHelperExit();
     void readHelperErrors();
     void drainHelperErrors();
     void takeHelperText(const char* bytes, std::size_t size);
@@ -158,6 +162,8 @@ private:
     std::size_t m_packetCount = 0;                   // guarded by m_packetMutex
     std::deque<CPacket*> m_captured;  // capture order, by capture number - 1; guarded by m_packetMutex
     QTimer* m_pTimer = nullptr;
+    // A replay that reached its end: the helper ends by itself, looked at every few ms.
+    QTimer* m_pExitPoll = nullptr;
     int m_nRefreshInterval = 500;
     std::atomic<bool> m_bStopped{false};
     mutable std::mutex m_packetMutex;

@@ -57,6 +57,7 @@ bool sendParameters(const CaptureParameters& p)
 void startCaptureHelper() { signalChild(g_ForkNumber, SIGUSR1); }
 void stopCaptureHelper() { signalChild(g_ForkNumber, SIGUSR2); }
 void waitForCaptureHelperExit() { waitForHelperExit(g_ForkNumber); }
+bool captureHelperRunning() { return helperRunning(g_ForkNumber); }
 
 // Never kill(0, ...): that would signal the whole process group.
 void startSocketListing() { signalChild(g_SockFork, SIGUSR1); }

@@ -43,6 +43,7 @@ void stopCaptureHelper();
 // A stopped capture helper ends on its own time and may write records until it is
 // gone. Waits (at most a second) for that.
 void waitForCaptureHelperExit();
+bool captureHelperRunning();
 
 // Read end of the records the socket-listing helper writes; -1 when there is none.
 int socketPipe();

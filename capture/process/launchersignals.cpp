@@ -67,6 +67,11 @@ bool signalPending(pid_t pid, int signo)
 
 }  // namespace
 
+bool helperRunning(pid_t child)
+{
+    return child > 0 && launcherHasLiveChild(child);
+}
+
 void waitForHelperExit(pid_t child)
 {
     if (child <= 0)

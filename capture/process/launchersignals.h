@@ -12,3 +12,6 @@ void signalChild(pid_t child, int signo);
 
 // Waits (at most a second) until `child` has no live helper process left.
 void waitForHelperExit(pid_t child);
+
+// True while the launcher `child` has a helper process that has not ended.
+bool helperRunning(pid_t child);
