@@ -36,6 +36,8 @@ Settings settingsFromEnvironment(std::string& warning)
         s.bufferMb = int(v);
     if (readNumber("NUK_IMMEDIATE", 0, 1, v, warning))
         s.immediate = v == 1;
+    if (readNumber("NUK_SPOOL_MB", 0, 4096, v, warning))
+        s.spoolMb = int(v);
     return s;
 }
 

@@ -33,13 +33,20 @@ constexpr int kRingTimeoutMs = 20;
 // How long the helper waits for packets before it reads the rings anyway.
 constexpr int kWaitMs = kRingTimeoutMs;
 
+// Records the reader has not taken yet wait in the helper, up to this much, so that
+// the kernel's ring is emptied at once while the views catch up with a burst: about
+// a million small packets. Beyond it the helper waits for the reader, and the
+// ring, then the kernel's drop count, takes the rest.
+constexpr int kDefaultSpoolMb = 256;
+
 struct Settings {
     int bufferMb = kDefaultBufferMb;
     bool immediate = false;
+    int spoolMb = kDefaultSpoolMb;
 };
 
-// From NUK_BUFFER_MB and NUK_IMMEDIATE; a value out of range keeps the default
-// and is named in `warning`.
+// From NUK_BUFFER_MB, NUK_IMMEDIATE and NUK_SPOOL_MB (0: no spool); a value out of
+// range keeps the default and is named in `warning`.
 Settings settingsFromEnvironment(std::string& warning);
 
 // Applies `settings` to a created, not yet activated handle.

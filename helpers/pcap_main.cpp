@@ -633,6 +633,7 @@ void takeWhatTheRingsHold(const std::vector<std::unique_ptr<LiveDevice>>& device
 int capture(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceFileWriter& trace,
             AppFollower* follower)
 {
+    // The rings are emptied at once; what the reader has no room for yet waits here.
     std::vector<std::unique_ptr<LiveDevice>> devices;
     const std::string main = defaultDevice();
     if (!main.empty()) {
@@ -651,6 +652,7 @@ int capture(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceF
     const livecapture::Settings ring = livecapture::settingsFromEnvironment(warning);
     if (!warning.empty())
         std::fprintf(stderr, "pcap: %s\n", warning.c_str());
+    sink.setSpoolLimit(std::size_t(ring.spoolMb) << 20);
     std::string names;
     for (auto& dev : devices) {
         const OpenResult r = openDevice(*dev, o, follower == nullptr, ring);
@@ -677,8 +679,10 @@ int capture(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceF
     std::vector<pollfd> fds;
     for (auto& dev : devices)
         fds.push_back(pollfd{pcap_get_selectable_fd(dev->handle), POLLIN, 0});
+    fds.push_back(pollfd{-1, POLLOUT, 0});  // the packet pipe, while records wait for room in it
     long long nextFlush = monotonicMs() + kFlushEveryMs;
     while (!g_stop) {
+        fds.back().fd = sink.spooledBytes() > 0 ? o.fd : -1;
         const int ready = ::poll(fds.data(), fds.size(), livecapture::kWaitMs);
         if (ready < 0 && errno != EINTR) {
             std::fprintf(stderr, "pcap: waiting for packets failed: %s\n", std::strerror(errno));
@@ -692,7 +696,7 @@ int capture(const Options& o, PacketPipeline& pipeline, RecordSink& sink, TraceF
         if (r == RingsRead::Failed)
             return kExitFailed;
         // Live packets go out at once: no batching delay.
-        if (!sink.flush() && sink.state() != RecordSink::State::Open)
+        if (!sink.flushWithoutWaiting() && sink.state() != RecordSink::State::Open)
             return outputStatus(sink);
         const long long now = monotonicMs();
         statistics.tick(now);

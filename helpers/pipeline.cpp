@@ -95,5 +95,5 @@ bool PacketPipeline::handle(LinkKind kind, const pcap_pkthdr& header, const u_ch
         return true;
     // The pipe write may block for long (a paced replay): the trace file gets its frames first.
     m_trace.flush();
-    return m_sink.flush();
+    return m_sink.flushWithoutWaiting();
 }

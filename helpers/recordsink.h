@@ -4,9 +4,14 @@
 // and each batch goes out with one loop of write(); a stop request (SIGTERM)
 // never leaves a partial record behind: the record being written is finished
 // (waiting at most a short while for the reader) and the rest of the batch dropped.
+//
+// A live capture must not wait for a reader that is behind while the kernel's ring
+// overflows: flushWithoutWaiting() writes only what the pipe has room for, and the
+// batches that do not fit wait in a spool of bounded size.
 
 #include <csignal>
 #include <cstddef>
+#include <deque>
 #include <vector>
 
 class RecordSink {
@@ -16,8 +21,14 @@ public:
     // `stop` is the flag the signal handler sets.
     RecordSink(int fd, const volatile std::sig_atomic_t& stop);
 
-    // Writes the batch; returns false when writing must end (reader gone, error, stop).
+    // Writes the batch, and the spool before it; returns false when writing must end
+    // (reader gone, error, stop).
     bool flush();
+    // Spools the batch and writes what the pipe has room for now; waits only while
+    // the spool holds more than its limit. False when writing must end.
+    bool flushWithoutWaiting();
+    void setSpoolLimit(std::size_t bytes) { m_spoolLimit = bytes; }
+    std::size_t spooledBytes() const { return m_spooledBytes; }
     // Room for one whole record at the end of the batch; commit() adds it.
     unsigned char* space() { return m_buf.data() + m_used; }
     void commit(std::size_t length)
@@ -35,13 +46,28 @@ public:
 
 private:
     static constexpr std::size_t kBatchBytes = 256 * 1024;
-    bool finishCurrentRecord(std::size_t& written);
+    struct Batch {
+        std::vector<unsigned char> bytes;
+        std::vector<std::size_t> ends;  // where each record ends
+        std::size_t used = 0, written = 0;
+    };
+    void spoolBatch();
+    // Writes spooled batches, waiting for the reader while more than `keep` bytes
+    // wait, and beyond that only as much as the pipe has room for.
+    bool writeSpool(std::size_t keep);
+    std::size_t roomInPipe() const;
+    void dropSpool(Batch& front);
+    bool finishCurrentRecord(const Batch& batch, std::size_t& written);
 
     int m_fd;
     const volatile std::sig_atomic_t& m_stop;
+    int m_pipeSize = 0;  // 0 when the output is no pipe
     std::vector<unsigned char> m_buf;  // sized once; m_used bytes hold records
     std::size_t m_used = 0;
     std::vector<std::size_t> m_recordEnds;
+    std::deque<Batch> m_spool;
+    std::vector<Batch> m_spare;  // written batches, their memory kept for the next ones
+    std::size_t m_spooledBytes = 0, m_spoolLimit = 0;
     State m_state = State::Open;
     int m_errno = 0;
     unsigned long long m_dropped = 0;

@@ -48,7 +48,8 @@ private slots:
         QVERIFY(QDir(m_root.path()).mkpath(QStringLiteral("tmp")) && m_root.install("pcap", FAKEPCAP, true));
         qputenv("NUKPATH", m_root.path().toLocal8Bit() + "/");
         qputenv("NUK_TMPDIR", m_root.root.filePath(QStringLiteral("tmp")).toLocal8Bit());
-        qputenv("NUK_BUFFER_MB", "1");  // the live capture's ring: small enough to overflow
+        qputenv("NUK_BUFFER_MB", "1");  // the live capture's ring: small enough to overflow,
+        qputenv("NUK_SPOOL_MB", "0");   // with the helper waiting for the reader
         QCOMPARE(startNukProcesses(), 0);
         QVERIFY(g_ForkNumber > 0);
     }
