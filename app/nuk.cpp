@@ -22,9 +22,13 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenuBar>
+#include <QProgressDialog>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QWhatsThis>
+
+#include <algorithm>
+#include <climits>
 
 namespace {
 struct ToolButton {
@@ -275,9 +279,24 @@ void NUK::slotFileSaveDisplayedAs()
         return;
     }
     const auto filter = m_pControlPanel->displayFilter();
+    const std::vector<CPacket*> packets = m_pControlPanel->capturedPackets();
+    // A million packets take a second or two to write: the window stays responsive
+    // meanwhile (the dialog's updates run the event loop), and Cancel removes the file.
+    QProgressDialog progress(QStringLiteral("Saving the displayed packets..."), QStringLiteral("Cancel"), 0,
+                             int(std::min<std::size_t>(packets.size(), INT_MAX)), this);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
     std::string error;
-    const long long written = writeDisplayedTrace(QFile::encodeName(name).toStdString(),
-                                                  m_pControlPanel->capturedPackets(), filter.get(), error);
+    const long long written =
+        writeDisplayedTrace(QFile::encodeName(name).toStdString(), packets, filter.get(), error, [&](std::size_t done) {
+            progress.setValue(int(std::min<std::size_t>(done, INT_MAX)));
+            return !progress.wasCanceled();
+        });
+    progress.reset();
+    if (written < 0 && error.empty()) {
+        statusBar()->showMessage(QStringLiteral("Saving aborted"), 2000);
+        return;
+    }
     if (written < 0) {
         showMessage(QStringLiteral("Warning"), QString::fromLocal8Bit(error.c_str()));
         statusBar()->showMessage(QStringLiteral("Ready."));

@@ -119,7 +119,8 @@ bool DisplayFilter::matches(const CPacket& packet) const
 }
 
 long long writeDisplayedTrace(const std::string& path, const std::vector<CPacket*>& packets,
-                              const DisplayFilter* filter, std::string& error)
+                              const DisplayFilter* filter, std::string& error,
+                              const std::function<bool(std::size_t)>& progress)
 {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
@@ -141,8 +142,13 @@ long long writeDisplayedTrace(const std::string& path, const std::vector<CPacket
     }
     long long written = 0;
     unsigned char* frame = threadFrame();
-    for (const CPacket* packet : packets) {
-        if (filter && !filter->matches(*packet))
+    bool cancelled = false;
+    for (std::size_t i = 0; i < packets.size() && !cancelled; ++i) {
+        constexpr std::size_t kProgressEvery = 4096;
+        if (progress && i % kProgressEvery == 0 && i > 0)
+            cancelled = !progress(i);
+        const CPacket* packet = packets[i];
+        if (cancelled || (filter && !filter->matches(*packet)))
             continue;
         const Header h = frameOf(*packet, frame);
         pcap_dump(reinterpret_cast<u_char*>(dumper), &h.header, frame);
@@ -151,6 +157,11 @@ long long writeDisplayedTrace(const std::string& path, const std::vector<CPacket
     const bool failed = pcap_dump_flush(dumper) != 0 || std::ferror(file);
     pcap_dump_close(dumper);  // closes the file
     pcap_close(dead);
+    if (cancelled) {
+        ::unlink(path.c_str());
+        error.clear();
+        return -1;
+    }
     if (failed) {
         error = path + ": " + std::strerror(errno ? errno : EIO);
         return -1;

@@ -10,6 +10,7 @@
 #include <pcap/pcap.h>
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,9 @@ private:
 
 // Writes the packets `filter` matches (every packet when it is null) as a pcap file
 // of link type Ethernet that tcpdump reads: created owner-only, never through a
-// link. Returns the number written, or -1 with the reason in `error`.
+// link. Returns the number written, or -1 with the reason in `error`. `progress`,
+// when given, is told every few thousand packets how many were looked at; when it
+// returns false the file is removed and -1 returned with an empty `error`.
 long long writeDisplayedTrace(const std::string& path, const std::vector<CPacket*>& packets,
-                              const DisplayFilter* filter, std::string& error);
+                              const DisplayFilter* filter, std::string& error,
+                              const std::function<bool(std::size_t)>& progress = {});

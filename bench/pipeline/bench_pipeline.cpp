@@ -434,6 +434,7 @@ int timeDisplayFilter(QApplication& app, Views& v, const std::string& text, long
         const DisplayProgress p = v.controller->displayProgress();
         if (!p.refeeding && v.hold(long(p.matched)) && v.listed() == long(p.matched)) {
             doneNs = now;
+            probe.stop();
             loop.quit();
         } else if (now > 900ll * 1000 * 1000 * 1000) {
             loop.quit();
@@ -451,10 +452,20 @@ int timeDisplayFilter(QApplication& app, Views& v, const std::string& text, long
     saveClock.start();
     const std::string saved = QDir::tempPath().toStdString() + "/bench_pipeline_displayed.pcap";
     const auto filter = v.controller->displayFilter();
-    const long long written = writeDisplayedTrace(saved, v.controller->capturedPackets(), filter.get(), error);
+    // As the progress dialog does: the event loop runs at each progress report.
+    qint64 lastReport = 0, longestGap = 0;
+    const long long written =
+        writeDisplayedTrace(saved, v.controller->capturedPackets(), filter.get(), error, [&](std::size_t) {
+            const qint64 now = saveClock.nsecsElapsed();
+            longestGap = std::max(longestGap, now - lastReport);
+            lastReport = now;
+            app.processEvents();
+            return true;
+        });
     const double saveMs = double(saveClock.nsecsElapsed()) / 1e6;
     ::unlink(saved.c_str());
-    std::printf("display_saved=%lld display_save_ms=%.0f ", written, saveMs);
+    std::printf("display_saved=%lld display_save_ms=%.0f display_save_longest_gap_ms=%.1f ", written, saveMs,
+                double(longestGap) / 1e6);
     std::printf("display_seconds=%.3f display_matched=%llu display_captured=%ld display_max_stall_ms=%.1f "
                 "display_max_stall_working_ms=%.1f display_clear_ms=%.1f display_clear_cpu_ms=%.1f load=%s\n",
                 double(doneNs) / 1e9, static_cast<unsigned long long>(p.matched), captured, double(stalls.maxStallNs) / 1e6,

@@ -59,7 +59,7 @@ if [ -n "$display" ]; then
         "$(field display_max_stall_ms)" "$(field display_max_stall_working_ms)"
     printf 'emptying the views (on the GUI thread, before the re-feed starts): %s ms, %s ms of it working; load average at the end %s\n' \
         "$(field display_clear_ms)" "$(field display_clear_cpu_ms)" "$(field load)"
-    printf 'Save Displayed As: %s packets written in %s ms\n' "$(field display_saved)" "$(field display_save_ms)"
+    printf 'Save Displayed As: %s packets written in %s ms, the event loop run at least every %s ms\n' "$(field display_saved)" "$(field display_save_ms)" "$(field display_save_longest_gap_ms)"
     exit 0
 fi
 

@@ -14,6 +14,7 @@
 #include "common/processes.h"
 #include "testviews.h"
 
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -286,6 +287,17 @@ private slots:
         QVERIFY(isPrefix(kept, even));
         QTest::qWait(20);
         QCOMPARE(view->numbers(), kept);
+
+        // "Save Displayed As..." cancelled from its progress dialog leaves no file.
+        const QTemporaryDir dir;
+        const std::string path = dir.filePath(QStringLiteral("shown.pcap")).toStdString();
+        std::vector<std::size_t> told;
+        std::string error = "?";
+        QCOMPARE(writeDisplayedTrace(path, controller.capturedPackets(), evenNumbers().get(), error,
+                                     [&](std::size_t done) { told.push_back(done); return told.size() < 2; }),
+                 -1LL);
+        QVERIFY(error.empty() && !QFileInfo::exists(QString::fromStdString(path)));
+        QCOMPARE(told, (std::vector<std::size_t>{4096, 8192}));
         RemoveView(view);
     }
 
