@@ -374,8 +374,16 @@ struct StallMeter {
     double lastCpu = threadCpuMs(), maxStallCpuMs = 0;
     qint64 sinceNs = 0;  // wall clock since the tick before
     double workMs = 0;   // the thread's own work since the tick before
-    // A tick at `now`; true when it ends the longest stall so far.
-    bool tick(qint64 now)
+    const bool debug = qEnvironmentVariableIsSet("NUK_BENCH_DEBUG");
+    // A tick at `now` with `rows` listed; with NUK_BENCH_DEBUG, says when it ends the
+    // longest stall so far.
+    void tick(qint64 now, long rows)
+    {
+        if (longest(now) && debug)
+            std::fprintf(stderr, "stall %.1f ms (%.1f working) at %.3f s, %ld rows\n", maxStallNs / 1e6,
+                         maxStallCpuMs, now / 1e9, rows);
+    }
+    bool longest(qint64 now)
     {
         const double cpu = threadCpuMs();
         sinceNs = now - lastTick;
@@ -422,15 +430,12 @@ int timeDisplayFilter(QApplication& app, Views& v, const std::string& text, long
     QElapsedTimer clock;
     qint64 doneNs = 0;
     StallMeter stalls;
-    const bool debug = qEnvironmentVariableIsSet("NUK_BENCH_DEBUG");
     QTimer probe;
     probe.setTimerType(Qt::PreciseTimer);
     probe.setInterval(1);
     QObject::connect(&probe, &QTimer::timeout, [&] {
         const qint64 now = clock.nsecsElapsed();
-        if (stalls.tick(now) && debug)
-            std::fprintf(stderr, "stall %.1f ms (%.1f working) at %.3f s, %ld rows\n", stalls.maxStallNs / 1e6,
-                         stalls.maxStallCpuMs, now / 1e9, v.listed());
+        stalls.tick(now, v.listed());
         const DisplayProgress p = v.controller->displayProgress();
         if (!p.refeeding && v.hold(long(p.matched)) && v.listed() == long(p.matched)) {
             doneNs = now;
@@ -546,15 +551,13 @@ int main(int argc, char** argv)
     // whatever the wall clock said.
     StallMeter stalls;
     double maxWorkMs = 0;
-    const bool debug = qEnvironmentVariableIsSet("NUK_BENCH_DEBUG");
+    const bool debug = stalls.debug;
     QTimer probe;
     probe.setTimerType(Qt::PreciseTimer);
     probe.setInterval(1);
     QObject::connect(&probe, &QTimer::timeout, [&] {
         const qint64 now = clock.nsecsElapsed();
-        if (stalls.tick(now) && debug)
-            std::fprintf(stderr, "stall %.1f ms (%.1f working) at %.3f s, %ld rows\n", stalls.maxStallNs / 1e6,
-                         stalls.maxStallCpuMs, now / 1e9, v.listed());
+        stalls.tick(now, v.listed());
         if (debug && stalls.workMs > 15)
             std::fprintf(stderr, "GUI work %.1f ms (wall %.1f) at %.3f s, %ld rows\n", stalls.workMs,
                          stalls.sinceNs / 1e6, now / 1e9, v.listed());
