@@ -43,9 +43,9 @@ void TimeLineModel::clearLocked()
     m_endPoints.clear();
     m_endPointOfKey.clear();
     m_lineOf.clear();
-    disposeInBackground(std::move(m_arrivals), std::move(m_records));
+    disposeInBackground(std::move(m_arrivals), std::move(m_drawn));
     m_arrivals.clear();
-    m_records.clear();
+    m_drawn.clear();
     ++m_changes;
 }
 
@@ -65,7 +65,7 @@ void TimeLineModel::setHostList(const std::vector<HostTimeLine>& list)
 
 void TimeLineModel::redrawLocked()
 {
-    m_records.clear();
+    m_drawn.clear();
     for (std::size_t i = 0; i < m_arrivals.size(); ++i)
         addRecord(m_arrivals[i], int(i) + 1);
     m_pending = true;
@@ -144,13 +144,21 @@ void TimeLineModel::addRecord(const Arrival& a, int number)
     if (from < 0 || to < 0)
         return;  // filtered out: an empty step
     setDrawIndex(from, to);
+    m_drawn.push_back(std::uint32_t(number - 1));
+}
+
+// The arrow of a drawn arrival, from its end points' lines as they are now (a change
+// of the lines or their spacing redraws every arrow anyway).
+theTimeLines TimeLineModel::recordOf(std::uint32_t arrival) const
+{
+    const Arrival& a = m_arrivals[arrival];
     theTimeLines r;
-    r.x1 = lineX(m_fromIndex, m_spacing);
-    r.y1 = kFirstY + (number - 1) * kStep;
-    r.x2 = lineX(m_toIndex, m_spacing);
+    r.x1 = lineX(m_lineOf[std::size_t(a.from)], m_spacing);
+    r.y1 = yOf(arrival);
+    r.x2 = lineX(m_lineOf[std::size_t(a.to)], m_spacing);
     r.y2 = r.y1 + kStep;
     r.angle = arrowAngle(r.x1, r.y1, r.x2, r.y2);
-    r.number = number;
+    r.number = int(arrival) + 1;
     r.tcp = a.tcp;
     r.payloadSize = a.payloadSize;
     r.value1 = a.value1;
@@ -158,7 +166,7 @@ void TimeLineModel::addRecord(const Arrival& a, int number)
     r.syn = a.syn;
     r.fin = a.fin;
     r.capture = a.capture;
-    m_records.push_back(r);
+    return r;
 }
 
 bool TimeLineModel::myAdd(const CPacket& packet)
@@ -190,9 +198,9 @@ bool TimeLineModel::myAdd(const CPacket& packet)
     m_arrivals.push_back(a);
     ++m_count;
     m_y += kStep;
-    const std::size_t records = m_records.size();
+    const std::size_t records = m_drawn.size();
     addRecord(a, m_count);
-    if (m_records.size() == records)
+    if (m_drawn.size() == records)
         return false;
     m_pending = true;
     ++m_changes;
@@ -208,13 +216,13 @@ int TimeLineModel::packetCount() const
 std::size_t TimeLineModel::recordCount() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_records.size();
+    return m_drawn.size();
 }
 
 theTimeLines TimeLineModel::record(std::size_t index) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return index < m_records.size() ? m_records[index] : theTimeLines();
+    return index < m_drawn.size() ? recordOf(m_drawn[index]) : theTimeLines();
 }
 
 std::vector<HostTimeLine> TimeLineModel::lines() const
@@ -247,8 +255,8 @@ QSize TimeLineModel::grow()
     const int n = int(m_lines.size());
     if (n * m_spacing > m_contents.width() - 100)
         m_contents.setWidth(n * m_spacing + 100);
-    if (!m_records.empty() && m_records.back().y2 >= m_contents.height() - 50)
-        m_contents.setHeight(m_records.back().y2 + 50);
+    if (const int bottom = m_drawn.empty() ? 0 : yOf(m_drawn.back()) + kStep; bottom >= m_contents.height() - 50)
+        m_contents.setHeight(bottom + 50);
     return m_contents;
 }
 
@@ -271,10 +279,10 @@ TimeLineFrame TimeLineModel::frame(int top, int bottom, int left, int right) con
     std::lock_guard<std::mutex> lock(m_mutex);
     TimeLineFrame f;
     f.contents = m_contents;
-    const auto first = std::partition_point(m_records.begin(), m_records.end(),
-                                            [top](const theTimeLines& r) { return r.y2 < top; });
-    for (auto it = first; it != m_records.end() && it->y1 <= bottom; ++it)
-        f.records.push_back(*it);
+    const auto first = std::partition_point(m_drawn.begin(), m_drawn.end(),
+                                            [top](std::uint32_t i) { return yOf(i) + kStep < top; });
+    for (auto it = first; it != m_drawn.end() && yOf(*it) <= bottom; ++it)
+        f.records.push_back(recordOf(*it));
     // Line i is at 50 + spacing i: the first whose x is not left of `left`.
     f.lineSpacing = m_spacing;
     f.firstLine = std::max(0, int((std::int64_t(left) - kFirstLineX + m_spacing - 1) / m_spacing));
@@ -286,11 +294,13 @@ TimeLineFrame TimeLineModel::rangeFrame(int first, int last) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     TimeLineFrame f;
-    const auto begin = std::partition_point(m_records.begin(), m_records.end(),
-                                            [first](const theTimeLines& r) { return r.number < first; });
-    const auto end = std::partition_point(begin, m_records.end(),
-                                          [last](const theTimeLines& r) { return r.number <= last; });
-    f.records.assign(begin, end);
+    // Packet number n is arrival n - 1.
+    const auto begin = std::partition_point(m_drawn.begin(), m_drawn.end(),
+                                            [first](std::uint32_t i) { return std::int64_t(i) + 1 < first; });
+    const auto end = std::partition_point(begin, m_drawn.end(),
+                                          [last](std::uint32_t i) { return std::int64_t(i) + 1 <= last; });
+    for (auto it = begin; it != end; ++it)
+        f.records.push_back(recordOf(*it));
     // Only the lines these arrows use, in the order of the drawing.
     std::vector<int> used;
     for (const theTimeLines& r : f.records) {
@@ -326,28 +336,29 @@ TimeLineFrame TimeLineModel::rangeFrame(int first, int last) const
 std::ptrdiff_t TimeLineModel::recordOfPacket(std::uint32_t capture) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const auto at = std::partition_point(m_records.begin(), m_records.end(),
-                                         [capture](const theTimeLines& r) { return r.capture < capture; });
-    return capture != 0 && at != m_records.end() && at->capture == capture ? at - m_records.begin() : -1;
+    const auto at = std::partition_point(m_drawn.begin(), m_drawn.end(),
+                                         [&](std::uint32_t i) { return m_arrivals[i].capture < capture; });
+    return capture != 0 && at != m_drawn.end() && m_arrivals[*at].capture == capture ? at - m_drawn.begin() : -1;
 }
 
 std::uint32_t TimeLineModel::packetNear(QPoint at, int reach) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const auto first = std::partition_point(m_records.begin(), m_records.end(),
-                                            [&](const theTimeLines& r) { return r.y2 < at.y() - reach; });
+    const auto first = std::partition_point(m_drawn.begin(), m_drawn.end(),
+                                            [&](std::uint32_t i) { return yOf(i) + kStep < at.y() - reach; });
     std::uint32_t nearest = 0;
     double best = double(reach) * reach;
-    for (auto it = first; it != m_records.end() && it->y1 <= at.y() + reach; ++it) {
+    for (auto drawn = first; drawn != m_drawn.end() && yOf(*drawn) <= at.y() + reach; ++drawn) {
+        const theTimeLines r = recordOf(*drawn);
         // Squared distance from the point to the segment (x1, y1)-(x2, y2).
-        const double dx = it->x2 - it->x1, dy = it->y2 - it->y1;
+        const double dx = r.x2 - r.x1, dy = r.y2 - r.y1;
         const double length = dx * dx + dy * dy;
-        const double t = length > 0 ? std::clamp(((at.x() - it->x1) * dx + (at.y() - it->y1) * dy) / length, 0.0, 1.0) : 0.0;
-        const double ex = it->x1 + t * dx - at.x(), ey = it->y1 + t * dy - at.y();
+        const double t = length > 0 ? std::clamp(((at.x() - r.x1) * dx + (at.y() - r.y1) * dy) / length, 0.0, 1.0) : 0.0;
+        const double ex = r.x1 + t * dx - at.x(), ey = r.y1 + t * dy - at.y();
         const double distance = ex * ex + ey * ey;
-        if (distance <= best && it->capture != 0) {
+        if (distance <= best && r.capture != 0) {
             best = distance;
-            nearest = it->capture;
+            nearest = r.capture;
         }
     }
     return nearest;

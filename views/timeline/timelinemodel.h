@@ -153,6 +153,9 @@ private:
     void setDrawIndex(int from, int to);
     void clearLocked();
     void addRecord(const Arrival& arrival, int number);
+    theTimeLines recordOf(std::uint32_t arrival) const;
+    // The top of arrival i's arrow (packet number i + 1).
+    static int yOf(std::uint32_t arrival) { return kFirstY + int(arrival) * kStep; }
     std::vector<QString> labelsLocked(int first, int last) const;
 
     mutable std::mutex m_mutex;
@@ -163,7 +166,9 @@ private:
     QHash<EndPointKey, int> m_endPointOfKey;    // address:port -> end point
     std::vector<int> m_lineOf;                  // end point -> line, -1 when filtered out
     std::deque<Arrival> m_arrivals;             // one per numbered packet
-    std::deque<theTimeLines> m_records;         // chunked: appending never moves a million records
+    // The arrivals drawn (both end points on a line), by index: their arrows are
+    // computed when asked for, so a record costs 4 bytes beside its arrival.
+    std::deque<std::uint32_t> m_drawn;
     int m_y = kFirstY;
     int m_count = 0;
     int m_fromIndex = 0, m_toIndex = 1;
