@@ -25,9 +25,13 @@ long long nowMs()
 }
 }  // namespace
 
-RecordSink::RecordSink(int fd, const volatile std::sig_atomic_t& stop) : m_fd(fd), m_stop(stop)
+RecordSink::Buffer RecordSink::newBuffer()
 {
-    m_buf.resize(kBatchBytes + record::FixedSize + kMaxRecordPayload);
+    return Buffer(new unsigned char[kBatchBytes + record::FixedSize + kMaxRecordPayload]);
+}
+
+RecordSink::RecordSink(int fd, const volatile std::sig_atomic_t& stop) : m_fd(fd), m_stop(stop), m_buf(newBuffer())
+{
     m_pipeSize = std::max(0, ::fcntl(fd, F_GETPIPE_SZ));
 }
 
@@ -62,7 +66,8 @@ void RecordSink::spoolBatch()
     batch.written = 0;
     m_spooledBytes += m_used;
     m_spool.push_back(std::move(batch));
-    m_buf.resize(kBatchBytes + record::FixedSize + kMaxRecordPayload);
+    if (!m_buf)
+        m_buf = newBuffer();
     m_recordEnds.clear();
     m_used = 0;
 }
@@ -101,7 +106,7 @@ bool RecordSink::writeSpool(std::size_t keep)
                 return true;
             length = std::min(length, room);
         }
-        const ssize_t n = ::write(m_fd, front.bytes.data() + front.written, length);
+        const ssize_t n = ::write(m_fd, front.bytes.get() + front.written, length);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -150,7 +155,7 @@ bool RecordSink::finishCurrentRecord(const Batch& batch, std::size_t& written)
             return false;
         // POLLOUT on a pipe means room for at least PIPE_BUF bytes: a write this
         // small does not block, and the descriptor's flags are shared with the GUI.
-        const ssize_t n = ::write(m_fd, batch.bytes.data() + written, std::min<std::size_t>(target - written, PIPE_BUF));
+        const ssize_t n = ::write(m_fd, batch.bytes.get() + written, std::min<std::size_t>(target - written, PIPE_BUF));
         if (n > 0)
             written += std::size_t(n);
         else if (n < 0 && errno != EINTR && errno != EAGAIN)

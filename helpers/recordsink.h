@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstddef>
 #include <deque>
+#include <memory>
 #include <vector>
 
 class RecordSink {
@@ -30,7 +31,7 @@ public:
     void setSpoolLimit(std::size_t bytes) { m_spoolLimit = bytes; }
     std::size_t spooledBytes() const { return m_spooledBytes; }
     // Room for one whole record at the end of the batch; commit() adds it.
-    unsigned char* space() { return m_buf.data() + m_used; }
+    unsigned char* space() { return m_buf.get() + m_used; }
     void commit(std::size_t length)
     {
         m_used += length;
@@ -46,8 +47,12 @@ public:
 
 private:
     static constexpr std::size_t kBatchBytes = 256 * 1024;
+    // Left uninitialised: a spool that grows fast would otherwise clear each new
+    // batch before filling it.
+    using Buffer = std::unique_ptr<unsigned char[]>;
+    static Buffer newBuffer();
     struct Batch {
-        std::vector<unsigned char> bytes;
+        Buffer bytes;
         std::vector<std::size_t> ends;  // where each record ends
         std::size_t used = 0, written = 0;
     };
@@ -62,7 +67,7 @@ private:
     int m_fd;
     const volatile std::sig_atomic_t& m_stop;
     int m_pipeSize = 0;  // 0 when the output is no pipe
-    std::vector<unsigned char> m_buf;  // sized once; m_used bytes hold records
+    Buffer m_buf;  // m_used bytes hold records
     std::size_t m_used = 0;
     std::vector<std::size_t> m_recordEnds;
     std::deque<Batch> m_spool;
