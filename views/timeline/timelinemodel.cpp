@@ -255,7 +255,8 @@ QSize TimeLineModel::grow()
     const int n = int(m_lines.size());
     if (n * m_spacing > m_contents.width() - 100)
         m_contents.setWidth(n * m_spacing + 100);
-    if (const int bottom = m_drawn.empty() ? 0 : yOf(m_drawn.back()) + kStep; bottom >= m_contents.height() - 50)
+    const int bottom = m_drawn.empty() ? 0 : yOf(m_drawn.back()) + kStep;  // the last arrow's end
+    if (!m_drawn.empty() && bottom >= m_contents.height() - 50)
         m_contents.setHeight(bottom + 50);
     return m_contents;
 }
