@@ -398,6 +398,14 @@ struct StallMeter {
     }
 };
 
+// The GUI thread's probe: `tick` every millisecond, as precisely as the timer can.
+void everyMillisecond(QTimer& probe, const std::function<void()>& tick)
+{
+    probe.setTimerType(Qt::PreciseTimer);
+    probe.setInterval(1);
+    QObject::connect(&probe, &QTimer::timeout, tick);
+}
+
 // Runs the event loop until `done` holds or `ms` pass.
 bool waitFor(const std::function<bool()>& done, int ms)
 {
@@ -431,9 +439,7 @@ int timeDisplayFilter(QApplication& app, Views& v, const std::string& text, long
     qint64 doneNs = 0;
     StallMeter stalls;
     QTimer probe;
-    probe.setTimerType(Qt::PreciseTimer);
-    probe.setInterval(1);
-    QObject::connect(&probe, &QTimer::timeout, [&] {
+    everyMillisecond(probe, [&] {
         const qint64 now = clock.nsecsElapsed();
         stalls.tick(now, v.listed());
         const DisplayProgress p = v.controller->displayProgress();
@@ -553,9 +559,7 @@ int main(int argc, char** argv)
     double maxWorkMs = 0;
     const bool debug = stalls.debug;
     QTimer probe;
-    probe.setTimerType(Qt::PreciseTimer);
-    probe.setInterval(1);
-    QObject::connect(&probe, &QTimer::timeout, [&] {
+    everyMillisecond(probe, [&] {
         const qint64 now = clock.nsecsElapsed();
         stalls.tick(now, v.listed());
         if (debug && stalls.workMs > 15)
